@@ -1,0 +1,21 @@
+# qm_subsystem(<target> SOURCES <globs...> [EXCLUDE <regex>] [DEPS <targets...>])
+# A static library of the sources matched in the current directory; headers are
+# included as "<dir>/<Type>.h" from src/.
+function(qm_subsystem target)
+  cmake_parse_arguments(A "" "EXCLUDE" "SOURCES;DEPS" ${ARGN})
+  set(files)
+  foreach(g IN LISTS A_SOURCES)
+    file(GLOB matched CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${g})
+    list(APPEND files ${matched})
+  endforeach()
+  if(A_EXCLUDE)
+    list(FILTER files EXCLUDE REGEX "${A_EXCLUDE}")
+  endif()
+  if(NOT files)
+    # An empty subsystem still exists so that dependents can name it.
+    set(files ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${target} STATIC ${files})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PUBLIC ${A_DEPS})
+endfunction()

@@ -1,0 +1,43 @@
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace qm::test {
+
+TempDir::TempDir(const std::string& prefix) {
+    std::string tmpl = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests chmod directories to 000; give them back so removal can descend.
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    ec.clear();
+    fs::remove_all(path_, ec);
+}
+
+fs::path testHome() {
+    const char* h = std::getenv("HOME");
+    return h ? fs::path(h) : fs::path();
+}
+
+void writeFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+}  // namespace qm::test

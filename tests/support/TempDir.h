@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace qm::test {
+
+// A fresh directory under the system temp dir, removed (with its contents,
+// permissions restored first) when the object goes.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "qm-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& rel) const { return path_ / rel; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The temporary HOME the test main made for this run (same as getenv("HOME")).
+std::filesystem::path testHome();
+
+// Writes bytes to a file, creating parent directories.
+void writeFile(const std::filesystem::path& p, const std::string& bytes);
+
+}  // namespace qm::test
