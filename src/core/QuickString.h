@@ -75,13 +75,18 @@ private:
 // runs compared as numbers. Used by QuickString's `<` and by sorting code.
 bool naturalLess(std::string_view a, std::string_view b) noexcept;
 
+// Sorts by the natural order (the same result as std::sort with `<`), faster
+// for large lists: each value is encoded once into bytes whose plain order is
+// the case-folded natural order, and the list is sorted by those.
+void sortNatural(std::vector<QuickString>& list);
+
 // The hash QuickString uses for a byte sequence (seeded once per process).
 int64_t quickHash(std::string_view bytes) noexcept;
 
 // Process-wide constants, made on first use.
 const QuickString& emptyString();
-const QuickString& starString();          // "★"
-const QuickString& homeDirectory();       // $HOME through the path constructor
+const QuickString& starString();     // "★"
+const QuickString& homeDirectory();  // $HOME through the path constructor
 const std::string& homeDirectoryWithSlash();
 
 }  // namespace qm

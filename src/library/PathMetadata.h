@@ -12,12 +12,15 @@ struct GPS {
     double longitude = 0;
     double latitude = 0;
 
-    friend bool operator==(const GPS& a, const GPS& b) { return a.longitude == b.longitude && a.latitude == b.latitude; }
+    friend bool operator==(const GPS& a, const GPS& b) {
+        return a.longitude == b.longitude && a.latitude == b.latitude;
+    }
 
     template <typename H>
     friend H AbslHashValue(H h, const GPS& g) {
         // -0.0 and 0.0 are equal, so they must hash alike.
-        return H::combine(std::move(h), g.longitude == 0 ? 0.0 : g.longitude, g.latitude == 0 ? 0.0 : g.latitude);
+        return H::combine(std::move(h), g.longitude == 0 ? 0.0 : g.longitude,
+                          g.latitude == 0 ? 0.0 : g.latitude);
     }
 };
 

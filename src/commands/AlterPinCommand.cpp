@@ -1,0 +1,39 @@
+#include "commands/AlterPinCommand.h"
+
+#include "commands/CommandLog.h"
+#include "library/Tree.h"
+
+namespace qm {
+
+std::string AlterPinCommand::quotedTag() const {
+    // The name below its section: Tags/a/b shows as "a/b".
+    std::string_view s = fullName.string();
+    size_t slash = s.find('/');
+    return "\"" + std::string(slash == std::string_view::npos ? std::string_view() : s.substr(slash + 1)) + "\"";
+}
+
+std::string AlterPinCommand::statusText() const {
+    return (action == PinAction::pinTag ? "Pinned Tag " : "Unpinned Tag ") + quotedTag();
+}
+
+std::string AlterPinCommand::menuText() const {
+    return (action == PinAction::pinTag ? "Pin Tag " : "Unpin Tag ") + quotedTag();
+}
+
+std::string AlterPinCommand::debugDescription() const {
+    return "AlterPinCommand(fullPath: " + qm::quoted(fullName) +
+           ", action: " + (action == PinAction::pinTag ? "pinTag" : "unpinTag") + ")";
+}
+
+CommandPtr AlterPinCommand::run(CommandContext& context) const {
+    DB& db = *context.db;
+    bool changed = action == PinAction::unpinTag ? db.tree().removePin(fullName) : db.tree().addPin(fullName);
+    if (changed) {
+        db.savePins();
+        db.noteChange(WhatChanged::children);
+    }
+    return std::make_shared<AlterPinCommand>(
+        fullName, action == PinAction::pinTag ? PinAction::unpinTag : PinAction::pinTag);
+}
+
+}  // namespace qm

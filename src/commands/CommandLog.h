@@ -1,0 +1,30 @@
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/QuickString.h"
+
+namespace qm {
+
+// Writes one log line ("[fs] ...", "[run] ...") to standard output.
+void commandLog(std::string_view line);
+
+// A string between double quotes with quotes, backslashes and control
+// characters escaped, so a hostile file name cannot break a log line.
+// Bytes that are not UTF-8 show as U+FFFD.
+std::string quoted(std::string_view text);
+std::string quoted(const QuickString& text);
+
+// Collection notation: ["a", "b"] and [("a", "b")].
+std::string listDescription(const std::vector<std::string>& items);
+std::string listDescription(const std::set<std::string>& items);
+std::string pairListDescription(const std::vector<std::pair<std::string, std::string>>& pairs);
+
+// A path without the home directory and its slash when it is inside home.
+std::string displayPath(std::string_view path);
+
+}  // namespace qm

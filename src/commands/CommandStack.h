@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "commands/AlterPinCommand.h"
+#include "commands/Command.h"
+#include "commands/CommandItem.h"
+#include "commands/DropInfo.h"
+#include "commands/TagChangeKind.h"
+#include "core/EventEmitter.h"
+#include "library/Node.h"
+#include "library/NodePath.h"
+
+namespace qm {
+
+class BrowserState;
+
+// A window's undo and redo lists. Runs commands, moves the window to the
+// node and selection of each step, logs "[run]" lines and announces each
+// step's status text. Does nothing once its window is gone.
+class CommandStack {
+public:
+    explicit CommandStack(std::weak_ptr<BrowserState> appWindow) : appWindow(std::move(appWindow)) {}
+
+    std::vector<CommandItem> undoStack;  // last is next to undo
+    std::vector<CommandItem> redoStack;  // last is next to redo
+    std::weak_ptr<BrowserState> appWindow;
+    EventEmitter<std::string> commandDidRun;
+
+    void performCommand(const CommandPtr& command, std::optional<NodePath> node = std::nullopt,
+                        std::optional<QuickStringSet> selection = std::nullopt);
+    void undo();
+    void redo();
+
+    // Edit-menu titles: "Undo Tag 3 Files"; none when the list is empty.
+    std::optional<std::string> undoMenuTitle() const;
+    std::optional<std::string> redoMenuTitle() const;
+
+    // A drop onto a sidebar node: a tag moved under another tag, files moved
+    // into a folder (with " copy" renames once confirmed) or tagged with the
+    // target's tag. Whether the drop was accepted.
+    bool performDrop(const NodePtr& target, const DropInfo& drop, bool renamingConfirmed);
+    // Reparent, merge or delete a sub-tag with its whole subtree.
+    void performTagTreeChange(TagChangeKind kind, const NodePath& source,
+                              const std::optional<NodePath>& destination = std::nullopt);
+    void performPinChange(const QuickString& fullName, PinAction action);
+
+    // The free name a dropped item takes in a folder: "name copy.ext", then
+    // "name copy 2.ext", ... (`exists` says whether a name is taken).
+    static std::string copyName(const std::string& name, const std::function<bool(const std::string&)>& exists);
+
+private:
+    void step(std::vector<CommandItem>& from, std::vector<CommandItem>& to, const char* label);
+};
+
+}  // namespace qm

@@ -1,0 +1,26 @@
+#include "commands/FromTrashCommand.h"
+
+#include "commands/CommandLog.h"
+#include "commands/ToTrashCommand.h"
+
+namespace qm {
+
+std::string FromTrashCommand::debugDescription() const {
+    return "FromTrashCommand(fromTo: " + pairListDescription(fromTo) + ")";
+}
+
+CommandPtr FromTrashCommand::run(CommandContext& context) const {
+    std::vector<std::string> restored;
+    for (const auto& [from, to] : fromTo) {
+        FileResult r = context.fileOperations->restoreItem(from, to);
+        if (!r.ok) {
+            commandLog("[fs] Failed to restore " + qm::quoted(displayPath(from)) + ": " + r.error);
+            continue;
+        }
+        commandLog("[fs] Restored " + qm::quoted(displayPath(from)) + " to " + qm::quoted(displayPath(to)));
+        restored.push_back(to);
+    }
+    return std::make_shared<ToTrashCommand>(std::move(restored), kind);
+}
+
+}  // namespace qm

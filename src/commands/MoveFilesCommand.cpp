@@ -1,0 +1,25 @@
+#include "commands/MoveFilesCommand.h"
+
+#include "commands/CommandLog.h"
+
+namespace qm {
+
+std::string MoveFilesCommand::debugDescription() const {
+    return "MoveFilesCommand(fromTo: " + pairListDescription(fromTo) + ")";
+}
+
+CommandPtr MoveFilesCommand::run(CommandContext& context) const {
+    Pairs back;
+    for (const auto& [from, to] : fromTo) {
+        FileResult r = context.fileOperations->moveItem(from, to);
+        if (!r.ok) {
+            commandLog("[fs] Failed to move " + qm::quoted(displayPath(from)) + ": " + r.error);
+            continue;
+        }
+        commandLog("[fs] Moved " + qm::quoted(displayPath(from)) + " to " + qm::quoted(displayPath(to)));
+        back.emplace_back(to, from);
+    }
+    return std::make_shared<MoveFilesCommand>(std::move(back));
+}
+
+}  // namespace qm

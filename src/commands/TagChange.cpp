@@ -1,0 +1,12 @@
+#include "commands/TagChange.h"
+
+#include "commands/CommandLog.h"
+
+namespace qm {
+
+std::string TagChange::debugDescription() const {
+    return "TagChange(path: " + qm::quoted(path) + ", toAdd: " + listDescription(tagsToAdd) +
+           ", toRemove: " + listDescription(tagsToRemove) + ")";
+}
+
+}  // namespace qm

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace qm {
+
+// A queue of tasks run one at a time, in the order they were added, on a
+// thread of its own. Work handed to it must own (copy) what it touches; its
+// results go back to the main thread through mainQueue().post.
+class SerialQueue {
+public:
+    explicit SerialQueue(std::string label);
+    // Runs every task still queued (including tasks those tasks add), then
+    // joins the thread. Must not be called from the queue's own thread.
+    ~SerialQueue();
+
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    // Adds a task; callable from any thread, including the queue's own.
+    void async(std::function<void()> task);
+
+    // Runs the task on the queue after everything queued before it and waits
+    // for it. Called from the queue's own thread the task runs at once (waiting
+    // would never end). Meant for tests and shutdown, not for the main thread
+    // in normal operation.
+    void sync(const std::function<void()>& task);
+
+    const std::string& label() const noexcept { return label_; }
+
+    // True on the queue's own thread.
+    bool isCurrent() const noexcept;
+
+private:
+    void run();
+
+    const std::string label_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool stopping_ = false;
+    std::thread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace qm

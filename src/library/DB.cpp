@@ -1,0 +1,329 @@
+#include "library/DB.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "core/MainQueue.h"
+#include "core/SerialQueue.h"
+#include "geo/AsyncMultiGrid.h"
+#include "library/FileSystemMonitor.h"
+#include "library/FolderContents.h"
+#include "library/MemoryUserDefaults.h"
+#include "library/SpotlightThread.h"
+#include "library/TreeNames.h"
+
+namespace qm {
+
+namespace {
+
+const char* const pinsKey = "pins";
+
+bool isFolder(const Node& node) {
+    return has(node.kind, NodeKind::directory);
+}
+
+// Stale marks for a whole subtree. Every node that has children also gets
+// the descendant mark, or the pass would never walk down to them.
+void markSubtreeStale(const NodePtr& node) {
+    for (const NodePtr& child : node->sortedChildren()) {
+        child->flags |= NodeFlags::stale;
+        if (!child->children.empty()) {
+            child->flags |= NodeFlags::descendantStale;
+            markSubtreeStale(child);
+        }
+    }
+}
+
+}  // namespace
+
+// ---- Construction ----
+
+std::shared_ptr<DB> DB::create(LibraryServices services) {
+    std::shared_ptr<DB> db(new DB(std::move(services)));
+    db->startIngest();
+    return db;
+}
+
+DB::DB(LibraryServices services)
+    : format(std::make_shared<TagFormat>()), services_(std::move(services)), tree_(std::make_shared<Tree>()) {
+    if (!services_.defaults) services_.defaults = std::make_shared<MemoryUserDefaults>();
+}
+
+DB::~DB() {
+    // Finish the ingest's queued work before the objects it uses go.
+    spotlightQueue_.reset();
+    fsMonitor_.reset();
+}
+
+void DB::startIngest() {
+    std::weak_ptr<DB> weak = weak_from_this();
+    asyncGrid_ = std::make_shared<AsyncMultiGrid>([weak] {
+        if (auto db = weak.lock()) db->gridChanged.emit();
+    });
+    spotlightThread_ = std::make_shared<SpotlightThread>(format, services_.tagQuery, services_.gpsQuery,
+                                                         services_.defaults, services_.folderAccessProbe);
+    spotlightQueue_ = std::make_shared<SerialQueue>("SpotlightQueue");
+
+    SpotlightThread::Callbacks callbacks;
+    callbacks.permissionState = [weak](bool blocked) {
+        mainQueue().postWeak(weak, [blocked](DB& db) { db.permissionStateChanged(blocked); });
+    };
+    // The pins go into the new tree here, on the ingest's queue, so the tree
+    // is complete when the main thread first sees it.
+    callbacks.treeReady = [weak, defaults = services_.defaults](std::shared_ptr<Tree> tree) {
+        loadPins(*defaults, *tree);
+        mainQueue().postWeak(weak,
+                             [tree = std::move(tree)](DB& db) mutable { db.treeReady(std::move(tree)); });
+    };
+    callbacks.tagChanges = [weak](SpotlightThread::TagChanges changes) {
+        mainQueue().postWeak(weak, [changes = std::move(changes)](DB& db) { db.tagsChanged(changes); });
+    };
+    callbacks.gpsLocations = [weak](SpotlightThread::Locations locations,
+                                    std::optional<QuickStringSet> touched) {
+        mainQueue().postWeak(weak, [locations = std::move(locations), touched = std::move(touched)](DB& db) {
+            db.setMapPaths(locations, touched);
+        });
+    };
+
+    std::weak_ptr<SerialQueue> queue = spotlightQueue_;
+    spotlightQueue_->async([thread = spotlightThread_, queue, callbacks = std::move(callbacks)]() mutable {
+        thread->start(queue, std::move(callbacks));
+    });
+}
+
+// ---- Ingest callbacks (main thread) ----
+
+void DB::setLoadingState(LoadingState state) {
+    if (loadingState_ == state) return;
+    loadingState_ = state;
+    loadingStateChanged.emit();
+}
+
+void DB::permissionStateChanged(bool blocked) {
+    if (loadingState_ == LoadingState::loaded) return;
+    setLoadingState(blocked ? LoadingState::blockedByPermissionPrompt : LoadingState::loading);
+}
+
+void DB::treeReady(std::shared_ptr<Tree> tree) {
+    tree_ = std::move(tree);
+    std::unique_ptr<DirectoryWatcher> watcher;
+    if (services_.makeDirectoryWatcher) watcher = services_.makeDirectoryWatcher();
+    fsMonitor_ = std::make_unique<FileSystemMonitor>(weak_from_this(), std::move(watcher));
+    directoryChanged(homeDirectory(), true);
+    childrenChanged.emit();
+    pathsChanged.emit();
+    treeChanged.emit();
+    // Positions that arrived before the tags sit in the new map node; the
+    // grid has not seen them yet.
+    if (!tree_->mapNode->resolvedPaths().empty()) feedGrid(std::nullopt);
+    setLoadingState(LoadingState::loaded);
+}
+
+void DB::tagsChanged(const Tree::Tags& changes) {
+    WhatChanged bits = WhatChanged::none;
+    for (const auto& [path, names] : changes)
+        bits |= tree_->setTags(names, path);
+    apply(bits);
+}
+
+// ---- Change delivery ----
+
+void DB::feedGrid(const std::optional<QuickStringSet>& touchedPaths) {
+    asyncGrid_->update(tree_->mapNode->resolvedPaths(), touchedPaths);
+}
+
+void DB::apply(WhatChanged bits, const std::optional<QuickStringSet>& touchedPaths) {
+    if (has(bits, WhatChanged::children)) childrenChanged.emit();
+    if (has(bits, WhatChanged::paths)) pathsChanged.emit();
+    if (has(bits, WhatChanged::grid)) feedGrid(touchedPaths);
+}
+
+void DB::performBatch(const Body& body) {
+    if (currentBatch_) {
+        body();
+        return;
+    }
+    currentBatch_ = WhatChanged::none;
+    body();
+    WhatChanged bits = currentBatch_.value_or(WhatChanged::none);
+    currentBatch_.reset();
+    apply(bits);
+}
+
+void DB::noteChange(WhatChanged bits) {
+    if (currentBatch_)
+        *currentBatch_ |= bits;
+    else
+        apply(bits);
+}
+
+void DB::setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSet>& touchedPaths) {
+    const NodePtr& map = tree_->mapNode;
+    if (map->isPinReference() || map->paths == paths) return;
+    map->paths = paths;
+    map->sortedPathsOrNil.reset();
+    pathsChanged.emit();
+    feedGrid(touchedPaths);
+}
+
+// ---- Pins ----
+
+void DB::loadPins(const UserDefaults& defaults, Tree& tree) {
+    auto pins = defaults.value(pinsKey);
+    if (!pins || !pins->is_array()) return;
+    for (const DefaultsValue& pin : *pins) {
+        if (!pin.is_string()) continue;
+        tree.addPin(QuickString::literal(pin.get_ref<const std::string&>()));
+    }
+}
+
+void DB::savePins() {
+    DefaultsValue pins = DefaultsValue::array();
+    for (const NodePtr& pin : tree_->pinnedNode->sortedChildren()) {
+        std::string text = "Tags/";
+        text += pin->name.utf8();
+        pins.push_back(std::move(text));
+    }
+    services_.defaults->setValue(pinsKey, pins);
+}
+
+// ---- Folders ----
+
+void DB::scheduleDirectoryUpdate() {
+    if (isUpdatingDirectories_) return;
+    isUpdatingDirectories_ = true;
+    mainQueue().postWeak(weak_from_this(), [](DB& db) { db.updateDirectories(); });
+}
+
+void DB::updateDirectories() {
+    if (scanNext(tree_->rootNode)) {
+        mainQueue().postWeak(weak_from_this(), [](DB& db) { db.updateDirectories(); });
+    } else {
+        isUpdatingDirectories_ = false;
+    }
+}
+
+bool DB::scanNext(const NodePtr& node) {
+    if (node->hasFlag(NodeFlags::descendantStale)) {
+        // A copy: reading a child may mark this node, never change its
+        // children, but the cache must not be relied on across the read.
+        const std::vector<NodePtr> children = node->sortedChildren();
+        for (const NodePtr& child : children)
+            if (scanNext(child)) return true;
+        node->flags &= ~NodeFlags::descendantStale;
+    }
+    return refreshDirectory(node);
+}
+
+void DB::markStaleUpwards(const NodePtr& node) {
+    for (NodePtr n = node; n; n = n->parent.lock())
+        n->flags |= NodeFlags::descendantStale;
+}
+
+bool DB::refreshDirectory(const NodePtr& node) {
+    if (!node->hasFlag(NodeFlags::stale)) return false;
+    node->flags &= ~NodeFlags::stale;
+
+    auto directory = folderPathForNode(node->fullName);
+    if (!directory) return true;
+
+    auto contents = readFolderContents(*directory, node == tree_->directoriesNode);
+    if (!contents) {
+        // The directory may have gone: have the parent read again, which
+        // drops this node if so.
+        NodePtr parent = node->parent.lock();
+        if (parent && isFolder(*parent)) {
+            parent->flags |= NodeFlags::stale;
+            if (NodePtr above = parent->parent.lock()) markStaleUpwards(above);
+            scheduleDirectoryUpdate();
+        }
+        return true;
+    }
+
+    const int result = syncSubfolders(node, contents->subfolderNames);
+    if (result == 2) {
+        markStaleUpwards(node);
+        scheduleDirectoryUpdate();
+    }
+    WhatChanged bits = result != 0 ? WhatChanged::children : WhatChanged::none;
+    if (node->paths != contents->files) {
+        node->paths = std::move(contents->files);
+        node->sortedPathsOrNil.reset();
+        bits |= WhatChanged::paths;
+    }
+    apply(bits);
+    return true;
+}
+
+int DB::syncSubfolders(const NodePtr& node, const QuickStringSet& names) {
+    if (node->isPinReference()) return 0;
+    int result = 0;
+    const bool opened = node->hasFlag(NodeFlags::opened);
+    for (const QuickString& name : names) {
+        if (node->children.contains(name)) continue;
+        NodePtr child = Node::make(NodeKind::directory, name, node);
+        if (opened) {
+            child->flags |= NodeFlags::stale;
+            result = 2;
+        } else {
+            child->flags |= NodeFlags::foundUnscheduled;
+            result = std::max(result, 1);
+        }
+        node->insertChild(child);
+    }
+    std::vector<QuickString> gone;
+    for (const auto& [name, child] : node->children)
+        if (!names.contains(name)) gone.push_back(name);
+    for (const QuickString& name : gone)
+        node->removeChild(name);
+    if (!gone.empty()) result = std::max(result, 1);
+    return result;
+}
+
+void DB::directoryChanged(const QuickString& path, bool recursive) {
+    auto fullName = nodeNameForFolder(path);
+    if (!fullName) return;
+    NodePtr node = tree_->lookup(nodePathForFullName(*fullName));
+    if (!node) return;
+    node->flags |= NodeFlags::stale;
+    if (recursive && !node->children.empty()) {
+        node->flags |= NodeFlags::descendantStale;
+        markSubtreeStale(node);
+    }
+    if (NodePtr parent = node->parent.lock()) markStaleUpwards(parent);
+    scheduleDirectoryUpdate();
+}
+
+void DB::openDirectories(const std::vector<QuickString>& fullNames) {
+    std::vector<QuickString> prefixes;
+    QuickStringSet seen;
+    for (const QuickString& fullName : fullNames) {
+        std::string prefix;
+        for (const QuickString& component : nodePathForFullName(fullName)) {
+            if (!prefix.empty()) prefix += '/';
+            prefix += component.utf8();
+            QuickString p = QuickString::literal(prefix);
+            if (seen.insert(p).second) prefixes.push_back(std::move(p));
+        }
+    }
+    for (const QuickString& prefix : prefixes) {
+        NodePtr node = tree_->lookup(nodePathForFullName(prefix));
+        if (!node || !isFolder(*node)) continue;
+        refreshDirectory(node);
+        node->flags |= NodeFlags::opened;
+        bool scheduled = false;
+        for (const auto& [name, child] : node->children) {
+            if (!child->hasFlag(NodeFlags::foundUnscheduled)) continue;
+            child->flags &= ~NodeFlags::foundUnscheduled;
+            child->flags |= NodeFlags::stale;
+            scheduled = true;
+        }
+        if (scheduled) {
+            markStaleUpwards(node);
+            scheduleDirectoryUpdate();
+        }
+    }
+}
+
+}  // namespace qm

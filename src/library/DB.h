@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/EventEmitter.h"
+#include "core/QuickString.h"
+#include "core/TagFormat.h"
+#include "library/DirectoryWatcher.h"
+#include "library/FolderAccessProbe.h"
+#include "library/MetadataQuery.h"
+#include "library/Node.h"
+#include "library/Tree.h"
+#include "library/UserDefaults.h"
+#include "library/WhatChanged.h"
+
+namespace qm {
+
+class AsyncMultiGrid;
+class FileSystemMonitor;
+class SerialQueue;
+class SpotlightThread;
+
+// Raw values are stable.
+enum class LoadingState : uint8_t { loading = 0, blockedByPermissionPrompt = 1, loaded = 2 };
+
+// The platform services the library runs on; the application passes the
+// Linux ones, tests pass in-memory ones.
+struct LibraryServices {
+    std::shared_ptr<MetadataQuery> tagQuery;  // kind tags
+    std::shared_ptr<MetadataQuery> gpsQuery;  // kind gps
+    std::shared_ptr<UserDefaults> defaults;
+    // Makes the watcher of the home directory once the first tree arrives;
+    // when empty, folders are read but not watched.
+    std::function<std::unique_ptr<DirectoryWatcher>()> makeDirectoryWatcher;
+    // When null, directories are probed with opendir.
+    std::shared_ptr<FolderAccessProbe> folderAccessProbe;
+};
+
+// The library of the process: owns the live tree, the ingest, the folder
+// monitor and the GPS grid, and announces every change of the model. All of
+// it is main-thread only; the ingest and the grid work on their own queues
+// and deliver here through callbacks that hold the database weakly.
+class DB : public std::enable_shared_from_this<DB> {
+public:
+    using Body = std::function<void()>;
+
+    // Builds the database and starts the ingest on "SpotlightQueue".
+    static std::shared_ptr<DB> create(LibraryServices services);
+    ~DB();
+    DB(const DB&) = delete;
+    DB& operator=(const DB&) = delete;
+
+    const std::shared_ptr<const TagFormat> format;
+    EventEmitter<> treeChanged;      // the tree was replaced (once, by the first full tree)
+    EventEmitter<> childrenChanged;  // some node gained or lost children
+    EventEmitter<> pathsChanged;     // some node gained or lost paths
+    EventEmitter<> gridChanged;      // the GPS grid published a rebuild
+    EventEmitter<> loadingStateChanged;
+
+    // The live tree: the six sections only until the ingest delivers.
+    Tree& tree() const { return *tree_; }
+    const std::shared_ptr<Tree>& treePtr() const { return tree_; }
+    const std::shared_ptr<AsyncMultiGrid>& asyncGrid() const { return asyncGrid_; }
+    LoadingState loadingState() const { return loadingState_; }
+    bool isUpdatingDirectories() const { return isUpdatingDirectories_; }
+    bool isInBatch() const { return currentBatch_.has_value(); }
+    UserDefaults& defaults() const { return *services_.defaults; }
+
+    // ---- Change delivery ----
+
+    // Children bit emits childrenChanged, paths bit pathsChanged; the grid bit
+    // rebuilds the grid from the map node's paths (touchedPaths: what moved;
+    // none means anything may have).
+    void apply(WhatChanged bits, const std::optional<QuickStringSet>& touchedPaths = std::nullopt);
+    // Runs the body with a batch open and applies what it noted at the end of
+    // the outermost batch, so one action emits each event at most once.
+    void performBatch(const Body& body);
+    // Inside a batch the bits are collected, otherwise applied at once.
+    void noteChange(WhatChanged bits);
+    // Replaces the map node's paths when they differ, emits pathsChanged and
+    // feeds the grid; nothing when equal.
+    void setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSet>& touchedPaths);
+
+    // ---- Pins ----
+
+    // Pins every text element of the "pins" default in `tree`; anything else
+    // stored there is ignored. Safe on any thread for a tree not yet published.
+    static void loadPins(const UserDefaults& defaults, Tree& tree);
+    void loadPins(Tree& tree) const { loadPins(*services_.defaults, tree); }
+    // Stores the pins of the live tree, in natural order, under "pins".
+    void savePins();
+
+    // ---- Folders ----
+
+    // Starts a scanning pass unless one is running.
+    void scheduleDirectoryUpdate();
+    // One turn of the pass: reads at most one directory, then re-posts itself.
+    void updateDirectories();
+    // Reads the first stale directory at or below the node (children first,
+    // natural order); whether one was read.
+    bool scanNext(const NodePtr& node);
+    // Rereads the node's directory when it is stale; whether it was.
+    bool refreshDirectory(const NodePtr& node);
+    // Makes the node's sub-folders exactly `names`: 0 nothing changed, 1
+    // sub-folders added or removed, 2 some new one must be read now.
+    int syncSubfolders(const NodePtr& node, const QuickStringSet& names);
+    // Marks the folder of a directory path stale (its whole subtree when
+    // recursive) and schedules a pass; paths outside home or without a node
+    // are ignored.
+    void directoryChanged(const QuickString& path, bool recursive);
+    // Reads and opens the folders with these full names and their ancestors.
+    void openDirectories(const std::vector<QuickString>& fullNames);
+
+private:
+    explicit DB(LibraryServices services);
+    void startIngest();
+    void setLoadingState(LoadingState state);
+    void permissionStateChanged(bool blocked);
+    void treeReady(std::shared_ptr<Tree> tree);
+    void tagsChanged(const Tree::Tags& changes);
+    void feedGrid(const std::optional<QuickStringSet>& touchedPaths);
+    void markStaleUpwards(const NodePtr& node);
+
+    LibraryServices services_;
+    std::shared_ptr<AsyncMultiGrid> asyncGrid_;
+    std::shared_ptr<Tree> tree_;
+    std::shared_ptr<SpotlightThread> spotlightThread_;
+    std::unique_ptr<FileSystemMonitor> fsMonitor_;
+    bool isUpdatingDirectories_ = false;
+    std::optional<WhatChanged> currentBatch_;
+    LoadingState loadingState_ = LoadingState::loading;
+    // Last: destroyed first, so queued ingest work finishes while everything
+    // it refers to still exists.
+    std::shared_ptr<SerialQueue> spotlightQueue_;
+};
+
+}  // namespace qm

@@ -1,0 +1,68 @@
+#include "library/FolderContents.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+namespace qm {
+
+std::optional<FolderContents> readFolderContents(const std::string& directory, bool isHomeFolder) {
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return std::nullopt;
+    }
+
+    FolderContents out;
+    std::string path = directory;
+    path += '/';
+    const size_t prefix = path.size();
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno != 0) {
+                // A listing that broke off half way would drop files that are
+                // there; keep what the node had instead.
+                ::closedir(dir);
+                return std::nullopt;
+            }
+            break;
+        }
+        std::string_view name(entry->d_name);
+        if (name.empty() || name.front() == '.') continue;
+        if (isHomeFolder && name == "Library") continue;
+
+        bool isDirectory;
+        if (entry->d_type == DT_DIR) {
+            isDirectory = true;
+        } else if (entry->d_type == DT_REG) {
+            isDirectory = false;
+        } else {
+            // Links, unknown types and special files: ask what the entry
+            // resolves to; gone or dangling means skipped.
+            struct stat st;
+            if (::fstatat(fd, entry->d_name, &st, 0) != 0) continue;
+            isDirectory = S_ISDIR(st.st_mode);
+        }
+
+        if (isDirectory) {
+            if (name.ends_with(".photoslibrary")) continue;
+            out.subfolderNames.insert(QuickString::literal(name));
+        } else {
+            path.resize(prefix);
+            path.append(name);
+            out.files.try_emplace(QuickString::literal(path), PathMetadata{});
+        }
+    }
+    ::closedir(dir);
+    return out;
+}
+
+}  // namespace qm

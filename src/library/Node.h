@@ -1,0 +1,138 @@
+#pragma once
+
+#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "core/QuickString.h"
+#include "core/TagFormat.h"
+#include "library/NodeKind.h"
+#include "library/NodePath.h"
+#include "library/PathMetadata.h"
+#include "library/WhatChanged.h"
+
+namespace qm {
+
+class Node;
+using NodePtr = std::shared_ptr<Node>;
+// Sets of names, full names or paths (expanded rows, `keep` sets, tag sets).
+using QuickStringSet = absl::flat_hash_set<QuickString>;
+
+// Sidebar keyboard navigation; raw values are stable.
+enum class NeighbourMode : uint8_t { previous = 0, next = 1, first = 2, last = 3 };
+
+// One node of the library tree. Owned by its parent's `children` (the parent
+// is referenced weakly) and compared by identity. Confined to the thread that
+// owns the tree; nothing here locks.
+//
+// The fields are public for the code that fills folders and tags; whoever
+// inserts or removes a child or a path key by hand must clear the matching
+// cache, or use insertChild/removeChild/insertPath/erasePath, which do.
+class Node : public std::enable_shared_from_this<Node> {
+public:
+    using Children = absl::flat_hash_map<QuickString, NodePtr>;
+    using Paths = absl::flat_hash_map<QuickString, PathMetadata>;
+
+    // Does not insert the node into the parent's children (the caller does).
+    // The full name is the name below a parent with an empty full name (the
+    // root), otherwise the parent's full name, "/" and the name.
+    Node(NodeKind kind, QuickString name, const NodePtr& parent);
+    static NodePtr make(NodeKind kind, QuickString name, const NodePtr& parent);
+    ~Node();
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
+    std::weak_ptr<Node> parent;
+    const NodeKind kind;
+    const QuickString name;
+    const QuickString fullName;
+    NodeFlags flags = NodeFlags::none;
+    std::optional<Color> color;
+    Children children;
+    mutable std::optional<std::vector<NodePtr>> sortedChildrenOrNil;
+    Paths paths;
+    mutable std::optional<std::vector<QuickString>> sortedPathsOrNil;
+
+    bool isPinReference() const { return has(kind, NodeKind::pinReference); }
+    bool hasFlag(NodeFlags f) const { return has(flags, f); }
+    bool isHidden() const { return hasFlag(NodeFlags::hidden); }
+
+    // ---- Queries ----
+
+    // For a pin reference, the node under the root's "Tags" its name
+    // (split at "/") leads to; null when missing and for every other kind.
+    NodePtr pinTarget() const;
+
+    // Walks `children` by each name; this node for an empty list. Null when a
+    // step is missing or when this node is a pin reference.
+    NodePtr lookup(const NodePath& components) const;
+
+    NodePtr child(const QuickString& name) const;
+
+    // The node path from the root to this node (empty for the root).
+    NodePath nodePath() const;
+
+    // A pin reference's target's paths (empty when it has none), else `paths`.
+    const Paths& resolvedPaths() const;
+    size_t pathCount() const { return resolvedPaths().size(); }
+
+    // False for a pin reference; otherwise no children and no paths.
+    bool isEmpty() const;
+
+    // Children in natural order of their names; at the root "Pinned" first and
+    // "Map" last. Empty for a pin reference. Cached until `children` changes.
+    const std::vector<NodePtr>& sortedChildren() const;
+
+    // Keys of `paths` in natural order (the target's for a pin reference).
+    // Cached until a key is added or removed.
+    const std::vector<QuickString>& sortedPaths() const;
+
+    // The row before/after the one `path` names (relative to this node), or
+    // the first/last row, in the depth-first walk of visible rows: hidden
+    // nodes are skipped with their subtrees and only nodes whose full name is
+    // in `expanded` show their children. None when there is no such row or
+    // `path` names no visible row.
+    std::optional<NodePath> neighbour(const NodePath& path, const QuickStringSet& expanded,
+                                      NeighbourMode mode) const;
+
+    // Sidebar rows this node occupies: 0 when hidden, 1 when collapsed or a
+    // pin reference, else 1 plus its children's rows.
+    size_t visibleRowCount(const QuickStringSet& expanded) const;
+
+    // ---- Changes (nothing for a pin reference) ----
+
+    // Creates every missing step as a sub-tag node (kind 5) and lists `path`
+    // at the end. Children bit when a node was made; paths bit when the path
+    // was new there (replacing the metadata of a listed path reports nothing).
+    WhatChanged addPath(const NodePath& components, const QuickString& path,
+                        const PathMetadata& metadata);
+    // As addPath for many paths at once.
+    WhatChanged addPaths(const NodePath& components, const Paths& newPaths);
+    // Unlists `path` at the end of the walk (a missing step changes nothing).
+    // On the way back up, a child left empty is removed from a parent of kind
+    // tagContainer unless its full name is in `keep`.
+    WhatChanged removePath(const NodePath& components, const QuickString& path,
+                           const QuickStringSet& keep);
+    // Creates every missing step as a sub-tag node; lists nothing.
+    WhatChanged ensurePath(const NodePath& components);
+    // From a tagContainer node: removes the first node on the way that is not a
+    // pin, has no children and no paths, and whose parent is a tagContainer.
+    WhatChanged pruneEmpty(const NodePath& components);
+
+    // Cache-keeping edits of `children` and `paths`, for code outside the tree.
+    void insertChild(const NodePtr& node);                                   // keyed by node->name
+    NodePtr removeChild(const QuickString& name);                            // the removed node or null
+    bool insertPath(const QuickString& path, const PathMetadata& metadata);  // true when new
+    bool erasePath(const QuickString& path);                                 // true when it was there
+
+private:
+    NodePtr walkCreating(const NodePath& components, bool& created);
+    void collectLastRow(NodePath& path, const QuickStringSet& expanded) const;
+};
+
+}  // namespace qm

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <absl/container/flat_hash_map.h>
+
+#include "core/QuickString.h"
+#include "core/TagFormat.h"
+#include "library/Node.h"
+#include "library/NodePath.h"
+#include "library/WhatChanged.h"
+
+namespace qm {
+
+// The library tree: a root with the sections Pinned, Colors, Folders, Tags, ★
+// (hidden) and Map, plus the tag bookkeeping of every tagged file. Changed by
+// one thread at a time; every change returns what it touched.
+class Tree {
+public:
+    // For every tagged file, the full names of the tag nodes that list it.
+    using Tags = absl::flat_hash_map<QuickString, QuickStringSet>;
+
+    Tree();
+    Tree(const Tree&) = delete;
+    Tree& operator=(const Tree&) = delete;
+    Tree(Tree&&) = default;
+    Tree& operator=(Tree&&) = default;
+
+    NodePtr rootNode;         // kind none, name and full name empty
+    NodePtr pinnedNode;       // "Pinned", kind none
+    NodePtr colorsNode;       // "Colors", kind none
+    NodePtr directoriesNode;  // "Folders", kind directory
+    NodePtr tagsNode;         // "Tags", kind tagContainer
+    NodePtr starsNode;        // "★", kind tag, hidden
+    NodePtr mapNode;          // "Map", kind none
+    Tags tags;
+
+    // One child of Colors of kind tag per colour label, carrying its colour.
+    void addColorNodes(const TagFormat& format);
+
+    // The node a node path leads to from the root (null when missing).
+    NodePtr lookup(const NodePath& path) const { return rootNode->lookup(path); }
+
+    // The path's tag node names, or the empty set.
+    const QuickStringSet& tagsFor(const QuickString& path) const;
+
+    // Whether Pinned has a pin for a full name under Tags.
+    bool isPinned(const QuickString& fullName) const;
+
+    // Lists the path under the tag node (made when missing) and notes the tag,
+    // logging "[tree] Added ..."; nothing when the path has the tag already.
+    WhatChanged addTag(const QuickString& tagNodeName, const QuickString& path);
+    // The inverse, logging "[tree] Removed ..."; emptied sub-tags vanish
+    // unless their full name is in `keep`.
+    WhatChanged removeTag(const QuickString& tagNodeName, const QuickString& path,
+                          const QuickStringSet& keep);
+    // Makes the path's tag node names exactly `tagNodeNames`.
+    WhatChanged setTags(const QuickStringSet& tagNodeNames, const QuickString& path);
+
+    // Pins a full name under Tags ("Tags/a/b" gives the pin "a/b"); false for
+    // other full names and when the pin exists. The tag need not exist.
+    bool addPin(const QuickString& fullName);
+    // True when a pin was removed.
+    bool removePin(const QuickString& fullName);
+};
+
+}  // namespace qm

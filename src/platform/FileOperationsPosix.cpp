@@ -1,0 +1,390 @@
+#include "platform/FileOperationsPosix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace qm::posix {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now, reporting the error a delayed write may surface only here.
+    int close() {
+        int r = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return r;
+    }
+
+private:
+    int fd_;
+};
+
+std::string failed(std::string_view what, int err) {
+    std::string s(what);
+    s += ": ";
+    s += errorText(err);
+    return s;
+}
+
+// Reads all extended attribute names of an open file; empty on failure.
+std::vector<std::string> attributeNames(int fd, int& err) {
+    err = 0;
+    std::vector<char> buf;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ssize_t n = ::flistxattr(fd, nullptr, 0);
+        if (n < 0) {
+            err = errno;
+            return {};
+        }
+        if (n == 0) return {};
+        buf.resize(size_t(n));
+        n = ::flistxattr(fd, buf.data(), buf.size());
+        if (n < 0 && errno == ERANGE) continue;
+        if (n < 0) {
+            err = errno;
+            return {};
+        }
+        std::vector<std::string> names;
+        for (size_t i = 0; i < size_t(n);) {
+            size_t len = ::strnlen(buf.data() + i, size_t(n) - i);
+            if (len) names.emplace_back(buf.data() + i, len);
+            i += len + 1;
+        }
+        return names;
+    }
+    err = ERANGE;
+    return {};
+}
+
+// Copies extended attributes. Losing a user attribute (the file's tags live
+// there) fails the copy; other namespaces are kept when the target allows.
+std::string copyAttributes(int src, int dst) {
+    int err = 0;
+    std::vector<std::string> names = attributeNames(src, err);
+    if (err && err != ENOTSUP) return failed("cannot list extended attributes", err);
+    std::vector<char> value;
+    for (const std::string& name : names) {
+        bool mustKeep = name.starts_with("user.");
+        ssize_t n = -1;
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            n = ::fgetxattr(src, name.c_str(), nullptr, 0);
+            if (n < 0) break;
+            value.resize(size_t(n) + 1);
+            n = ::fgetxattr(src, name.c_str(), value.data(), value.size());
+            if (n >= 0 || errno != ERANGE) break;
+        }
+        if (n < 0) {
+            if (errno == ENODATA) continue;  // removed meanwhile
+            if (mustKeep) return failed("cannot read attribute " + name, errno);
+            continue;
+        }
+        if (::fsetxattr(dst, name.c_str(), value.data(), size_t(n), 0) != 0 && mustKeep)
+            return failed("cannot copy attribute " + name, errno);
+    }
+    return {};
+}
+
+// Owner (best effort: only a privileged process may give files away), then
+// mode, then times, so that nothing later disturbs the times.
+void copyOwnerAndMode(int dst, const struct stat& st) {
+    if (::fchown(dst, st.st_uid, st.st_gid) != 0) {
+        // Unprivileged: the copy belongs to us, which is what a move by hand gives.
+    }
+    ::fchmod(dst, st.st_mode & 07777);
+}
+
+std::string copyData(int src, int dst) {
+    bool useCopyRange = true;
+    std::vector<char> buf;
+    for (;;) {
+        if (useCopyRange) {
+            ssize_t n = ::copy_file_range(src, nullptr, dst, nullptr, size_t(1) << 30, 0);
+            if (n > 0) continue;
+            if (n == 0) return {};
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                errno == EBADF) {
+                useCopyRange = false;
+                buf.resize(size_t(1) << 18);
+                continue;
+            }
+            return failed("cannot copy contents", errno);
+        }
+        ssize_t n = ::read(src, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return failed("cannot read", errno);
+        if (n == 0) return {};
+        for (ssize_t off = 0; off < n;) {
+            ssize_t w = ::write(dst, buf.data() + off, size_t(n - off));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) return failed("cannot write", errno);
+            off += w;
+        }
+    }
+}
+
+std::string copyEntry(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname);
+
+std::string copyRegular(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
+    Fd src(::openat(sdir, sname, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!src.valid()) return failed("cannot open source", errno);
+    Fd dst(::openat(ddir, dname, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!dst.valid()) return failed("cannot create copy", errno);
+    std::string e = copyData(src.get(), dst.get());
+    if (e.empty()) e = copyAttributes(src.get(), dst.get());
+    if (e.empty()) {
+        copyOwnerAndMode(dst.get(), st);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(dst.get(), times);
+        // The source is deleted next: the copy must be on disk first.
+        if (::fsync(dst.get()) != 0 && errno != EINVAL) e = failed("cannot flush copy", errno);
+    }
+    if (dst.close() != 0 && e.empty()) e = failed("cannot finish copy", errno);
+    return e;
+}
+
+std::string copyDirectory(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
+    Fd src(::openat(sdir, sname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!src.valid()) return failed("cannot open folder", errno);
+    if (::mkdirat(ddir, dname, 0700) != 0) return failed("cannot create folder", errno);
+    Fd dst(::openat(ddir, dname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dst.valid()) return failed("cannot open new folder", errno);
+
+    int listFd = ::dup(src.get());
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        return failed("cannot list folder", errno);
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (struct dirent* ent = ::readdir(dir)) {
+        std::string_view n = ent->d_name;
+        if (n != "." && n != "..") names.emplace_back(n);
+    }
+    int listErr = errno;
+    ::closedir(dir);
+    if (listErr) return failed("cannot list folder", listErr);
+
+    for (const std::string& name : names) {
+        struct stat cst;
+        if (::fstatat(src.get(), name.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0)
+            return failed("cannot examine " + name, errno);
+        std::string e = copyEntry(src.get(), name.c_str(), cst, dst.get(), name.c_str());
+        if (!e.empty()) return e;
+    }
+    std::string e = copyAttributes(src.get(), dst.get());
+    if (!e.empty()) return e;
+    copyOwnerAndMode(dst.get(), st);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(dst.get(), times);
+    return {};
+}
+
+std::string copySymlink(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
+    std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : 255) + 1);
+    for (;;) {
+        ssize_t n = ::readlinkat(sdir, sname, target.data(), target.size());
+        if (n < 0) return failed("cannot read link", errno);
+        if (size_t(n) < target.size()) {
+            target[size_t(n)] = '\0';
+            break;
+        }
+        target.resize(target.size() * 2);
+    }
+    if (::symlinkat(target.data(), ddir, dname) != 0) return failed("cannot create link", errno);
+    ::fchownat(ddir, dname, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(ddir, dname, times, AT_SYMLINK_NOFOLLOW);
+    return {};
+}
+
+std::string copyEntry(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
+    if (S_ISREG(st.st_mode)) return copyRegular(sdir, sname, st, ddir, dname);
+    if (S_ISDIR(st.st_mode)) return copyDirectory(sdir, sname, st, ddir, dname);
+    if (S_ISLNK(st.st_mode)) return copySymlink(sdir, sname, st, ddir, dname);
+    if (S_ISFIFO(st.st_mode)) {
+        if (::mkfifoat(ddir, dname, st.st_mode & 07777) != 0) return failed("cannot create pipe", errno);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::utimensat(ddir, dname, times, AT_SYMLINK_NOFOLLOW);
+        return {};
+    }
+    return std::string("cannot copy special file ") + sname + " to another file system";
+}
+
+// Removes one entry below an open folder; the first error wins, the rest of
+// the tree is still attempted so a partial copy does not linger.
+std::string removeAt(int dirfd, const char* name) {
+    struct stat st;
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? std::string() : failed(std::string("cannot examine ") + name, errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlinkat(dirfd, name, 0) != 0 && errno != ENOENT)
+            return failed(std::string("cannot remove ") + name, errno);
+        return {};
+    }
+    std::string first;
+    int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return failed(std::string("cannot open ") + name, errno);
+    Fd holder(fd);
+    int listFd = ::dup(fd);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        return failed(std::string("cannot list ") + name, errno);
+    }
+    std::vector<std::string> names;
+    while (struct dirent* ent = ::readdir(dir)) {
+        std::string_view n = ent->d_name;
+        if (n != "." && n != "..") names.emplace_back(n);
+    }
+    ::closedir(dir);
+    for (const std::string& child : names) {
+        std::string e = removeAt(fd, child.c_str());
+        if (first.empty()) first = e;
+    }
+    if (::unlinkat(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT && first.empty())
+        first = failed(std::string("cannot remove ") + name, errno);
+    return first;
+}
+
+// Rename within one file system without replacing. File systems that do not
+// know the flag get a hard link (atomic, no replace) for files and a checked
+// rename otherwise.
+int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) {
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) return err;
+    struct stat st;
+    if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) {
+        if (::linkat(fromDir, from, toDir, to, 0) == 0) {
+            ::unlinkat(fromDir, from, 0);
+            return 0;
+        }
+        if (errno == EEXIST || errno == EXDEV || errno == ENOENT) return errno;
+    }
+    // Last resort for file systems without either: check, then rename. A
+    // folder moved into itself still fails with EINVAL here.
+    struct stat tst;
+    if (::fstatat(toDir, to, &tst, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+    if (::renameat(fromDir, from, toDir, to) == 0) return 0;
+    return errno;
+}
+
+FileResult crossDeviceMove(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) return FileResult::failure(errorText(errno));
+    struct stat tst;
+    if (::lstat(to.c_str(), &tst) == 0) return FileResult::failure(errorText(EEXIST));
+
+    std::string fromName = lastName(from), toName = lastName(to);
+    Fd srcDir(::open(parentPath(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!srcDir.valid()) return FileResult::failure(errorText(errno));
+    Fd dstDir(::open(parentPath(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dstDir.valid()) return FileResult::failure(errorText(errno));
+
+    // Copy under a hidden name so that a half-made copy never shows at `to`.
+    std::string tmp;
+    std::string e;
+    for (int n = 0;; ++n) {
+        tmp = "." + toName.substr(0, 180) + ".qm-partial-" + std::to_string(::getpid()) + "-" +
+              std::to_string(n);
+        if (::fstatat(dstDir.get(), tmp.c_str(), &tst, AT_SYMLINK_NOFOLLOW) == 0) continue;
+        e = copyEntry(srcDir.get(), fromName.c_str(), st, dstDir.get(), tmp.c_str());
+        break;
+    }
+    if (!e.empty()) {
+        removeAt(dstDir.get(), tmp.c_str());
+        return FileResult::failure(e);
+    }
+    if (int err = renameNoReplaceAt(dstDir.get(), tmp.c_str(), dstDir.get(), toName.c_str())) {
+        removeAt(dstDir.get(), tmp.c_str());
+        return FileResult::failure(errorText(err));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::string r = removeAt(srcDir.get(), fromName.c_str());
+        // Parts of the source may already be gone: keep the complete copy.
+        if (!r.empty()) return FileResult::failure("copied, but the original could not be removed: " + r);
+    } else if (::unlinkat(srcDir.get(), fromName.c_str(), 0) != 0) {
+        int err = errno;
+        ::unlinkat(dstDir.get(), toName.c_str(), 0);
+        return FileResult::failure(errorText(err));
+    }
+    return FileResult::success(to);
+}
+
+}  // namespace
+
+std::string errorText(int err) {
+    char buf[256];
+    // GNU strerror_r returns the text, which need not be in buf.
+    const char* s = ::strerror_r(err, buf, sizeof buf);
+    return s ? std::string(s) : std::string("error ") + std::to_string(err);
+}
+
+std::string parentPath(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string lastName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileResult moveNoReplace(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty() || lastName(from).empty() || lastName(to).empty())
+        return FileResult::failure(errorText(EINVAL));
+    int err = renameNoReplaceAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+    if (err == 0) return FileResult::success(to);
+    if (err == EXDEV) return crossDeviceMove(from, to);
+    return FileResult::failure(errorText(err));
+}
+
+std::string removeTree(const std::string& path) {
+    Fd dir(::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return failed("cannot open parent", errno);
+    return removeAt(dir.get(), lastName(path).c_str());
+}
+
+FileResult makeDirectories(const std::string& path, unsigned mode) {
+    if (path.empty()) return FileResult::failure(errorText(ENOENT));
+    for (size_t pos = 1;; ++pos) {
+        pos = path.find('/', pos);
+        std::string prefix = path.substr(0, pos);
+        if (!prefix.empty() && prefix.back() != '/' && ::mkdir(prefix.c_str(), mode) != 0) {
+            int err = errno;
+            struct stat st;
+            if (err != EEXIST) return FileResult::failure(errorText(err));
+            if (::stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                return FileResult::failure(errorText(ENOTDIR));
+        }
+        if (pos == std::string::npos) break;
+    }
+    return FileResult::success(path);
+}
+
+}  // namespace qm::posix

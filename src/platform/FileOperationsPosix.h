@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "commands/FileOperations.h"
+
+// Low-level moves and copies on POSIX file systems that never replace an
+// existing item and never lose the source.
+namespace qm::posix {
+
+// The system's description of an errno value.
+std::string errorText(int err);
+
+// Renames `from` to `to` unless something exists at `to`. Across file systems
+// the item (with its contents, mode, times and extended attributes) is copied
+// under a temporary name next to `to`, put in place, and only then is the
+// source removed; on any failure the partial copy goes and the source stays.
+FileResult moveNoReplace(const std::string& from, const std::string& to);
+
+// Removes `path` and, for a folder, everything below it, never following
+// symbolic links. Returns an empty string or the first error met.
+std::string removeTree(const std::string& path);
+
+// mkdir -p: every missing folder along the path, with the given mode.
+FileResult makeDirectories(const std::string& path, unsigned mode);
+
+// The parent folder and the last name of a path ("/" for "/a").
+std::string parentPath(const std::string& path);
+std::string lastName(const std::string& path);
+
+}  // namespace qm::posix

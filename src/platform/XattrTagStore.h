@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/TagStore.h"
+
+namespace qm {
+
+// Tags kept in the extended attribute "user.xdg.tags": UTF-8 names joined by
+// ",", the convention KDE's file manager and indexer share, so tags written
+// elsewhere show up here and ours show up there. Symlinks are never followed.
+class XattrTagStore final : public TagStore {
+public:
+    static constexpr const char* attributeName = "user.xdg.tags";
+
+    ReadResult readTags(const std::string& path) override;
+    WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
+
+    // Splits a stored value at "," and drops empty pieces, as KDE's reader does.
+    static std::vector<std::string> parse(std::string_view value);
+    // The sorted, de-duplicated value to store; empty names are left out.
+    // Callers check names for "," first.
+    static std::string format(const std::vector<std::string>& tags);
+};
+
+}  // namespace qm

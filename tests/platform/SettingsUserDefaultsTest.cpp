@@ -1,0 +1,84 @@
+#include "platform/SettingsUserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SettingsUserDefaultsTest, NativeStoreLivesUnderXdgConfigHome) {
+    SettingsUserDefaults defaults;
+    fs::path expected = fs::path(getenv("XDG_CONFIG_HOME")) / "quillomere" / "quillomere.conf";
+    EXPECT_EQ(expected.string(), defaults.fileName());
+    defaults.setValue("hasBeenLaunched", true);
+    EXPECT_TRUE(fs::exists(expected));  // written when set, not at quit
+    EXPECT_TRUE(SettingsUserDefaults().boolForKey("hasBeenLaunched"));
+}
+
+TEST(SettingsUserDefaultsTest, ValuesKeepTheirTypesAcrossInstances) {
+    test::TempDir dir;
+    std::string file = (dir / "d.conf").string();
+    DefaultsValue pins = DefaultsValue::array({"Holidays", "★", "a/b", "with, comma", "x=y;z", "\"quoted\""});
+    std::string rawBytes = "caf\xe9";
+    {
+        SettingsUserDefaults d(file);
+        EXPECT_FALSE(d.value("pins"));
+        d.setValue("pins", pins);
+        d.setValue("theme", 2);
+        d.setValue("hasBeenLaunched", true);
+        d.setValue("text", "true");  // text that looks like a Boolean stays text
+        d.setValue("raw", DefaultsValue::array({rawBytes}));
+        d.setValue("map", DefaultsValue{{"k", 1.5}, {"n", nullptr}});
+        d.setValue("gone", 1);
+        d.removeValue("gone");
+        d.removeValue("never-set");
+    }
+    SettingsUserDefaults d(file);
+    EXPECT_EQ(pins, d.value("pins"));
+    EXPECT_EQ(DefaultsValue(2), d.value("theme"));
+    EXPECT_TRUE(d.boolForKey("hasBeenLaunched"));
+    EXPECT_EQ(DefaultsValue("true"), d.value("text"));
+    EXPECT_FALSE(d.boolForKey("text"));
+    EXPECT_EQ(DefaultsValue::array({rawBytes}), d.value("raw"));
+    EXPECT_EQ((DefaultsValue{{"k", 1.5}, {"n", nullptr}}), d.value("map"));
+    EXPECT_FALSE(d.value("gone"));
+}
+
+TEST(SettingsUserDefaultsTest, HandWrittenAndDamagedFilesReadWithoutHarm) {
+    test::TempDir dir;
+    fs::path file = dir / "d.conf";
+    std::ofstream(file) << "[General]\ntheme=not json {\npins=a, b\nhasBeenLaunched=true\n\x01\xff garbage\n";
+    SettingsUserDefaults d(file.string());
+    EXPECT_EQ(DefaultsValue("not json {"), d.value("theme"));
+    auto pins = d.value("pins");
+    ASSERT_TRUE(pins);
+    EXPECT_EQ(DefaultsValue::array({"a", "b"}), *pins);
+    EXPECT_TRUE(d.boolForKey("hasBeenLaunched"));
+}
+
+TEST(SettingsUserDefaultsTest, UsableFromSeveralThreads) {
+    test::TempDir dir;
+    SettingsUserDefaults d((dir / "d.conf").string());
+    std::thread writer([&] {
+        for (int i = 0; i < 200; ++i)
+            d.setValue("pins", DefaultsValue::array({std::to_string(i)}));
+    });
+    for (int i = 0; i < 200; ++i) {
+        auto v = d.value("pins");
+        if (v) {
+            EXPECT_TRUE(v->is_array());
+        }
+    }
+    writer.join();
+    EXPECT_EQ(DefaultsValue::array({"199"}), d.value("pins"));
+}
+
+}  // namespace
+}  // namespace qm
