@@ -6,27 +6,11 @@
 
 #include <absl/container/flat_hash_set.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "core/QuickString.h"
-
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-void* operator new(std::size_t n) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -36,13 +20,13 @@ const char* const tenComponents = "/home/user/Pictures/2023/Trip/Day 1/raw/IMG_1
 
 void BM_Components10(benchmark::State& state) {
     QuickString path = QuickString::literal(tenComponents);
-    long before = allocations.load();
+    long before = qm::test::allocationCount();
     for (auto _ : state) {
         auto parts = path.components();
         benchmark::DoNotOptimize(parts.data());
     }
     state.counters["allocs"] =
-        static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations());
+        static_cast<double>(qm::test::allocationCount() - before) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_Components10);
 
@@ -50,9 +34,9 @@ void BM_EqualityLongEqual(benchmark::State& state) {
     std::string text(static_cast<size_t>(state.range(0)), 'a');
     if (state.range(1)) text[text.size() / 2] = '\xFF';  // not UTF-8
     QuickString a = QuickString::bytes(text), b = QuickString::bytes(text);
-    long before = allocations.load();
+    long before = qm::test::allocationCount();
     for (auto _ : state) benchmark::DoNotOptimize(a == b);
-    state.counters["allocs"] = static_cast<double>(allocations.load() - before);
+    state.counters["allocs"] = static_cast<double>(qm::test::allocationCount() - before);
 }
 BENCHMARK(BM_EqualityLongEqual)->Args({64, 0})->Args({64, 1})->Args({4096, 0})->Args({4096, 1});
 
@@ -71,12 +55,12 @@ void BM_SetLookup(benchmark::State& state) {
         set.insert(keys.back());
     }
     size_t i = 0;
-    long before = allocations.load();
+    long before = qm::test::allocationCount();
     for (auto _ : state) {
         benchmark::DoNotOptimize(set.contains(keys[i]));
         if (++i == keys.size()) i = 0;
     }
-    state.counters["allocs"] = static_cast<double>(allocations.load() - before);
+    state.counters["allocs"] = static_cast<double>(qm::test::allocationCount() - before);
 }
 BENCHMARK(BM_SetLookup);
 

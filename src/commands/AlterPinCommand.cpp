@@ -9,7 +9,8 @@ std::string AlterPinCommand::quotedTag() const {
     // The name below its section: Tags/a/b shows as "a/b".
     std::string_view s = fullName.string();
     size_t slash = s.find('/');
-    return "\"" + std::string(slash == std::string_view::npos ? std::string_view() : s.substr(slash + 1)) + "\"";
+    return "\"" + std::string(slash == std::string_view::npos ? std::string_view() : s.substr(slash + 1)) +
+           "\"";
 }
 
 std::string AlterPinCommand::statusText() const {
@@ -21,7 +22,7 @@ std::string AlterPinCommand::menuText() const {
 }
 
 std::string AlterPinCommand::debugDescription() const {
-    return "AlterPinCommand(fullPath: " + qm::quoted(fullName) +
+    return "AlterPinCommand(fullPath: " + qm::quotedText(fullName) +
            ", action: " + (action == PinAction::pinTag ? "pinTag" : "unpinTag") + ")";
 }
 

@@ -118,6 +118,13 @@ void BrowserState::navigateHistory(HistoryDirection direction) {
     if (restoreScrollState) restoreScrollState(entry.scrollState);
 }
 
+void BrowserState::applyInitialNode(const NodePath& node, const QuickStringSet& selection) {
+    _isNavigatingHistory = true;
+    setCurrentNode(node);
+    setCurrentSelection(selection);
+    _isNavigatingHistory = false;
+}
+
 void BrowserState::loadExpandedFolders() {
     if (!_context.db) return;
     NodePath folders = _context.db->tree().directoriesNode->nodePath();
@@ -161,7 +168,8 @@ size_t trailingControl(std::string_view s) {
     if (s.empty()) return 0;
     unsigned char c = static_cast<unsigned char>(s.back());
     if (c < 0x20 || c == 0x7f) return 1;
-    if (s.size() >= 2 && static_cast<unsigned char>(s[s.size() - 2]) == 0xC2 && c >= 0x80 && c <= 0x9F) return 2;
+    if (s.size() >= 2 && static_cast<unsigned char>(s[s.size() - 2]) == 0xC2 && c >= 0x80 && c <= 0x9F)
+        return 2;
     return 0;
 }
 
@@ -174,8 +182,10 @@ std::string BrowserState::subtitleFor(const QuickStringSet& selection) {
     const std::string& home = homeDirectoryWithSlash();
     if (home.empty() || !path.startsWith(home)) return {};
     std::string_view text = path.string().substr(home.size());
-    while (size_t n = leadingControl(text)) text.remove_prefix(n);
-    while (size_t n = trailingControl(text)) text.remove_suffix(n);
+    while (size_t n = leadingControl(text))
+        text.remove_prefix(n);
+    while (size_t n = trailingControl(text))
+        text.remove_suffix(n);
     return std::string(text);
 }
 

@@ -75,6 +75,8 @@ public:
     void setIsExpanded(QuickStringSet expanded);
     void setExpanded(const QuickString& fullName, bool expanded);
     void navigateHistory(HistoryDirection direction);
+    // Takes a restored window's node and selection without recording history.
+    void applyInitialNode(const NodePath& node, const QuickStringSet& selection);
 
     // Lists the folders that were expanded (and the current one) once the
     // first tree has arrived.

@@ -11,11 +11,11 @@ void commandLog(std::string_view line) {
     std::fflush(stdout);
 }
 
-std::string quoted(const QuickString& text) {
-    return quoted(text.string());
+std::string quotedText(const QuickString& text) {
+    return quotedText(text.string());
 }
 
-std::string quoted(std::string_view bytes) {
+std::string quotedText(std::string_view bytes) {
     // Repair invalid UTF-8 the way QuickString does.
     std::string_view text = bytes;
     QuickString repaired;
@@ -27,11 +27,21 @@ std::string quoted(std::string_view bytes) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20 || c == 0x7f) {
                     out += "\\u{";
@@ -54,7 +64,7 @@ static std::string joinQuoted(const Range& items) {
     for (const auto& s : items) {
         if (!first) out += ", ";
         first = false;
-        out += quoted(std::string_view(s));
+        out += quotedText(std::string_view(s));
     }
     out += ']';
     return out;
@@ -72,7 +82,7 @@ std::string pairListDescription(const std::vector<std::pair<std::string, std::st
     std::string out = "[";
     for (size_t i = 0; i < pairs.size(); ++i) {
         if (i) out += ", ";
-        out += "(" + quoted(pairs[i].first) + ", " + quoted(pairs[i].second) + ")";
+        out += "(" + quotedText(pairs[i].first) + ", " + quotedText(pairs[i].second) + ")";
     }
     out += ']';
     return out;

@@ -16,8 +16,8 @@ void commandLog(std::string_view line);
 // A string between double quotes with quotes, backslashes and control
 // characters escaped, so a hostile file name cannot break a log line.
 // Bytes that are not UTF-8 show as U+FFFD.
-std::string quoted(std::string_view text);
-std::string quoted(const QuickString& text);
+std::string quotedText(std::string_view text);
+std::string quotedText(const QuickString& text);
 
 // Collection notation: ["a", "b"] and [("a", "b")].
 std::string listDescription(const std::vector<std::string>& items);

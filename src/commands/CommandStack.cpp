@@ -17,8 +17,8 @@ void CommandStack::performCommand(const CommandPtr& command, std::optional<NodeP
     NodePath nodeAfter = node ? std::move(*node) : window->currentNode();
     QuickStringSet selectionAfter = selection ? std::move(*selection) : window->currentSelection();
     CommandPtr inverse = command->run(window->context());
-    undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(), selectionAfter,
-                                    window->currentSelection()});
+    undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(),
+                                    selectionAfter, window->currentSelection()});
     redoStack.clear();
     window->setCurrentNode(nodeAfter);
     window->setCurrentSelection(selectionAfter);

@@ -52,7 +52,8 @@ public:
 
     // The free name a dropped item takes in a folder: "name copy.ext", then
     // "name copy 2.ext", ... (`exists` says whether a name is taken).
-    static std::string copyName(const std::string& name, const std::function<bool(const std::string&)>& exists);
+    static std::string copyName(const std::string& name,
+                                const std::function<bool(const std::string&)>& exists);
 
 private:
     void step(std::vector<CommandItem>& from, std::vector<CommandItem>& to, const char* label);

@@ -9,13 +9,15 @@
 
 namespace qm {
 
-std::string CommandStack::copyName(const std::string& name, const std::function<bool(const std::string&)>& exists) {
+std::string CommandStack::copyName(const std::string& name,
+                                   const std::function<bool(const std::string&)>& exists) {
     // A leading dot starts the extension: ".profile" becomes " copy.profile".
     size_t dot = name.find_last_of('.');
     std::string base = dot == std::string::npos ? name : name.substr(0, dot);
     std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
     std::string candidate = base + " copy" + ext;
-    for (unsigned n = 2; exists(candidate); ++n) candidate = base + " copy " + std::to_string(n) + ext;
+    for (unsigned n = 2; exists(candidate); ++n)
+        candidate = base + " copy " + std::to_string(n) + ext;
     return candidate;
 }
 
@@ -84,9 +86,11 @@ bool CommandStack::performDrop(const NodePtr& target, const DropInfo& drop, bool
         if (!tag) return false;
         std::vector<TagChange> changes;
         changes.reserve(paths.size());
-        for (const QuickString& p : paths) changes.push_back(TagChange{p, {*tag}, {}});
-        performCommand(std::make_shared<TagChangeCommand>(TagChangeKind::tag, TagChangeKind::tag, std::move(changes),
-                                                          std::set<std::string>{}, std::set<std::string>{}));
+        for (const QuickString& p : paths)
+            changes.push_back(TagChange{p, {*tag}, {}});
+        performCommand(std::make_shared<TagChangeCommand>(TagChangeKind::tag, TagChangeKind::tag,
+                                                          std::move(changes), std::set<std::string>{},
+                                                          std::set<std::string>{}));
         return true;
     }
     return false;

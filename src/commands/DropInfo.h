@@ -30,10 +30,4 @@ struct DropInfo {
     static DropInfo forPaths(const std::vector<std::string>& paths);
 };
 
-// The local path of a file URL ("file:///x", "file://localhost/x"), percent
-// escapes decoded; none for other URLs or a path with a NUL byte.
-std::optional<std::string> pathForFileURL(std::string_view url);
-// The file URL of an absolute path.
-std::string fileURLForPath(std::string_view path);
-
 }  // namespace qm

@@ -14,10 +14,11 @@ CommandPtr FromTrashCommand::run(CommandContext& context) const {
     for (const auto& [from, to] : fromTo) {
         FileResult r = context.fileOperations->restoreItem(from, to);
         if (!r.ok) {
-            commandLog("[fs] Failed to restore " + qm::quoted(displayPath(from)) + ": " + r.error);
+            commandLog("[fs] Failed to restore " + qm::quotedText(displayPath(from)) + ": " + r.error);
             continue;
         }
-        commandLog("[fs] Restored " + qm::quoted(displayPath(from)) + " to " + qm::quoted(displayPath(to)));
+        commandLog("[fs] Restored " + qm::quotedText(displayPath(from)) + " to " +
+                   qm::quotedText(displayPath(to)));
         restored.push_back(to);
     }
     return std::make_shared<ToTrashCommand>(std::move(restored), kind);

@@ -13,10 +13,11 @@ CommandPtr MoveFilesCommand::run(CommandContext& context) const {
     for (const auto& [from, to] : fromTo) {
         FileResult r = context.fileOperations->moveItem(from, to);
         if (!r.ok) {
-            commandLog("[fs] Failed to move " + qm::quoted(displayPath(from)) + ": " + r.error);
+            commandLog("[fs] Failed to move " + qm::quotedText(displayPath(from)) + ": " + r.error);
             continue;
         }
-        commandLog("[fs] Moved " + qm::quoted(displayPath(from)) + " to " + qm::quoted(displayPath(to)));
+        commandLog("[fs] Moved " + qm::quotedText(displayPath(from)) + " to " +
+                   qm::quotedText(displayPath(to)));
         back.emplace_back(to, from);
     }
     return std::make_shared<MoveFilesCommand>(std::move(back));

@@ -5,7 +5,7 @@
 namespace qm {
 
 std::string TagChange::debugDescription() const {
-    return "TagChange(path: " + qm::quoted(path) + ", toAdd: " + listDescription(tagsToAdd) +
+    return "TagChange(path: " + qm::quotedText(path) + ", toAdd: " + listDescription(tagsToAdd) +
            ", toRemove: " + listDescription(tagsToRemove) + ")";
 }
 

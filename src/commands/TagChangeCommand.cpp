@@ -28,8 +28,8 @@ std::string TagChangeCommand::debugDescription() const {
         if (i) out += '/';
         out += files[i].debugDescription();
     }
-    out += "], nodesToTrim: " + listDescription(nodesToTrim) + ", nodesToMake: " + listDescription(nodesToMake) +
-           ")";
+    out += "], nodesToTrim: " + listDescription(nodesToTrim) +
+           ", nodesToMake: " + listDescription(nodesToMake) + ")";
     return out;
 }
 
@@ -40,8 +40,10 @@ void TagChangeCommand::runTreePhase(DB& db) const {
         // The nodes of made tags and all their ancestors survive removals.
         QuickStringSet keep;
         for (const std::string& tag : nodesToMake) {
-            std::string_view name = format.nodeNameForTag(tag).utf8();
-            for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1))
+            const QuickString nodeName = format.nodeNameForTag(tag);
+            std::string_view name = nodeName.utf8();
+            for (size_t slash = name.find('/'); slash != std::string_view::npos;
+                 slash = name.find('/', slash + 1))
                 keep.insert(QuickString::bytes(name.substr(0, slash)));
             keep.insert(QuickString::bytes(name));
         }
@@ -70,19 +72,22 @@ void TagChangeCommand::runFilePhase(CommandContext& context) const {
         if (!read.ok) continue;
         std::set<std::string> old(read.tags.begin(), read.tags.end());
         std::set<std::string> now = old;
-        for (const std::string& tag : change.tagsToRemove) now.erase(tag);
-        for (const std::string& tag : change.tagsToAdd) now.insert(tag);
+        for (const std::string& tag : change.tagsToRemove)
+            now.erase(tag);
+        for (const std::string& tag : change.tagsToAdd)
+            now.insert(tag);
         if (now == old) {
-            commandLog("[fs] No change to tags for " + qm::quoted(change.path) + " (was " + listDescription(old) + ")");
+            commandLog("[fs] No change to tags for " + qm::quotedText(change.path) + " (was " +
+                       listDescription(old) + ")");
             continue;
         }
         // std::set orders by bytes, which for UTF-8 is code-point order.
         std::vector<std::string> sorted(now.begin(), now.end());
-        commandLog("[fs] Set tags to " + listDescription(sorted) + " for " + qm::quoted(change.path) + " (was " +
-                   listDescription(old) + ")");
+        commandLog("[fs] Set tags to " + listDescription(sorted) + " for " + qm::quotedText(change.path) +
+                   " (was " + listDescription(old) + ")");
         TagStore::WriteResult written = store.writeTags(path, sorted);
         if (!written.ok) {
-            commandLog("[fs] Failed to set tags for " + qm::quoted(change.path) + ": " + written.error);
+            commandLog("[fs] Failed to set tags for " + qm::quotedText(change.path) + ": " + written.error);
             TagStore::ReadResult again = store.readTags(path);
             unchanged.emplace_back(change.path, again.ok ? again.tags : read.tags);
         }
@@ -94,7 +99,8 @@ void TagChangeCommand::runFilePhase(CommandContext& context) const {
     db.performBatch([&] {
         for (const auto& [path, tags] : unchanged) {
             QuickStringSet names;
-            for (const std::string& tag : tags) names.insert(format.nodeNameForTag(tag));
+            for (const std::string& tag : tags)
+                names.insert(format.nodeNameForTag(tag));
             db.noteChange(db.tree().setTags(names, path));
         }
     });
@@ -105,8 +111,8 @@ std::shared_ptr<const TagChangeCommand> TagChangeCommand::makeInverse() const {
     swapped.reserve(files.size());
     for (const TagChange& change : files)
         swapped.push_back(TagChange{change.path, change.tagsToRemove, change.tagsToAdd});
-    return std::make_shared<TagChangeCommand>(originalKind, inverse(currentKind), std::move(swapped), nodesToMake,
-                                              nodesToTrim);
+    return std::make_shared<TagChangeCommand>(originalKind, inverse(currentKind), std::move(swapped),
+                                              nodesToMake, nodesToTrim);
 }
 
 CommandPtr TagChangeCommand::run(CommandContext& context) const {

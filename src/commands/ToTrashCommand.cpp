@@ -14,11 +14,12 @@ CommandPtr ToTrashCommand::run(CommandContext& context) const {
     for (const std::string& path : paths) {
         FileResult r = context.fileOperations->trashItem(path);
         if (!r.ok) {
-            commandLog("[fs] Failed to trash " + qm::quoted(displayPath(path)) + ": " + r.error);
+            commandLog("[fs] Failed to trash " + qm::quotedText(displayPath(path)) + ": " + r.error);
             continue;
         }
         if (!r.resultingPath) continue;
-        commandLog("[fs] Trashed " + qm::quoted(displayPath(path)) + " to " + qm::quoted(displayPath(*r.resultingPath)));
+        commandLog("[fs] Trashed " + qm::quotedText(displayPath(path)) + " to " +
+                   qm::quotedText(displayPath(*r.resultingPath)));
         trashed.emplace_back(*r.resultingPath, path);
     }
     return std::make_shared<FromTrashCommand>(std::move(trashed), kind);

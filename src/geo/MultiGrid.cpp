@@ -163,7 +163,7 @@ MultiGrid::~MultiGrid() {
     Cell::release(root_);
 }
 
-double MultiGrid::levelScale(int level) noexcept {
+double MultiGrid::levelScaleSlow(int level) noexcept {
     return std::ldexp(1.0, level);
 }
 
@@ -291,6 +291,111 @@ bool MultiGrid::remove(const QuickString& path, double lon, double lat) {
     return true;
 }
 
+namespace {
+// Bits of x in the even places, of y in the odd ones: sorting by this code
+// orders last-level cells so that every cell at every level covers one run,
+// and the runs of a cell's children follow one another in child order.
+uint64_t interleave(uint32_t x, uint32_t y) {
+    auto spread = [](uint64_t v) {
+        v &= 0xFFFFFFFFu;
+        v = (v | (v << 16)) & 0x0000FFFF0000FFFFull;
+        v = (v | (v << 8)) & 0x00FF00FF00FF00FFull;
+        v = (v | (v << 4)) & 0x0F0F0F0F0F0F0F0Full;
+        v = (v | (v << 2)) & 0x3333333333333333ull;
+        v = (v | (v << 1)) & 0x5555555555555555ull;
+        return v;
+    };
+    return spread(x) | (spread(y) << 1);
+}
+}  // namespace
+
+MultiGrid MultiGrid::build(std::vector<Cell::Element> points) {
+    struct Coded {
+        uint64_t code;
+        size_t index;
+    };
+    std::vector<Coded> coded;
+    coded.reserve(points.size());
+    const double s = levelScale(lastLevel);
+    for (size_t i = 0; i < points.size(); ++i) {
+        auto p = unitPoint(points[i].gps.longitude, points[i].gps.latitude);
+        if (p) coded.push_back({interleave(static_cast<uint32_t>(p->u * s), static_cast<uint32_t>(p->v * s)), i});
+    }
+    std::sort(coded.begin(), coded.end(), [](const Coded& a, const Coded& b) { return a.code < b.code; });
+    // The points in code order, so that every pass below reads them in sequence.
+    std::vector<uint64_t> codes;
+    std::vector<Cell::Element> items;
+    codes.reserve(coded.size());
+    items.reserve(coded.size());
+    for (const Coded& c : coded) {
+        codes.push_back(c.code);
+        items.push_back(std::move(points[c.index]));
+    }
+    coded = {};
+    points = {};
+
+    MultiGrid g;
+    if (items.empty()) return g;
+    struct Span {
+        Cell* cell;
+        size_t begin, end;
+    };
+    auto sum = [&](Cell* c, size_t b, size_t e) {
+        double lon = 0, lat = 0;
+        for (size_t k = b; k < e; ++k) {
+            lon += items[k].gps.longitude;
+            lat += items[k].gps.latitude;
+        }
+        c->count_ = static_cast<uint32_t>(e - b);
+        c->totalLong_ = lon;
+        c->totalLat_ = lat;
+    };
+    // The same element storage insert leaves: a list up to listLimit, and at
+    // the last level a hash map beyond it.
+    auto attach = [&](Cell* c, size_t b, size_t e, bool isLeaf) {
+        const size_t n = e - b;
+        if (n <= listLimit) {
+            new (&c->vector_) std::vector<Cell::Element>(items.begin() + static_cast<ptrdiff_t>(b),
+                                                         items.begin() + static_cast<ptrdiff_t>(e));
+            c->store_ = Cell::Store::vector;
+        } else if (isLeaf) {
+            auto* m = new Cell::Map();
+            m->reserve(n);
+            for (size_t k = b; k < e; ++k)
+                m->emplace(items[k].path, items[k].gps);
+            c->map_ = m;
+            c->store_ = Cell::Store::map;
+        }
+    };
+
+    g.root_ = new Cell();
+    sum(g.root_, 0, items.size());
+    attach(g.root_, 0, items.size(), false);
+    std::vector<Span> level{{g.root_, 0, items.size()}}, next;
+    for (int l = 0; l < lastLevel; ++l) {
+        const int shift = 2 * (lastLevel - (l + 1));
+        next.clear();
+        for (const Span& span : level) {
+            for (size_t i = span.begin; i < span.end;) {
+                const auto slot = static_cast<size_t>((codes[i] >> shift) & 3);
+                size_t j = i + 1;
+                while (j < span.end && static_cast<size_t>((codes[j] >> shift) & 3) == slot)
+                    ++j;
+                Cell* c = new Cell();
+                span.cell->children_[slot] = c;
+                sum(c, i, j);
+                next.push_back({c, i, j});
+                i = j;
+            }
+        }
+        // Element lists after the level's cells, which stay side by side.
+        for (const Span& span : next)
+            attach(span.cell, span.begin, span.end, l + 1 == lastLevel);
+        std::swap(level, next);
+    }
+    return g;
+}
+
 const Cell* MultiGrid::cell(const Key& key) const {
     if (key.level < 0 || key.level > lastLevel || key.x < 0 || key.y < 0) return nullptr;
     const auto lim = static_cast<int64_t>(1) << key.level;
@@ -379,6 +484,9 @@ struct ClusterQuery {
             visit(out);
             return;
         }
+        // Cells are far apart in memory: ask for all children before reading any.
+        for (int i = 0; i < 4; ++i)
+            if (const Cell* ch = c->child(i)) __builtin_prefetch(ch);
         for (int i = 0; i < 4; ++i) {
             const Cell* ch = c->child(i);
             if (!ch) continue;

@@ -132,14 +132,24 @@ public:
     MultiGrid& operator=(MultiGrid&& other) noexcept;
     ~MultiGrid();
 
-    // 2^level for level 0..23.
-    static double levelScale(int level) noexcept;
+    // 2^level; exact, and cheap enough for the inner loops of the queries.
+    static double levelScale(int level) noexcept {
+        return level >= 0 && level < 32 ? static_cast<double>(uint32_t{1} << level) : levelScaleSlow(level);
+    }
     // The point mapping; nullopt for NaN or infinite coordinates, which the grid
     // treats as absent.
     static std::optional<UnitPoint> unitPoint(double lon, double lat) noexcept;
     static std::optional<Key> keyFor(double lon, double lat, int level) noexcept;
     // Latitude of the boundary below row `row` at `level`.
     static double rowLatitude(double row, int level) noexcept;
+
+    // The grid holding the given points, built in one pass: the same cells and
+    // counts as inserting them one by one (totals may differ in the last bits,
+    // as they are summed in another order). Paths must be distinct. Points with
+    // NaN or infinite coordinates are left out. Cells of one level are made
+    // together, in the order the queries walk them, so that a query reading
+    // many cells of one level reads neighbouring memory.
+    static MultiGrid build(std::vector<Cell::Element> points);
 
     // Adds the path to the 24 cells its coordinates map to, or replaces its
     // coordinates when it is already there. A path moving to other cells must be
@@ -170,6 +180,8 @@ public:
     std::vector<QuickString> pathsInCircle(double centerLon, double centerLat, double radius) const;
 
 private:
+    static double levelScaleSlow(int level) noexcept;
+
     Cell* root_ = nullptr;
 };
 

@@ -86,6 +86,10 @@ public:
     // feeds the grid; nothing when equal.
     void setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSet>& touchedPaths);
 
+    // The ingest's permission-state callback, on the main thread: blocked or
+    // loading again, never once the first tree has arrived.
+    void permissionStateChanged(bool blocked);
+
     // ---- Pins ----
 
     // Pins every text element of the "pins" default in `tree`; anything else
@@ -120,7 +124,6 @@ private:
     explicit DB(LibraryServices services);
     void startIngest();
     void setLoadingState(LoadingState state);
-    void permissionStateChanged(bool blocked);
     void treeReady(std::shared_ptr<Tree> tree);
     void tagsChanged(const Tree::Tags& changes);
     void feedGrid(const std::optional<QuickStringSet>& touchedPaths);

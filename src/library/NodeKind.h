@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "core/BitFlags.h"
+
 namespace qm {
 
 // What a node stands for; fixed when the node is made. Raw values are stable.
@@ -25,42 +27,10 @@ enum class NodeFlags : uint8_t {
     opened = 16,           // sub-folders are read eagerly
 };
 
-constexpr uint8_t rawValue(NodeKind k) {
-    return static_cast<uint8_t>(k);
-}
-constexpr uint8_t rawValue(NodeFlags f) {
-    return static_cast<uint8_t>(f);
-}
-
-constexpr NodeKind operator|(NodeKind a, NodeKind b) {
-    return NodeKind(rawValue(a) | rawValue(b));
-}
-constexpr NodeKind operator&(NodeKind a, NodeKind b) {
-    return NodeKind(rawValue(a) & rawValue(b));
-}
-constexpr NodeFlags operator|(NodeFlags a, NodeFlags b) {
-    return NodeFlags(rawValue(a) | rawValue(b));
-}
-constexpr NodeFlags operator&(NodeFlags a, NodeFlags b) {
-    return NodeFlags(rawValue(a) & rawValue(b));
-}
-constexpr NodeFlags operator~(NodeFlags a) {
-    return NodeFlags(uint8_t(~rawValue(a)));
-}
-constexpr NodeFlags& operator|=(NodeFlags& a, NodeFlags b) {
-    return a = a | b;
-}
-constexpr NodeFlags& operator&=(NodeFlags& a, NodeFlags b) {
-    return a = a & b;
-}
-
-// True when every bit of `bits` is set in `set` (and `bits` is not empty).
-constexpr bool has(NodeKind set, NodeKind bits) {
-    return rawValue(bits) != 0 && (rawValue(set) & rawValue(bits)) == rawValue(bits);
-}
-constexpr bool has(NodeFlags set, NodeFlags bits) {
-    return rawValue(bits) != 0 && (rawValue(set) & rawValue(bits)) == rawValue(bits);
-}
+template <>
+inline constexpr bool isBitFlags<NodeKind> = true;
+template <>
+inline constexpr bool isBitFlags<NodeFlags> = true;
 
 // For log lines and test failure messages, e.g. "5".
 const char* describe(NodeKind k);

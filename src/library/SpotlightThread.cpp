@@ -252,6 +252,52 @@ void SpotlightThread::buildGPS() {
     logSetup("GPS processing", secondsBetween(began, std::chrono::steady_clock::now()));
 }
 
+std::optional<QuickString> SpotlightThread::trackItemPath(const MetadataQuery& query, ItemPaths& itemPaths,
+                                                          const MetadataItem& item, bool removed,
+                                                          QuickStringSet& vacated) {
+    auto previous = itemPaths.find(item);
+    auto text = query.pathOf(item);
+    std::optional<QuickString> path;
+    if (text) {
+        path = QuickString::path(*text);
+        if (path->empty()) path.reset();
+    }
+    if (!path) {
+        // A deleted file may have no readable path any more; its last known
+        // path must still lose what it carried.
+        if (removed && previous != itemPaths.end()) {
+            vacated.insert(QuickString::path(previous->second));
+            itemPaths.erase(previous);
+        }
+        return std::nullopt;
+    }
+    if (previous != itemPaths.end() && previous->second != *text)
+        vacated.insert(QuickString::path(previous->second));
+    if (removed) {
+        if (previous != itemPaths.end()) itemPaths.erase(previous);
+    } else if (previous != itemPaths.end()) {
+        previous->second = std::move(*text);
+    } else {
+        itemPaths.emplace(item, std::move(*text));
+    }
+    return path;
+}
+
+namespace {
+
+// Added, changed, then removed items, as the update paths handle them.
+template <typename F>
+void forEachItem(const MetadataUpdate& update, F&& handle) {
+    for (const MetadataItem& item : update.added)
+        handle(item, false);
+    for (const MetadataItem& item : update.changed)
+        handle(item, false);
+    for (const MetadataItem& item : update.removed)
+        handle(item, true);
+}
+
+}  // namespace
+
 void SpotlightThread::tagQueryUpdated(const MetadataUpdate& update) {
     TagChanges changes;
     // Paths that moved away. They are cleared after the batch and only when
@@ -260,36 +306,12 @@ void SpotlightThread::tagQueryUpdated(const MetadataUpdate& update) {
     QuickStringSet vacated;
 
     tagQuery_->disableUpdates();
-    auto handle = [&](const MetadataItem& item, bool removed) {
-        auto previous = mdTagItemToPreviousPathMap_.find(item);
-        auto text = tagQuery_->pathOf(item);
-        if (text && QuickString::path(*text).empty()) text.reset();
-        if (!text) {
-            // A deleted file may have no readable path any more; its last
-            // known path must still lose its tags.
-            if (removed && previous != mdTagItemToPreviousPathMap_.end()) {
-                vacated.insert(QuickString::path(previous->second));
-                mdTagItemToPreviousPathMap_.erase(previous);
-            }
-            return;
-        }
-        QuickString path = QuickString::path(*text);
+    forEachItem(update, [&](const MetadataItem& item, bool removed) {
+        auto path = trackItemPath(*tagQuery_, mdTagItemToPreviousPathMap_, item, removed, vacated);
+        if (!path) return;
         auto tags = tagQuery_->tagsOf(item);
-        changes.insert_or_assign(path, tags ? tagNodeNames(*tags) : QuickStringSet{});
-        if (previous != mdTagItemToPreviousPathMap_.end() && previous->second != *text)
-            vacated.insert(QuickString::path(previous->second));
-        if (removed) {
-            if (previous != mdTagItemToPreviousPathMap_.end()) mdTagItemToPreviousPathMap_.erase(previous);
-        } else {
-            mdTagItemToPreviousPathMap_.insert_or_assign(item, std::move(*text));
-        }
-    };
-    for (const MetadataItem& item : update.added)
-        handle(item, false);
-    for (const MetadataItem& item : update.changed)
-        handle(item, false);
-    for (const MetadataItem& item : update.removed)
-        handle(item, true);
+        changes.insert_or_assign(std::move(*path), tags ? tagNodeNames(*tags) : QuickStringSet{});
+    });
     tagQuery_->enableUpdates();
 
     for (const QuickString& path : vacated)
@@ -311,45 +333,22 @@ void SpotlightThread::tagQueryUpdated(const MetadataUpdate& update) {
 }
 
 void SpotlightThread::gpsQueryUpdated(const MetadataUpdate& update) {
-    QuickStringSet touched;
-    QuickStringSet current;  // paths an item of this batch lives at now
+    QuickStringSet touched;  // every path handled; the paths items live at now first
     QuickStringSet vacated;
 
     gpsQuery_->disableUpdates();
-    auto handle = [&](const MetadataItem& item, bool removed) {
-        auto previous = mdGPSItemToPreviousPathMap_.find(item);
-        auto text = gpsQuery_->pathOf(item);
-        if (text && QuickString::path(*text).empty()) text.reset();
-        if (!text) {
-            if (removed && previous != mdGPSItemToPreviousPathMap_.end()) {
-                vacated.insert(QuickString::path(previous->second));
-                mdGPSItemToPreviousPathMap_.erase(previous);
-            }
-            return;
-        }
-        QuickString path = QuickString::path(*text);
+    forEachItem(update, [&](const MetadataItem& item, bool removed) {
+        auto path = trackItemPath(*gpsQuery_, mdGPSItemToPreviousPathMap_, item, removed, vacated);
+        if (!path) return;
         if (auto gps = makeGPS(gpsQuery_->latitudeOf(item), gpsQuery_->longitudeOf(item)))
-            gpsLocations_.insert_or_assign(path, PathMetadata{gps});
+            gpsLocations_.insert_or_assign(*path, PathMetadata{gps});
         else
-            gpsLocations_.erase(path);
-        touched.insert(path);
-        current.insert(path);
-        if (previous != mdGPSItemToPreviousPathMap_.end() && previous->second != *text)
-            vacated.insert(QuickString::path(previous->second));
-        if (removed) {
-            if (previous != mdGPSItemToPreviousPathMap_.end()) mdGPSItemToPreviousPathMap_.erase(previous);
-        } else {
-            mdGPSItemToPreviousPathMap_.insert_or_assign(item, std::move(*text));
-        }
-    };
-    for (const MetadataItem& item : update.added)
-        handle(item, false);
-    for (const MetadataItem& item : update.changed)
-        handle(item, false);
-    for (const MetadataItem& item : update.removed)
-        handle(item, true);
+            gpsLocations_.erase(*path);
+        touched.insert(std::move(*path));
+    });
     for (const QuickString& path : vacated) {
-        if (current.contains(path)) continue;
+        // Another item of the batch lives there now.
+        if (touched.contains(path)) continue;
         gpsLocations_.erase(path);
         touched.insert(path);
     }

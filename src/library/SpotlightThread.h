@@ -70,6 +70,11 @@ private:
     void tagQueryUpdated(const MetadataUpdate& update);
     void gpsQueryUpdated(const MetadataUpdate& update);
     QuickStringSet tagNodeNames(const std::vector<std::string>& tags);
+    // The item's current path (none when unreadable), keeping the item map:
+    // a path the item left goes into `vacated`, removed items are forgotten.
+    static std::optional<QuickString> trackItemPath(const MetadataQuery& query, ItemPaths& itemPaths,
+                                                    const MetadataItem& item, bool removed,
+                                                    QuickStringSet& vacated);
 
     const std::shared_ptr<const TagFormat> format_;
     const std::shared_ptr<MetadataQuery> tagQuery_;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "core/BitFlags.h"
+
 namespace qm {
 
 // What a change of the tree touched, so the database knows which events to
@@ -13,26 +15,9 @@ enum class WhatChanged : uint8_t {
     grid = 4,      // the GPS grid changed
 };
 
-constexpr uint8_t rawValue(WhatChanged w) {
-    return static_cast<uint8_t>(w);
-}
-constexpr WhatChanged operator|(WhatChanged a, WhatChanged b) {
-    return WhatChanged(rawValue(a) | rawValue(b));
-}
-constexpr WhatChanged operator&(WhatChanged a, WhatChanged b) {
-    return WhatChanged(rawValue(a) & rawValue(b));
-}
-constexpr WhatChanged& operator|=(WhatChanged& a, WhatChanged b) {
-    return a = a | b;
-}
-constexpr WhatChanged& operator&=(WhatChanged& a, WhatChanged b) {
-    return a = a & b;
-}
+template <>
+inline constexpr bool isBitFlags<WhatChanged> = true;
 
-// True when every bit of `bits` is set in `set` (and `bits` is not empty).
-constexpr bool has(WhatChanged set, WhatChanged bits) {
-    return rawValue(bits) != 0 && (rawValue(set) & rawValue(bits)) == rawValue(bits);
-}
 constexpr bool isEmpty(WhatChanged w) {
     return w == WhatChanged::none;
 }

@@ -292,7 +292,28 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) 
     return errno;
 }
 
-FileResult crossDeviceMove(const std::string& from, const std::string& to) {
+}  // namespace
+
+std::string errorText(int err) {
+    char buf[256];
+    // GNU strerror_r returns the text, which need not be in buf.
+    const char* s = ::strerror_r(err, buf, sizeof buf);
+    return s ? std::string(s) : std::string("error ") + std::to_string(err);
+}
+
+std::string parentPath(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string lastName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileResult copyThenRemove(const std::string& from, const std::string& to) {
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0) return FileResult::failure(errorText(errno));
     struct stat tst;
@@ -334,33 +355,12 @@ FileResult crossDeviceMove(const std::string& from, const std::string& to) {
     return FileResult::success(to);
 }
 
-}  // namespace
-
-std::string errorText(int err) {
-    char buf[256];
-    // GNU strerror_r returns the text, which need not be in buf.
-    const char* s = ::strerror_r(err, buf, sizeof buf);
-    return s ? std::string(s) : std::string("error ") + std::to_string(err);
-}
-
-std::string parentPath(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string lastName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 FileResult moveNoReplace(const std::string& from, const std::string& to) {
     if (from.empty() || to.empty() || lastName(from).empty() || lastName(to).empty())
         return FileResult::failure(errorText(EINVAL));
     int err = renameNoReplaceAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
     if (err == 0) return FileResult::success(to);
-    if (err == EXDEV) return crossDeviceMove(from, to);
+    if (err == EXDEV) return copyThenRemove(from, to);
     return FileResult::failure(errorText(err));
 }
 

@@ -17,6 +17,10 @@ std::string errorText(int err);
 // source removed; on any failure the partial copy goes and the source stays.
 FileResult moveNoReplace(const std::string& from, const std::string& to);
 
+// The cross-file-system half of moveNoReplace, callable on its own so that
+// it can be exercised where only one file system is at hand.
+FileResult copyThenRemove(const std::string& from, const std::string& to);
+
 // Removes `path` and, for a folder, everything below it, never following
 // symbolic links. Returns an empty string or the first error met.
 std::string removeTree(const std::string& path);

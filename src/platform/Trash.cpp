@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "commands/FileURL.h"
 #include "platform/FileOperationsPosix.h"
 
 namespace qm {
@@ -17,11 +18,6 @@ namespace {
 
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
-
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == '~' || c == '/';
-}
 
 // A directory we may use as a trash root: a real folder, not a link, ours.
 bool isOwnDirectory(const std::string& path) {
@@ -52,7 +48,8 @@ std::string mountPointOf(const std::string& dir, dev_t dev) {
 std::string cutName(const std::string& s, size_t limit) {
     if (s.size() <= limit) return s;
     size_t n = limit;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
     return s.substr(0, n);
 }
 
@@ -116,44 +113,6 @@ std::string Trash::homeTrashDirectory() {
     return std::string(home ? home : "") + "/.local/share/Trash";
 }
 
-std::string Trash::encodePath(std::string_view bytes) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size());
-    for (unsigned char c : bytes) {
-        if (isUnreserved(c)) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string Trash::decodePath(std::string_view text) {
-    auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            int hi = value(text[i + 1]), lo = value(text[i + 2]);
-            if (hi >= 0 && lo >= 0) {
-                out += char(hi * 16 + lo);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
-}
-
 std::optional<std::string> Trash::infoPathFor(const std::string& trashedPath) {
     std::string filesDir = posix::parentPath(trashedPath);
     if (posix::lastName(filesDir) != "files") return std::nullopt;
@@ -165,7 +124,8 @@ std::optional<std::string> Trash::infoPathFor(const std::string& trashedPath) {
 
 FileResult Trash::trashItem(const std::string& rawPath) {
     std::string path = rawPath;
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     if (path.empty() || path[0] != '/' || path == "/")
         return FileResult::failure("not an absolute path of an item");
     struct stat st;
@@ -200,7 +160,7 @@ FileResult Trash::trashItem(const std::string& rawPath) {
         return FileResult::failure("cannot create the Trash folders in " + trashDir);
 
     std::string contents =
-        "[Trash Info]\nPath=" + encodePath(recorded) + "\nDeletionDate=" + deletionDate() + "\n";
+        "[Trash Info]\nPath=" + percentEncodePath(recorded) + "\nDeletionDate=" + deletionDate() + "\n";
     for (int n = 1; n < 100000; ++n) {
         std::string candidate = candidateName(name, n);
         std::string infoPath = infoDir + "/" + candidate + kInfoSuffix;

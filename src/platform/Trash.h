@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "commands/FileOperations.h"
 
@@ -27,11 +26,6 @@ public:
 
     // The .trashinfo record of a trashed item, or none when it has none.
     static std::optional<std::string> infoPathFor(const std::string& trashedPath);
-
-    // Path values of .trashinfo files: bytes outside the URI unreserved set
-    // and "/" are written as %XX.
-    static std::string encodePath(std::string_view bytes);
-    static std::string decodePath(std::string_view text);
 };
 
 }  // namespace qm

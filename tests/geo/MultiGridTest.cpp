@@ -146,6 +146,40 @@ TEST(MultiGridTest, CircleMatchesBruteForce) {
     EXPECT_TRUE(g.pathsInCircle(0, 0, -1).empty());
 }
 
+// The one-pass build must give exactly the grid that inserting point by point
+// gives, including crowded spots beyond the list limit, NaN positions and the
+// edge positions of randomPoints.
+TEST(MultiGridTest, BuildEqualsInserts) {
+    std::mt19937_64 rng(19);
+    for (int n : {0, 1, 40, 3000}) {
+        Points pts = randomPoints(rng, n);
+        std::vector<Cell::Element> elements;
+        MultiGrid inserted;
+        for (const auto& [p, gps] : pts) {
+            elements.push_back(Cell::Element{p, gps});
+            inserted.insert(p, gps.longitude, gps.latitude);
+        }
+        for (int i = 0; i < 50; ++i)  // one spot: a last-level cell holding a map
+            elements.push_back(Cell::Element{QuickString::literal("/same/" + std::to_string(i)), GPS{-70.1, -33.4}});
+        elements.push_back(Cell::Element{QuickString::literal("/nan"), GPS{NAN, 1}});
+        elements.push_back(Cell::Element{QuickString::literal("/inf"), GPS{1, INFINITY}});
+        for (int i = 0; i < 50; ++i)
+            inserted.insert(QuickString::literal("/same/" + std::to_string(i)), -70.1, -33.4);
+        MultiGrid built = MultiGrid::build(elements);
+        EXPECT_EQ(built.count(), inserted.count());
+        expectSameGrid(built, inserted);
+        expectSameGrid(inserted, built);
+        // Both keep changing alike: the built cells are ordinary cells.
+        MultiGrid copy = built;
+        for (const auto& [p, gps] : pts) {
+            built.remove(p, gps.longitude, gps.latitude);
+            inserted.remove(p, gps.longitude, gps.latitude);
+        }
+        expectSameGrid(built, inserted);
+        EXPECT_EQ(copy.count(), pts.size() + 50);  // the shared snapshot is untouched
+    }
+}
+
 TEST(MultiGridTest, ClustersCoverViewAtClampedLevels) {
     std::mt19937_64 rng(3);
     Points pts = randomPoints(rng, 2000);

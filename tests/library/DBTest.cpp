@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "core/MainQueue.h"
+#include "geo/AsyncMultiGrid.h"
 #include "library/ManualDirectoryWatcher.h"
 #include "library/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
@@ -18,18 +24,33 @@ namespace {
 struct Fixture {
     MemoryMetadataIndex index;
     std::shared_ptr<MemoryUserDefaults> defaults = std::make_shared<MemoryUserDefaults>();
+    std::shared_ptr<FolderAccessProbe> probe;
+    bool watched = false;
+    ManualDirectoryWatcher* watcher = nullptr;  // owned by the monitor
     std::shared_ptr<DB> db;
     std::vector<std::string> events;
+    std::vector<LoadingState> states;
+    int grids = 0;
     std::shared_ptr<int> token = std::make_shared<int>(0);
 
     void make() {
         defaults->setValue("hasBeenLaunched", true);
-        LibraryServices s{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr};
+        LibraryServices s{index.tagQuery(), index.gpsQuery(), defaults, nullptr, probe};
+        if (watched)
+            s.makeDirectoryWatcher = [this] {
+                auto w = std::make_unique<ManualDirectoryWatcher>();
+                watcher = w.get();
+                return w;
+            };
         db = DB::create(s);
         db->childrenChanged.subscribe(token, [this] { events.push_back("children"); });
         db->pathsChanged.subscribe(token, [this] { events.push_back("paths"); });
         db->treeChanged.subscribe(token, [this] { events.push_back("tree"); });
-        db->loadingStateChanged.subscribe(token, [this] { events.push_back("loading"); });
+        db->loadingStateChanged.subscribe(token, [this] {
+            events.push_back("loading");
+            states.push_back(db->loadingState());
+        });
+        db->gridChanged.subscribe(token, [this] { ++grids; });
         ASSERT_TRUE(
             mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(10)));
     }
@@ -38,11 +59,28 @@ struct Fixture {
         ASSERT_TRUE(mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; },
                                          std::chrono::seconds(10)));
     }
+    // Runs the folder pass to its end.
+    void pump() {
+        ASSERT_TRUE(
+            mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, std::chrono::seconds(10)));
+    }
+    // Lets the grid's queue publish what it was given.
+    void settleGrid() {
+        db->asyncGrid()->waitUntilIdle();
+        mainQueue().runPending();
+    }
     ~Fixture() {
         db.reset();
         mainQueue().runPending();
     }
 };
+
+std::set<std::string> keys(const Node::Paths& paths) {
+    std::set<std::string> out;
+    for (const auto& [p, meta] : paths)
+        out.insert(std::string(p.utf8()));
+    return out;
+}
 
 TEST(DBTest, FirstTreeBatchesAndLoadingState) {
     Fixture f;
@@ -53,7 +91,7 @@ TEST(DBTest, FirstTreeBatchesAndLoadingState) {
     EXPECT_EQ(f.db->loadingState(), LoadingState::loading);
     f.load();
     EXPECT_EQ(f.events, (std::vector<std::string>{"children", "paths", "tree", "loading"}));
-    mainQueue().runUntil([&] { return !f.db->isUpdatingDirectories(); }, std::chrono::seconds(10));
+    f.pump();
     Tree& t = f.db->tree();
     EXPECT_TRUE(t.isPinned(QuickString::literal("Tags/A")));
     EXPECT_TRUE(t.isPinned(QuickString::literal("Tags/Missing")));
@@ -99,9 +137,7 @@ TEST(DBTest, FoldersOnARealHome) {
     Fixture f;
     f.make();
     f.load();
-    auto pump = [&] {
-        mainQueue().runUntil([&] { return !f.db->isUpdatingDirectories(); }, std::chrono::seconds(10));
-    };
+    auto pump = [&] { f.pump(); };
     pump();
     Tree& t = f.db->tree();
     auto folders = t.directoriesNode;
@@ -146,6 +182,246 @@ TEST(DBTest, FoldersOnARealHome) {
     EXPECT_TRUE(docs->hasFlag(NodeFlags::stale));
     pump();
     EXPECT_FALSE(docs->child(QuickString::literal("Locked")));
+}
+
+// Holds the listing of Documents, as a system permission prompt would.
+class SlowProbe final : public FolderAccessProbe {
+public:
+    void listDirectory(const std::string& path) override {
+        if (path.ends_with("/Documents")) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    }
+};
+
+TEST(DBTest, LoadingStateFollowsTheProbeAndNeverLeavesLoaded) {
+    Fixture f;
+    f.probe = std::make_shared<SlowProbe>();
+    f.make();
+    mainQueue().runPending();
+    EXPECT_EQ(f.states, (std::vector<LoadingState>{LoadingState::blockedByPermissionPrompt,
+                                                   LoadingState::loading}));
+    f.load();
+    EXPECT_EQ(f.states.back(), LoadingState::loaded);
+    f.events.clear();
+    f.db->permissionStateChanged(true);
+    f.db->permissionStateChanged(false);
+    EXPECT_EQ(f.db->loadingState(), LoadingState::loaded);
+    EXPECT_TRUE(f.events.empty());
+}
+
+// The map node's positions reach the grid exactly once whichever query
+// finishes first; an equal re-delivery touches neither the events nor the grid.
+TEST(DBTest, PositionsReachTheMapAndTheGridOnce) {
+    for (bool gpsFirst : {true, false}) {
+        SCOPED_TRACE(gpsFirst ? "GPS first" : "tags first");
+        Fixture f;
+        f.index.add({"/h/t", std::vector<std::string>{"T"}, std::nullopt, std::nullopt});
+        f.index.add({"/h/p1", std::nullopt, 47.0, 8.0});
+        f.index.add({"/h/zero", std::nullopt, 0.0, 0.0});
+        f.index.add({"/h/equator", std::nullopt, 0.0, 8.0});
+        f.make();
+        if (gpsFirst) f.index.gpsQuery()->finish();
+        f.load();
+        f.pump();  // the home directory's read announces its own changes
+        f.events.clear();
+        if (!gpsFirst) f.index.gpsQuery()->finish();
+        Tree& t = f.db->tree();
+        ASSERT_TRUE(mainQueue().runUntil([&] { return t.mapNode->paths.size() == 2 && f.grids == 1; },
+                                         std::chrono::seconds(10)));
+        f.settleGrid();
+        EXPECT_EQ(keys(t.mapNode->paths), (std::set<std::string>{"/h/equator", "/h/p1"}));
+        EXPECT_EQ(f.grids, 1);
+        EXPECT_EQ(f.db->asyncGrid()->latestGrid()->count(), 2u);
+        // Delivered with the tree, or once afterwards.
+        EXPECT_EQ(f.events, gpsFirst ? std::vector<std::string>{} : std::vector<std::string>{"paths"});
+
+        f.events.clear();
+        const auto grid = f.db->asyncGrid()->latestGrid();
+        Node::Paths same = t.mapNode->paths;
+        f.db->setMapPaths(same, QuickStringSet{QuickString::path("/h/p1")});
+        f.settleGrid();
+        EXPECT_TRUE(f.events.empty());
+        EXPECT_EQ(f.grids, 1);
+        EXPECT_EQ(f.db->asyncGrid()->latestGrid(), grid);
+
+        same.erase(QuickString::path("/h/p1"));
+        f.db->setMapPaths(same, QuickStringSet{QuickString::path("/h/p1")});
+        f.settleGrid();
+        EXPECT_EQ(f.events, (std::vector<std::string>{"paths"}));
+        EXPECT_EQ(f.grids, 2);
+        EXPECT_EQ(f.db->asyncGrid()->latestGrid()->count(), 1u);
+    }
+}
+
+TEST(DBTest, PinsSurviveJunkAndSaveInNaturalOrder) {
+    for (const char* junk : {"3", "\"Tags/A\"", "{\"0\": \"Tags/A\"}", "[[\"Tags/A\"]]",
+                             "[1, 2.5, true, null, {}, [[]], {\"Tags/A\": 1}]", "null", "[]", "false"}) {
+        SCOPED_TRACE(junk);
+        MemoryUserDefaults defaults;
+        defaults.setValue("pins", DefaultsValue::parse(junk));
+        Tree tree;
+        tree.addTag(QuickString::literal("Tags/A"), QuickString::path("/h/a"));
+        DB::loadPins(defaults, tree);
+        EXPECT_TRUE(tree.pinnedNode->children.empty());
+    }
+    {
+        MemoryUserDefaults defaults;
+        defaults.setValue("pins", DefaultsValue::parse(R"([7, "Tags/B", ["Tags/C"], "Colors/Red", "Tags",
+            "Tags/", "", "Folders/x", "Tags/B", "Tags/a/b", "Tags/caf\u00e9"])"));
+        Tree tree;
+        DB::loadPins(defaults, tree);
+        std::set<std::string> pins;
+        for (const auto& [name, node] : tree.pinnedNode->children)
+            pins.insert(std::string(name.utf8()));
+        EXPECT_EQ(pins, (std::set<std::string>{"B", "a/b", "caf\xc3\xa9"}));
+    }
+
+    Fixture f;
+    f.make();
+    f.load();
+    Tree& t = f.db->tree();
+    for (const char* name : {"Tags/b", "Tags/a10", "Tags/a9", "Tags/A2", "Tags/a"})
+        t.addPin(QuickString::literal(name));
+    f.db->savePins();
+    EXPECT_EQ(f.defaults->value("pins")->dump(), R"(["Tags/a","Tags/A2","Tags/a9","Tags/a10","Tags/b"])");
+}
+
+// Folder nodes against the file system itself, for the folders read so far.
+void expectMirrors(const NodePtr& node, const std::filesystem::path& dir, bool isHome = false) {
+    std::set<std::string> files, folders;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (name.front() == '.' || (isHome && name == "Library")) continue;
+        if (entry.is_directory()) {
+            if (!name.ends_with(".photoslibrary")) folders.insert(name);
+        } else {
+            files.insert(entry.path().string());
+        }
+    }
+    EXPECT_EQ(keys(node->paths), files) << dir;
+    std::set<std::string> children;
+    for (const auto& [name, child] : node->children)
+        children.insert(std::string(name.utf8()));
+    EXPECT_EQ(children, folders) << dir;
+    for (const auto& [name, child] : node->children)
+        if (!child->hasFlag(NodeFlags::foundUnscheduled)) expectMirrors(child, dir / std::string(name.utf8()));
+}
+
+TEST(DBTest, OneDirectoryPerTurnAndRecursiveEvents) {
+    const auto home = test::testHome();
+    for (int i = 0; i < 6; ++i)
+        test::writeFile(home / ("ScanH" + std::to_string(i)) / "f", "x");
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 3; ++j)
+            test::writeFile(home / "ScanWork" / ("W" + std::to_string(i)) / ("S" + std::to_string(j)) / "f", "x");
+
+    Fixture f;
+    f.watched = true;
+    f.make();
+    f.load();
+    ASSERT_TRUE(f.watcher);
+    EXPECT_TRUE(f.watcher->isRunning());
+    EXPECT_EQ(f.watcher->root(), home.string());
+    EXPECT_DOUBLE_EQ(f.watcher->latency(), 1.0);
+    f.pump();
+    Tree& t = f.db->tree();
+    auto work = t.directoriesNode->child(QuickString::literal("ScanWork"));
+    ASSERT_TRUE(work);
+
+    // Every node of the Folders section, and which of them still wait to be read.
+    auto staleNodes = [&] {
+        std::set<const Node*> out;
+        std::vector<NodePtr> todo{t.directoriesNode};
+        while (!todo.empty()) {
+            NodePtr n = todo.back();
+            todo.pop_back();
+            if (n->hasFlag(NodeFlags::stale)) out.insert(n.get());
+            for (const auto& [name, child] : n->children)
+                todo.push_back(child);
+        }
+        return out;
+    };
+
+    // Opening ScanWork reads home and it at once; then W3 is read at once.
+    // Left to the pass: home's other folders (other tests may have made
+    // some), W3's seven siblings and W3's three sub-folders.
+    size_t homeFolders = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home)) {
+        std::string name = entry.path().filename().string();
+        if (entry.is_directory() && name.front() != '.' && name != "Library" &&
+            !name.ends_with(".photoslibrary"))
+            ++homeFolders;
+    }
+    f.db->openDirectories({QuickString::literal("Folders/ScanWork")});
+    f.db->openDirectories({QuickString::literal("Folders/ScanWork/W3")});
+    size_t turns = 0, reads = 0;
+    while (f.db->isUpdatingDirectories() && turns < 1000) {
+        auto before = staleNodes();
+        ASSERT_EQ(mainQueue().runPending(), 1u) << "the pass alone is queued";
+        ++turns;
+        size_t read = 0;
+        auto after = staleNodes();
+        for (const Node* n : before)
+            if (!after.contains(n)) ++read;
+        EXPECT_LE(read, 1u) << "turn " << turns;
+        reads += read;
+    }
+    EXPECT_EQ(reads, homeFolders - 1 + 7 + 3);
+    expectMirrors(t.directoriesNode, home, true);
+    auto w5 = work->child(QuickString::literal("W5"));
+    ASSERT_TRUE(w5);
+    EXPECT_TRUE(w5->child(QuickString::literal("S0"))->hasFlag(NodeFlags::foundUnscheduled));
+
+    // Files appear deep down without events of their own: a plain event on
+    // Work sees none of them, a recursive one re-reads the whole subtree.
+    for (int i = 0; i < 8; ++i)
+        test::writeFile(home / "ScanWork" / ("W" + std::to_string(i)) / "new", "x");
+    test::writeFile(home / "ScanWork" / "W3" / "S1" / "new", "x");
+    test::writeFile(home / "ScanWork" / "top", "x");
+    f.watcher->fire({{(home / "ScanWork").string(), false}});
+    f.pump();
+    EXPECT_TRUE(work->paths.contains(QuickString::path((home / "ScanWork" / "top").string())));
+    EXPECT_EQ(w5->paths.size(), 0u);
+    f.watcher->fire({{(home / "ScanWork").string(), true}, {"/elsewhere", true}});
+    f.pump();
+    expectMirrors(t.directoriesNode, home, true);
+    EXPECT_EQ(w5->paths.size(), 1u);
+    EXPECT_EQ(work->child(QuickString::literal("W3"))->child(QuickString::literal("S1"))->paths.size(), 2u);
+}
+
+TEST(DBTest, UnreadableDirectoryKeepsItsNodeAndMarksTheParent) {
+    const auto home = test::testHome();
+    test::writeFile(home / "Shut" / "Inner" / "a", "x");
+    Fixture f;
+    f.make();
+    f.load();
+    f.db->openDirectories({QuickString::literal("Folders/Shut/Inner")});
+    f.pump();
+    Tree& t = f.db->tree();
+    auto shut = t.directoriesNode->child(QuickString::literal("Shut"));
+    ASSERT_TRUE(shut);
+    auto inner = shut->child(QuickString::literal("Inner"));
+    ASSERT_TRUE(inner);
+    ASSERT_EQ(inner->paths.size(), 1u);
+
+    test::writeFile(home / "Shut" / "Inner" / "b", "x");
+    ASSERT_EQ(::chmod((home / "Shut" / "Inner").c_str(), 0), 0);
+    f.db->directoryChanged(QuickString::path((home / "Shut" / "Inner").string()), false);
+    f.events.clear();
+    EXPECT_TRUE(f.db->scanNext(t.rootNode));
+    if (::geteuid() != 0) {
+        EXPECT_EQ(keys(inner->paths), (std::set<std::string>{(home / "Shut" / "Inner" / "a").string()}));
+        EXPECT_TRUE(shut->hasFlag(NodeFlags::stale)) << "the parent is read again";
+        EXPECT_TRUE(f.events.empty()) << "nothing changed, nothing announced";
+        f.pump();
+        EXPECT_EQ(shut->child(QuickString::literal("Inner")), inner) << "the folder is still there";
+        EXPECT_EQ(inner->paths.size(), 1u);
+    }
+    ::chmod((home / "Shut" / "Inner").c_str(), 0755);
+    f.pump();
+    // Readable again: the next event brings it up to date.
+    f.db->directoryChanged(QuickString::path((home / "Shut" / "Inner").string()), false);
+    f.pump();
+    EXPECT_EQ(inner->paths.size(), 2u);
 }
 
 }  // namespace

@@ -253,6 +253,18 @@ TEST(SpotlightThreadTest, GPSFinishingAfterTheTagsIsDeliveredOnceAndFollowsUpdat
     h.index.erase(p3);
     h.gpsUpdate({{}, {}, {p3}});
     EXPECT_EQ(mapPaths(h.tree()), (std::set<std::string>{"/h/p1-moved"}));
+
+    // Hostile values in a live update drop the position instead of crashing.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (auto [lat, lon] : {std::pair{nan, 1.0}, {1.0, inf}, {-inf, 1.0}, {91.0, 1.0}, {1.0, -180.5}}) {
+        h.index.setPosition(p1, 47.0, 8.0);
+        h.gpsUpdate({{}, {p1}, {}});
+        ASSERT_EQ(mapPaths(h.tree()), (std::set<std::string>{"/h/p1-moved"}));
+        h.index.setPosition(p1, lat, lon);
+        h.gpsUpdate({{}, {p1}, {}});
+        EXPECT_TRUE(mapPaths(h.tree()).empty()) << lat << ", " << lon;
+    }
 }
 
 // Holds the probe until released, as a system permission prompt would.

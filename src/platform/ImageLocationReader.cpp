@@ -1,0 +1,79 @@
+#include "platform/ImageLocationReader.h"
+
+#include <exiv2/exiv2.hpp>
+
+#include <cctype>
+#include <cmath>
+#include <mutex>
+
+namespace qm {
+
+namespace {
+
+std::string lowerExtension(std::string_view path) {
+    auto slash = path.find_last_of('/');
+    auto dot = path.find_last_of('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// Degrees, minutes, seconds as three rationals.
+std::optional<double> degrees(const Exiv2::Exifdatum& d) {
+    if (d.count() < 1) return std::nullopt;
+    double parts[3] = {0, 0, 0};
+    for (long i = 0; i < d.count() && i < 3; ++i) {
+        Exiv2::Rational r = d.toRational(i);
+        if (r.second == 0) {
+            if (r.first == 0) continue;
+            return std::nullopt;
+        }
+        parts[i] = static_cast<double>(r.first) / static_cast<double>(r.second);
+    }
+    double value = parts[0] + parts[1] / 60.0 + parts[2] / 3600.0;
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+bool ImageLocationReader::handles(std::string_view path) {
+    static const char* const known[] = {"jpg", "jpeg", "jpe", "png", "tif", "tiff", "webp", "heic", "heif",
+                                        "avif", "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2",
+                                        "orf", "rw2", "raf", "pef", "srw", "mrw", "3fr", "erf", "kdc"};
+    const std::string ext = lowerExtension(path);
+    if (ext.empty()) return false;
+    for (const char* k : known)
+        if (ext == k) return true;
+    return false;
+}
+
+std::optional<GeoPosition> ImageLocationReader::read(const std::string& path) {
+    static std::once_flag quiet;
+    // exiv2 writes warnings about damaged files to stderr by default.
+    std::call_once(quiet, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
+    try {
+        auto image = Exiv2::ImageFactory::open(path);
+        if (!image.get()) return std::nullopt;
+        image->readMetadata();
+        const Exiv2::ExifData& exif = image->exifData();
+        auto lat = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude"));
+        auto lon = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitude"));
+        if (lat == exif.end() || lon == exif.end()) return std::nullopt;
+        auto latValue = degrees(*lat);
+        auto lonValue = degrees(*lon);
+        if (!latValue || !lonValue) return std::nullopt;
+        auto latRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitudeRef"));
+        auto lonRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitudeRef"));
+        if (latRef != exif.end() && latRef->toString().rfind("S", 0) == 0) *latValue = -*latValue;
+        if (lonRef != exif.end() && lonRef->toString().rfind("W", 0) == 0) *lonValue = -*lonValue;
+        if (std::fabs(*latValue) > 90 || std::fabs(*lonValue) > 180) return std::nullopt;
+        return GeoPosition{*latValue, *lonValue};
+    } catch (...) {
+        // Unknown format, truncated or corrupt metadata: no position.
+        return std::nullopt;
+    }
+}
+
+}  // namespace qm

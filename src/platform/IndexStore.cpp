@@ -1,0 +1,223 @@
+#include "platform/IndexStore.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace qm {
+
+namespace {
+
+bool exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool isDamage(int code) {
+    code &= 0xff;
+    return code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_FORMAT;
+}
+
+// mkdir -p, for the cache directory.
+bool makeDirectories(const std::string& dir) {
+    if (dir.empty()) return false;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    auto slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash))) return false;
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+    explicit operator bool() const { return stmt_ != nullptr; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+IndexStore::~IndexStore() { close(); }
+
+void IndexStore::close() {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+std::string IndexStore::defaultPath() {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : "") + "/.cache";
+    }
+    return base + "/quillomere/index.sqlite3";
+}
+
+IndexStore::OpenResult IndexStore::open(const std::string& path,
+                                        const std::function<void(const std::string&)>& log) {
+    close();
+    path_ = path;
+    auto say = [&](const std::string& line) {
+        if (log) log(line);
+    };
+    auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && !makeDirectories(path.substr(0, slash))) {
+        say("[setup] Cannot create the folder of the index database " + path + ": " + std::strerror(errno) +
+            "; the index runs from memory");
+        return OpenResult::unavailable;
+    }
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    bool rebuilt = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        if (rc == SQLITE_OK && prepareSchema()) {
+            if (rebuilt) return OpenResult::rebuilt;
+            return existed ? OpenResult::opened : OpenResult::created;
+        }
+        const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
+        const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        close();
+        if (attempt == 0 && isDamage(code)) {
+            say("[setup] The index database " + path + " is damaged (" + message + "); rebuilding it");
+            for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+            rebuilt = true;
+            continue;
+        }
+        say("[setup] Cannot use the index database " + path + " (" + message + "); the index runs from memory");
+        return OpenResult::unavailable;
+    }
+    return OpenResult::unavailable;
+}
+
+bool IndexStore::prepareSchema() {
+    sqlite3_busy_timeout(db_, 2000);
+    // Reading the version touches the header first, so a file that is no
+    // database fails here rather than halfway through a load.
+    int version = -1;
+    {
+        Statement st(db_, "PRAGMA user_version");
+        if (!st || sqlite3_step(st.get()) != SQLITE_ROW) return false;
+        version = sqlite3_column_int(st.get(), 0);
+    }
+    if (!exec(db_, "PRAGMA journal_mode=WAL")) return false;
+    exec(db_, "PRAGMA synchronous=NORMAL");
+    if (version != 0 && version != schemaVersion) {
+        // Another layout: the cache is only a cache, start again.
+        if (!exec(db_, "DROP TABLE IF EXISTS items")) return false;
+        version = 0;
+    }
+    if (version == 0) {
+        if (!exec(db_,
+                  "CREATE TABLE IF NOT EXISTS items("
+                  " dev INTEGER NOT NULL, ino INTEGER NOT NULL, path BLOB NOT NULL,"
+                  " is_dir INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
+                  " ctime INTEGER NOT NULL, tags BLOB, lat REAL, lon REAL, gps_checked INTEGER NOT NULL,"
+                  " PRIMARY KEY(dev, ino)) WITHOUT ROWID"))
+            return false;
+        if (!exec(db_, "PRAGMA user_version=1")) return false;
+    }
+    return true;
+}
+
+std::vector<IndexRecord> IndexStore::load(bool onlyWithMetadata, bool& ok) {
+    std::vector<IndexRecord> out;
+    ok = false;
+    if (!db_) return out;
+    const char* sql = onlyWithMetadata
+                          ? "SELECT dev, ino, path, is_dir, size, mtime, ctime, tags, lat, lon, gps_checked "
+                            "FROM items WHERE tags IS NOT NULL OR lat IS NOT NULL"
+                          : "SELECT dev, ino, path, is_dir, size, mtime, ctime, tags, lat, lon, gps_checked "
+                            "FROM items WHERE tags IS NULL AND lat IS NULL";
+    Statement st(db_, sql);
+    if (!st) return out;
+    sqlite3_stmt* s = st.get();
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        IndexRecord r;
+        r.item.device = static_cast<uint64_t>(sqlite3_column_int64(s, 0));
+        r.item.inode = static_cast<uint64_t>(sqlite3_column_int64(s, 1));
+        if (auto* p = static_cast<const char*>(sqlite3_column_blob(s, 2)))
+            r.path.assign(p, static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+        r.isDirectory = sqlite3_column_int(s, 3) != 0;
+        r.size = sqlite3_column_int64(s, 4);
+        r.mtimeNs = sqlite3_column_int64(s, 5);
+        r.ctimeNs = sqlite3_column_int64(s, 6);
+        if (auto* t = static_cast<const char*>(sqlite3_column_blob(s, 7)))
+            r.tags.assign(t, static_cast<size_t>(sqlite3_column_bytes(s, 7)));
+        if (sqlite3_column_type(s, 8) != SQLITE_NULL) r.latitude = sqlite3_column_double(s, 8);
+        if (sqlite3_column_type(s, 9) != SQLITE_NULL) r.longitude = sqlite3_column_double(s, 9);
+        r.gpsChecked = sqlite3_column_int(s, 10) != 0;
+        if (r.path.empty() || r.path[0] != '/') continue;  // nothing usable
+        out.push_back(std::move(r));
+    }
+    ok = rc == SQLITE_DONE;
+    return out;
+}
+
+bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions) {
+    if (!db_) return false;
+    if (upserts.empty() && deletions.empty()) return true;
+    if (!exec(db_, "BEGIN")) return false;
+    bool ok = true;
+    {
+        Statement put(db_,
+                      "INSERT OR REPLACE INTO items(dev, ino, path, is_dir, size, mtime, ctime, tags, lat, lon,"
+                      " gps_checked) VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+        Statement del(db_, "DELETE FROM items WHERE dev=? AND ino=?");
+        ok = put && del;
+        for (size_t i = 0; ok && i < upserts.size(); ++i) {
+            const IndexRecord& r = upserts[i];
+            sqlite3_stmt* s = put.get();
+            sqlite3_bind_int64(s, 1, static_cast<sqlite3_int64>(r.item.device));
+            sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(r.item.inode));
+            sqlite3_bind_blob(s, 3, r.path.data(), static_cast<int>(r.path.size()), SQLITE_STATIC);
+            sqlite3_bind_int(s, 4, r.isDirectory ? 1 : 0);
+            sqlite3_bind_int64(s, 5, r.size);
+            sqlite3_bind_int64(s, 6, r.mtimeNs);
+            sqlite3_bind_int64(s, 7, r.ctimeNs);
+            if (r.tags.empty())
+                sqlite3_bind_null(s, 8);
+            else
+                sqlite3_bind_blob(s, 8, r.tags.data(), static_cast<int>(r.tags.size()), SQLITE_STATIC);
+            if (r.latitude && r.longitude) {
+                sqlite3_bind_double(s, 9, *r.latitude);
+                sqlite3_bind_double(s, 10, *r.longitude);
+            } else {
+                sqlite3_bind_null(s, 9);
+                sqlite3_bind_null(s, 10);
+            }
+            sqlite3_bind_int(s, 11, r.gpsChecked ? 1 : 0);
+            ok = sqlite3_step(s) == SQLITE_DONE;
+            sqlite3_reset(s);
+        }
+        for (size_t i = 0; ok && i < deletions.size(); ++i) {
+            sqlite3_stmt* s = del.get();
+            sqlite3_bind_int64(s, 1, static_cast<sqlite3_int64>(deletions[i].device));
+            sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(deletions[i].inode));
+            ok = sqlite3_step(s) == SQLITE_DONE;
+            sqlite3_reset(s);
+        }
+    }
+    if (!ok) {
+        exec(db_, "ROLLBACK");
+        return false;
+    }
+    return exec(db_, "COMMIT");
+}
+
+bool IndexStore::clear() {
+    return db_ && exec(db_, "DELETE FROM items");
+}
+
+}  // namespace qm

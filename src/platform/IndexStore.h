@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/IndexRecord.h"
+
+struct sqlite3;
+
+namespace qm {
+
+// The index's saved state: one SQLite database (WAL, schema version in
+// user_version) holding every indexed item. A damaged file is replaced by an
+// empty database; when nothing can be written the store keeps nothing and
+// the index runs from memory. Not thread-safe: one queue owns it.
+class IndexStore {
+public:
+    enum class OpenResult { opened, created, rebuilt, unavailable };
+
+    IndexStore() = default;
+    ~IndexStore();
+    IndexStore(const IndexStore&) = delete;
+    IndexStore& operator=(const IndexStore&) = delete;
+
+    // `$XDG_CACHE_HOME/quillomere/index.sqlite3` ($HOME/.cache when unset).
+    static std::string defaultPath();
+
+    // Opens or creates the database. `log` receives the one line said when a
+    // damaged file is rebuilt or the store cannot be used.
+    OpenResult open(const std::string& path, const std::function<void(const std::string&)>& log);
+    bool isOpen() const { return db_ != nullptr; }
+    const std::string& path() const { return path_; }
+
+    // Every stored item. With `onlyWithMetadata` just the ones with tags or a
+    // position (what gathering needs), else the others.
+    std::vector<IndexRecord> load(bool onlyWithMetadata, bool& ok);
+    // Writes and deletes in one transaction.
+    bool apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
+    // Drops everything stored.
+    bool clear();
+
+    static constexpr int schemaVersion = 1;
+
+private:
+    bool prepareSchema();
+    void close();
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+};
+
+}  // namespace qm

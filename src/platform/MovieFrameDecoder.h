@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+#include <optional>
+#include <string>
+
+namespace qm {
+
+// A representative frame of a movie, decoded with libavformat/libavcodec and scaled
+// with libswscale: the first frame at or after a tenth of the duration, skipping
+// nearly black frames (fades, title cards) for a short stretch. The display aspect
+// (sample aspect ratio) and rotation of the stream are applied. Reentrant.
+class MovieFrameDecoder {
+public:
+    // Fitted within maxSize, never enlarged; absent when there is no decodable video.
+    static std::optional<QImage> decode(const std::string& path, QSize maxSize);
+};
+
+}  // namespace qm

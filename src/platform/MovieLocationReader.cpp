@@ -1,0 +1,96 @@
+#include "platform/MovieLocationReader.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+}
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+namespace qm {
+
+namespace {
+
+// One signed ISO 6709 coordinate at the front of `text`: the count of integer
+// digits tells degrees (2 or 3), degrees+minutes (4 or 5) or
+// degrees+minutes+seconds (6 or 7).
+std::optional<double> coordinate(std::string_view& text, int degreeDigits) {
+    if (text.empty() || (text[0] != '+' && text[0] != '-')) return std::nullopt;
+    const bool negative = text[0] == '-';
+    size_t i = 1, intDigits = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++intDigits;
+    size_t end = i;
+    if (end < text.size() && text[end] == '.') {
+        ++end;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    }
+    if (intDigits == 0) return std::nullopt;
+    std::string number(text.substr(1, end - 1));
+    double v = std::strtod(number.c_str(), nullptr);
+    double value;
+    if (intDigits == static_cast<size_t>(degreeDigits)) {
+        value = v;
+    } else if (intDigits == static_cast<size_t>(degreeDigits + 2)) {
+        double deg = std::floor(v / 100);
+        value = deg + (v - deg * 100) / 60;
+    } else if (intDigits == static_cast<size_t>(degreeDigits + 4)) {
+        double deg = std::floor(v / 10000);
+        double rest = v - deg * 10000;
+        double min = std::floor(rest / 100);
+        value = deg + min / 60 + (rest - min * 100) / 3600;
+    } else {
+        return std::nullopt;
+    }
+    text.remove_prefix(end);
+    return negative ? -value : value;
+}
+
+std::string lowerExtension(std::string_view path) {
+    auto slash = path.find_last_of('/');
+    auto dot = path.find_last_of('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+}  // namespace
+
+std::optional<GeoPosition> MovieLocationReader::parseISO6709(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text[0]))) text.remove_prefix(1);
+    auto lat = coordinate(text, 2);
+    if (!lat) return std::nullopt;
+    auto lon = coordinate(text, 3);
+    if (!lon) return std::nullopt;
+    if (!std::isfinite(*lat) || !std::isfinite(*lon) || std::fabs(*lat) > 90 || std::fabs(*lon) > 180)
+        return std::nullopt;
+    return GeoPosition{*lat, *lon};
+}
+
+bool MovieLocationReader::handles(std::string_view path) {
+    const std::string ext = lowerExtension(path);
+    return ext == "mp4" || ext == "mov" || ext == "m4v" || ext == "3gp" || ext == "3g2";
+}
+
+std::optional<GeoPosition> MovieLocationReader::read(const std::string& path) {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+    std::optional<GeoPosition> result;
+    // The container's metadata is read on open; no stream probing needed.
+    for (const char* key : {"location", "com.apple.quicktime.location.ISO6709", "location-eng"}) {
+        if (const AVDictionaryEntry* e = av_dict_get(ctx->metadata, key, nullptr, 0); e && e->value) {
+            result = parseISO6709(e->value);
+            if (result) break;
+        }
+    }
+    avformat_close_input(&ctx);
+    return result;
+}
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+namespace qm {
+
+// Decodes an image file straight to thumbnail size. The size is handed to the
+// decoder before reading, so JPEGs are decoded at 1/2, 1/4 or 1/8 scale by the
+// codec itself instead of at full size; EXIF orientation is applied.
+class ScaledImageDecoder {
+public:
+    // The image fitted within maxSize (aspect kept, never enlarged); absent when the
+    // file cannot be decoded. Reentrant.
+    static std::optional<QImage> decode(const QString& path, QSize maxSize);
+
+    // The slow path, for comparison: full decode, then scale.
+    static std::optional<QImage> decodeFullThenScale(const QString& path, QSize maxSize);
+};
+
+}  // namespace qm

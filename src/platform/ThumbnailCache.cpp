@@ -1,0 +1,260 @@
+#include "platform/ThumbnailCache.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+
+#include <array>
+#include <vector>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef QM_VERSION
+#define QM_VERSION "0.1"
+#endif
+
+namespace qm {
+namespace {
+
+constexpr int kNormalSize = 128;
+constexpr int kLargeSize = 256;
+constexpr char kFailureDirectory[] = "quillomere-" QM_VERSION;
+
+std::filesystem::path defaultRoot() {
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    // Relative values are invalid by the base-directory rules and are ignored.
+    if (xdg && xdg[0] == '/') return std::filesystem::path(xdg) / "thumbnails";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : "/") / ".cache" / "thumbnails";
+}
+
+// The characters g_filename_to_uri leaves unescaped in a path.
+bool isUnreservedInPath(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return std::strchr("!$&'()*+,-./:=@_~", c) != nullptr && c != 0;
+}
+
+QString qPath(const std::filesystem::path& p) { return QFile::decodeName(QByteArray(p.c_str())); }
+
+// Creates missing directories with mode 0700, as the cache is private to the user.
+bool ensureDirectory(const std::filesystem::path& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (dir.has_parent_path() && dir.parent_path() != dir && !ensureDirectory(dir.parent_path()))
+        return false;
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::uint32_t crc32(const char* data, std::size_t n, std::uint32_t crc = 0) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (std::size_t i = 0; i < n; ++i)
+        crc = table[(crc ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void appendBigEndian(QByteArray& out, std::uint32_t v) {
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    out.append(b, 4);
+}
+
+QByteArray textChunk(const QByteArray& key, const QByteArray& value) {
+    QByteArray body = "tEXt" + key + '\0' + value;
+    QByteArray chunk;
+    appendBigEndian(chunk, static_cast<std::uint32_t>(body.size() - 4));
+    chunk += body;
+    appendBigEndian(chunk, crc32(body.constData(), static_cast<std::size_t>(body.size())));
+    return chunk;
+}
+
+// Qt compresses long text values into zTXt; the keys go in plain tEXt chunks right
+// after IHDR instead, which every reader of the cache understands.
+QByteArray encodePng(const QImage& image, const std::vector<std::pair<QByteArray, QByteArray>>& text) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image)) return {};
+    constexpr int kAfterIhdr = 8 + 4 + 4 + 13 + 4;
+    if (png.size() < kAfterIhdr || png.mid(12, 4) != "IHDR") return {};
+    QByteArray chunks;
+    for (const auto& [k, v] : text) chunks += textChunk(k, v);
+    png.insert(kAfterIhdr, chunks);
+    return png;
+}
+
+bool writeAtomically(const std::filesystem::path& file, const QByteArray& bytes) {
+    std::string temp = file.string() + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0600) == 0;
+    const char* p = bytes.constData();
+    std::size_t left = static_cast<std::size_t>(bytes.size());
+    while (ok && left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else p += n, left -= static_cast<std::size_t>(n);
+    }
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+// Thumb::MTime is an integer of seconds; a fractional part some writers add is ignored.
+std::optional<std::int64_t> parseSeconds(const QString& text) {
+    QString whole = text.section(u'.', 0, 0).trimmed();
+    bool ok = false;
+    qint64 v = whole.toLongLong(&ok);
+    return ok ? std::optional<std::int64_t>(v) : std::nullopt;
+}
+
+bool keysMatch(const QString& uri, const QString& mtime, const QString& size,
+               const ThumbnailCache::Source& source) {
+    if (uri != QString::fromStdString(source.uri)) return false;
+    if (parseSeconds(mtime) != source.mtime) return false;
+    // Optional; when present it catches a file rewritten within the same second.
+    if (!size.isEmpty() && parseSeconds(size) != source.size) return false;
+    return true;
+}
+
+QImage fitted(QImage image, QSize maxSize) {
+    if (image.width() > maxSize.width() || image.height() > maxSize.height())
+        image = image.scaled(maxSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+}  // namespace
+
+ThumbnailCache::ThumbnailCache() : root_(defaultRoot()) {}
+ThumbnailCache::ThumbnailCache(std::filesystem::path root) : root_(std::move(root)) {}
+
+std::string ThumbnailCache::fileUri(std::string_view absolutePath) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    uri.reserve(uri.size() + absolutePath.size() * 3);
+    for (char ch : absolutePath) {
+        auto c = static_cast<unsigned char>(ch);
+        if (isUnreservedInPath(c)) {
+            uri += ch;
+        } else {
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        }
+    }
+    return uri;
+}
+
+std::string ThumbnailCache::keyForUri(std::string_view uri) {
+    QByteArray digest = QCryptographicHash::hash(
+        QByteArrayView(uri.data(), static_cast<qsizetype>(uri.size())), QCryptographicHash::Md5);
+    return digest.toHex().toStdString();
+}
+
+std::optional<ThumbnailCache::Source> ThumbnailCache::source(const std::string& path) {
+    if (path.empty()) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::path abs = std::filesystem::absolute(path, ec).lexically_normal();
+    if (ec) return std::nullopt;
+    std::string p = abs.string();
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    Source s;
+    s.path = p;
+    s.uri = fileUri(p);
+    s.key = keyForUri(s.uri);
+    s.mtime = st.st_mtim.tv_sec;
+    s.size = st.st_size;
+    return s;
+}
+
+std::filesystem::path ThumbnailCache::entryPath(std::string_view flavour, const Source& source) const {
+    return root_ / std::string(flavour) / (source.key + ".png");
+}
+
+std::filesystem::path ThumbnailCache::failurePath(const Source& source) const {
+    return root_ / "fail" / kFailureDirectory / (source.key + ".png");
+}
+
+bool ThumbnailCache::contains(const std::string& absolutePath) const {
+    std::string prefix = root_.string() + "/";
+    return absolutePath.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::optional<QImage> ThumbnailCache::readFresh(const std::filesystem::path& file,
+                                                const Source& source) const {
+    QImageReader reader(qPath(file), "png");
+    if (!reader.canRead()) return std::nullopt;
+    // Writers usually put the keys before the pixels: reject stale entries undecoded.
+    QString uri = reader.text(QStringLiteral("Thumb::URI"));
+    QString mtime = reader.text(QStringLiteral("Thumb::MTime"));
+    if (!uri.isEmpty() && !mtime.isEmpty() &&
+        !keysMatch(uri, mtime, reader.text(QStringLiteral("Thumb::Size")), source))
+        return std::nullopt;
+    QImage image = reader.read();
+    if (image.isNull()) return std::nullopt;
+    if (!keysMatch(image.text(QStringLiteral("Thumb::URI")), image.text(QStringLiteral("Thumb::MTime")),
+                   image.text(QStringLiteral("Thumb::Size")), source))
+        return std::nullopt;
+    return image;
+}
+
+std::optional<QImage> ThumbnailCache::find(const Source& source, QSize maxSize) const {
+    if (maxSize.width() <= kNormalSize && maxSize.height() <= kNormalSize) {
+        if (auto image = readFresh(entryPath("normal", source), source)) return fitted(*image, maxSize);
+    }
+    if (auto image = readFresh(entryPath("large", source), source)) return fitted(*image, maxSize);
+    return std::nullopt;
+}
+
+bool ThumbnailCache::writeEntry(const std::filesystem::path& file, const QImage& image,
+                                const Source& source, const QString& mimeType) const {
+    if (!ensureDirectory(file.parent_path())) return false;
+    std::vector<std::pair<QByteArray, QByteArray>> text = {
+        {"Thumb::URI", QByteArray::fromStdString(source.uri)},
+        {"Thumb::MTime", QByteArray::number(static_cast<qlonglong>(source.mtime))},
+        {"Thumb::Size", QByteArray::number(static_cast<qlonglong>(source.size))},
+        {"Software", "Quillomere " QM_VERSION},
+    };
+    // tEXt is Latin-1; a MIME type is ASCII.
+    if (!mimeType.isEmpty()) text.emplace_back("Thumb::Mimetype", mimeType.toLatin1());
+    QByteArray png = encodePng(image, text);
+    return !png.isEmpty() && writeAtomically(file, png);
+}
+
+bool ThumbnailCache::store(const Source& source, const QImage& thumbnail, const QString& mimeType) const {
+    if (thumbnail.isNull() || contains(source.path)) return false;
+    return writeEntry(entryPath("large", source), fitted(thumbnail, QSize(kLargeSize, kLargeSize)),
+                      source, mimeType);
+}
+
+bool ThumbnailCache::hasFailure(const Source& source) const {
+    return readFresh(failurePath(source), source).has_value();
+}
+
+bool ThumbnailCache::recordFailure(const Source& source) const {
+    if (contains(source.path)) return false;
+    QImage marker(1, 1, QImage::Format_ARGB32);
+    marker.fill(Qt::transparent);
+    return writeEntry(failurePath(source), marker, source, {});
+}
+
+}  // namespace qm
