@@ -19,26 +19,14 @@
 #include "library/DB.h"
 #include "library/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
+#include "SyntheticLibrary.h"
 
 namespace {
 
 using namespace qm;
+using namespace qm::bench;
 
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
-
-constexpr size_t fileCount = 1'000'000;
-constexpr size_t tagCount = 20'000;
-constexpr size_t setCount = 60'000;
 constexpr size_t changedCount = 1'000;
-
-// Zipf-like pick: popular tags and tag sets are far more common.
-size_t skewed(std::mt19937_64& rng, size_t n) {
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    return std::min(n - 1, size_t(std::pow(u(rng), 3.0) * double(n)));
-}
 
 void BM_LiveTagUpdate(benchmark::State& state) {
     // The database reads the home directory once the tree is there; keep it
@@ -49,24 +37,9 @@ void BM_LiveTagUpdate(benchmark::State& state) {
 
     MemoryMetadataIndex index;
     std::mt19937_64 rng(7);
-    std::vector<std::string> tags;
-    for (size_t i = 0; i < tagCount; ++i)
-        tags.push_back(i % 10 == 0 ? "Project " + std::to_string(i / 10)
-                                   : "Area " + std::to_string(i % 50) + "/Topic " + std::to_string(i));
-    std::vector<std::vector<std::string>> sets(setCount);
-    std::uniform_int_distribution<int> width(1, 5);
-    for (size_t s = 0; s < setCount; ++s) {
-        sets[s].push_back(tags[s % tagCount]);
-        for (int k = 1, w = width(rng); k < w; ++k)
-            sets[s].push_back(tags[skewed(rng, tagCount)]);
-    }
-    index.reserve(fileCount);
-    std::vector<MetadataItem> items;
-    items.reserve(fileCount);
-    for (size_t i = 0; i < fileCount; ++i)
-        items.push_back(index.add({"/home/user/Pictures/" + std::to_string(2000 + i % 25) + "/Album " +
-                                       std::to_string(i / 400) + "/IMG_" + std::to_string(i) + ".jpg",
-                                   sets[skewed(rng, setCount)], std::nullopt, std::nullopt}));
+    const SyntheticLibrary library = fillSyntheticLibrary(index, rng);
+    const auto& sets = library.sets;
+    const auto& items = library.items;
 
     auto defaults = std::make_shared<MemoryUserDefaults>();
     defaults->setValue("hasBeenLaunched", true);

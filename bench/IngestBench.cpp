@@ -17,54 +17,18 @@
 #include "library/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/SpotlightThread.h"
+#include "SyntheticLibrary.h"
 
 namespace {
 
 using namespace qm;
-
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
-
-constexpr size_t fileCount = 1'000'000;
-constexpr size_t tagCount = 20'000;
-constexpr size_t setCount = 60'000;
-
-// Zipf-like pick: small indices are far more common, as popular tags are.
-size_t skewed(std::mt19937_64& rng, size_t n) {
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    double x = std::pow(u(rng), 3.0);
-    return std::min(n - 1, size_t(x * double(n)));
-}
+using namespace qm::bench;
 
 MemoryMetadataIndex& bigIndex() {
     static MemoryMetadataIndex* index = [] {
         auto* idx = new MemoryMetadataIndex;
         std::mt19937_64 rng(42);
-        std::vector<std::string> tags;
-        for (size_t i = 0; i < tagCount; ++i) {
-            if (i % 10 == 0)
-                tags.push_back("Project " + std::to_string(i / 10));
-            else
-                tags.push_back("Area " + std::to_string(i % 50) + "/Topic " + std::to_string(i));
-        }
-        tags[1] = "Red";
-        tags[2] = "Blue";
-        std::vector<std::vector<std::string>> sets(setCount);
-        std::uniform_int_distribution<int> width(1, 5);
-        for (size_t s = 0; s < setCount; ++s) {
-            sets[s].push_back(tags[s % tagCount]);  // every tag is used
-            int w = width(rng);
-            for (int k = 1; k < w; ++k)
-                sets[s].push_back(tags[skewed(rng, tagCount)]);
-        }
-        idx->reserve(fileCount);
-        for (size_t i = 0; i < fileCount; ++i) {
-            std::string path = "/home/user/Pictures/" + std::to_string(2000 + i % 25) + "/Album " +
-                               std::to_string(i / 400) + "/IMG_" + std::to_string(i) + ".jpg";
-            idx->add({std::move(path), sets[skewed(rng, setCount)], std::nullopt, std::nullopt});
-        }
+        fillSyntheticLibrary(*idx, rng);
         return idx;
     }();
     return *index;

@@ -1,5 +1,7 @@
 #include "platform/ImageLocationReader.h"
 
+#include "platform/FileExtension.h"
+
 #include <exiv2/exiv2.hpp>
 
 #include <cctype>
@@ -9,15 +11,6 @@
 namespace qm {
 
 namespace {
-
-std::string lowerExtension(std::string_view path) {
-    auto slash = path.find_last_of('/');
-    auto dot = path.find_last_of('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-    std::string ext(path.substr(dot + 1));
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 // Degrees, minutes, seconds as three rationals.
 std::optional<double> degrees(const Exiv2::Exifdatum& d) {

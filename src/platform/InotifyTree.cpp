@@ -45,6 +45,12 @@ std::string normalizedPath(std::string p) {
     return p;
 }
 
+// A directory itself, not a symlink to one: the tree never follows links.
+bool isDirectoryNoFollow(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // True when `p` is `top` or lies below it.
 bool isAtOrBelow(const std::string& p, const std::string& top) {
     if (p.size() < top.size() || p.compare(0, top.size(), top) != 0) return false;
@@ -398,16 +404,14 @@ struct InotifyTree::State {
         std::set<std::string> tops;
         tops.swap(unwatched);
         for (const std::string& top : tops) {
-            struct stat st {};
-            if (lstat(top.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+            if (!isDirectoryNoFollow(top)) continue;
             watchTree(top, false);
             add({InotifyEvent::Kind::rescan, top, {}, false});
         }
         std::set<std::string> missing;
         missing.swap(missingRoots);
         for (const std::string& root : missing) {
-            struct stat st {};
-            if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (!isDirectoryNoFollow(root)) {
                 missingRoots.insert(root);
                 continue;
             }
@@ -445,8 +449,7 @@ struct InotifyTree::State {
         for (const std::string& e : options.excludedPaths)
             if (!e.empty()) excluded.push_back(normalizedPath(e));
         for (const std::string& root : roots) {
-            struct stat st {};
-            if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (!isDirectoryNoFollow(root)) {
                 missingRoots.insert(root);
                 continue;
             }

@@ -1,5 +1,7 @@
 #include "platform/MovieLocationReader.h"
 
+#include "platform/FileExtension.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
@@ -47,15 +49,6 @@ std::optional<double> coordinate(std::string_view& text, int degreeDigits) {
     }
     text.remove_prefix(end);
     return negative ? -value : value;
-}
-
-std::string lowerExtension(std::string_view path) {
-    auto slash = path.find_last_of('/');
-    auto dot = path.find_last_of('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
-    std::string ext(path.substr(dot + 1));
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
 }
 
 }  // namespace

@@ -18,13 +18,6 @@ namespace {
 using namespace qm::test;
 using Strings = std::vector<std::string>;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 size_t entries(const fs::path& dir) {
     if (!fs::exists(dir)) return 0;
     return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
@@ -47,7 +40,7 @@ TEST(FileCommandsTest, TrashAndRestore) {
     std::string log = out.take();
     EXPECT_FALSE(fs::exists(photo));
     fs::path place = trash / "files" / "photo.jpg";
-    EXPECT_EQ(slurp(place), bytes);
+    EXPECT_EQ(qm::test::readFile(place), bytes);
     EXPECT_TRUE(fs::exists(trash / "info" / "photo.jpg.trashinfo"));
     std::string home = testHome().string() + "/";
     std::string shown = photo.string().substr(home.size());
@@ -60,7 +53,7 @@ TEST(FileCommandsTest, TrashAndRestore) {
     h.stack().undo();
     log = back.take();
     EXPECT_EQ(h.statuses.back(), "Restored File");
-    EXPECT_EQ(slurp(photo), bytes);
+    EXPECT_EQ(qm::test::readFile(photo), bytes);
     EXPECT_EQ(rawTags(photo), "holiday,Red");
     EXPECT_EQ(entries(trash / "files"), 0u);
     EXPECT_EQ(entries(trash / "info"), 0u);  // no orphan record
@@ -115,9 +108,9 @@ TEST(FileCommandsTest, MovesNeverReplace) {
     std::string log = out.take();
     EXPECT_EQ(h.statuses.back(), "Moved 3 files");
     EXPECT_EQ(*h.stack().undoMenuTitle(), "Undo Move 3 files");
-    EXPECT_EQ(slurp(taken), "other B");
-    EXPECT_EQ(slurp(b), "B");
-    EXPECT_EQ(slurp(dest / "a.txt"), "A");
+    EXPECT_EQ(qm::test::readFile(taken), "other B");
+    EXPECT_EQ(qm::test::readFile(b), "B");
+    EXPECT_EQ(qm::test::readFile(dest / "a.txt"), "A");
     EXPECT_EQ(rawTags(dest / "c.txt"), "t");
     std::string home = testHome().string() + "/";
     EXPECT_NE(log.find("[fs] Failed to move \"" + b.string().substr(home.size()) + "\": "), std::string::npos)
@@ -130,9 +123,9 @@ TEST(FileCommandsTest, MovesNeverReplace) {
                                                    {(dest / "c.txt").string(), c.string()}}));
     h.stack().undo();
     EXPECT_EQ(h.statuses.back(), "Moved 2 files");
-    EXPECT_EQ(slurp(a), "A");
-    EXPECT_EQ(slurp(c), "C");
-    EXPECT_EQ(slurp(taken), "other B");
+    EXPECT_EQ(qm::test::readFile(a), "A");
+    EXPECT_EQ(qm::test::readFile(c), "C");
+    EXPECT_EQ(qm::test::readFile(taken), "other B");
     EXPECT_EQ(MoveFilesCommand(MoveFilesCommand::Pairs{{"/x", "/y"}}).statusText(), "Moved File");
 }
 

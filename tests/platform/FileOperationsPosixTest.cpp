@@ -21,13 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string attr(const fs::path& p, const char* name = "user.xdg.tags") {
     char buf[256];
     ssize_t n = ::lgetxattr(p.c_str(), name, buf, sizeof buf);
@@ -49,7 +42,7 @@ void makeTree(const fs::path& root) {
 }
 
 void expectTree(const fs::path& root) {
-    EXPECT_EQ(slurp(root / "sub" / "photo.jpg"), std::string(300000, '\x7f') + "end");
+    EXPECT_EQ(qm::test::readFile(root / "sub" / "photo.jpg"), std::string(300000, '\x7f') + "end");
     EXPECT_EQ(attr(root / "sub" / "photo.jpg"), "a,b");
     EXPECT_EQ(attr(root), "dir");
     struct stat st;
@@ -76,14 +69,14 @@ TEST(FileOperationsPosixTest, MovesNeverReplace) {
     EXPECT_FALSE(posix::moveNoReplace((d / "a").string(), (d / "dangling").string()).ok);
     // A plain rename would silently replace an empty folder.
     EXPECT_FALSE(posix::moveNoReplace((d / "otherDir").string(), (d / "emptyDir").string()).ok);
-    EXPECT_EQ(slurp(d / "a"), "A");
-    EXPECT_EQ(slurp(d / "b"), "B");
+    EXPECT_EQ(qm::test::readFile(d / "a"), "A");
+    EXPECT_EQ(qm::test::readFile(d / "b"), "B");
     EXPECT_TRUE(fs::is_directory(d / "otherDir"));
     EXPECT_FALSE(posix::moveNoReplace((d / "otherDir").string(), (d / "otherDir" / "in").string()).ok);
 
     FileResult ok = posix::moveNoReplace((d / "a").string(), (d / "emptyDir" / "a").string());
     ASSERT_TRUE(ok.ok) << ok.error;
-    EXPECT_EQ(slurp(d / "emptyDir" / "a"), "A");
+    EXPECT_EQ(qm::test::readFile(d / "emptyDir" / "a"), "A");
     EXPECT_FALSE(fs::exists(d / "a"));
     EXPECT_FALSE(posix::moveNoReplace((d / "missing").string(), (d / "c").string()).ok);
     FileResult linkMove = posix::moveNoReplace((d / "dangling").string(), (d / "moved-link").string());
@@ -125,10 +118,10 @@ TEST(FileOperationsPosixTest, CopyThenRemoveKeepsEverythingAndCleansUp) {
     test::writeFile(d / "dst" / "taken", "T");
     test::writeFile(d / "one", "1");
     EXPECT_FALSE(posix::copyThenRemove((d / "one").string(), (d / "dst" / "taken").string()).ok);
-    EXPECT_EQ(slurp(d / "dst" / "taken"), "T");
-    EXPECT_EQ(slurp(d / "one"), "1");
+    EXPECT_EQ(qm::test::readFile(d / "dst" / "taken"), "T");
+    EXPECT_EQ(qm::test::readFile(d / "one"), "1");
     ASSERT_TRUE(posix::copyThenRemove((d / "one").string(), (d / "dst" / "one").string()).ok);
-    EXPECT_EQ(slurp(d / "dst" / "one"), "1");
+    EXPECT_EQ(qm::test::readFile(d / "dst" / "one"), "1");
     EXPECT_FALSE(fs::exists(d / "one"));
 
     // Without permission to remove the source the copy is taken back.
@@ -138,7 +131,7 @@ TEST(FileOperationsPosixTest, CopyThenRemoveKeepsEverythingAndCleansUp) {
         ::chmod((d / "locked").c_str(), 0555);
         EXPECT_FALSE(posix::copyThenRemove((d / "locked" / "f").string(), (d / "dst" / "f").string()).ok);
         EXPECT_FALSE(fs::exists(d / "dst" / "f"));
-        EXPECT_EQ(slurp(d / "locked" / "f"), "F");
+        EXPECT_EQ(qm::test::readFile(d / "locked" / "f"), "F");
         ::chmod((d / "locked").c_str(), 0755);
     }
 }
@@ -162,7 +155,7 @@ TEST(FileOperationsPosixTest, RealCrossDeviceMove) {
     test::writeFile(d / "f", "F");
     test::writeFile(other / "f", "other");
     EXPECT_FALSE(posix::moveNoReplace((d / "f").string(), (other / "f").string()).ok);
-    EXPECT_EQ(slurp(d / "f"), "F");
+    EXPECT_EQ(qm::test::readFile(d / "f"), "F");
     ASSERT_TRUE(posix::moveNoReplace((other / "tree").string(), (d / "back").string()).ok);
     expectTree(d / "back");
     fs::remove_all(other);

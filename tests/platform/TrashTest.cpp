@@ -19,13 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 fs::path homeTrash() {
     return fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
 }
@@ -37,7 +30,7 @@ fs::path infoOf(const fs::path& place) {
 // Checks a record against the freedesktop.org format: the group header, an
 // absolute percent-encoded Path naming `original`, and a local DeletionDate.
 void expectRecord(const fs::path& info, const std::string& original) {
-    std::string text = slurp(info);
+    std::string text = qm::test::readFile(info);
     std::istringstream lines(text);
     std::string header, path, date;
     std::getline(lines, header);
@@ -78,7 +71,7 @@ TEST(TrashTest, HomeTrashRecordsAndRestores) {
     fs::path place = *r.resultingPath;
     EXPECT_EQ(place, homeTrash() / "files" / hostile);
     EXPECT_FALSE(fs::exists(f));
-    EXPECT_EQ(slurp(place), "first");
+    EXPECT_EQ(qm::test::readFile(place), "first");
     expectRecord(infoOf(place), f.string());
     EXPECT_EQ(Trash::infoPathFor(place.string()), infoOf(place).string());
     struct stat st;
@@ -90,12 +83,12 @@ TEST(TrashTest, HomeTrashRecordsAndRestores) {
     FileResult r2 = Trash::trashItem(f.string() + "/");  // a trailing slash is fine
     ASSERT_TRUE(r2.ok) << r2.error;
     ASSERT_NE(*r2.resultingPath, place.string());
-    EXPECT_EQ(slurp(*r2.resultingPath), "second");
+    EXPECT_EQ(qm::test::readFile(*r2.resultingPath), "second");
     expectRecord(infoOf(*r2.resultingPath), f.string());
 
     // Restoring never replaces: the first goes back, the second cannot follow.
     ASSERT_TRUE(Trash::restoreItem(place.string(), f.string()).ok);
-    EXPECT_EQ(slurp(f), "first");
+    EXPECT_EQ(qm::test::readFile(f), "first");
     EXPECT_FALSE(fs::exists(infoOf(place)));
     FileResult blocked = Trash::restoreItem(*r2.resultingPath, f.string());
     EXPECT_FALSE(blocked.ok);
@@ -103,7 +96,7 @@ TEST(TrashTest, HomeTrashRecordsAndRestores) {
     EXPECT_TRUE(fs::exists(infoOf(*r2.resultingPath)));  // still a proper Trash entry
     fs::path elsewhere = dir / "second.txt";
     ASSERT_TRUE(Trash::restoreItem(*r2.resultingPath, elsewhere.string()).ok);
-    EXPECT_EQ(slurp(elsewhere), "second");
+    EXPECT_EQ(qm::test::readFile(elsewhere), "second");
     EXPECT_TRUE(fs::is_empty(homeTrash() / "info"));
     EXPECT_TRUE(fs::is_empty(homeTrash() / "files"));
     fs::remove_all(dir);
@@ -122,7 +115,7 @@ TEST(TrashTest, FoldersLinksLongNamesAndFailures) {
     LinuxFileOperations ops;
     FileResult folder = ops.trashItem((dir / "folder").string());
     ASSERT_TRUE(folder.ok) << folder.error;
-    EXPECT_EQ(slurp(fs::path(*folder.resultingPath) / "sub" / "f"), "f");
+    EXPECT_EQ(qm::test::readFile(fs::path(*folder.resultingPath) / "sub" / "f"), "f");
     FileResult l = ops.trashItem(link.string());
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_TRUE(fs::is_symlink(*l.resultingPath));  // the link itself, not its target
@@ -139,7 +132,7 @@ TEST(TrashTest, FoldersLinksLongNamesAndFailures) {
     ASSERT_TRUE(ops.restoreItem(*l.resultingPath, link.string()).ok);
     ASSERT_TRUE(ops.restoreItem(*lr.resultingPath, (dir / longName).string()).ok);
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(slurp(dir / "folder" / "sub" / "f"), "f");
+    EXPECT_EQ(qm::test::readFile(dir / "folder" / "sub" / "f"), "f");
     EXPECT_TRUE(fs::is_empty(homeTrash() / "info"));
     fs::remove_all(dir);
 }

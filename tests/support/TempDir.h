@@ -26,5 +26,7 @@ std::filesystem::path testHome();
 
 // Writes bytes to a file, creating parent directories.
 void writeFile(const std::filesystem::path& p, const std::string& bytes);
+// A file's whole contents; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& p);
 
 }  // namespace qm::test
