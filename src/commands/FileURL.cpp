@@ -13,9 +13,8 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isPlain(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == '~' || c == '/';
+bool isAlnum(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
 bool startsWithNoCase(std::string_view s, std::string_view lowerPrefix) {
@@ -27,12 +26,12 @@ bool startsWithNoCase(std::string_view s, std::string_view lowerPrefix) {
 
 }  // namespace
 
-std::string percentEncodePath(std::string_view bytes) {
+std::string percentEncode(std::string_view bytes, std::string_view keptPunctuation) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char c : bytes) {
-        if (isPlain(c)) {
+        if (isAlnum(c) || (c != 0 && keptPunctuation.find(char(c)) != std::string_view::npos)) {
             out += char(c);
         } else {
             out += '%';
@@ -42,6 +41,8 @@ std::string percentEncodePath(std::string_view bytes) {
     }
     return out;
 }
+
+std::string percentEncodePath(std::string_view bytes) { return percentEncode(bytes, "-_.~/"); }
 
 std::string percentDecode(std::string_view text) {
     std::string out;

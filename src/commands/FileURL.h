@@ -10,6 +10,9 @@ namespace qm {
 // the Path lines of the Trash's .trashinfo records: every byte outside the
 // URI unreserved set (letters, digits, "-", "_", ".", "~") and "/" is %XX.
 std::string percentEncodePath(std::string_view bytes);
+// The same with another set of punctuation left as is (letters and digits
+// always are), for peers whose escaping differs, such as GLib's file URIs.
+std::string percentEncode(std::string_view bytes, std::string_view keptPunctuation);
 // Decodes every valid %XX; a "%" not followed by two hex digits stays as is.
 std::string percentDecode(std::string_view text);
 

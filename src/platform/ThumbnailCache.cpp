@@ -1,5 +1,7 @@
 #include "platform/ThumbnailCache.h"
 
+#include "commands/FileURL.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -33,12 +35,6 @@ std::filesystem::path defaultRoot() {
     if (xdg && xdg[0] == '/') return std::filesystem::path(xdg) / "thumbnails";
     const char* home = std::getenv("HOME");
     return std::filesystem::path(home ? home : "/") / ".cache" / "thumbnails";
-}
-
-// The characters g_filename_to_uri leaves unescaped in a path.
-bool isUnreservedInPath(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    return std::strchr("!$&'()*+,-./:=@_~", c) != nullptr && c != 0;
 }
 
 QString qPath(const std::filesystem::path& p) { return QFile::decodeName(QByteArray(p.c_str())); }
@@ -146,20 +142,9 @@ ThumbnailCache::ThumbnailCache() : root_(defaultRoot()) {}
 ThumbnailCache::ThumbnailCache(std::filesystem::path root) : root_(std::move(root)) {}
 
 std::string ThumbnailCache::fileUri(std::string_view absolutePath) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    uri.reserve(uri.size() + absolutePath.size() * 3);
-    for (char ch : absolutePath) {
-        auto c = static_cast<unsigned char>(ch);
-        if (isUnreservedInPath(c)) {
-            uri += ch;
-        } else {
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 15];
-        }
-    }
-    return uri;
+    // The punctuation g_filename_to_uri leaves unescaped in a path, so the
+    // names match the entries other programs make.
+    return "file://" + percentEncode(absolutePath, "!$&'()*+,-./:=@_~");
 }
 
 std::string ThumbnailCache::keyForUri(std::string_view uri) {
