@@ -4,6 +4,10 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cmath>
 #include <mutex>
@@ -16,20 +20,43 @@ namespace {
 std::optional<double> degrees(const Exiv2::Exifdatum& d) {
     if (d.count() < 1) return std::nullopt;
     double parts[3] = {0, 0, 0};
+    bool known = false;
     for (long i = 0; i < d.count() && i < 3; ++i) {
         Exiv2::Rational r = d.toRational(i);
         if (r.second == 0) {
+            // 0/0 is how writers say "unknown" for a part.
             if (r.first == 0) continue;
             return std::nullopt;
         }
         parts[i] = static_cast<double>(r.first) / static_cast<double>(r.second);
+        known = true;
     }
+    // All parts unknown (cameras without a fix write this): no position, not 0.
+    if (!known) return std::nullopt;
     double value = parts[0] + parts[1] / 60.0 + parts[2] / 3600.0;
     if (!std::isfinite(value)) return std::nullopt;
     return value;
 }
 
 }  // namespace
+
+RegularFileHandle::RegularFileHandle(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (fd_ < 0) return;
+    // Through /proc the libraries reopen this very file; without /proc the
+    // name is the best there is.
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+    if (::access(path_.c_str(), R_OK) != 0) path_ = path;
+}
+
+RegularFileHandle::~RegularFileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 bool ImageLocationReader::handles(std::string_view path) {
     static const char* const known[] = {"jpg", "jpeg", "jpe", "png", "tif", "tiff", "webp", "heic", "heif",
@@ -47,7 +74,9 @@ std::optional<GeoPosition> ImageLocationReader::read(const std::string& path) {
     // exiv2 writes warnings about damaged files to stderr by default.
     std::call_once(quiet, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
     try {
-        auto image = Exiv2::ImageFactory::open(path);
+        RegularFileHandle file(path);
+        if (!file.isOpen()) return std::nullopt;
+        auto image = Exiv2::ImageFactory::open(file.path());
         if (!image.get()) return std::nullopt;
         image->readMetadata();
         const Exiv2::ExifData& exif = image->exifData();

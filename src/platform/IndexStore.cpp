@@ -68,6 +68,7 @@ IndexStore::OpenResult IndexStore::open(const std::string& path,
                                         const std::function<void(const std::string&)>& log) {
     close();
     path_ = path;
+    log_ = log;
     auto say = [&](const std::string& line) {
         if (log) log(line);
     };
@@ -98,6 +99,19 @@ IndexStore::OpenResult IndexStore::open(const std::string& path,
         return OpenResult::unavailable;
     }
     return OpenResult::unavailable;
+}
+
+void IndexStore::rebuildAfterDamage() {
+    const std::string message = db_ ? sqlite3_errmsg(db_) : "damaged";
+    close();
+    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+    std::string outcome = "rebuilding it";
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+        !prepareSchema()) {
+        close();
+        outcome = "the index runs from memory";
+    }
+    if (log_) log_("[setup] The index database " + path_ + " is damaged (" + message + "); " + outcome);
 }
 
 bool IndexStore::prepareSchema() {
@@ -139,29 +153,39 @@ std::vector<IndexRecord> IndexStore::load(bool onlyWithMetadata, bool& ok) {
                             "FROM items WHERE tags IS NOT NULL OR lat IS NOT NULL"
                           : "SELECT dev, ino, path, is_dir, size, mtime, ctime, tags, lat, lon, gps_checked "
                             "FROM items WHERE tags IS NULL AND lat IS NULL";
-    Statement st(db_, sql);
-    if (!st) return out;
-    sqlite3_stmt* s = st.get();
     int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        IndexRecord r;
-        r.item.device = static_cast<uint64_t>(sqlite3_column_int64(s, 0));
-        r.item.inode = static_cast<uint64_t>(sqlite3_column_int64(s, 1));
-        if (auto* p = static_cast<const char*>(sqlite3_column_blob(s, 2)))
-            r.path.assign(p, static_cast<size_t>(sqlite3_column_bytes(s, 2)));
-        r.isDirectory = sqlite3_column_int(s, 3) != 0;
-        r.size = sqlite3_column_int64(s, 4);
-        r.mtimeNs = sqlite3_column_int64(s, 5);
-        r.ctimeNs = sqlite3_column_int64(s, 6);
-        if (auto* t = static_cast<const char*>(sqlite3_column_blob(s, 7)))
-            r.tags.assign(t, static_cast<size_t>(sqlite3_column_bytes(s, 7)));
-        if (sqlite3_column_type(s, 8) != SQLITE_NULL) r.latitude = sqlite3_column_double(s, 8);
-        if (sqlite3_column_type(s, 9) != SQLITE_NULL) r.longitude = sqlite3_column_double(s, 9);
-        r.gpsChecked = sqlite3_column_int(s, 10) != 0;
-        if (r.path.empty() || r.path[0] != '/') continue;  // nothing usable
-        out.push_back(std::move(r));
+    {
+        Statement st(db_, sql);
+        if (!st) {
+            if (isDamage(sqlite3_extended_errcode(db_))) rebuildAfterDamage();
+            return out;
+        }
+        sqlite3_stmt* s = st.get();
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            IndexRecord r;
+            r.item.device = static_cast<uint64_t>(sqlite3_column_int64(s, 0));
+            r.item.inode = static_cast<uint64_t>(sqlite3_column_int64(s, 1));
+            if (auto* p = static_cast<const char*>(sqlite3_column_blob(s, 2)))
+                r.path.assign(p, static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+            r.isDirectory = sqlite3_column_int(s, 3) != 0;
+            r.size = sqlite3_column_int64(s, 4);
+            r.mtimeNs = sqlite3_column_int64(s, 5);
+            r.ctimeNs = sqlite3_column_int64(s, 6);
+            if (auto* t = static_cast<const char*>(sqlite3_column_blob(s, 7)))
+                r.tags.assign(t, static_cast<size_t>(sqlite3_column_bytes(s, 7)));
+            if (sqlite3_column_type(s, 8) != SQLITE_NULL) r.latitude = sqlite3_column_double(s, 8);
+            if (sqlite3_column_type(s, 9) != SQLITE_NULL) r.longitude = sqlite3_column_double(s, 9);
+            r.gpsChecked = sqlite3_column_int(s, 10) != 0;
+            if (r.path.empty() || r.path[0] != '/') continue;  // nothing usable
+            out.push_back(std::move(r));
+        }
+        if (rc != SQLITE_DONE) rc = sqlite3_extended_errcode(db_);
     }
     ok = rc == SQLITE_DONE;
+    if (!ok && isDamage(rc)) {
+        out.clear();
+        rebuildAfterDamage();
+    }
     return out;
 }
 
@@ -170,6 +194,7 @@ bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vecto
     if (upserts.empty() && deletions.empty()) return true;
     if (!exec(db_, "BEGIN")) return false;
     bool ok = true;
+    int failure = 0;
     {
         Statement put(db_,
                       "INSERT OR REPLACE INTO items(dev, ino, path, is_dir, size, mtime, ctime, tags, lat, lon,"
@@ -199,6 +224,7 @@ bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vecto
             }
             sqlite3_bind_int(s, 11, r.gpsChecked ? 1 : 0);
             ok = sqlite3_step(s) == SQLITE_DONE;
+            if (!ok) failure = sqlite3_extended_errcode(db_);
             sqlite3_reset(s);
         }
         for (size_t i = 0; ok && i < deletions.size(); ++i) {
@@ -206,14 +232,20 @@ bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vecto
             sqlite3_bind_int64(s, 1, static_cast<sqlite3_int64>(deletions[i].device));
             sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(deletions[i].inode));
             ok = sqlite3_step(s) == SQLITE_DONE;
+            if (!ok) failure = sqlite3_extended_errcode(db_);
             sqlite3_reset(s);
         }
     }
-    if (!ok) {
-        exec(db_, "ROLLBACK");
-        return false;
+    if (ok) {
+        ok = exec(db_, "COMMIT");
+        if (!ok) failure = sqlite3_extended_errcode(db_);
     }
-    return exec(db_, "COMMIT");
+    if (!ok) {
+        const int code = failure ? failure : sqlite3_extended_errcode(db_);
+        exec(db_, "ROLLBACK");
+        if (isDamage(code)) rebuildAfterDamage();
+    }
+    return ok;
 }
 
 bool IndexStore::clear() {

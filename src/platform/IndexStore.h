@@ -34,9 +34,12 @@ public:
     const std::string& path() const { return path_; }
 
     // Every stored item. With `onlyWithMetadata` just the ones with tags or a
-    // position (what gathering needs), else the others.
+    // position (what gathering needs), else the others. `ok` is false when the
+    // file could not be read through; a damaged file is then replaced by an
+    // empty one (one log line) and nothing is returned, so the caller crawls.
     std::vector<IndexRecord> load(bool onlyWithMetadata, bool& ok);
-    // Writes and deletes in one transaction.
+    // Writes and deletes in one transaction. On damage the file is replaced by
+    // an empty one as in `load` and false is returned.
     bool apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
     // Drops everything stored.
     bool clear();
@@ -46,9 +49,13 @@ public:
 private:
     bool prepareSchema();
     void close();
+    // Damage met after opening (a page overwritten in place): start an empty
+    // file so the next crawl can store its results.
+    void rebuildAfterDamage();
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    std::function<void(const std::string&)> log_;
 };
 
 }  // namespace qm

@@ -72,8 +72,10 @@ bool MovieLocationReader::handles(std::string_view path) {
 std::optional<GeoPosition> MovieLocationReader::read(const std::string& path) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    RegularFileHandle file(path);
+    if (!file.isOpen()) return std::nullopt;
     AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+    if (avformat_open_input(&ctx, file.path().c_str(), nullptr, nullptr) < 0) return std::nullopt;
     std::optional<GeoPosition> result;
     // The container's metadata is read on open; no stream probing needed.
     for (const char* key : {"location", "com.apple.quicktime.location.ISO6709", "location-eng"}) {

@@ -19,11 +19,8 @@ QImage normalised(QImage image) {
     return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
 }
 
-}  // namespace
-
-std::optional<QImage> ScaledImageDecoder::decode(const QString& path, QSize maxSize) {
+std::optional<QImage> scaledRead(QImageReader& reader, QSize maxSize) {
     if (maxSize.isEmpty()) return std::nullopt;
-    QImageReader reader(path);
     reader.setAutoTransform(true);
     QSize stored = reader.size();
     // The requested size applies before orientation is applied: a quarter turn swaps
@@ -36,6 +33,19 @@ std::optional<QImage> ScaledImageDecoder::decode(const QString& path, QSize maxS
     if (image.isNull()) return std::nullopt;
     // Formats without a known size up front, or a decoder that ignored the request.
     return normalised(fitted(std::move(image), maxSize));
+}
+
+}  // namespace
+
+std::optional<QImage> ScaledImageDecoder::decode(const QString& path, QSize maxSize) {
+    QImageReader reader(path);
+    return scaledRead(reader, maxSize);
+}
+
+std::optional<QImage> ScaledImageDecoder::decode(QIODevice* device, QSize maxSize) {
+    if (!device) return std::nullopt;
+    QImageReader reader(device);
+    return scaledRead(reader, maxSize);
 }
 
 std::optional<QImage> ScaledImageDecoder::decodeFullThenScale(const QString& path, QSize maxSize) {

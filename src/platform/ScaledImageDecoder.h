@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -16,6 +17,9 @@ public:
     // The image fitted within maxSize (aspect kept, never enlarged); absent when the
     // file cannot be decoded. Reentrant.
     static std::optional<QImage> decode(const QString& path, QSize maxSize);
+    // From an open device, positioned at the start of the image. For files whose
+    // names are not valid UTF-8: such a name does not survive a QString.
+    static std::optional<QImage> decode(QIODevice* device, QSize maxSize);
 
     // The slow path, for comparison: full decode, then scale.
     static std::optional<QImage> decodeFullThenScale(const QString& path, QSize maxSize);

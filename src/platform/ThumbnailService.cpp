@@ -8,12 +8,45 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/MimeIcon.h"
 #include "platform/MovieFrameDecoder.h"
 #include "platform/ScaledImageDecoder.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define QM_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QM_TSAN 1
+#endif
+#endif
+#ifdef QM_TSAN
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#endif
+
 namespace qm {
 namespace {
+
+// Qt hands work between threads under locks ThreadSanitizer cannot see (Qt is not
+// instrumented); these state the ordering it provides around each hand-over. One
+// fixed address, as the work's own captures cannot be read before the acquire.
+#ifdef QM_TSAN
+char handOverToken;
+#endif
+void handOver() {
+#ifdef QM_TSAN
+    __tsan_release(&handOverToken);
+#endif
+}
+void takeOver() {
+#ifdef QM_TSAN
+    __tsan_acquire(&handOverToken);
+#endif
+}
 
 QSize clamped(QSize s) {
     if (s.isEmpty()) return {ThumbnailService::kMaxSize, ThumbnailService::kMaxSize};
@@ -34,43 +67,57 @@ QImage fitted(QImage image, QSize maxSize) {
 }
 
 void deliverIcon(const std::shared_ptr<ThumbnailRequestState>& state, const QString& mimeType,
-                 QSize maxSize) {
+                 QSize maxSize, std::weak_ptr<QThreadPool> pool) {
     auto finish = [state, maxSize](const QImage& icon) {
+        takeOver();
         // The icon is drawn at 256 x 256; a smaller request gets it smaller.
         state->deliver({fitted(icon, maxSize), ThumbnailResult::Origin::icon});
     };
     if (auto icon = MimeIcon::cached(mimeType)) return finish(*icon);
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return finish(MimeIcon::generic());
+    handOver();
     QMetaObject::invokeMethod(
         app,
-        [state, mimeType, finish] {
+        [state, mimeType, finish, pool] {
+            takeOver();
             if (state->isCancelled()) return;
+            // The service is gone: its requests are dropped, not delivered late.
+            auto workers = pool.lock();
+            if (!workers) return;
             QImage icon = MimeIcon::forType(mimeType);
             // Back to a worker, as every callback runs there.
-            QThreadPool::globalInstance()->start([finish, icon] { finish(icon); });
+            QRunnable* task = QRunnable::create([finish, icon] { finish(icon); });
+            handOver();
+            workers->start(task);
         },
         Qt::QueuedConnection);
 }
 
 }  // namespace
 
-ThumbnailService::ThumbnailService(int threads, ThumbnailCache cache) : cache_(std::move(cache)) {
-    pool_.setMaxThreadCount(threads > 0 ? threads : std::max(2, QThread::idealThreadCount()));
+ThumbnailService::ThumbnailService(int threads, ThumbnailCache cache)
+    : cache_(std::move(cache)), pool_(std::make_shared<QThreadPool>()) {
+    pool_->setMaxThreadCount(threads > 0 ? threads : std::max(2, QThread::idealThreadCount()));
     // The user is waiting for these; they are not lowered like background chores.
-    pool_.setThreadPriority(QThread::NormalPriority);
-    pool_.setExpiryTimeout(30000);
+    pool_->setThreadPriority(QThread::NormalPriority);
+    pool_->setExpiryTimeout(30000);
 }
 
 ThumbnailService::~ThumbnailService() {
-    pool_.clear();
-    pool_.waitForDone();
+    pool_->clear();
+    pool_->waitForDone();
 }
 
 ThumbnailRequest ThumbnailService::request(const std::string& path, QSize maxSize,
                                            ThumbnailCallback callback) {
     auto state = std::make_shared<ThumbnailRequestState>(std::move(callback));
-    pool_.start([this, state, path, size = clamped(maxSize)] { run(state, path, size); });
+    QRunnable* task = QRunnable::create([this, state, path, size = clamped(maxSize)] {
+        takeOver();
+        run(state, path, size);
+    });
+    handOver();
+    pool_->start(task);
     return ThumbnailRequest(state);
 }
 
@@ -79,7 +126,7 @@ void ThumbnailService::run(const std::shared_ptr<ThumbnailRequestState>& state, 
     if (state->isCancelled()) return;
     QString mimeType;
     if (auto result = make(path, maxSize, state.get(), &mimeType)) return state->deliver(*result);
-    if (!state->isCancelled()) deliverIcon(state, mimeType, maxSize);
+    if (!state->isCancelled()) deliverIcon(state, mimeType, maxSize, pool_);
 }
 
 std::optional<ThumbnailResult> ThumbnailService::thumbnail(const std::string& path, QSize maxSize) const {
@@ -91,8 +138,26 @@ std::optional<ThumbnailResult> ThumbnailService::make(const std::string& path, Q
                                                       QString* mimeType) const {
     const QString qpath = QFile::decodeName(QByteArray::fromStdString(path));
     auto source = ThumbnailCache::source(path);
-    QMimeType type = QMimeDatabase().mimeTypeForFile(qpath, source ? QMimeDatabase::MatchDefault
-                                                                   : QMimeDatabase::MatchExtension);
+    // Opened by its bytes and read through the descriptor: a name that is not valid
+    // UTF-8 does not survive the round trip through QString. Non-blocking, in case a
+    // FIFO took the file's place since it was looked at.
+    struct Descriptor {
+        int fd = -1;
+        ~Descriptor() {
+            if (fd >= 0) ::close(fd);
+        }
+    } descriptor;
+    QFile file;  // declared after the descriptor, so closed before it
+    if (source) {
+        descriptor.fd = ::open(source->path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st {};
+        if (descriptor.fd < 0 || ::fstat(descriptor.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            !file.open(descriptor.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            source.reset();
+    }
+    QMimeDatabase mimes;
+    QMimeType type = source ? mimes.mimeTypeForFileNameAndData(qpath, &file)
+                            : mimes.mimeTypeForFile(qpath, QMimeDatabase::MatchExtension);
     if (mimeType) *mimeType = type.name();
     if (!source) return std::nullopt;  // missing, a folder or a device: its icon
     if (auto image = cache_.find(*source, maxSize)) return ThumbnailResult{*image, ThumbnailResult::Origin::cache};
@@ -105,7 +170,8 @@ std::optional<ThumbnailResult> ThumbnailService::make(const std::string& path, Q
 
     // Decoded at the cache's size, so the entry serves every later request.
     const QSize large(kMaxSize, kMaxSize);
-    std::optional<QImage> image = isImage ? ScaledImageDecoder::decode(qpath, large)
+    std::optional<QImage> image = isImage ? (file.seek(0) ? ScaledImageDecoder::decode(&file, large)
+                                                          : std::nullopt)
                                           : MovieFrameDecoder::decode(source->path, large);
     if (!image) {
         cache_.recordFailure(*source);

@@ -27,7 +27,9 @@ public:
 
     // threads <= 0: one per core, at least two.
     explicit ThumbnailService(int threads = 0, ThumbnailCache cache = ThumbnailCache());
-    // Drops queued requests (their callbacks are never called) and waits for running ones.
+    // Drops queued requests (their callbacks are never called, nor those of requests
+    // waiting for their icon on the main thread) and waits for running ones. Destroy
+    // it on the main thread.
     ~ThumbnailService();
     ThumbnailService(const ThumbnailService&) = delete;
     ThumbnailService& operator=(const ThumbnailService&) = delete;
@@ -48,7 +50,9 @@ private:
                                         const ThumbnailRequestState* state, QString* mimeType) const;
 
     ThumbnailCache cache_;
-    QThreadPool pool_;
+    // Shared so that an icon drawn on the main thread can hand its request back to a
+    // worker only while the service is alive.
+    std::shared_ptr<QThreadPool> pool_;
 };
 
 }  // namespace qm

@@ -1,0 +1,485 @@
+#include "platform/FileIndex.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "core/SerialQueue.h"
+#include "platform/ImageLocationReader.h"
+#include "platform/IndexQuery.h"
+#include "platform/IndexState.h"
+#include "platform/IndexStore.h"
+#include "platform/InotifyTree.h"
+#include "platform/MovieLocationReader.h"
+#include "platform/XattrTagStore.h"
+
+namespace qm {
+
+namespace {
+
+// Changes gathered before a crawl hands them on, so a long crawl reports
+// progress in batches of a sensible size.
+constexpr size_t crawlFlushSize = 20000;
+// Position reads finished before their results are handed on together.
+constexpr size_t positionFlushSize = 256;
+
+double secondsSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+std::string setupLine(const char* what, double seconds, size_t count, const char* noun) {
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "[setup] %s: %.3f seconds (%zu %s)", what, seconds, count, noun);
+    return buffer;
+}
+
+std::string environmentPath(const char* variable, const char* fallbackBelowHome) {
+    if (const char* v = std::getenv(variable); v && *v == '/') return v;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + fallbackBelowHome;
+}
+
+std::string parentOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool isAtOrBelow(const std::string& path, const std::string& top) {
+    if (top == "/") return true;
+    return path.size() >= top.size() && path.compare(0, top.size(), top) == 0 &&
+           (path.size() == top.size() || path[top.size()] == '/');
+}
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::optional<GeoPosition> readPosition(const std::string& path) {
+    std::optional<GeoPosition> pos = ImageLocationReader::handles(path) ? ImageLocationReader::read(path)
+                                                                        : MovieLocationReader::read(path);
+    // A position off the globe is no position: the map could not place it.
+    if (pos && !(std::fabs(pos->latitude) <= 90.0 && std::fabs(pos->longitude) <= 180.0)) pos.reset();
+    return pos;
+}
+
+}  // namespace
+
+struct FileIndex::Shared {
+    std::atomic<bool> stopping{false};
+    std::atomic<uint64_t> contentReads{0};
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::vector<InotifyEvent> events;  // waiting for the index queue
+    bool drainScheduled = false;
+    Stats stats;
+};
+
+FileIndex::FileIndex(Options options)
+    : options_(std::move(options)),
+      tagQuery_(std::make_shared<IndexQuery>(MetadataQueryKind::tags)),
+      gpsQuery_(std::make_shared<IndexQuery>(MetadataQueryKind::gps)),
+      shared_(std::make_shared<Shared>()),
+      state_(std::make_unique<IndexState>()) {
+    if (options_.roots.empty()) options_.roots.push_back(environmentPath("HOME", ""));
+    if (options_.excludedPaths.empty())
+        options_.excludedPaths.push_back(environmentPath("XDG_DATA_HOME", "/.local/share") + "/Trash");
+    if (!options_.databasePath) options_.databasePath = IndexStore::defaultPath();
+    // The index must never index its own database: every write would be a
+    // change to report and store again.
+    if (!options_.databasePath->empty()) options_.excludedPaths.push_back(parentOf(*options_.databasePath));
+    for (auto& p : options_.excludedPaths)
+        p = withoutTrailingSlash(p);
+
+    // Roots inside other roots would be crawled twice.
+    std::vector<std::string> roots;
+    for (auto& r : options_.roots)
+        r = withoutTrailingSlash(r);
+    for (const auto& r : options_.roots) {
+        bool inside = false;
+        for (const auto& other : options_.roots)
+            if (&other != &r && other != r && isAtOrBelow(r, other)) inside = true;
+        for (const auto& kept : roots)
+            if (kept == r) inside = true;
+        if (!inside) roots.push_back(r);
+    }
+    options_.roots = std::move(roots);
+    // An exclusion only cuts pieces out of a root; one holding a whole root
+    // (a database kept beside the tree it indexes) would hide everything.
+    std::erase_if(options_.excludedPaths, [this](const std::string& e) {
+        for (const auto& r : options_.roots)
+            if (isAtOrBelow(r, e)) return true;
+        return false;
+    });
+}
+
+FileIndex::~FileIndex() {
+    stop();
+}
+
+std::shared_ptr<MetadataQuery> FileIndex::tagQuery() const {
+    return tagQuery_;
+}
+std::shared_ptr<MetadataQuery> FileIndex::gpsQuery() const {
+    return gpsQuery_;
+}
+
+void FileIndex::log(const std::string& line) const {
+    if (options_.log) {
+        options_.log(line);
+        return;
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void FileIndex::start() {
+    if (queue_) return;
+    storeQueue_ = std::make_unique<SerialQueue>("IndexStoreQueue");
+    positionQueue_ = std::make_unique<SerialQueue>("IndexPositionQueue");
+    queue_ = std::make_unique<SerialQueue>("IndexQueue");
+    if (options_.live) {
+        InotifyTree::Options o;
+        o.roots = options_.roots;
+        o.excludedPaths = options_.excludedPaths;
+        o.coalesce = options_.coalesce;
+        o.maxWatches = options_.maxWatches;
+        o.unwatchedRescanInterval = options_.unwatchedRescanInterval;
+        o.log = [this](const std::string& line) { log(line); };
+        // Watching starts before the crawl, so nothing changed during it is missed.
+        tree_ = std::make_unique<InotifyTree>(std::move(o), [this](std::vector<InotifyEvent> batch) {
+            bool schedule = false;
+            {
+                std::lock_guard lock(shared_->mutex);
+                for (auto& e : batch)
+                    shared_->events.push_back(std::move(e));
+                schedule = !shared_->drainScheduled;
+                shared_->drainScheduled = true;
+                shared_->stats.settled = false;
+            }
+            if (schedule) queue_->async([this] { handleEvents(); });
+        });
+        tree_->start();
+    }
+    queue_->async([this] {
+        load();
+        if (shared_->stopping) return;
+        if (tree_) tree_->waitUntilReady(std::chrono::minutes(2));
+        crawlRoots();
+    });
+}
+
+void FileIndex::stop() {
+    if (!queue_) return;
+    shared_->stopping = true;
+    if (tree_) tree_->stop();
+    // Index tasks see the flag and post nothing more; position tasks still
+    // running hand their result to a queue that still exists.
+    queue_->sync([] {});
+    positionQueue_.reset();
+    queue_.reset();
+    storeQueue_.reset();  // finishes the writes already handed to it
+    tree_.reset();
+    std::lock_guard lock(shared_->mutex);
+    shared_->changed.notify_all();
+}
+
+void FileIndex::load() {
+    const auto began = std::chrono::steady_clock::now();
+    const std::string path = *options_.databasePath;
+    std::vector<IndexRecord> withMetadata;
+    bool hasSavedState = false;
+    if (!path.empty()) {
+        storeQueue_->sync([&] {
+            store_ = std::make_unique<IndexStore>();
+            const auto result = store_->open(path, [this](const std::string& line) { log(line); });
+            if (result == IndexStore::OpenResult::unavailable) {
+                store_.reset();
+                return;
+            }
+            if (options_.rebuild) {
+                store_->clear();
+                return;
+            }
+            bool ok = false;
+            withMetadata = store_->load(true, ok);
+            hasSavedState = result == IndexStore::OpenResult::opened;
+            // Damage found while reading: the store started again empty.
+            if (!ok) {
+                withMetadata.clear();
+                hasSavedState = false;
+            }
+        });
+    }
+    storeUsable_ = store_ != nullptr;
+    // Rows of roots indexed before but not now are dropped for good.
+    std::vector<MetadataItem> outside;
+    auto underRoots = [this](const IndexRecord& r) {
+        for (const auto& root : options_.roots)
+            if (isAtOrBelow(r.path, root)) return true;
+        return false;
+    };
+    for (IndexRecord& r : withMetadata) {
+        if (underRoots(r))
+            state_->load(std::move(r), true);
+        else
+            outside.push_back(r.item);
+    }
+    withMetadata.clear();
+    withMetadata.shrink_to_fit();
+    if (!hasSavedState) return;
+
+    // What was known last time answers the queries at once; the crawl then
+    // reports what changed since.
+    flush();
+    tagQuery_->markGathered();
+    gpsQuery_->markGathered();
+    std::vector<IndexRecord> rest;
+    bool restOk = true;
+    storeQueue_->sync([&] {
+        restOk = false;
+        rest = store_->load(false, restOk);
+    });
+    // The store started again empty: what is known must be written anew.
+    if (!restOk) state_->markAllDirty();
+    for (IndexRecord& r : rest) {
+        if (underRoots(r))
+            state_->load(std::move(r), false);
+        else
+            outside.push_back(r.item);
+    }
+    rest.clear();
+    if (!outside.empty())
+        storeQueue_->async([this, outside = std::move(outside)] { store_->apply({}, outside); });
+    log(setupLine("Index database", secondsSince(began), state_->itemCount(), "stored items"));
+    updateStats();
+}
+
+void FileIndex::crawlRoots() {
+    const auto began = std::chrono::steady_clock::now();
+    const uint32_t pass = ++pass_;
+    for (const std::string& root : options_.roots) {
+        if (shared_->stopping) return;
+        crawl(root, pass, true);
+    }
+    flush();
+    crawled_ = true;
+    log(setupLine("Index crawl", secondsSince(began), state_->itemCount(), "files and folders"));
+    tagQuery_->markGathered();
+    maybeFinishPositions();
+    updateStats();
+}
+
+void FileIndex::crawl(const std::string& root, uint32_t pass, bool sweepAfter) {
+    crawling_ = true;
+    walk(root, pass, sweepAfter);
+    crawling_ = false;
+}
+
+void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
+    struct stat st;
+    if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (sweepAfter) state_->removeSubtree(root);
+        return;
+    }
+    state_->visit(root, st, pass);
+
+    struct Pending {
+        std::string path;
+        dev_t device;
+    };
+    std::vector<Pending> stack{{root, st.st_dev}};
+    auto excluded = [this](const std::string& path) {
+        for (const auto& e : options_.excludedPaths)
+            if (isAtOrBelow(path, e)) return true;
+        return false;
+    };
+    std::string path;
+    while (!stack.empty()) {
+        if (shared_->stopping) return;
+        Pending dir = std::move(stack.back());
+        stack.pop_back();
+        const int fd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                state_->refresh(dir.path);  // gone, or no folder any more
+            else
+                state_->keepSubtree(dir.path, pass);  // unreadable: what it held is unknown
+            continue;
+        }
+        DIR* d = ::fdopendir(fd);
+        if (!d) {
+            ::close(fd);
+            state_->keepSubtree(dir.path, pass);
+            continue;
+        }
+        const std::string prefix = dir.path == "/" ? "/" : dir.path + "/";
+        while (const dirent* entry = ::readdir(d)) {
+            const char* name = entry->d_name;
+            if (name[0] == '.') continue;  // hidden, and "." and ".."
+            // Symlinks, devices, sockets and pipes carry no tags of their own.
+            const unsigned char type = entry->d_type;
+            if (type != DT_UNKNOWN && type != DT_REG && type != DT_DIR) continue;
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished meanwhile
+            path.assign(prefix).append(name);
+            if (S_ISDIR(st.st_mode)) {
+                if (excluded(path)) continue;
+                if (st.st_dev != dir.device && InotifyTree::isPseudoFileSystem(path)) continue;
+                state_->visit(path, st, pass);
+                stack.push_back({path, st.st_dev});
+            } else if (S_ISREG(st.st_mode)) {
+                state_->visit(path, st, pass);
+            }
+        }
+        ::closedir(d);
+        if (state_->pendingChangeCount() >= crawlFlushSize) flush();
+    }
+    if (sweepAfter) state_->sweep(root, pass);
+}
+
+void FileIndex::handleEvents() {
+    if (shared_->stopping) return;
+    std::vector<InotifyEvent> events;
+    {
+        std::lock_guard lock(shared_->mutex);
+        events.swap(shared_->events);
+        shared_->drainScheduled = false;
+    }
+    for (const InotifyEvent& e : events) {
+        switch (e.kind) {
+            case InotifyEvent::Kind::created:
+            case InotifyEvent::Kind::attributes:
+            case InotifyEvent::Kind::written:
+            case InotifyEvent::Kind::deleted:
+                // Events are hints: what the path holds now decides.
+                state_->refresh(e.path);
+                break;
+            case InotifyEvent::Kind::moved: {
+                if (state_->knows(e.oldPath)) {
+                    state_->moveSubtree(e.oldPath, e.path);
+                    struct stat st;
+                    // Gone again already: a later event says where to.
+                    if (::lstat(e.path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+                        state_->visit(e.path, st, 0);
+                } else {
+                    // Nothing known at the old place: read the new one as found.
+                    struct stat st;
+                    if (::lstat(e.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                        crawl(e.path, ++pass_, false);
+                    else
+                        state_->refresh(e.path);
+                }
+                break;
+            }
+            case InotifyEvent::Kind::rescan:
+                crawl(e.path, ++pass_, true);
+                break;
+        }
+    }
+    flush();
+    updateStats();
+}
+
+void FileIndex::flush() {
+    IndexState::Changes c = state_->flush();
+    if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
+    if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
+    if (storeUsable_ && (!c.upserts.empty() || !c.deletions.empty())) {
+        storeQueue_->async([this, upserts = std::move(c.upserts), deletions = std::move(c.deletions)] {
+            if (store_) store_->apply(upserts, deletions);
+        });
+    }
+    // Reading contents competes with the crawl for the disk and the cores;
+    // the positions wait until the walk is done.
+    if (!crawling_) startPositionReads();
+}
+
+void FileIndex::startPositionReads() {
+    std::vector<IndexState::PositionRead> reads = state_->takePositionReads();
+    if (reads.empty()) return;
+    if (readsInFlight_ == 0) readsBegan_ = std::chrono::steady_clock::now();
+    readsInFlight_ += reads.size();
+    for (IndexState::PositionRead& read : reads) {
+        positionQueue_->async([this, read = std::move(read)] {
+            if (shared_->stopping) return;
+            std::optional<GeoPosition> pos = readPosition(read.path);
+            ++shared_->contentReads;
+            queue_->async([this, read, pos] {
+                if (shared_->stopping) return;
+                --readsInFlight_;
+                ++readsDone_;
+                state_->setPosition(read, pos ? std::optional(pos->latitude) : std::nullopt,
+                                    pos ? std::optional(pos->longitude) : std::nullopt);
+                if (readsInFlight_ == 0 || readsDone_ % positionFlushSize == 0) {
+                    flush();
+                    maybeFinishPositions();
+                    updateStats();
+                }
+            });
+        });
+    }
+}
+
+void FileIndex::maybeFinishPositions() {
+    if (!crawled_ || readsInFlight_ != 0 || gpsQuery_->isGathered()) return;
+    log(setupLine("Index positions", readsDone_ ? secondsSince(readsBegan_) : 0.0, readsDone_, "files read"));
+    gpsQuery_->markGathered();
+}
+
+void FileIndex::updateStats() {
+    std::lock_guard lock(shared_->mutex);
+    Stats& s = shared_->stats;
+    s.items = state_->itemCount();
+    s.tagged = state_->taggedCount();
+    s.positioned = state_->positionedCount();
+    s.gathered = tagQuery_->isGathered() && gpsQuery_->isGathered();
+    s.settled = s.gathered && crawled_ && readsInFlight_ == 0 && shared_->events.empty() &&
+                !shared_->drainScheduled && !state_->hasPendingChanges();
+    shared_->changed.notify_all();
+}
+
+FileIndex::Stats FileIndex::stats() const {
+    std::lock_guard lock(shared_->mutex);
+    Stats s = shared_->stats;
+    s.contentReads = shared_->contentReads.load();
+    return s;
+}
+
+bool FileIndex::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->changed.wait_for(lock, timeout, [this] {
+        return shared_->stats.settled || shared_->stopping.load();
+    }) && shared_->stats.settled;
+}
+
+std::vector<FileIndex::Listing> FileIndex::listing() const {
+    std::vector<Listing> out;
+    auto collect = [&] {
+        state_->forEach([&](const IndexRecord& r) {
+            out.push_back(Listing{r.path, XattrTagStore::parse(r.tags), r.latitude, r.longitude});
+        });
+    };
+    if (queue_)
+        queue_->sync(collect);
+    else
+        collect();
+    return out;
+}
+
+void FileIndex::simulateOverflow() {
+    if (tree_) tree_->simulateOverflow();
+}
+
+size_t FileIndex::watchCount() const {
+    return tree_ ? tree_->watchCount() : 0;
+}
+
+}  // namespace qm

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "library/MetadataQuery.h"
+
+namespace qm {
+
+class IndexQuery;
+class IndexState;
+class IndexStore;
+class InotifyTree;
+class SerialQueue;
+struct InotifyEvent;
+
+// The embedded metadata index: every tagged file and every photo or movie
+// with a position below the indexed roots, behind the two metadata queries.
+//
+// Start-up answers the queries from the saved state at once, then a crawl
+// brings the saved state up to date and reports the differences as ordinary
+// updates; with no saved state the first crawl gathers. Inotify keeps it
+// current while it runs. The state lives on the queue "IndexQueue";
+// positions are read on "IndexPositionQueue" (they open file contents) and
+// rows are written on "IndexStoreQueue", so neither holds up the other.
+class FileIndex {
+public:
+    struct Options {
+        std::vector<std::string> roots;          // absolute; empty: the home directory
+        std::vector<std::string> excludedPaths;  // empty: the Trash of the data home
+        // The database file; none: the default under the cache home; "": memory only.
+        std::optional<std::string> databasePath;
+        bool rebuild = false;  // drop the saved state and crawl afresh
+        bool live = true;      // follow changes with inotify
+        std::chrono::milliseconds coalesce{300};
+        // Passed on to the watcher (test seams).
+        size_t maxWatches = 0;
+        std::chrono::milliseconds unwatchedRescanInterval{std::chrono::seconds(60)};
+        // Receives the log lines (without newline); standard output by default.
+        std::function<void(const std::string& line)> log;
+    };
+
+    struct Stats {
+        size_t items = 0;           // files and folders known
+        size_t tagged = 0;          // with at least one tag
+        size_t positioned = 0;      // with latitude and longitude
+        uint64_t contentReads = 0;  // files opened to read a position
+        bool gathered = false;      // both queries finished gathering
+        bool settled = false;       // gathered, crawled, nothing pending
+    };
+
+    explicit FileIndex(Options options);
+    ~FileIndex();  // stops
+    FileIndex(const FileIndex&) = delete;
+    FileIndex& operator=(const FileIndex&) = delete;
+
+    // Begins loading and crawling; returns at once. Call once.
+    void start();
+    void stop();
+
+    std::shared_ptr<MetadataQuery> tagQuery() const;
+    std::shared_ptr<MetadataQuery> gpsQuery() const;
+
+    Stats stats() const;
+    // Waits (without pumping the main queue) until the crawl is done and no
+    // event or position read is pending.
+    bool waitUntilSettled(std::chrono::milliseconds timeout) const;
+
+    // Every record, in no particular order (copies; for listings and tests):
+    // path, raw tag attribute, position.
+    struct Listing {
+        std::string path;
+        std::vector<std::string> tags;
+        std::optional<double> latitude, longitude;
+    };
+    std::vector<Listing> listing() const;
+
+    // Test seam: handled exactly as a lost-events overflow of the kernel queue.
+    void simulateOverflow();
+    size_t watchCount() const;
+
+private:
+    struct Shared;
+    void load();
+    void crawlRoots();
+    void crawl(const std::string& root, uint32_t pass, bool sweepAfter);
+    void walk(const std::string& root, uint32_t pass, bool sweepAfter);
+    void handleEvents();
+    void flush();
+    void startPositionReads();
+    void maybeFinishPositions();
+    void updateStats();
+    void log(const std::string& line) const;
+
+    Options options_;
+    std::shared_ptr<IndexQuery> tagQuery_, gpsQuery_;
+    std::shared_ptr<Shared> shared_;
+    // Queue-owned state (IndexQueue).
+    std::unique_ptr<IndexState> state_;
+    uint32_t pass_ = 0;
+    bool crawled_ = false;
+    bool crawling_ = false;
+    size_t readsInFlight_ = 0;
+    std::chrono::steady_clock::time_point readsBegan_{};
+    size_t readsDone_ = 0;
+    bool storeUsable_ = false;
+    std::unique_ptr<IndexStore> store_;  // IndexStoreQueue only
+    std::unique_ptr<InotifyTree> tree_;
+    std::unique_ptr<SerialQueue> storeQueue_, positionQueue_, queue_;
+};
+
+}  // namespace qm

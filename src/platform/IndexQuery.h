@@ -1,0 +1,82 @@
+#pragma once
+
+#include <absl/container/flat_hash_map.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "library/MetadataQuery.h"
+
+namespace qm {
+
+// One query of the file index: the list of matching items as the index last
+// published it. The index feeds it from its own queue; readers on any thread
+// see the list change only while updates are enabled, and the handlers run on
+// the main queue, the finish notification before every update.
+class IndexQuery final : public MetadataQuery, public std::enable_shared_from_this<IndexQuery> {
+public:
+    // What a reader sees of one item.
+    struct Entry {
+        std::string path;
+        std::vector<std::string> tags;
+        std::optional<double> latitude, longitude;
+    };
+    // Changes of the list together with the notification that describes them.
+    struct Delta {
+        std::vector<std::pair<MetadataItem, Entry>> upserts;
+        std::vector<MetadataItem> removals;
+        MetadataUpdate update;
+        bool empty() const { return upserts.empty() && removals.empty(); }
+    };
+
+    explicit IndexQuery(MetadataQueryKind kind) : kind_(kind) {}
+
+    MetadataQueryKind kind() const override { return kind_; }
+    void setHandlers(Handlers handlers) override;
+    void execute() override;
+    void disableUpdates() override;
+    void enableUpdates() override;
+    size_t resultCount() const override;
+    MetadataItem resultAt(size_t index) const override;
+    std::vector<std::string> tagsAt(size_t index) const override;
+    std::optional<double> latitudeAt(size_t index) const override;
+    std::optional<double> longitudeAt(size_t index) const override;
+    std::optional<std::string> pathOf(const MetadataItem& item) const override;
+    std::optional<std::vector<std::string>> tagsOf(const MetadataItem& item) const override;
+    std::optional<double> latitudeOf(const MetadataItem& item) const override;
+    std::optional<double> longitudeOf(const MetadataItem& item) const override;
+
+    // ---- The index's side (any thread) ----
+    // Changes the list, at once or, while a reader holds updates, once it
+    // lets go. The notification is posted only after the finish one: before
+    // that, the reader of the finished list sees the change anyway.
+    void publish(Delta delta);
+    // Gathering is complete: onFinish is posted once the query is executed.
+    void markGathered();
+    bool isGathered() const;
+
+private:
+    void applyLocked(Delta& delta);
+    void postUpdateLocked(MetadataUpdate update);
+    void postFinishLocked();
+    const Entry* entryAt(size_t index) const;  // lock held
+    const Entry* entryOf(const MetadataItem& item) const;
+
+    const MetadataQueryKind kind_;
+    mutable std::mutex mutex_;
+    Handlers handlers_;
+    bool executed_ = false;
+    bool gathered_ = false;
+    bool finishPosted_ = false;
+    int disabled_ = 0;
+    std::vector<Delta> held_;
+    std::vector<MetadataItem> items_;  // the result list
+    std::vector<Entry> entries_;       // parallel to items_
+    absl::flat_hash_map<MetadataItem, size_t> slots_;
+};
+
+}  // namespace qm

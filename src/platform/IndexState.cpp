@@ -1,0 +1,334 @@
+#include "platform/IndexState.h"
+
+#include <sys/xattr.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/ImageLocationReader.h"
+#include "platform/MovieLocationReader.h"
+#include "platform/XattrTagStore.h"
+
+namespace qm {
+
+namespace {
+
+int64_t nanoseconds(const struct timespec& t) {
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// A stored value names at least one tag when it holds anything but commas.
+bool hasTags(const std::string& raw) {
+    return raw.find_first_not_of(',') != std::string::npos;
+}
+
+bool hasPosition(const std::optional<double>& lat, const std::optional<double>& lon) {
+    return lat.has_value() && lon.has_value();
+}
+
+std::string childPrefix(const std::string& path) {
+    return path == "/" ? path : path + "/";
+}
+
+}  // namespace
+
+bool IndexState::wantsPosition(std::string_view path) {
+    return ImageLocationReader::handles(path) || MovieLocationReader::handles(path);
+}
+
+std::string IndexState::readTagAttribute(const std::string& path) {
+    char buffer[1024];
+    ssize_t n = ::lgetxattr(path.c_str(), XattrTagStore::attributeName, buffer, sizeof buffer);
+    if (n >= 0) return std::string(buffer, static_cast<size_t>(n));
+    if (errno != ERANGE) return {};
+    // Larger than the buffer: ask for the size, which may change again meanwhile.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t size = ::lgetxattr(path.c_str(), XattrTagStore::attributeName, nullptr, 0);
+        if (size <= 0) return {};
+        std::string value(static_cast<size_t>(size), '\0');
+        n = ::lgetxattr(path.c_str(), XattrTagStore::attributeName, value.data(), value.size());
+        if (n >= 0) {
+            value.resize(static_cast<size_t>(n));
+            return value;
+        }
+        if (errno != ERANGE) return {};
+    }
+    return {};
+}
+
+bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && uint64_t(st.st_dev) == item.device &&
+           uint64_t(st.st_ino) == item.inode;
+}
+
+void IndexState::touch(const MetadataItem& item, const Entry* entry, bool dirty) {
+    auto [it, inserted] = touched_.try_emplace(item);
+    if (inserted && entry) {
+        Before& b = it->second;
+        b.existed = true;
+        b.path = entry->record.path;
+        b.tags = entry->record.tags;
+        b.latitude = entry->record.latitude;
+        b.longitude = entry->record.longitude;
+    }
+    if (dirty) it->second.dirty = true;
+}
+
+void IndexState::account(const IndexRecord& r, int sign) {
+    if (hasTags(r.tags)) tagged_ += static_cast<size_t>(sign);
+    if (hasPosition(r.latitude, r.longitude)) positioned_ += static_cast<size_t>(sign);
+}
+
+void IndexState::askPosition(Entry& entry) {
+    if (entry.positionAsked) return;
+    entry.positionAsked = true;
+    const IndexRecord& r = entry.record;
+    reads_.push_back(PositionRead{r.item, r.path, r.size, r.mtimeNs});
+}
+
+void IndexState::removeItem(const MetadataItem& item) {
+    auto it = items_.find(item);
+    if (it == items_.end()) return;
+    touch(item, &it->second);
+    account(it->second.record, -1);
+    // The key views the record's path: drop it before the record goes.
+    if (auto p = byPath_.find(it->second.record.path); p != byPath_.end() && p->second == item)
+        byPath_.erase(p);
+    items_.erase(it);
+}
+
+void IndexState::setPath(Entry& entry, const std::string& path) {
+    const MetadataItem item = entry.record.item;
+    if (auto p = byPath_.find(entry.record.path); p != byPath_.end() && p->second == item) byPath_.erase(p);
+    if (auto p = byPath_.find(path); p != byPath_.end()) removeItem(p->second);
+    entry.record.path = path;
+    byPath_.emplace(std::string_view(entry.record.path), item);
+}
+
+std::vector<MetadataItem> IndexState::itemsAtOrBelow(const std::string& path) const {
+    std::vector<MetadataItem> out;
+    if (auto it = byPath_.find(path); it != byPath_.end()) out.push_back(it->second);
+    const std::string prefix = childPrefix(path);
+    for (auto it = byPath_.lower_bound(prefix); it != byPath_.end() && it->first.starts_with(prefix); ++it)
+        out.push_back(it->second);
+    return out;
+}
+
+void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass) {
+    const MetadataItem item{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    const bool isDir = S_ISDIR(st.st_mode);
+    // A folder's size says nothing about its contents worth comparing.
+    const int64_t size = isDir ? 0 : int64_t(st.st_size);
+    const int64_t mtime = nanoseconds(st.st_mtim);
+    const int64_t ctime = nanoseconds(st.st_ctim);
+
+    auto it = items_.find(item);
+    if (it != items_.end()) {
+        Entry& e = it->second;
+        IndexRecord& r = e.record;
+        const bool moved = r.path != path;
+        // The same file under a second name (a hard link): one path per item.
+        if (moved && pass != 0 && e.pass == pass) return;
+        if (moved && !r.isDirectory && stillThere(r.path, item)) {
+            if (pass) e.pass = pass;
+            return;
+        }
+        if (pass) e.pass = pass;
+        const bool sameStat =
+            r.size == size && r.mtimeNs == mtime && r.ctimeNs == ctime && r.isDirectory == isDir;
+        if (!moved && sameStat) {
+            if (!r.gpsChecked) askPosition(e);
+            return;
+        }
+        touch(item, &e);
+        account(r, -1);
+        const bool kindChanged = moved && wantsPosition(r.path) != wantsPosition(path);
+        if (moved) setPath(e, path);
+        // Attribute writes (tags) and renames move ctime; contents move mtime.
+        if (r.ctimeNs != ctime || r.isDirectory != isDir) r.tags = readTagAttribute(path);
+        const bool contentChanged =
+            r.size != size || r.mtimeNs != mtime || r.isDirectory != isDir || kindChanged;
+        r.size = size;
+        r.mtimeNs = mtime;
+        r.ctimeNs = ctime;
+        r.isDirectory = isDir;
+        if (contentChanged) {
+            // The old position stays until the new read says otherwise.
+            r.gpsChecked = isDir || !wantsPosition(path);
+            if (r.gpsChecked) {
+                r.latitude.reset();
+                r.longitude.reset();
+            }
+        }
+        account(r, +1);
+        if (!r.gpsChecked) askPosition(e);
+        return;
+    }
+
+    if (auto p = byPath_.find(path); p != byPath_.end()) {
+        // Another file was known here: it is gone, and with a folder all it held.
+        const MetadataItem old = p->second;
+        auto o = items_.find(old);
+        const bool wasDir = o != items_.end() && o->second.record.isDirectory;
+        removeItem(old);
+        if (wasDir)
+            for (const MetadataItem& below : itemsAtOrBelow(path))
+                removeItem(below);
+    }
+    touch(item, nullptr);
+    Entry& e = items_[item];
+    IndexRecord& r = e.record;
+    r.item = item;
+    r.path = path;
+    r.isDirectory = isDir;
+    r.size = size;
+    r.mtimeNs = mtime;
+    r.ctimeNs = ctime;
+    r.tags = readTagAttribute(path);
+    r.gpsChecked = isDir || !wantsPosition(path);
+    e.pass = pass;
+    byPath_.emplace(std::string_view(r.path), item);
+    account(r, +1);
+    if (!r.gpsChecked) askPosition(e);
+}
+
+void IndexState::refresh(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        removeSubtree(path);
+        return;
+    }
+    visit(path, st, 0);
+}
+
+void IndexState::removeSubtree(const std::string& path) {
+    for (const MetadataItem& item : itemsAtOrBelow(path))
+        removeItem(item);
+}
+
+void IndexState::moveSubtree(const std::string& from, const std::string& to) {
+    if (from == to) return;
+    std::vector<MetadataItem> moving = itemsAtOrBelow(from);
+    if (moving.empty()) return;
+    std::sort(moving.begin(), moving.end(), [](const MetadataItem& a, const MetadataItem& b) {
+        return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+    });
+    auto isMoving = [&](const MetadataItem& item) {
+        return std::binary_search(moving.begin(), moving.end(), item,
+                                  [](const MetadataItem& a, const MetadataItem& b) {
+                                      return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+                                  });
+    };
+    for (const MetadataItem& item : itemsAtOrBelow(to))
+        if (!isMoving(item)) removeItem(item);
+    for (const MetadataItem& item : moving) {
+        auto it = items_.find(item);
+        if (it == items_.end()) continue;
+        Entry& e = it->second;
+        touch(item, &e);
+        const std::string newPath = to + e.record.path.substr(from.size());
+        if (wantsPosition(e.record.path) != wantsPosition(newPath) && !e.record.isDirectory) {
+            // Renamed to or from a photo or movie name: what it holds is read again.
+            account(e.record, -1);
+            e.record.latitude.reset();
+            e.record.longitude.reset();
+            e.record.gpsChecked = !wantsPosition(newPath);
+            account(e.record, +1);
+        }
+        setPath(e, newPath);
+        if (!e.record.gpsChecked) askPosition(e);
+    }
+}
+
+void IndexState::keepSubtree(const std::string& path, uint32_t pass) {
+    for (const MetadataItem& item : itemsAtOrBelow(path))
+        items_[item].pass = pass;
+}
+
+void IndexState::sweep(const std::string& root, uint32_t pass) {
+    for (const MetadataItem& item : itemsAtOrBelow(root)) {
+        auto it = items_.find(item);
+        if (it != items_.end() && it->second.pass != pass) removeItem(item);
+    }
+}
+
+void IndexState::load(IndexRecord record, bool notify) {
+    const MetadataItem item = record.item;
+    if (items_.contains(item)) return;
+    if (auto p = byPath_.find(record.path); p != byPath_.end()) return;  // damaged store: first row wins
+    if (notify) touch(item, nullptr, /*dirty=*/false);
+    Entry& e = items_[item];
+    e.record = std::move(record);
+    byPath_.emplace(std::string_view(e.record.path), item);
+    account(e.record, +1);
+    if (!e.record.gpsChecked && !e.record.isDirectory && wantsPosition(e.record.path)) askPosition(e);
+}
+
+void IndexState::markAllDirty() {
+    for (const auto& [item, entry] : items_) touch(item, &entry);
+}
+
+void IndexState::setPosition(const PositionRead& read, std::optional<double> latitude,
+                             std::optional<double> longitude) {
+    auto it = items_.find(read.item);
+    if (it == items_.end()) return;
+    Entry& e = it->second;
+    e.positionAsked = false;
+    IndexRecord& r = e.record;
+    if (r.path != read.path || r.size != read.size || r.mtimeNs != read.mtimeNs) {
+        // Changed while being read: read it again.
+        if (!r.gpsChecked) askPosition(e);
+        return;
+    }
+    if (r.gpsChecked && r.latitude == latitude && r.longitude == longitude) return;
+    touch(read.item, &e);
+    account(r, -1);
+    r.latitude = latitude;
+    r.longitude = longitude;
+    r.gpsChecked = true;
+    account(r, +1);
+}
+
+IndexState::Changes IndexState::flush() {
+    Changes c;
+    for (auto& [item, before] : touched_) {
+        auto it = items_.find(item);
+        const IndexRecord* now = it != items_.end() ? &it->second.record : nullptr;
+        if (!now)
+            c.deletions.push_back(item);
+        else if (before.dirty)
+            c.upserts.push_back(*now);
+
+        const bool tagsBefore = before.existed && hasTags(before.tags);
+        const bool tagsNow = now && hasTags(now->tags);
+        if (tagsNow) {
+            if (!tagsBefore || before.path != now->path || before.tags != now->tags) {
+                c.tags.upserts.push_back(
+                    {item, IndexQuery::Entry{now->path, XattrTagStore::parse(now->tags), {}, {}}});
+                (tagsBefore ? c.tags.update.changed : c.tags.update.added).push_back(item);
+            }
+        } else if (tagsBefore) {
+            c.tags.removals.push_back(item);
+            c.tags.update.removed.push_back(item);
+        }
+
+        const bool gpsBefore = before.existed && hasPosition(before.latitude, before.longitude);
+        const bool gpsNow = now && hasPosition(now->latitude, now->longitude);
+        if (gpsNow) {
+            if (!gpsBefore || before.path != now->path || before.latitude != now->latitude ||
+                before.longitude != now->longitude) {
+                c.gps.upserts.push_back(
+                    {item, IndexQuery::Entry{now->path, {}, now->latitude, now->longitude}});
+                (gpsBefore ? c.gps.update.changed : c.gps.update.added).push_back(item);
+            }
+        } else if (gpsBefore) {
+            c.gps.removals.push_back(item);
+            c.gps.update.removed.push_back(item);
+        }
+    }
+    touched_.clear();
+    return c;
+}
+
+}  // namespace qm

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <absl/container/btree_map.h>
+#include <absl/container/flat_hash_map.h>
+#include <absl/container/node_hash_map.h>
+
+#include <sys/stat.h>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/IndexQuery.h"
+#include "platform/IndexRecord.h"
+
+namespace qm {
+
+// What the file index knows, owned by the index's queue: every indexed file
+// and folder by identity and by path, and the changes since the last flush.
+// Every change goes through the methods below, which note the item's state
+// before its first change so that flush() can say what each query gained,
+// changed or lost.
+class IndexState {
+public:
+    // Everything a flush produces: the two queries' deltas, the rows to store
+    // and the files whose position must be read.
+    struct Changes {
+        IndexQuery::Delta tags, gps;
+        std::vector<IndexRecord> upserts;
+        std::vector<MetadataItem> deletions;
+    };
+    // A file whose position is to be read, as it was when the read was asked for.
+    struct PositionRead {
+        MetadataItem item;
+        std::string path;
+        int64_t size = 0, mtimeNs = 0;
+    };
+
+    // Records a file or folder found at `path` with this stat. `pass` marks
+    // it seen by the crawl of that number (0: not a crawl).
+    void visit(const std::string& path, const struct stat& st, uint32_t pass);
+    // Stats `path` and visits it; removes what was known there when it is
+    // gone or no longer a file or folder.
+    void refresh(const std::string& path);
+    // Forgets the item at `path` and everything below it.
+    void removeSubtree(const std::string& path);
+    // The item at `from` and everything below it now live under `to`;
+    // whatever was known at `to` is gone.
+    void moveSubtree(const std::string& from, const std::string& to);
+    // Marks everything at and below `path` seen by `pass`, for a folder the
+    // crawl could not read: what it held is unknown, so nothing is dropped.
+    void keepSubtree(const std::string& path, uint32_t pass);
+    // Forgets what lies at or below `root` and was not seen by `pass`.
+    void sweep(const std::string& root, uint32_t pass);
+    // Adds a stored record as it is, without noting it for storing again.
+    void load(IndexRecord record, bool notify);
+    // A position read came back: kept when the file is still the one read.
+    void setPosition(const PositionRead& read, std::optional<double> latitude,
+                     std::optional<double> longitude);
+
+    // Notes every record for storing again (the store lost them).
+    void markAllDirty();
+
+    bool knows(const std::string& path) const { return byPath_.contains(path); }
+    bool hasPendingChanges() const { return !touched_.empty(); }
+    size_t pendingChangeCount() const { return touched_.size(); }
+    Changes flush();
+    // Position reads asked for since the last call.
+    std::vector<PositionRead> takePositionReads() { return std::exchange(reads_, {}); }
+
+    size_t itemCount() const { return items_.size(); }
+    size_t taggedCount() const { return tagged_; }
+    size_t positionedCount() const { return positioned_; }
+    // Every record, for listings.
+    template <typename F>
+    void forEach(F&& f) const {
+        for (const auto& [item, entry] : items_)
+            f(entry.record);
+    }
+
+    // True for the names a position is read from.
+    static bool wantsPosition(std::string_view path);
+    // The raw tag attribute of a path, never following a symlink ("" when none).
+    static std::string readTagAttribute(const std::string& path);
+
+private:
+    struct Entry {
+        IndexRecord record;
+        uint32_t pass = 0;
+        bool positionAsked = false;  // a read is on its way
+    };
+    struct Before {
+        bool existed = false;
+        bool dirty = false;  // changed since stored: to be written back
+        std::string path;
+        std::string tags;
+        std::optional<double> latitude, longitude;
+    };
+
+    void touch(const MetadataItem& item, const Entry* entry, bool dirty = true);
+    void removeItem(const MetadataItem& item);
+    void setPath(Entry& entry, const std::string& path);
+    void account(const IndexRecord& r, int sign);
+    void askPosition(Entry& entry);
+    // Items at `path` and below it, in path order.
+    std::vector<MetadataItem> itemsAtOrBelow(const std::string& path) const;
+    // True when `path` still names the file `item` (a second hard link).
+    static bool stillThere(const std::string& path, const MetadataItem& item);
+
+    absl::node_hash_map<MetadataItem, Entry> items_;
+    // Keys view the paths inside items_ (node storage keeps them in place).
+    absl::btree_map<std::string_view, MetadataItem> byPath_;
+    absl::flat_hash_map<MetadataItem, Before> touched_;
+    std::vector<PositionRead> reads_;
+    size_t tagged_ = 0, positioned_ = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,578 @@
+#include "platform/FileIndex.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "core/MainQueue.h"
+#include "platform/XattrTagStore.h"
+#include "support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using TagMap = std::map<std::string, std::vector<std::string>>;
+using PositionMap = std::map<std::string, std::pair<double, double>>;
+
+void run(const std::string& command) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::string quoted(const fs::path& p) {
+    std::string out = "'";
+    for (char c : p.string())
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+void setTags(const fs::path& p, const std::string& raw) {
+    ASSERT_EQ(::lsetxattr(p.c_str(), XattrTagStore::attributeName, raw.data(), raw.size(), 0), 0) << p;
+}
+
+void makeFile(const fs::path& p, const std::string& tags = {}) {
+    test::writeFile(p, "x");
+    if (!tags.empty()) setTags(p, tags);
+}
+
+// A JPEG with an EXIF position, made by the real tools; made once and copied.
+fs::path photoAt(double lat, double lon) {
+    static std::map<std::pair<double, double>, fs::path> made;
+    static test::TempDir dir("qm-photos");
+    auto key = std::pair{lat, lon};
+    if (auto it = made.find(key); it != made.end()) return it->second;
+    fs::path p = dir / ("p" + std::to_string(made.size()) + ".jpg");
+    run("convert -size 32x24 xc:blue " + quoted(p) +
+        " && exiftool -q -overwrite_original -GPSLatitude=" + std::to_string(std::fabs(lat)) +
+        " -GPSLatitudeRef=" + (lat < 0 ? "S" : "N") + " -GPSLongitude=" + std::to_string(std::fabs(lon)) +
+        " -GPSLongitudeRef=" + (lon < 0 ? "W" : "E") + " " + quoted(p));
+    made[key] = p;
+    return p;
+}
+
+// The oracle: a plain walk of the disk with the rules a user expects (no
+// hidden entries, nothing excluded, symlinks never followed).
+TagMap tagsOnDisk(const fs::path& root, const std::vector<fs::path>& excluded = {}) {
+    TagMap out;
+    XattrTagStore store;
+    auto consider = [&](const fs::path& p) {
+        auto r = store.readTags(p.string());
+        if (r.ok && !r.tags.empty()) {
+            std::sort(r.tags.begin(), r.tags.end());
+            out[p.string()] = r.tags;
+        }
+    };
+    consider(root);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::path& p = it->path();
+        bool skip = p.filename().string().starts_with(".");
+        for (const auto& e : excluded)
+            skip = skip || p == e;
+        if (skip) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_symlink()) continue;
+        if (it->is_regular_file() || it->is_directory()) consider(p);
+    }
+    return out;
+}
+
+struct Batch {
+    MetadataQueryKind kind;
+    std::vector<std::pair<std::string, std::vector<std::string>>> added, changed;  // path, tags
+    std::vector<MetadataItem> addedItems, changedItems, removed;
+};
+
+// An index with its two queries executed, recording every notification as
+// the main thread sees it.
+class Watched {
+public:
+    explicit Watched(FileIndex::Options options) : index(withQuietLog(std::move(options), logLines)) {
+        for (auto q : {index.tagQuery(), index.gpsQuery()}) {
+            std::weak_ptr<MetadataQuery> weak = q;
+            q->setHandlers({[this, weak] {
+                                auto query = weak.lock();
+                                (query->kind() == MetadataQueryKind::tags ? tagsFinished : gpsFinished) =
+                                    true;
+                                if (query->kind() == MetadataQueryKind::tags) tagsAtFinish = results();
+                            },
+                            [this, weak](const MetadataUpdate& u) { record(*weak.lock(), u); }});
+        }
+        index.start();
+        index.tagQuery()->execute();
+        index.gpsQuery()->execute();
+    }
+
+    bool waitGathered(std::chrono::milliseconds timeout = 20s) {
+        return waitFor([&] { return tagsFinished && gpsFinished; }, timeout);
+    }
+    bool waitSettled(std::chrono::milliseconds timeout = 20s) {
+        bool ok = waitFor([&] { return tagsFinished && gpsFinished && index.stats().settled; }, timeout);
+        mainQueue().runPending();
+        return ok;
+    }
+    // Pumps the main queue, checking often: some conditions change on the
+    // index's threads without posting anything.
+    bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline)
+            if (mainQueue().runUntil(predicate, 20ms)) return true;
+        return predicate();
+    }
+
+    TagMap results() {
+        TagMap out;
+        auto q = index.tagQuery();
+        q->disableUpdates();
+        for (size_t i = 0; i < q->resultCount(); ++i) {
+            auto path = q->pathOf(q->resultAt(i));
+            auto tags = q->tagsAt(i);
+            std::sort(tags.begin(), tags.end());
+            if (path) out[*path] = tags;
+        }
+        q->enableUpdates();
+        return out;
+    }
+    PositionMap positions() {
+        PositionMap out;
+        auto q = index.gpsQuery();
+        q->disableUpdates();
+        for (size_t i = 0; i < q->resultCount(); ++i)
+            if (auto path = q->pathOf(q->resultAt(i)))
+                out[*path] = {q->latitudeAt(i).value_or(NAN), q->longitudeAt(i).value_or(NAN)};
+        q->enableUpdates();
+        return out;
+    }
+    std::optional<MetadataItem> itemAt(const std::string& path) {
+        auto q = index.tagQuery();
+        std::optional<MetadataItem> found;
+        q->disableUpdates();
+        for (size_t i = 0; i < q->resultCount(); ++i)
+            if (q->pathOf(q->resultAt(i)) == path) found = q->resultAt(i);
+        q->enableUpdates();
+        return found;
+    }
+    size_t batchCount(MetadataQueryKind kind) const {
+        size_t n = 0;
+        for (const auto& b : batches)
+            n += b.kind == kind;
+        return n;
+    }
+
+    std::vector<std::string> logLines;
+    FileIndex index;
+    bool tagsFinished = false, gpsFinished = false;
+    TagMap tagsAtFinish;
+    std::vector<Batch> batches;
+
+private:
+    static FileIndex::Options withQuietLog(FileIndex::Options o, std::vector<std::string>& lines) {
+        // Lines come from the index's threads; the test reads them after stop
+        // or after waiting, when they are quiet.
+        static std::mutex m;
+        o.log = [&lines](const std::string& line) {
+            std::lock_guard lock(m);
+            lines.push_back(line);
+        };
+        if (o.coalesce == std::chrono::milliseconds(300)) o.coalesce = 100ms;
+        return o;
+    }
+    void record(MetadataQuery& q, const MetadataUpdate& u) {
+        Batch b{q.kind(), {}, {}, u.added, u.changed, u.removed};
+        q.disableUpdates();
+        for (auto& item : u.added)
+            b.added.push_back(
+                {q.pathOf(item).value_or(""), q.tagsOf(item).value_or(std::vector<std::string>{})});
+        for (auto& item : u.changed)
+            b.changed.push_back(
+                {q.pathOf(item).value_or(""), q.tagsOf(item).value_or(std::vector<std::string>{})});
+        q.enableUpdates();
+        batches.push_back(std::move(b));
+    }
+};
+
+FileIndex::Options optionsFor(const fs::path& root, bool live = true) {
+    FileIndex::Options o;
+    o.roots = {root.string()};
+    o.live = live;
+    // Each test keeps its own saved state beside its tree.
+    o.databasePath = (root.parent_path() / "cache/index.sqlite3").string();
+    return o;
+}
+
+size_t countLines(const std::vector<std::string>& lines, const std::string& needle) {
+    size_t n = 0;
+    for (const auto& l : lines)
+        n += l.find(needle) != std::string::npos;
+    return n;
+}
+
+TEST(FileIndex, CrawlFindsWhatTheDiskHoldsAndSkipsWhatItShould) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    makeFile(root / "plain.txt", "Work");
+    makeFile(root / "Docs/deep/er/still/deeper.txt", "Work/2024,★");
+    makeFile(root / "Docs/with space.txt", "with space,Ünïcødé");
+    makeFile(root / "Docs/new\nline.txt", ",a,,b,");
+    makeFile(root / "Docs/comma,name.txt", "x");
+    makeFile(root / std::string("Docs/\xff\xfe bytes"), std::string("\xc3\x28,fine"));
+    makeFile(root / "Docs/untagged.txt");
+    makeFile(root / "Docs/only commas.txt", ",,,");
+    std::string huge;
+    for (int i = 0; i < 300; ++i)
+        huge += (i ? "," : "") + std::string("tag") + std::to_string(i);
+    makeFile(root / "Docs/huge.txt", huge);  // larger than a first read buffer
+    fs::create_directories(root / "Tagged folder");
+    setTags(root / "Tagged folder", "Folder tag");
+    makeFile(root / ".hidden/inside.txt", "Hidden");
+    makeFile(root / "Docs/.dotfile", "Hidden");
+    makeFile(root / "Excluded/inside.txt", "Excluded");
+    fs::create_symlink(root / "Docs", root / "link to docs");
+    fs::create_symlink(root, root / "Docs/loop");
+    fs::create_symlink(root / "plain.txt", root / "link to plain.txt");
+    fs::create_directories(root / "Locked");
+    makeFile(root / "Locked/secret.txt", "Locked");
+    ::chmod((root / "Locked").c_str(), 0);
+    fs::create_directories(root / "Pictures");
+    fs::copy_file(photoAt(48.8584, 2.2945), root / "Pictures/paris.jpg");
+    fs::copy_file(photoAt(-33.8568, -151.2153), root / "Pictures/south west.JPG");
+    run("ffmpeg -v error -f lavfi -i testsrc=size=32x32:rate=5 -t 0.4 -metadata "
+        "location=+27.5916+086.5640+8850/ " +
+        quoted(root / "Pictures/everest.mp4"));
+    {
+        // A damaged photo: the start of a real one.
+        std::string bytes = test::readFile(photoAt(10, 20));
+        test::writeFile(root / "Pictures/damaged.jpg", bytes.substr(0, bytes.size() / 3));
+    }
+    test::writeFile(root / "Pictures/garbage.mov", std::string(5000, '\x42'));
+
+    FileIndex::Options o = optionsFor(root, false);
+    o.excludedPaths = {(root / "Excluded").string()};
+    Watched w(o);
+    ASSERT_TRUE(w.waitSettled());
+
+    TagMap expected = tagsOnDisk(root, {root / "Excluded"});
+    if (geteuid() != 0) EXPECT_FALSE(expected.contains((root / "Locked/secret.txt").string()));
+    EXPECT_EQ(w.results(), expected);
+    EXPECT_EQ(w.tagsAtFinish, expected) << "the first crawl gathers everything before finishing";
+    // Spot checks against what a user would expect, beyond the oracle.
+    EXPECT_EQ(expected[(root / "Docs/new\nline.txt").string()], (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(expected[(root / "Docs/huge.txt").string()].size(), 300u);
+    EXPECT_TRUE(expected.contains((root / "Tagged folder").string()));
+    for (const char* absent :
+         {".hidden/inside.txt", "Docs/.dotfile", "Excluded/inside.txt",
+          "link to docs/deep/er/still/deeper.txt", "link to plain.txt", "Docs/only commas.txt"})
+        EXPECT_FALSE(w.results().contains((root / absent).string())) << absent;
+
+    PositionMap pos = w.positions();
+    ASSERT_EQ(pos.size(), 3u);
+    auto near = [&](const char* rel, double lat, double lon) {
+        auto it = pos.find((root / rel).string());
+        ASSERT_NE(it, pos.end()) << rel;
+        EXPECT_NEAR(it->second.first, lat, 1e-6) << rel;
+        EXPECT_NEAR(it->second.second, lon, 1e-6) << rel;
+    };
+    near("Pictures/paris.jpg", 48.8584, 2.2945);
+    near("Pictures/south west.JPG", -33.8568, -151.2153);
+    near("Pictures/everest.mp4", 27.5916, 86.5640);
+    ::chmod((root / "Locked").c_str(), 0700);
+}
+
+TEST(FileIndex, LiveChangesKeepIdentityAndMoveTags) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    makeFile(root / "a/one.txt", "One");
+    makeFile(root / "a/two.txt", "Two");
+    makeFile(root / "a/sub/three.txt", "Three");
+    makeFile(root / "b/keep.txt", "Keep");
+    makeFile(root / "b/plain.txt");
+    Watched w(optionsFor(root));
+    ASSERT_TRUE(w.waitSettled());
+    const MetadataItem one = *w.itemAt((root / "a/one.txt").string());
+    const MetadataItem three = *w.itemAt((root / "a/sub/three.txt").string());
+
+    auto lastChange = [&](const MetadataItem& item) -> std::optional<std::string> {
+        for (auto b = w.batches.rbegin(); b != w.batches.rend(); ++b)
+            for (size_t i = 0; i < b->changedItems.size(); ++i)
+                if (b->changedItems[i] == item) return b->changed[i].first;
+        return std::nullopt;
+    };
+    auto removedOnce = [&](const MetadataItem& item) {
+        size_t n = 0;
+        for (const auto& b : w.batches)
+            n += std::count(b.removed.begin(), b.removed.end(), item);
+        return n;
+    };
+
+    // Another program sets a tag.
+    run("setfattr -n user.xdg.tags -v 'Plain,New tag' " + quoted(root / "b/plain.txt"));
+    ASSERT_TRUE(w.waitFor([&] { return w.results().contains((root / "b/plain.txt").string()); }, 5s));
+    EXPECT_EQ(w.results()[(root / "b/plain.txt").string()], (std::vector<std::string>{"New tag", "Plain"}));
+
+    // A rename in place and a move across folders keep the identity.
+    fs::rename(root / "a/one.txt", root / "a/uno.txt");
+    ASSERT_TRUE(w.waitFor([&] { return lastChange(one) == (root / "a/uno.txt").string(); }));
+    fs::rename(root / "a/uno.txt", root / "b/uno.txt");
+    ASSERT_TRUE(w.waitFor([&] { return lastChange(one) == (root / "b/uno.txt").string(); }));
+    EXPECT_EQ(w.itemAt((root / "b/uno.txt").string()), one);
+
+    // A folder move takes its subtree along.
+    fs::rename(root / "a/sub", root / "b/moved sub");
+    ASSERT_TRUE(w.waitFor([&] { return lastChange(three) == (root / "b/moved sub/three.txt").string(); }));
+
+    // The last tag removed, a file deleted, a folder deleted.
+    const MetadataItem two = *w.itemAt((root / "a/two.txt").string());
+    const MetadataItem keep = *w.itemAt((root / "b/keep.txt").string());
+    run("setfattr -x user.xdg.tags " + quoted(root / "a/two.txt"));
+    fs::remove(root / "b/keep.txt");
+    fs::remove_all(root / "b/moved sub");
+    ASSERT_TRUE(w.waitFor(
+        [&] { return removedOnce(two) == 1 && removedOnce(keep) == 1 && removedOnce(three) == 1; }));
+
+    // New files, a copy with its attributes, a photo.
+    makeFile(root / "c/new.txt", "Fresh");
+    run("cp --preserve=xattr " + quoted(root / "b/plain.txt") + " " + quoted(root / "c/copy.txt"));
+    fs::create_directories(root / "c");
+    fs::copy_file(photoAt(51.5, -0.12), root / "c/london.jpg");
+    ASSERT_TRUE(w.waitFor([&] { return w.positions().size() == 1; }));
+    ASSERT_TRUE(w.waitFor([&] { return w.results() == tagsOnDisk(root); }));
+    ASSERT_TRUE(w.waitSettled());
+    EXPECT_EQ(w.results(), tagsOnDisk(root));
+    for (const auto& b : w.batches)
+        for (const auto& [path, tags] : b.added)
+            EXPECT_FALSE(path.empty());
+}
+
+TEST(FileIndex, ABurstOfTagChangesArrivesInAFewBatches) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    constexpr int files = 2000;
+    for (int i = 0; i < files; ++i)
+        makeFile(root / ("d" + std::to_string(i % 20)) / ("f" + std::to_string(i)), "Old");
+    Watched w(optionsFor(root));
+    ASSERT_TRUE(w.waitSettled());
+    ASSERT_EQ(w.results().size(), size_t(files));
+    const size_t before = w.batches.size();
+    for (int i = 0; i < files; ++i)
+        setTags(root / ("d" + std::to_string(i % 20)) / ("f" + std::to_string(i)), "New");
+    size_t changed = 0, tagBatches = 0;
+    auto count = [&] {
+        changed = tagBatches = 0;
+        for (size_t i = before; i < w.batches.size(); ++i)
+            if (w.batches[i].kind == MetadataQueryKind::tags) {
+                ++tagBatches;
+                changed += w.batches[i].changedItems.size();
+            }
+        return changed >= size_t(files);
+    };
+    ASSERT_TRUE(w.waitFor(count));
+    EXPECT_EQ(changed, size_t(files));
+    auto r = w.results();
+    EXPECT_TRUE(std::all_of(r.begin(), r.end(),
+                            [](auto& kv) { return kv.second == std::vector<std::string>{"New"}; }));
+    EXPECT_LE(tagBatches, 6u);
+}
+
+TEST(FileIndex, RestartReportsExactlyWhatChangedMeanwhile) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    makeFile(root / "retag.txt", "Before");
+    makeFile(root / "untag.txt", "Gone soon");
+    makeFile(root / "delete.txt", "Deleted");
+    makeFile(root / "rename.txt", "Renamed");
+    makeFile(root / "same.txt", "Same");
+    fs::copy_file(photoAt(40.0, 10.0), root / "moved photo.jpg");
+    fs::copy_file(photoAt(41.0, 11.0), root / "regps.jpg");
+    fs::copy_file(photoAt(42.0, 12.0), root / "drop.jpg");
+    for (int i = 0; i < 50; ++i)
+        makeFile(root / "bulk" / std::to_string(i));
+    const std::string db = (dir / "cache/index.sqlite3").string();
+    FileIndex::Options o = optionsFor(root, false);
+    o.databasePath = db;
+    {
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+        ASSERT_EQ(w.results().size(), 5u);
+        ASSERT_EQ(w.positions().size(), 3u);
+    }
+    const TagMap before = tagsOnDisk(root);
+
+    // The new file comes first: made after the deletion it could take over
+    // the deleted file's inode, and so its identity.
+    makeFile(root / "added.txt", "Added");
+    setTags(root / "retag.txt", "After");
+    ::lremovexattr((root / "untag.txt").c_str(), XattrTagStore::attributeName);
+    fs::remove(root / "delete.txt");
+    fs::rename(root / "rename.txt", root / "renamed.txt");
+    fs::rename(root / "moved photo.jpg", root / "bulk/moved photo.jpg");
+    run("exiftool -q -overwrite_original -GPSLatitude=45 -GPSLatitudeRef=S " + quoted(root / "regps.jpg"));
+    fs::remove(root / "drop.jpg");
+
+    {
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.tagsAtFinish, before) << "the stored state answers first";
+        std::set<std::string> added, changed;
+        size_t removedTags = 0, removedGps = 0;
+        std::set<std::string> gpsChanged, gpsAdded;
+        for (const auto& b : w.batches) {
+            if (b.kind == MetadataQueryKind::tags) {
+                for (auto& [p, t] : b.added)
+                    added.insert(fs::path(p).filename());
+                for (auto& [p, t] : b.changed)
+                    changed.insert(fs::path(p).filename());
+                removedTags += b.removed.size();
+            } else {
+                for (auto& [p, t] : b.added)
+                    gpsAdded.insert(fs::path(p).filename());
+                for (auto& [p, t] : b.changed)
+                    gpsChanged.insert(fs::path(p).filename());
+                removedGps += b.removed.size();
+            }
+        }
+        EXPECT_EQ(added, (std::set<std::string>{"added.txt"}));
+        // exiftool writes a new file: another identity at the same path.
+        EXPECT_EQ(gpsAdded, (std::set<std::string>{"regps.jpg"}));
+        EXPECT_EQ(changed, (std::set<std::string>{"retag.txt", "renamed.txt"}));
+        EXPECT_EQ(removedTags, 2u);  // untag.txt, delete.txt
+        EXPECT_EQ(gpsChanged, (std::set<std::string>{"moved photo.jpg"}));
+        EXPECT_EQ(removedGps, 2u);  // drop.jpg and the replaced regps.jpg
+        EXPECT_EQ(w.results(), tagsOnDisk(root));
+        EXPECT_NEAR(w.positions()[(root / "regps.jpg").string()].first, -45.0, 1e-6);
+        EXPECT_EQ(w.index.stats().contentReads, 1u) << "only the rewritten photo is opened";
+    }  // stopping writes everything down
+
+    // Nothing changed: nothing reported, nothing opened.
+    Watched again(o);
+    ASSERT_TRUE(again.waitSettled());
+    EXPECT_TRUE(again.batches.empty());
+    EXPECT_EQ(again.index.stats().contentReads, 0u);
+    EXPECT_EQ(again.results(), tagsOnDisk(root));
+}
+
+TEST(FileIndex, DamagedOrUnwritableDatabaseFallsBackToACrawl) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    makeFile(root / "a.txt", "A");
+    makeFile(root / "b/c.txt", "C");
+    for (int i = 0; i < 300; ++i)
+        makeFile(root / "many" / std::to_string(i), i % 3 ? "" : "M");
+    const TagMap expected = tagsOnDisk(root);
+    const fs::path db = dir / "cache/index.sqlite3";
+    FileIndex::Options o = optionsFor(root, false);
+    o.databasePath = db.string();
+
+    test::writeFile(db, std::string(10000, '\x5a'));
+    {
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.results(), expected);
+        EXPECT_EQ(countLines(w.logLines, "damaged"), 1u);
+    }
+    {
+        // A real database cut short.
+        const auto size = fs::file_size(db);
+        ASSERT_GT(size, 8192u);
+        fs::resize_file(db, size / 2);
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.results(), expected);
+        EXPECT_LE(countLines(w.logLines, "damaged"), 1u);
+    }
+    {
+        Watched w(o);  // and it was rebuilt for next time
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.results(), expected);
+        EXPECT_EQ(countLines(w.logLines, "damaged"), 0u);
+        EXPECT_TRUE(w.batches.empty());
+    }
+    {
+        // The cache folder cannot be made: a file stands where it should be.
+        test::writeFile(dir / "blocked", "file");
+        FileIndex::Options u = o;
+        u.databasePath = (dir / "blocked/quillomere/index.sqlite3").string();
+        Watched w(u);
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.results(), expected);
+        EXPECT_EQ(countLines(w.logLines, "from memory"), 1u);
+    }
+}
+
+TEST(FileIndex, WatchLimitAndOverflowFallBackToRescans) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    makeFile(root / "top.txt", "Top");
+    makeFile(root / "deep/a/b/file.txt", "Deep");
+    FileIndex::Options o = optionsFor(root);
+    o.maxWatches = 1;
+    o.unwatchedRescanInterval = 300ms;
+    Watched w(o);
+    ASSERT_TRUE(w.waitSettled());
+    // Below the only watch nothing is seen directly; the periodic rescan finds it.
+    makeFile(root / "deep/a/b/new.txt", "Found by rescan");
+    ASSERT_TRUE(w.waitFor([&] { return w.results().contains((root / "deep/a/b/new.txt").string()); }, 10s));
+    ASSERT_TRUE(w.waitFor([&] { return w.results() == tagsOnDisk(root); }));
+    EXPECT_EQ(countLines(w.logLines, "watch limit"), 1u);
+
+    // An overflow: a rescan of everything, reporting only real differences.
+    Watched full(optionsFor(root));
+    ASSERT_TRUE(full.waitSettled());
+    const size_t before = full.batches.size();
+    full.index.simulateOverflow();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(full.waitSettled());
+    EXPECT_EQ(full.batches.size(), before);
+    EXPECT_EQ(full.results(), tagsOnDisk(root));
+}
+
+TEST(FileIndex, FilesComingAndGoingDuringTheCrawlEndAsOnDisk) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    for (int i = 0; i < 40; ++i)
+        for (int j = 0; j < 40; ++j)
+            makeFile(root / ("d" + std::to_string(i)) / ("f" + std::to_string(j)), "T");
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        std::mt19937 rng(7);
+        while (!done) {
+            const fs::path p = root / ("d" + std::to_string(rng() % 40)) / ("f" + std::to_string(rng() % 40));
+            std::error_code ec;
+            switch (rng() % 4) {
+                case 0:
+                    fs::remove(p, ec);
+                    break;
+                case 1:
+                    makeFile(p, "T" + std::to_string(rng() % 3));
+                    break;
+                case 2:
+                    fs::rename(p, p.string() + "x", ec);
+                    break;
+                default:
+                    if (fs::exists(p)) setTags(p, "U");
+            }
+        }
+    });
+    Watched w(optionsFor(root));
+    w.waitGathered();
+    std::this_thread::sleep_for(300ms);
+    done = true;
+    churn.join();
+    ASSERT_TRUE(w.waitFor([&] { return w.results() == tagsOnDisk(root); }, 10s));
+}
+
+}  // namespace
+}  // namespace qm
