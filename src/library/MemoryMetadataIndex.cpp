@@ -1,5 +1,8 @@
 #include "library/MemoryMetadataIndex.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace qm {
 
 // ---- MemoryMetadataQuery ----
@@ -21,88 +24,116 @@ bool MemoryMetadataQuery::isExecuted() const {
 
 void MemoryMetadataQuery::disableUpdates() {
     std::lock_guard lock(index_.mutex_);
-    if (disabled_++ == 0) frozen_ = currentResults();
+    if (disabled_++ == 0) frozen_ = slots_;
 }
 
 void MemoryMetadataQuery::enableUpdates() {
     std::lock_guard lock(index_.mutex_);
-    if (disabled_ > 0 && --disabled_ == 0) {
-        frozen_.clear();
-        frozen_.shrink_to_fit();
-    }
+    if (disabled_ > 0 && --disabled_ == 0) frozen_.reset();
 }
 
-std::vector<MemoryMetadataQuery::Result> MemoryMetadataQuery::currentResults() const {
-    std::vector<Result> out;
-    for (const MetadataItem& item : index_.order_) {
-        auto it = index_.files_.find(item);
-        if (it == index_.files_.end()) continue;
-        const auto& f = it->second;
-        if (kind_ == MetadataQueryKind::tags) {
-            if (!f.tags || f.tags->empty()) continue;
-            out.push_back(Result{item, *f.tags, std::nullopt, std::nullopt});
-        } else {
-            if (!f.latitude) continue;
-            out.push_back(Result{item, {}, f.latitude, f.longitude});
-        }
-    }
-    return out;
+bool MemoryMetadataQuery::matches(const MemoryMetadataFile* file) const {
+    if (!file) return false;
+    if (kind_ == MetadataQueryKind::tags) return file->tags && !file->tags->empty();
+    return file->latitude.has_value();
 }
 
-const MemoryMetadataQuery::Result* MemoryMetadataQuery::resultLocked(size_t index) const {
+MemoryMetadataQuery::Slots& MemoryMetadataQuery::writableSlots() {
+    // A frozen reader holds this very list: give the script its own copy.
+    if (frozen_ == slots_) slots_ = std::make_shared<Slots>(*slots_);
+    return *slots_;
+}
+
+void MemoryMetadataQuery::fileChanged(uint64_t seq, const MetadataItem& item, const FilePtr& file) {
+    const Slots& current = *slots_;
+    auto pos = std::lower_bound(current.begin(), current.end(), seq,
+                                [](const Slot& s, uint64_t key) { return s.seq < key; });
+    const bool listed = pos != current.end() && pos->seq == seq;
+    const bool wanted = matches(file.get());
+    if (!listed && !wanted) return;
+    const auto at = pos - current.begin();
+    Slots& slots = writableSlots();
+    if (listed && wanted)
+        slots[size_t(at)].file = file;
+    else if (listed)
+        slots.erase(slots.begin() + at);
+    else
+        slots.insert(slots.begin() + at, Slot{seq, item, file});
+}
+
+const MemoryMetadataFile* MemoryMetadataQuery::currentFile(const MetadataItem& item) const {
+    // The frozen slot holds the item's current record only while the list is
+    // unchanged since the freeze; any change to a listed file copies it.
+    if (disabled_ > 0 && frozen_ == slots_ && cursor_ < frozen_->size()) {
+        const Slot& s = (*frozen_)[cursor_];
+        if (s.item == item) return s.file.get();
+    }
+    return index_.fileLocked(item);
+}
+
+const MemoryMetadataQuery::Slot* MemoryMetadataQuery::slotAt(size_t index) const {
     // Reading without disabling updates is a caller's fault; answer nothing
     // rather than a list that may change under the reader.
-    if (disabled_ == 0 || index >= frozen_.size()) return nullptr;
-    return &frozen_[index];
+    if (disabled_ == 0 || !frozen_ || index >= frozen_->size()) return nullptr;
+    return &(*frozen_)[index];
 }
 
 size_t MemoryMetadataQuery::resultCount() const {
     std::lock_guard lock(index_.mutex_);
-    if (disabled_ > 0) return frozen_.size();
-    return currentResults().size();
+    return disabled_ > 0 && frozen_ ? frozen_->size() : slots_->size();
 }
 
 MetadataItem MemoryMetadataQuery::resultAt(size_t index) const {
     std::lock_guard lock(index_.mutex_);
-    const Result* r = resultLocked(index);
-    return r ? r->item : MetadataItem{};
+    const Slot* s = slotAt(index);
+    if (s) cursor_ = index;
+    return s ? s->item : MetadataItem{};
 }
 
+// The cached attributes are the query's own: a tag query caches no position
+// and a GPS query no tags.
 std::vector<std::string> MemoryMetadataQuery::tagsAt(size_t index) const {
     std::lock_guard lock(index_.mutex_);
-    const Result* r = resultLocked(index);
-    return r ? r->tags : std::vector<std::string>{};
+    const Slot* s = slotAt(index);
+    if (!s || kind_ != MetadataQueryKind::tags) return {};
+    return s->file->tags.value_or(std::vector<std::string>{});
 }
 
 std::optional<double> MemoryMetadataQuery::latitudeAt(size_t index) const {
     std::lock_guard lock(index_.mutex_);
-    const Result* r = resultLocked(index);
-    return r ? r->latitude : std::nullopt;
+    const Slot* s = slotAt(index);
+    if (!s || kind_ != MetadataQueryKind::gps) return std::nullopt;
+    return s->file->latitude;
 }
 
 std::optional<double> MemoryMetadataQuery::longitudeAt(size_t index) const {
     std::lock_guard lock(index_.mutex_);
-    const Result* r = resultLocked(index);
-    return r ? r->longitude : std::nullopt;
+    const Slot* s = slotAt(index);
+    if (!s || kind_ != MetadataQueryKind::gps) return std::nullopt;
+    return s->file->longitude;
 }
 
 std::optional<std::string> MemoryMetadataQuery::pathOf(const MetadataItem& item) const {
-    auto f = index_.get(item);
+    std::lock_guard lock(index_.mutex_);
+    const MemoryMetadataFile* f = currentFile(item);
     return f ? f->path : std::nullopt;
 }
 
 std::optional<std::vector<std::string>> MemoryMetadataQuery::tagsOf(const MetadataItem& item) const {
-    auto f = index_.get(item);
+    std::lock_guard lock(index_.mutex_);
+    const MemoryMetadataFile* f = currentFile(item);
     return f ? f->tags : std::nullopt;
 }
 
 std::optional<double> MemoryMetadataQuery::latitudeOf(const MetadataItem& item) const {
-    auto f = index_.get(item);
+    std::lock_guard lock(index_.mutex_);
+    const MemoryMetadataFile* f = currentFile(item);
     return f ? f->latitude : std::nullopt;
 }
 
 std::optional<double> MemoryMetadataQuery::longitudeOf(const MetadataItem& item) const {
-    auto f = index_.get(item);
+    std::lock_guard lock(index_.mutex_);
+    const MemoryMetadataFile* f = currentFile(item);
     return f ? f->longitude : std::nullopt;
 }
 
@@ -130,58 +161,73 @@ MemoryMetadataIndex::MemoryMetadataIndex()
     : tagQuery_(std::make_shared<MemoryMetadataQuery>(*this, MetadataQueryKind::tags)),
       gpsQuery_(std::make_shared<MemoryMetadataQuery>(*this, MetadataQueryKind::gps)) {}
 
+const MemoryMetadataFile* MemoryMetadataIndex::fileLocked(const MetadataItem& item) const {
+    auto it = records_.find(item);
+    return it == records_.end() ? nullptr : it->second.file.get();
+}
+
+void MemoryMetadataIndex::store(const MetadataItem& item, FilePtr file) {
+    auto [it, inserted] = records_.try_emplace(item);
+    if (inserted) it->second.seq = nextSeq_++;
+    it->second.file = std::move(file);
+    tagQuery_->fileChanged(it->second.seq, item, it->second.file);
+    gpsQuery_->fileChanged(it->second.seq, item, it->second.file);
+}
+
+template <typename Change>
+void MemoryMetadataIndex::modify(const MetadataItem& item, Change&& change) {
+    std::lock_guard lock(mutex_);
+    const File* current = fileLocked(item);
+    auto next = std::make_shared<File>(current ? *current : File{});
+    change(*next);
+    store(item, std::move(next));
+}
+
 MetadataItem MemoryMetadataIndex::add(File file) {
     std::lock_guard lock(mutex_);
     MetadataItem item{1, nextInode_++};
-    files_.insert_or_assign(item, std::move(file));
-    seen_.insert(item);
-    order_.push_back(item);
+    store(item, std::make_shared<const File>(std::move(file)));
     return item;
 }
 
 void MemoryMetadataIndex::set(const MetadataItem& item, File file) {
     std::lock_guard lock(mutex_);
-    files_.insert_or_assign(item, std::move(file));
-    if (seen_.insert(item).second) order_.push_back(item);
+    store(item, std::make_shared<const File>(std::move(file)));
 }
 
 std::optional<MemoryMetadataIndex::File> MemoryMetadataIndex::get(const MetadataItem& item) const {
     std::lock_guard lock(mutex_);
-    auto it = files_.find(item);
-    if (it == files_.end()) return std::nullopt;
-    return it->second;
+    const File* f = fileLocked(item);
+    if (!f) return std::nullopt;
+    return *f;
 }
 
 void MemoryMetadataIndex::setPath(const MetadataItem& item, std::optional<std::string> path) {
-    auto f = get(item).value_or(File{});
-    f.path = std::move(path);
-    set(item, std::move(f));
+    modify(item, [&](File& f) { f.path = std::move(path); });
 }
 
 void MemoryMetadataIndex::setTags(const MetadataItem& item, std::optional<std::vector<std::string>> tags) {
-    auto f = get(item).value_or(File{});
-    f.tags = std::move(tags);
-    set(item, std::move(f));
+    modify(item, [&](File& f) { f.tags = std::move(tags); });
 }
 
 void MemoryMetadataIndex::setPosition(const MetadataItem& item, std::optional<double> latitude,
                                       std::optional<double> longitude) {
-    auto f = get(item).value_or(File{});
-    f.latitude = latitude;
-    f.longitude = longitude;
-    set(item, std::move(f));
+    modify(item, [&](File& f) {
+        f.latitude = latitude;
+        f.longitude = longitude;
+    });
 }
 
 void MemoryMetadataIndex::erase(const MetadataItem& item) {
     std::lock_guard lock(mutex_);
-    files_.erase(item);
+    auto it = records_.find(item);
+    if (it == records_.end() || !it->second.file) return;
+    store(item, nullptr);
 }
 
 void MemoryMetadataIndex::reserve(size_t files) {
     std::lock_guard lock(mutex_);
-    files_.reserve(files);
-    seen_.reserve(files);
-    order_.reserve(files);
+    records_.reserve(files);
 }
 
 }  // namespace qm

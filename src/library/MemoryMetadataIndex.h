@@ -1,8 +1,8 @@
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
-#include <absl/container/flat_hash_set.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,9 +15,18 @@ namespace qm {
 
 class MemoryMetadataIndex;
 
+// One file's record in a MemoryMetadataIndex.
+struct MemoryMetadataFile {
+    std::optional<std::string> path;
+    std::optional<std::vector<std::string>> tags;
+    std::optional<double> latitude, longitude;
+};
+
 // A query over a MemoryMetadataIndex. The result list is the index's files
 // that match the kind (tags: a non-empty tag list; GPS: a latitude), in the
-// order they were added; disableUpdates() freezes a snapshot of it so that a
+// order the index first saw them. The list is kept up to date as the script
+// changes files, and disableUpdates() freezes it in constant time: the frozen
+// list is shared, and the first change made while it is held copies it, so a
 // reader on another thread sees a stable list while the script goes on.
 class MemoryMetadataQuery final : public MetadataQuery {
 public:
@@ -46,20 +55,33 @@ public:
 
 private:
     friend class MemoryMetadataIndex;
-    struct Result {
+    using FilePtr = std::shared_ptr<const MemoryMetadataFile>;
+    // Sorted by `seq`, the index's first-seen order, so a slot is found by
+    // binary search and new files append.
+    struct Slot {
+        uint64_t seq;
         MetadataItem item;
-        std::vector<std::string> tags;
-        std::optional<double> latitude, longitude;
+        FilePtr file;
     };
-    std::vector<Result> currentResults() const;  // index lock held
-    const Result* resultLocked(size_t index) const;
+    using Slots = std::vector<Slot>;
+
+    // All with the index lock held.
+    bool matches(const MemoryMetadataFile* file) const;
+    void fileChanged(uint64_t seq, const MetadataItem& item, const FilePtr& file);
+    Slots& writableSlots();
+    const Slot* slotAt(size_t index) const;
+    const MemoryMetadataFile* currentFile(const MetadataItem& item) const;
 
     MemoryMetadataIndex& index_;
     const MetadataQueryKind kind_;
     Handlers handlers_;
     bool executed_ = false;
     int disabled_ = 0;
-    std::vector<Result> frozen_;  // the list while updates are disabled
+    std::shared_ptr<Slots> slots_ = std::make_shared<Slots>();
+    std::shared_ptr<const Slots> frozen_;  // the list while updates are disabled
+    // The slot resultAt() read last: a reader walking the list asks for that
+    // item's attributes next, and finding it here spares a random lookup.
+    mutable size_t cursor_ = 0;
 };
 
 // A scriptable in-memory metadata index for tests and benchmarks: files with
@@ -69,11 +91,7 @@ private:
 // index would after gathering or after a change. Thread-safe.
 class MemoryMetadataIndex {
 public:
-    struct File {
-        std::optional<std::string> path;
-        std::optional<std::vector<std::string>> tags;
-        std::optional<double> latitude, longitude;
-    };
+    using File = MemoryMetadataFile;
 
     MemoryMetadataIndex();
     MemoryMetadataIndex(const MemoryMetadataIndex&) = delete;
@@ -93,17 +111,29 @@ public:
     void setTags(const MetadataItem& item, std::optional<std::vector<std::string>> tags);
     void setPosition(const MetadataItem& item, std::optional<double> latitude,
                      std::optional<double> longitude);
-    // Drops the record: the item keeps its identity but has no attributes.
+    // Drops the record: the item keeps its identity (and its place in the
+    // result order, should it come back) but has no attributes.
     void erase(const MetadataItem& item);
     // Reserves room for a large script (benchmarks).
     void reserve(size_t files);
 
 private:
     friend class MemoryMetadataQuery;
+    using FilePtr = MemoryMetadataQuery::FilePtr;
+    struct Record {
+        uint64_t seq = 0;  // when the item was first seen
+        FilePtr file;      // null once erased
+    };
+
+    // Lock held.
+    const File* fileLocked(const MetadataItem& item) const;
+    void store(const MetadataItem& item, FilePtr file);
+    template <typename Change>
+    void modify(const MetadataItem& item, Change&& change);
+
     mutable std::mutex mutex_;
-    absl::flat_hash_map<MetadataItem, File> files_;
-    absl::flat_hash_set<MetadataItem> seen_;
-    std::vector<MetadataItem> order_;  // every item ever added, in order
+    absl::flat_hash_map<MetadataItem, Record> records_;
+    uint64_t nextSeq_ = 0;
     uint64_t nextInode_ = 1;
     std::shared_ptr<MemoryMetadataQuery> tagQuery_, gpsQuery_;
 };

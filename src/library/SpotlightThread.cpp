@@ -178,52 +178,82 @@ void SpotlightThread::buildTags() {
     // Files with the same tag set are handled together, so every tag node is
     // walked once per distinct set instead of once per file.
     struct Group {
-        QuickStringSet names;
-        std::vector<MetadataItem> items;
+        SharedTagSet names;
+        std::vector<QuickString> paths;
     };
+    constexpr size_t noGroup = SIZE_MAX;
     std::vector<Group> groups;
     absl::flat_hash_map<std::vector<QuickString>, size_t> groupIndex;
+    // The cached tag lists repeat exactly far more often than not; a list
+    // seen before finds its group without mapping and sorting its tags again.
+    absl::flat_hash_map<std::vector<std::string>, size_t> listIndex;
 
+    // Each item's path is read with its tags, walking the list in order,
+    // which keeps the index's records in cache.
     tagQuery_->disableUpdates();
     const size_t count = tagQuery_->resultCount();
+    mdTagItemToPreviousPathMap_.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const MetadataItem item = tagQuery_->resultAt(i);
-        QuickStringSet names = tagNodeNames(tagQuery_->tagsAt(i));
-        if (names.empty()) continue;
-        auto [it, inserted] = groupIndex.try_emplace(groupKey(names), groups.size());
-        if (inserted) groups.push_back(Group{std::move(names), {}});
-        groups[it->second].items.push_back(item);
+        std::vector<std::string> tags = tagQuery_->tagsAt(i);
+        size_t group;
+        if (auto hit = listIndex.find(tags); hit != listIndex.end()) {
+            group = hit->second;
+        } else {
+            QuickStringSet names = tagNodeNames(tags);
+            group = noGroup;
+            if (!names.empty()) {
+                auto [it, inserted] = groupIndex.try_emplace(groupKey(names), groups.size());
+                if (inserted) groups.push_back(Group{std::make_shared<const QuickStringSet>(std::move(names)), {}});
+                group = it->second;
+            }
+            listIndex.emplace(std::move(tags), group);
+        }
+        if (group == noGroup) continue;
+        auto text = tagQuery_->pathOf(item);
+        if (!text) continue;
+        QuickString path = QuickString::path(*text);
+        if (path.empty()) continue;
+        mdTagItemToPreviousPathMap_.insert_or_assign(item, path);
+        groups[group].paths.push_back(std::move(path));
     }
     tagQuery_->enableUpdates();
-    groupIndex.clear();
+    groupIndex = {};
+    listIndex = {};
 
+    tree->tags.reserve(count);
+    previousTags_.reserve(count);
+    std::vector<QuickString> merged;  // paths of more than one item
     for (Group& group : groups) {
+        const QuickStringSet& names = *group.names;
         Node::Paths groupPaths;
-        groupPaths.reserve(group.items.size());
-        for (const MetadataItem& item : group.items) {
-            auto text = tagQuery_->pathOf(item);
-            if (!text) continue;
-            QuickString path = QuickString::path(*text);
-            if (path.empty()) continue;
-            mdTagItemToPreviousPathMap_.insert_or_assign(item, std::move(*text));
-            auto [entry, inserted] = tree->tags.try_emplace(path, group.names);
-            // Two items with one path: the path carries both items' tags.
-            if (!inserted) entry->second.insert(group.names.begin(), group.names.end());
+        groupPaths.reserve(group.paths.size());
+        for (QuickString& path : group.paths) {
+            auto [entry, inserted] = tree->tags.try_emplace(path, names);
+            if (inserted) {
+                previousTags_.insert_or_assign(path, group.names);
+            } else {
+                // Two items with one path: the path carries both items' tags.
+                entry->second.insert(names.begin(), names.end());
+                merged.push_back(path);
+            }
             groupPaths.try_emplace(std::move(path), PathMetadata{});
         }
+        group.paths = {};
         if (groupPaths.empty()) continue;
-        for (const QuickString& name : group.names) {
+        for (const QuickString& name : names) {
             const std::vector<QuickString> components = name.components();
             tree->rootNode->addPaths(components, groupPaths);
         }
     }
+    for (const QuickString& path : merged)
+        previousTags_.insert_or_assign(path, std::make_shared<const QuickStringSet>(tree->tags.at(path)));
 
     const NodePtr& map = tree->mapNode;
     if (!map->isPinReference() && map->paths != gpsLocations_) {
         map->paths = gpsLocations_;
         map->sortedPathsOrNil.reset();
     }
-    previousTags_ = tree->tags;
 
     logSetup("Tag processing", secondsBetween(began, std::chrono::steady_clock::now()));
     if (callbacks_.treeReady) callbacks_.treeReady(std::move(tree));
@@ -243,7 +273,7 @@ void SpotlightThread::buildGPS() {
             gpsLocations_.insert_or_assign(path, PathMetadata{gps});
         else
             gpsLocations_.erase(path);
-        mdGPSItemToPreviousPathMap_.insert_or_assign(item, std::move(*text));
+        mdGPSItemToPreviousPathMap_.insert_or_assign(item, path);
     }
     // Once the tree is out, only this callback can deliver the positions;
     // before that the tag build copies them into its map node.
@@ -266,19 +296,18 @@ std::optional<QuickString> SpotlightThread::trackItemPath(const MetadataQuery& q
         // A deleted file may have no readable path any more; its last known
         // path must still lose what it carried.
         if (removed && previous != itemPaths.end()) {
-            vacated.insert(QuickString::path(previous->second));
+            vacated.insert(previous->second);
             itemPaths.erase(previous);
         }
         return std::nullopt;
     }
-    if (previous != itemPaths.end() && previous->second != *text)
-        vacated.insert(QuickString::path(previous->second));
+    if (previous != itemPaths.end() && previous->second != *path) vacated.insert(previous->second);
     if (removed) {
         if (previous != itemPaths.end()) itemPaths.erase(previous);
     } else if (previous != itemPaths.end()) {
-        previous->second = std::move(*text);
+        previous->second = *path;
     } else {
-        itemPaths.emplace(item, std::move(*text));
+        itemPaths.emplace(item, *path);
     }
     return path;
 }
@@ -321,12 +350,13 @@ void SpotlightThread::tagQueryUpdated(const MetadataUpdate& update) {
     if (treeWhileLoading_) return;
 
     for (auto it = changes.begin(); it != changes.end();) {
-        auto [prev, inserted] = previousTags_.try_emplace(it->first, it->second);
-        if (!inserted && prev->second == it->second) {
+        auto [prev, inserted] = previousTags_.try_emplace(it->first);
+        if (!inserted && *prev->second == it->second) {
             changes.erase(it++);
             continue;
         }
-        if (!inserted) prev->second = it->second;
+        // An empty set is stored too: the path stays known as untagged.
+        prev->second = std::make_shared<const QuickStringSet>(it->second);
         ++it;
     }
     if (callbacks_.tagChanges) callbacks_.tagChanges(std::move(changes));

@@ -60,7 +60,13 @@ public:
     static constexpr std::chrono::milliseconds permissionDelay{250};
 
 private:
-    using ItemPaths = absl::flat_hash_map<MetadataItem, std::string>;
+    // The path last seen per item, kept as the path the tree uses: it shares
+    // the tree's bytes instead of holding a second copy of every path.
+    using ItemPaths = absl::flat_hash_map<MetadataItem, QuickString>;
+    // The tag node names last reported per path. Files of one tag set share
+    // one set, so taking over the first tree costs no copy of a million sets.
+    using SharedTagSet = std::shared_ptr<const QuickStringSet>;
+    using PreviousTags = absl::flat_hash_map<QuickString, SharedTagSet>;
 
     void runProbe();
     void tagQueryFinished();  // main thread
@@ -85,7 +91,7 @@ private:
     Callbacks callbacks_;
 
     std::shared_ptr<Tree> treeWhileLoading_;
-    TagChanges previousTags_;
+    PreviousTags previousTags_;
     Locations gpsLocations_;
     ItemPaths mdTagItemToPreviousPathMap_;
     ItemPaths mdGPSItemToPreviousPathMap_;
