@@ -211,7 +211,9 @@ void FileIndex::load() {
             }
             bool ok = false;
             withMetadata = store_->load(true, ok);
-            hasSavedState = result == IndexStore::OpenResult::opened;
+            // A store with nothing to show gains nothing from answering early,
+            // and the crawl's findings then arrive as one gathering, not as updates.
+            hasSavedState = result == IndexStore::OpenResult::opened && !withMetadata.empty();
             // Damage found while reading: the store started again empty.
             if (!ok) {
                 withMetadata.clear();
