@@ -17,7 +17,6 @@
 #include "platform/IndexStore.h"
 #include "platform/InotifyTree.h"
 #include "platform/MovieLocationReader.h"
-#include "platform/XattrTagStore.h"
 
 namespace qm {
 
@@ -460,20 +459,6 @@ bool FileIndex::waitUntilSettled(std::chrono::milliseconds timeout) const {
     return shared_->changed.wait_for(lock, timeout, [this] {
         return shared_->stats.settled || shared_->stopping.load();
     }) && shared_->stats.settled;
-}
-
-std::vector<FileIndex::Listing> FileIndex::listing() const {
-    std::vector<Listing> out;
-    auto collect = [&] {
-        state_->forEach([&](const IndexRecord& r) {
-            out.push_back(Listing{r.path, XattrTagStore::parse(r.tags), r.latitude, r.longitude});
-        });
-    };
-    if (queue_)
-        queue_->sync(collect);
-    else
-        collect();
-    return out;
 }
 
 void FileIndex::simulateOverflow() {

@@ -74,15 +74,6 @@ public:
     // event or position read is pending.
     bool waitUntilSettled(std::chrono::milliseconds timeout) const;
 
-    // Every record, in no particular order (copies; for listings and tests):
-    // path, raw tag attribute, position.
-    struct Listing {
-        std::string path;
-        std::vector<std::string> tags;
-        std::optional<double> latitude, longitude;
-    };
-    std::vector<Listing> listing() const;
-
     // Test seam: handled exactly as a lost-events overflow of the kernel queue.
     void simulateOverflow();
     size_t watchCount() const;

@@ -72,12 +72,6 @@ public:
     size_t itemCount() const { return items_.size(); }
     size_t taggedCount() const { return tagged_; }
     size_t positionedCount() const { return positioned_; }
-    // Every record, for listings.
-    template <typename F>
-    void forEach(F&& f) const {
-        for (const auto& [item, entry] : items_)
-            f(entry.record);
-    }
 
     // True for the names a position is read from.
     static bool wantsPosition(std::string_view path);

@@ -266,7 +266,9 @@ TEST(FileIndex, CrawlFindsWhatTheDiskHoldsAndSkipsWhatItShould) {
     ASSERT_TRUE(w.waitSettled());
 
     TagMap expected = tagsOnDisk(root, {root / "Excluded"});
-    if (geteuid() != 0) EXPECT_FALSE(expected.contains((root / "Locked/secret.txt").string()));
+    if (geteuid() != 0) {
+        EXPECT_FALSE(expected.contains((root / "Locked/secret.txt").string()));
+    }
     EXPECT_EQ(w.results(), expected);
     EXPECT_EQ(w.tagsAtFinish, expected) << "the first crawl gathers everything before finishing";
     // Spot checks against what a user would expect, beyond the oracle.

@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,10 +39,6 @@ void usage(FILE* to) {
         "is written \\\\, \\t, \\n, and bytes that are not UTF-8 as \\xhh.\n",
         to);
 }
-
-struct Seen {
-    std::string path;
-};
 
 // Lines of one result: the path, then the tags or the position.
 std::string tagLine(const std::string& path, const std::vector<std::string>& tags) {
