@@ -350,6 +350,29 @@ WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
     return changed;
 }
 
+WhatChanged Node::addPathList(const NodePath& components, const std::vector<QuickString>& newPaths) {
+    if (isPinReference()) return WhatChanged::none;
+    bool created = false;
+    NodePtr target = walkCreating(components, created);
+    WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
+    if (!target || newPaths.empty()) return changed;
+    Paths& mine = target->paths;
+    mine.reserve(mine.size() + newPaths.size());
+    bool added = false;
+    for (const QuickString& p : newPaths) {
+        auto [it, inserted] = mine.try_emplace(p, PathMetadata{});
+        if (inserted)
+            added = true;
+        else
+            it->second = PathMetadata{};
+    }
+    if (added) {
+        target->sortedPathsOrNil.reset();
+        changed |= WhatChanged::paths;
+    }
+    return changed;
+}
+
 WhatChanged Node::removePath(const NodePath& components, const QuickString& path,
                              const QuickStringSet& keep) {
     if (isPinReference()) return WhatChanged::none;

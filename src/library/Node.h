@@ -109,15 +109,16 @@ public:
     // Creates every missing step as a sub-tag node (kind 5) and lists `path`
     // at the end. Children bit when a node was made; paths bit when the path
     // was new there (replacing the metadata of a listed path reports nothing).
-    WhatChanged addPath(const NodePath& components, const QuickString& path,
-                        const PathMetadata& metadata);
+    WhatChanged addPath(const NodePath& components, const QuickString& path, const PathMetadata& metadata);
     // As addPath for many paths at once.
     WhatChanged addPaths(const NodePath& components, const Paths& newPaths);
+    // As addPaths for paths without metadata, straight from a list (the bulk
+    // build has them in one; duplicates are fine).
+    WhatChanged addPathList(const NodePath& components, const std::vector<QuickString>& newPaths);
     // Unlists `path` at the end of the walk (a missing step changes nothing).
     // On the way back up, a child left empty is removed from a parent of kind
     // tagContainer unless its full name is in `keep`.
-    WhatChanged removePath(const NodePath& components, const QuickString& path,
-                           const QuickStringSet& keep);
+    WhatChanged removePath(const NodePath& components, const QuickString& path, const QuickStringSet& keep);
     // Creates every missing step as a sub-tag node; lists nothing.
     WhatChanged ensurePath(const NodePath& components);
     // From a tagContainer node: removes the first node on the way that is not a

@@ -192,7 +192,9 @@ void SpotlightThread::buildTags() {
     // which keeps the index's records in cache.
     tagQuery_->disableUpdates();
     const size_t count = tagQuery_->resultCount();
-    mdTagItemToPreviousPathMap_.reserve(count);
+    // The bookkeeping for later updates waits until the tree is out.
+    std::vector<std::pair<MetadataItem, QuickString>> itemPaths;
+    itemPaths.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const MetadataItem item = tagQuery_->resultAt(i);
         std::vector<std::string> tags = tagQuery_->tagsAt(i);
@@ -204,7 +206,8 @@ void SpotlightThread::buildTags() {
             group = noGroup;
             if (!names.empty()) {
                 auto [it, inserted] = groupIndex.try_emplace(groupKey(names), groups.size());
-                if (inserted) groups.push_back(Group{std::make_shared<const QuickStringSet>(std::move(names)), {}});
+                if (inserted)
+                    groups.push_back(Group{std::make_shared<const QuickStringSet>(std::move(names)), {}});
                 group = it->second;
             }
             listIndex.emplace(std::move(tags), group);
@@ -214,7 +217,7 @@ void SpotlightThread::buildTags() {
         if (!text) continue;
         QuickString path = QuickString::path(*text);
         if (path.empty()) continue;
-        mdTagItemToPreviousPathMap_.insert_or_assign(item, path);
+        itemPaths.emplace_back(item, path);
         groups[group].paths.push_back(std::move(path));
     }
     tagQuery_->enableUpdates();
@@ -222,32 +225,26 @@ void SpotlightThread::buildTags() {
     listIndex = {};
 
     tree->tags.reserve(count);
-    previousTags_.reserve(count);
     std::vector<QuickString> merged;  // paths of more than one item
     for (Group& group : groups) {
         const QuickStringSet& names = *group.names;
-        Node::Paths groupPaths;
-        groupPaths.reserve(group.paths.size());
-        for (QuickString& path : group.paths) {
+        for (const QuickString& path : group.paths) {
             auto [entry, inserted] = tree->tags.try_emplace(path, names);
-            if (inserted) {
-                previousTags_.insert_or_assign(path, group.names);
-            } else {
+            if (!inserted) {
                 // Two items with one path: the path carries both items' tags.
                 entry->second.insert(names.begin(), names.end());
                 merged.push_back(path);
             }
-            groupPaths.try_emplace(std::move(path), PathMetadata{});
         }
-        group.paths = {};
-        if (groupPaths.empty()) continue;
+        if (group.paths.empty()) continue;
         for (const QuickString& name : names) {
             const std::vector<QuickString> components = name.components();
-            tree->rootNode->addPaths(components, groupPaths);
+            tree->rootNode->addPathList(components, group.paths);
         }
     }
+    std::vector<std::pair<QuickString, SharedTagSet>> mergedSets;
     for (const QuickString& path : merged)
-        previousTags_.insert_or_assign(path, std::make_shared<const QuickStringSet>(tree->tags.at(path)));
+        mergedSets.emplace_back(path, std::make_shared<const QuickStringSet>(tree->tags.at(path)));
 
     const NodePtr& map = tree->mapNode;
     if (!map->isPinReference() && map->paths != gpsLocations_) {
@@ -257,6 +254,19 @@ void SpotlightThread::buildTags() {
 
     logSetup("Tag processing", secondsBetween(began, std::chrono::steady_clock::now()));
     if (callbacks_.treeReady) callbacks_.treeReady(std::move(tree));
+
+    // Updates are handled on this queue after this task, so what they
+    // compare against is complete before the first one.
+    mdTagItemToPreviousPathMap_.reserve(itemPaths.size());
+    for (auto& [item, path] : itemPaths)
+        mdTagItemToPreviousPathMap_.insert_or_assign(item, std::move(path));
+    itemPaths = {};
+    previousTags_.reserve(count);
+    for (const Group& group : groups)
+        for (const QuickString& path : group.paths)
+            previousTags_.try_emplace(path, group.names);
+    for (auto& [path, set] : mergedSets)
+        previousTags_.insert_or_assign(path, std::move(set));
 }
 
 void SpotlightThread::buildGPS() {
