@@ -322,6 +322,25 @@ WhatChanged Node::addPath(const NodePath& components, const QuickString& path, c
     return changed;
 }
 
+namespace {
+
+// Adds or updates each entry's path in `mine`; true when a path was new.
+template <typename Range, typename PathOf, typename MetadataOf>
+bool mergePaths(Node::Paths& mine, const Range& entries, PathOf pathOf, MetadataOf metadataOf) {
+    mine.reserve(mine.size() + entries.size());
+    bool added = false;
+    for (const auto& entry : entries) {
+        auto [it, inserted] = mine.try_emplace(pathOf(entry), metadataOf(entry));
+        if (inserted)
+            added = true;
+        else
+            it->second = metadataOf(entry);
+    }
+    return added;
+}
+
+}  // namespace
+
 WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
@@ -334,16 +353,9 @@ WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
         target->sortedPathsOrNil.reset();
         return changed | WhatChanged::paths;
     }
-    mine.reserve(mine.size() + newPaths.size());
-    bool added = false;
-    for (const auto& [p, m] : newPaths) {
-        auto [it, inserted] = mine.try_emplace(p, m);
-        if (inserted)
-            added = true;
-        else
-            it->second = m;
-    }
-    if (added) {
+    if (mergePaths(
+            mine, newPaths, [](const auto& entry) -> const QuickString& { return entry.first; },
+            [](const auto& entry) { return entry.second; })) {
         target->sortedPathsOrNil.reset();
         changed |= WhatChanged::paths;
     }
@@ -356,17 +368,9 @@ WhatChanged Node::addPathList(const NodePath& components, const std::vector<Quic
     NodePtr target = walkCreating(components, created);
     WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
     if (!target || newPaths.empty()) return changed;
-    Paths& mine = target->paths;
-    mine.reserve(mine.size() + newPaths.size());
-    bool added = false;
-    for (const QuickString& p : newPaths) {
-        auto [it, inserted] = mine.try_emplace(p, PathMetadata{});
-        if (inserted)
-            added = true;
-        else
-            it->second = PathMetadata{};
-    }
-    if (added) {
+    if (mergePaths(
+            target->paths, newPaths, [](const QuickString& p) -> const QuickString& { return p; },
+            [](const QuickString&) { return PathMetadata{}; })) {
         target->sortedPathsOrNil.reset();
         changed |= WhatChanged::paths;
     }

@@ -223,17 +223,18 @@ void FileIndex::load() {
     storeUsable_ = store_ != nullptr;
     // Rows of roots indexed before but not now are dropped for good.
     std::vector<MetadataItem> outside;
-    auto underRoots = [this](const IndexRecord& r) {
-        for (const auto& root : options_.roots)
-            if (isAtOrBelow(r.path, root)) return true;
-        return false;
+    auto take = [this, &outside](std::vector<IndexRecord>& rows, bool notify) {
+        for (IndexRecord& r : rows) {
+            bool under = false;
+            for (const auto& root : options_.roots)
+                under = under || isAtOrBelow(r.path, root);
+            if (under)
+                state_->load(std::move(r), notify);
+            else
+                outside.push_back(r.item);
+        }
     };
-    for (IndexRecord& r : withMetadata) {
-        if (underRoots(r))
-            state_->load(std::move(r), true);
-        else
-            outside.push_back(r.item);
-    }
+    take(withMetadata, true);
     withMetadata.clear();
     withMetadata.shrink_to_fit();
     if (!hasSavedState) return;
@@ -251,12 +252,7 @@ void FileIndex::load() {
     });
     // The store started again empty: what is known must be written anew.
     if (!restOk) state_->markAllDirty();
-    for (IndexRecord& r : rest) {
-        if (underRoots(r))
-            state_->load(std::move(r), false);
-        else
-            outside.push_back(r.item);
-    }
+    take(rest, false);
     rest.clear();
     if (!outside.empty())
         storeQueue_->async([this, outside = std::move(outside)] { store_->apply({}, outside); });
