@@ -104,7 +104,7 @@ Run runIndex(FileIndex::Options options, bool waitForSettle = true) {
                                        tags = true;
                                        run.tagsGathered = seconds(began, Clock::now());
                                    },
-                                   [&](const MetadataUpdate& u) { ++run.updates; }});
+                                   [&](const MetadataUpdate&) { ++run.updates; }});
     index.gpsQuery()->setHandlers({[&] { gps = true; }, [&](const MetadataUpdate&) { ++run.updates; }});
     index.start();
     index.tagQuery()->execute();

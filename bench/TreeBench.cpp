@@ -71,13 +71,17 @@ std::unique_ptr<Tree> buildTree(const Library& lib) {
     tree->addColorNodes(TagFormat());
     tree->tags.reserve(lib.files);
     for (const Group& g : lib.groups) {
-        QuickStringSet set(g.tagNames.begin(), g.tagNames.end());
+        auto set = std::make_shared<const QuickStringSet>(g.tagNames.begin(), g.tagNames.end());
         Node::Paths dict;
         dict.reserve(g.paths.size());
         for (const QuickString& p : g.paths) {
             dict.try_emplace(p);
             auto [it, inserted] = tree->tags.try_emplace(p, set);
-            if (!inserted) it->second.insert(set.begin(), set.end());
+            if (!inserted && it->second != set) {
+                QuickStringSet both = *it->second;
+                both.insert(set->begin(), set->end());
+                it->second = std::make_shared<const QuickStringSet>(std::move(both));
+            }
         }
         for (const QuickString& name : g.tagNames) tree->rootNode->addPaths(name.components(), dict);
     }

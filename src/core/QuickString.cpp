@@ -11,18 +11,10 @@
 
 namespace qm {
 
-// Header of the shared block; the bytes follow it in the same allocation.
-struct QuickString::Rep {
-    std::atomic<uint32_t> refs;
-    uint32_t size;
-    int64_t hash;
-    // 0 unknown, 1 valid UTF-8 (the text is the bytes), 2 repaired copy in `repaired`.
-    mutable std::atomic<int> textState;
-    mutable std::atomic<std::string*> repaired;
-
-    const char* data() const { return reinterpret_cast<const char*>(this + 1); }
-    char* data() { return reinterpret_cast<char*>(this + 1); }
-};
+namespace detail {
+// The hash is quickHash's fixed value for no bytes.
+constinit EmptyQuickString emptyQuickString{{{1}, 0, 0, {1}, {nullptr}}, {}};
+}  // namespace detail
 
 namespace {
 
@@ -34,22 +26,16 @@ uint64_t processSeed() {
     return seed;
 }
 
-QuickString::Rep* emptyRep() {
-    // Never freed: the reference count starts high and every handle to it is
-    // counted as usual, so it cannot reach zero.
-    static QuickString::Rep* rep = [] {
-        void* mem = ::operator new(sizeof(QuickString::Rep) + 1);
-        auto* r = new (mem) QuickString::Rep{{1u << 30}, 0, quickHash({}), {1}, {nullptr}};
-        r->data()[0] = 0;
-        return r;
-    }();
-    return rep;
-}
-
 bool validUtf8(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     size_t n = s.size(), i = 0;
     while (i < n) {
+        // Paths are mostly ASCII: skip it eight bytes at a time.
+        uint64_t chunk;
+        if (i + 8 <= n && (std::memcpy(&chunk, p + i, 8), (chunk & 0x8080808080808080ull) == 0)) {
+            i += 8;
+            continue;
+        }
         unsigned char c = p[i];
         if (c < 0x80) {
             ++i;
@@ -130,6 +116,7 @@ std::string repairUtf8(std::string_view s) {
 }  // namespace
 
 int64_t quickHash(std::string_view bytes) noexcept {
+    if (bytes.empty()) return 0;
     return static_cast<int64_t>(XXH3_64bits_withSeed(bytes.data(), bytes.size(), processSeed()));
 }
 
@@ -141,10 +128,6 @@ QuickString QuickString::make(std::string_view bytes, bool textKnownValid) {
     std::memcpy(r->data(), bytes.data(), bytes.size());
     r->data()[bytes.size()] = 0;
     return QuickString(r);
-}
-
-QuickString::QuickString() noexcept : rep_(emptyRep()) {
-    rep_->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 QuickString QuickString::path(std::string_view text) {
@@ -165,38 +148,10 @@ QuickString QuickString::bytes(const unsigned char* data, size_t size) {
     return make(std::string_view(reinterpret_cast<const char*>(data), size), false);
 }
 
-QuickString::QuickString(const QuickString& o) noexcept : rep_(o.rep_) {
-    rep_->refs.fetch_add(1, std::memory_order_relaxed);
-}
-QuickString::QuickString(QuickString&& o) noexcept : rep_(o.rep_) {
-    o.rep_ = emptyRep();
-    o.rep_->refs.fetch_add(1, std::memory_order_relaxed);
-}
-QuickString& QuickString::operator=(const QuickString& o) noexcept {
-    QuickString copy(o);
-    std::swap(rep_, copy.rep_);
-    return *this;
-}
-QuickString& QuickString::operator=(QuickString&& o) noexcept {
-    std::swap(rep_, o.rep_);
-    return *this;
-}
-QuickString::~QuickString() {
-    if (rep_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        delete rep_->repaired.load(std::memory_order_acquire);
-        rep_->~Rep();
-        ::operator delete(rep_);
-    }
-}
-
-std::string_view QuickString::utf8() const noexcept {
-    return {rep_->data(), rep_->size};
-}
-size_t QuickString::size() const noexcept {
-    return rep_->size;
-}
-int64_t QuickString::hash() const noexcept {
-    return rep_->hash;
+void QuickString::destroy(Rep* rep) noexcept {
+    delete rep->repaired.load(std::memory_order_acquire);
+    rep->~Rep();
+    ::operator delete(rep);
 }
 
 std::string_view QuickString::string() const {

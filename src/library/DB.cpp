@@ -120,7 +120,7 @@ void DB::treeReady(std::shared_ptr<Tree> tree) {
     setLoadingState(LoadingState::loaded);
 }
 
-void DB::tagsChanged(const Tree::Tags& changes) {
+void DB::tagsChanged(const Tree::TagChanges& changes) {
     WhatChanged bits = WhatChanged::none;
     for (const auto& [path, names] : changes)
         bits |= tree_->setTags(names, path);

@@ -125,7 +125,7 @@ private:
     void startIngest();
     void setLoadingState(LoadingState state);
     void treeReady(std::shared_ptr<Tree> tree);
-    void tagsChanged(const Tree::Tags& changes);
+    void tagsChanged(const Tree::TagChanges& changes);
     void feedGrid(const std::optional<QuickStringSet>& touchedPaths);
     void markStaleUpwards(const NodePtr& node);
 

@@ -113,6 +113,23 @@ std::optional<double> MemoryMetadataQuery::longitudeAt(size_t index) const {
     return s->file->longitude;
 }
 
+void MemoryMetadataQuery::readResults(const std::function<void(const ResultView&)>& visit) const {
+    static const std::vector<std::string> none;
+    std::lock_guard lock(index_.mutex_);
+    if (disabled_ == 0 || !frozen_) return;
+    // While nothing changed since the freeze, each slot's record is current.
+    const bool current = frozen_ == slots_;
+    for (const Slot& s : *frozen_) {
+        const MemoryMetadataFile* now = current ? s.file.get() : index_.fileLocked(s.item);
+        const MemoryMetadataFile& cached = *s.file;
+        const bool tags = kind_ == MetadataQueryKind::tags;
+        visit(ResultView{s.item,
+                         now && now->path ? std::optional<std::string_view>(*now->path) : std::nullopt,
+                         tags && cached.tags ? *cached.tags : none, tags ? std::nullopt : cached.latitude,
+                         tags ? std::nullopt : cached.longitude});
+    }
+}
+
 std::optional<std::string> MemoryMetadataQuery::pathOf(const MetadataItem& item) const {
     std::lock_guard lock(index_.mutex_);
     const MemoryMetadataFile* f = currentFile(item);

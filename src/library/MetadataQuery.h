@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm {
@@ -79,6 +80,18 @@ public:
     virtual std::vector<std::string> tagsAt(size_t index) const = 0;
     virtual std::optional<double> latitudeAt(size_t index) const = 0;
     virtual std::optional<double> longitudeAt(size_t index) const = 0;
+
+    // One result as readResults hands it out; the views live for the visit.
+    struct ResultView {
+        MetadataItem item;
+        std::optional<std::string_view> path;  // as pathOf(item)
+        const std::vector<std::string>& tags;  // as tagsAt(index)
+        std::optional<double> latitude, longitude;
+    };
+    // Visits every result in list order without copying paths or tags, which
+    // is what a million-file build needs. Read with updates disabled; the
+    // visitor must not call into the query.
+    virtual void readResults(const std::function<void(const ResultView&)>& visit) const = 0;
 
     // ---- An item's current attributes (also for items just removed) ----
     // None when the item has no readable path (for instance it is gone).

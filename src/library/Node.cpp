@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "core/Prefetch.h"
 #include "library/TreeNames.h"
 
 namespace qm {
@@ -322,25 +323,6 @@ WhatChanged Node::addPath(const NodePath& components, const QuickString& path, c
     return changed;
 }
 
-namespace {
-
-// Adds or updates each entry's path in `mine`; true when a path was new.
-template <typename Range, typename PathOf, typename MetadataOf>
-bool mergePaths(Node::Paths& mine, const Range& entries, PathOf pathOf, MetadataOf metadataOf) {
-    mine.reserve(mine.size() + entries.size());
-    bool added = false;
-    for (const auto& entry : entries) {
-        auto [it, inserted] = mine.try_emplace(pathOf(entry), metadataOf(entry));
-        if (inserted)
-            added = true;
-        else
-            it->second = metadataOf(entry);
-    }
-    return added;
-}
-
-}  // namespace
-
 WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
@@ -353,24 +335,35 @@ WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
         target->sortedPathsOrNil.reset();
         return changed | WhatChanged::paths;
     }
-    if (mergePaths(
-            mine, newPaths, [](const auto& entry) -> const QuickString& { return entry.first; },
-            [](const auto& entry) { return entry.second; })) {
+    mine.reserve(mine.size() + newPaths.size());
+    bool added = false;
+    for (const auto& [path, metadata] : newPaths) {
+        auto [it, inserted] = mine.insert_or_assign(path, metadata);
+        added |= inserted;
+    }
+    if (added) {
         target->sortedPathsOrNil.reset();
         changed |= WhatChanged::paths;
     }
     return changed;
 }
 
-WhatChanged Node::addPathList(const NodePath& components, const std::vector<QuickString>& newPaths) {
+WhatChanged Node::addUnsharedPaths(const NodePath& components, std::span<const QuickString> newPaths) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
     NodePtr target = walkCreating(components, created);
     WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
     if (!target || newPaths.empty()) return changed;
-    if (mergePaths(
-            target->paths, newPaths, [](const QuickString& p) -> const QuickString& { return p; },
-            [](const QuickString&) { return PathMetadata{}; })) {
+    Paths& mine = target->paths;
+    mine.reserve(mine.size() + newPaths.size());
+    bool added = false;
+    // The bulk build's paths are cold and its tables big: prefetch.
+    forEachPrefetched(newPaths, mine, [&](const QuickString& path) {
+        auto [it, inserted] = mine.try_emplace(path.unsharedCopy());
+        if (!inserted) it->second = PathMetadata{};
+        added |= inserted;
+    });
+    if (added) {
         target->sortedPathsOrNil.reset();
         changed |= WhatChanged::paths;
     }
@@ -404,10 +397,11 @@ WhatChanged Node::removePath(const NodePath& components, const QuickString& path
     return changed;
 }
 
-WhatChanged Node::ensurePath(const NodePath& components) {
+WhatChanged Node::ensurePath(const NodePath& components, size_t roomForPaths) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
-    walkCreating(components, created);
+    NodePtr target = walkCreating(components, created);
+    if (target && roomForPaths > 0) target->paths.reserve(target->paths.size() + roomForPaths);
     return created ? WhatChanged::children : WhatChanged::none;
 }
 

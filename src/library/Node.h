@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/QuickString.h"
@@ -112,15 +113,18 @@ public:
     WhatChanged addPath(const NodePath& components, const QuickString& path, const PathMetadata& metadata);
     // As addPath for many paths at once.
     WhatChanged addPaths(const NodePath& components, const Paths& newPaths);
-    // As addPaths for paths without metadata, straight from a list (the bulk
-    // build has them in one; duplicates are fine).
-    WhatChanged addPathList(const NodePath& components, const std::vector<QuickString>& newPaths);
+    // As addPaths for paths without metadata, straight from a list, for the
+    // bulk build: the paths' strings must be ones only this thread can reach
+    // (see QuickString::unsharedCopy). Duplicates are fine.
+    WhatChanged addUnsharedPaths(const NodePath& components, std::span<const QuickString> newPaths);
     // Unlists `path` at the end of the walk (a missing step changes nothing).
     // On the way back up, a child left empty is removed from a parent of kind
     // tagContainer unless its full name is in `keep`.
     WhatChanged removePath(const NodePath& components, const QuickString& path, const QuickStringSet& keep);
-    // Creates every missing step as a sub-tag node; lists nothing.
-    WhatChanged ensurePath(const NodePath& components);
+    // Creates every missing step as a sub-tag node; lists nothing, but makes
+    // room for `roomForPaths` more paths at the end (growing a big table in
+    // steps re-reads every key it holds, which a bulk build avoids).
+    WhatChanged ensurePath(const NodePath& components, size_t roomForPaths = 0);
     // From a tagContainer node: removes the first node on the way that is not a
     // pin, has no children and no paths, and whose parent is a tagContainer.
     WhatChanged pruneEmpty(const NodePath& components);

@@ -1,15 +1,20 @@
 #include "library/SpotlightThread.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
+#include <span>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "core/MainQueue.h"
+#include "core/Prefetch.h"
 #include "core/SerialQueue.h"
 
 namespace qm {
@@ -61,6 +66,28 @@ std::vector<QuickString> groupKey(const QuickStringSet& names) {
     std::sort(key.begin(), key.end(),
               [](const QuickString& a, const QuickString& b) { return a.utf8() < b.utf8(); });
     return key;
+}
+
+// A tag list as one byte string (each tag's length, then its bytes), so a
+// list seen before is found with one hash and one comparison.
+void encodeTagList(const std::vector<std::string>& tags, std::string& out) {
+    out.clear();
+    for (const std::string& tag : tags) {
+        const auto size = static_cast<uint32_t>(tag.size());
+        out.append(reinterpret_cast<const char*>(&size), sizeof size);
+        out.append(tag);
+    }
+}
+
+void decodeTagList(std::string_view in, std::vector<std::string>& tags) {
+    tags.clear();
+    while (in.size() >= sizeof(uint32_t)) {
+        uint32_t size;
+        std::memcpy(&size, in.data(), sizeof size);
+        in.remove_prefix(sizeof size);
+        tags.emplace_back(in.substr(0, size));
+        in.remove_prefix(std::min<size_t>(size, in.size()));
+    }
 }
 
 }  // namespace
@@ -169,82 +196,146 @@ QuickStringSet SpotlightThread::tagNodeNames(const std::vector<std::string>& tag
     return names;
 }
 
+// Files with the same tag set are handled together, so every tag node is
+// walked once per distinct set instead of once per file.
+struct SpotlightThread::TagGroups {
+    struct Group {
+        SharedTagSet names;
+        size_t begin = 0, end = 0;  // its paths in `paths`
+    };
+    std::vector<Group> groups;
+    std::vector<QuickString> paths;  // strings made by this task alone
+    // Each item read with the place of its path in `paths`.
+    std::vector<std::pair<MetadataItem, size_t>> items;
+
+    std::span<const QuickString> pathsOf(const Group& group) const {
+        return {paths.data() + group.begin, group.end - group.begin};
+    }
+};
+
+SpotlightThread::TagGroups SpotlightThread::readTagGroups() {
+    TagGroups out;
+    constexpr uint32_t noGroup = UINT32_MAX;
+    absl::flat_hash_map<std::vector<QuickString>, uint32_t> groupIndex;
+    // The cached tag lists repeat exactly far more often than not; a list
+    // seen before finds its group without mapping and sorting its tags again.
+    absl::flat_hash_map<std::string, uint32_t> listIndex;
+    std::vector<uint32_t> groupSizes;  // apart from the groups, to stay in cache
+    struct Read {
+        MetadataItem item;
+        QuickString path;
+        uint32_t group;
+    };
+    std::vector<Read> read;
+
+    // A result's list is looked up a few results after it is read, with its
+    // table slot prefetched meanwhile: with tens of thousands of distinct
+    // lists the table is far bigger than the cache.
+    struct Pending {
+        MetadataItem item;
+        QuickString path;
+        std::string key;
+    };
+    constexpr size_t depth = 8;
+    std::array<Pending, depth> pending;
+    size_t seen = 0;
+    std::vector<std::string> tags;
+    auto settle = [&](Pending& p) {
+        uint32_t group;
+        if (auto hit = listIndex.find(p.key); hit != listIndex.end()) {
+            group = hit->second;
+        } else {
+            decodeTagList(p.key, tags);
+            QuickStringSet names = tagNodeNames(tags);
+            group = noGroup;
+            if (!names.empty()) {
+                auto [it, inserted] = groupIndex.try_emplace(groupKey(names), uint32_t(out.groups.size()));
+                if (inserted) {
+                    out.groups.push_back({std::make_shared<const QuickStringSet>(std::move(names))});
+                    groupSizes.push_back(0);
+                }
+                group = it->second;
+            }
+            listIndex.emplace(p.key, group);
+        }
+        if (group == noGroup || p.path.empty()) return;
+        ++groupSizes[group];
+        read.push_back(Read{p.item, std::move(p.path), group});
+    };
+
+    tagQuery_->disableUpdates();
+    read.reserve(tagQuery_->resultCount());
+    tagQuery_->readResults([&](const MetadataQuery::ResultView& result) {
+        if (!result.path) return;
+        Pending& p = pending[seen++ % depth];
+        if (seen > depth) settle(p);
+        p.item = result.item;
+        p.path = QuickString::path(*result.path);
+        encodeTagList(result.tags, p.key);
+        listIndex.prefetch(p.key);
+    });
+    for (size_t k = seen > depth ? seen - depth : 0; k < seen; ++k) settle(pending[k % depth]);
+    tagQuery_->enableUpdates();
+
+    size_t at = 0;
+    for (size_t g = 0; g < out.groups.size(); ++g) {
+        out.groups[g].begin = out.groups[g].end = at;
+        at += groupSizes[g];
+    }
+    out.paths.resize(read.size());
+    out.items.reserve(read.size());
+    for (Read& r : read) {
+        const size_t place = out.groups[r.group].end++;
+        out.paths[place] = std::move(r.path);
+        out.items.emplace_back(r.item, place);
+    }
+    return out;
+}
+
+void SpotlightThread::fillTree(Tree& tree, const TagGroups& read,
+                               std::vector<std::pair<QuickString, SharedTagSet>>& merged) {
+    tree.tags.reserve(read.paths.size());
+    for (const TagGroups::Group& group : read.groups) {
+        forEachPrefetched(read.pathsOf(group), tree.tags, [&](const QuickString& path) {
+            auto [entry, inserted] = tree.tags.try_emplace(path.unsharedCopy(), group.names);
+            if (inserted || entry->second == group.names) return;
+            // Two items with one path: the path carries both items' tags.
+            QuickStringSet both = *entry->second;
+            both.insert(group.names->begin(), group.names->end());
+            entry->second = std::make_shared<const QuickStringSet>(std::move(both));
+            merged.emplace_back(path, nullptr);
+        });
+    }
+    for (auto& [path, set] : merged) set = tree.tags.at(path);
+
+    // Each tag node is found once, and its table made its final size before
+    // it is filled.
+    struct Target {
+        size_t paths = 0;
+        Node* node = nullptr;
+    };
+    absl::flat_hash_map<QuickString, Target> targets;
+    for (const TagGroups::Group& group : read.groups)
+        for (const QuickString& name : *group.names) targets[name].paths += group.end - group.begin;
+    for (auto& [name, target] : targets) {
+        const NodePath components = name.components();
+        tree.rootNode->ensurePath(components, target.paths);
+        target.node = tree.rootNode->lookup(components).get();
+    }
+    for (const TagGroups::Group& group : read.groups)
+        for (const QuickString& name : *group.names)
+            if (Node* node = targets.find(name)->second.node) node->addUnsharedPaths({}, read.pathsOf(group));
+}
+
 void SpotlightThread::buildTags() {
     const auto began = std::chrono::steady_clock::now();
     std::shared_ptr<Tree> tree = std::move(treeWhileLoading_);
     treeWhileLoading_.reset();
     if (!tree) return;
 
-    // Files with the same tag set are handled together, so every tag node is
-    // walked once per distinct set instead of once per file.
-    struct Group {
-        SharedTagSet names;
-        std::vector<QuickString> paths;
-    };
-    constexpr size_t noGroup = SIZE_MAX;
-    std::vector<Group> groups;
-    absl::flat_hash_map<std::vector<QuickString>, size_t> groupIndex;
-    // The cached tag lists repeat exactly far more often than not; a list
-    // seen before finds its group without mapping and sorting its tags again.
-    absl::flat_hash_map<std::vector<std::string>, size_t> listIndex;
-
-    // Each item's path is read with its tags, walking the list in order,
-    // which keeps the index's records in cache.
-    tagQuery_->disableUpdates();
-    const size_t count = tagQuery_->resultCount();
-    // The bookkeeping for later updates waits until the tree is out.
-    std::vector<std::pair<MetadataItem, QuickString>> itemPaths;
-    itemPaths.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        const MetadataItem item = tagQuery_->resultAt(i);
-        std::vector<std::string> tags = tagQuery_->tagsAt(i);
-        size_t group;
-        if (auto hit = listIndex.find(tags); hit != listIndex.end()) {
-            group = hit->second;
-        } else {
-            QuickStringSet names = tagNodeNames(tags);
-            group = noGroup;
-            if (!names.empty()) {
-                auto [it, inserted] = groupIndex.try_emplace(groupKey(names), groups.size());
-                if (inserted)
-                    groups.push_back(Group{std::make_shared<const QuickStringSet>(std::move(names)), {}});
-                group = it->second;
-            }
-            listIndex.emplace(std::move(tags), group);
-        }
-        if (group == noGroup) continue;
-        auto text = tagQuery_->pathOf(item);
-        if (!text) continue;
-        QuickString path = QuickString::path(*text);
-        if (path.empty()) continue;
-        itemPaths.emplace_back(item, path);
-        groups[group].paths.push_back(std::move(path));
-    }
-    tagQuery_->enableUpdates();
-    groupIndex = {};
-    listIndex = {};
-
-    tree->tags.reserve(count);
-    std::vector<QuickString> merged;  // paths of more than one item
-    for (Group& group : groups) {
-        const QuickStringSet& names = *group.names;
-        for (const QuickString& path : group.paths) {
-            auto [entry, inserted] = tree->tags.try_emplace(path, names);
-            if (!inserted) {
-                // Two items with one path: the path carries both items' tags.
-                entry->second.insert(names.begin(), names.end());
-                merged.push_back(path);
-            }
-        }
-        if (group.paths.empty()) continue;
-        for (const QuickString& name : names) {
-            const std::vector<QuickString> components = name.components();
-            tree->rootNode->addPathList(components, group.paths);
-        }
-    }
-    std::vector<std::pair<QuickString, SharedTagSet>> mergedSets;
-    for (const QuickString& path : merged)
-        mergedSets.emplace_back(path, std::make_shared<const QuickStringSet>(tree->tags.at(path)));
+    const TagGroups read = readTagGroups();
+    std::vector<std::pair<QuickString, SharedTagSet>> merged;  // paths of more than one item
+    fillTree(*tree, read, merged);
 
     const NodePtr& map = tree->mapNode;
     if (!map->isPinReference() && map->paths != gpsLocations_) {
@@ -257,34 +348,27 @@ void SpotlightThread::buildTags() {
 
     // Updates are handled on this queue after this task, so what they
     // compare against is complete before the first one.
-    mdTagItemToPreviousPathMap_.reserve(itemPaths.size());
-    for (auto& [item, path] : itemPaths)
-        mdTagItemToPreviousPathMap_.insert_or_assign(item, std::move(path));
-    itemPaths = {};
-    previousTags_.reserve(count);
-    for (const Group& group : groups)
-        for (const QuickString& path : group.paths)
-            previousTags_.try_emplace(path, group.names);
-    for (auto& [path, set] : mergedSets)
-        previousTags_.insert_or_assign(path, std::move(set));
+    mdTagItemToPreviousPathMap_.reserve(read.items.size());
+    for (const auto& [item, place] : read.items) mdTagItemToPreviousPathMap_.insert_or_assign(item, read.paths[place]);
+    previousTags_.reserve(read.paths.size());
+    for (const TagGroups::Group& group : read.groups)
+        for (const QuickString& path : read.pathsOf(group)) previousTags_.try_emplace(path, group.names);
+    for (auto& [path, set] : merged) previousTags_.insert_or_assign(path, std::move(set));
 }
 
 void SpotlightThread::buildGPS() {
     const auto began = std::chrono::steady_clock::now();
     gpsQuery_->disableUpdates();
-    const size_t count = gpsQuery_->resultCount();
-    for (size_t i = 0; i < count; ++i) {
-        const MetadataItem item = gpsQuery_->resultAt(i);
-        auto text = gpsQuery_->pathOf(item);
-        if (!text) continue;
-        QuickString path = QuickString::path(*text);
-        if (path.empty()) continue;
-        if (auto gps = makeGPS(gpsQuery_->latitudeAt(i), gpsQuery_->longitudeAt(i)))
+    gpsQuery_->readResults([this](const MetadataQuery::ResultView& result) {
+        if (!result.path) return;
+        QuickString path = QuickString::path(*result.path);
+        if (path.empty()) return;
+        if (auto gps = makeGPS(result.latitude, result.longitude))
             gpsLocations_.insert_or_assign(path, PathMetadata{gps});
         else
             gpsLocations_.erase(path);
-        mdGPSItemToPreviousPathMap_.insert_or_assign(item, path);
-    }
+        mdGPSItemToPreviousPathMap_.insert_or_assign(result.item, std::move(path));
+    });
     // Once the tree is out, only this callback can deliver the positions;
     // before that the tag build copies them into its map node.
     if (!treeWhileLoading_ && callbacks_.gpsLocations) callbacks_.gpsLocations(gpsLocations_, std::nullopt);

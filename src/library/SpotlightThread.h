@@ -34,7 +34,7 @@ std::optional<GPS> makeGPS(std::optional<double> latitude, std::optional<double>
 // main thread and are forwarded there. It never touches the live tree.
 class SpotlightThread : public std::enable_shared_from_this<SpotlightThread> {
 public:
-    using TagChanges = Tree::Tags;  // path to the full set of its tag node names
+    using TagChanges = Tree::TagChanges;
     using Locations = Node::Paths;  // path to metadata with a position
 
     // Called on "SpotlightQueue"; the database hops to the main queue.
@@ -65,13 +65,18 @@ private:
     using ItemPaths = absl::flat_hash_map<MetadataItem, QuickString>;
     // The tag node names last reported per path. Files of one tag set share
     // one set, so taking over the first tree costs no copy of a million sets.
-    using SharedTagSet = std::shared_ptr<const QuickStringSet>;
+    using SharedTagSet = Tree::TagSet;
     using PreviousTags = absl::flat_hash_map<QuickString, SharedTagSet>;
 
     void runProbe();
     void tagQueryFinished();  // main thread
     void gpsQueryFinished();  // main thread
+    struct TagGroups;
     void buildTags();
+    // The tag query's results grouped by tag set, each group's paths side by side.
+    TagGroups readTagGroups();
+    static void fillTree(Tree& tree, const TagGroups& read,
+                         std::vector<std::pair<QuickString, SharedTagSet>>& merged);
     void buildGPS();
     void tagQueryUpdated(const MetadataUpdate& update);
     void gpsQueryUpdated(const MetadataUpdate& update);

@@ -73,7 +73,7 @@ void Tree::addColorNodes(const TagFormat& format) {
 const QuickStringSet& Tree::tagsFor(const QuickString& path) const {
     static const QuickStringSet none;
     auto it = tags.find(path);
-    return it == tags.end() ? none : it->second;
+    return it == tags.end() ? none : *it->second;
 }
 
 bool Tree::isPinned(const QuickString& fullName) const {
@@ -83,10 +83,12 @@ bool Tree::isPinned(const QuickString& fullName) const {
 
 WhatChanged Tree::addTag(const QuickString& tagNodeName, const QuickString& path) {
     auto it = tags.find(path);
-    if (it != tags.end() && it->second.contains(tagNodeName)) return WhatChanged::none;
+    if (it != tags.end() && it->second->contains(tagNodeName)) return WhatChanged::none;
     WhatChanged changed = rootNode->addPath(tagNodeName.components(), path, PathMetadata{});
-    if (it == tags.end()) it = tags.try_emplace(path).first;
-    it->second.insert(tagNodeName);
+    // The set may be shared with other files: change a copy.
+    QuickStringSet names = it == tags.end() ? QuickStringSet{} : *it->second;
+    names.insert(tagNodeName);
+    tags.insert_or_assign(path, std::make_shared<const QuickStringSet>(std::move(names)));
     logTagChange("Added", tagNodeName, "to", path);
     return changed;
 }
@@ -94,19 +96,26 @@ WhatChanged Tree::addTag(const QuickString& tagNodeName, const QuickString& path
 WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& path,
                             const QuickStringSet& keep) {
     auto it = tags.find(path);
-    if (it == tags.end() || !it->second.contains(tagNodeName)) return WhatChanged::none;
+    if (it == tags.end() || !it->second->contains(tagNodeName)) return WhatChanged::none;
     WhatChanged changed = rootNode->removePath(tagNodeName.components(), path, keep);
-    it->second.erase(tagNodeName);
-    if (it->second.empty()) tags.erase(it);
+    if (it->second->size() == 1) {
+        tags.erase(it);
+    } else {
+        QuickStringSet names = *it->second;
+        names.erase(tagNodeName);
+        it->second = std::make_shared<const QuickStringSet>(std::move(names));
+    }
     logTagChange("Removed", tagNodeName, "from", path);
     return changed;
 }
 
 WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString& path) {
-    const QuickStringSet& current = tagsFor(path);
-    if (current == tagNodeNames) return WhatChanged::none;
-    // Copy: removeTag and addTag change the stored set.
-    QuickStringSet old = current;
+    static const QuickStringSet none;
+    auto it = tags.find(path);
+    // Held: removeTag and addTag replace the stored set.
+    const TagSet held = it == tags.end() ? nullptr : it->second;
+    const QuickStringSet& old = held ? *held : none;
+    if (old == tagNodeNames) return WhatChanged::none;
     WhatChanged changed = WhatChanged::none;
     static const QuickStringSet keepNothing;
     for (const QuickString& name : sortedNames(old))

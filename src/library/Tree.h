@@ -2,6 +2,8 @@
 
 #include <absl/container/flat_hash_map.h>
 
+#include <memory>
+
 #include "core/QuickString.h"
 #include "core/TagFormat.h"
 #include "library/Node.h"
@@ -15,8 +17,15 @@ namespace qm {
 // one thread at a time; every change returns what it touched.
 class Tree {
 public:
-    // For every tagged file, the full names of the tag nodes that list it.
-    using Tags = absl::flat_hash_map<QuickString, QuickStringSet>;
+    // The full names of the tag nodes that list one file. Never null nor
+    // empty in `tags`, and never changed in place: files with the same tags
+    // share one set, which keeps a million-file library to a few thousand
+    // sets and lets the ingest's own bookkeeping share them too.
+    using TagSet = std::shared_ptr<const QuickStringSet>;
+    // For every tagged file, its tag set.
+    using Tags = absl::flat_hash_map<QuickString, TagSet>;
+    // New tag sets by path, as a change reports them (empty: no tags now).
+    using TagChanges = absl::flat_hash_map<QuickString, QuickStringSet>;
 
     Tree();
     Tree(const Tree&) = delete;

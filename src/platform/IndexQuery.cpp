@@ -151,6 +151,15 @@ std::optional<double> IndexQuery::longitudeAt(size_t index) const {
     return e ? e->longitude : std::nullopt;
 }
 
+void IndexQuery::readResults(const std::function<void(const ResultView&)>& visit) const {
+    std::lock_guard lock(mutex_);
+    // The list is the one published last, so each entry holds the current path.
+    for (size_t i = 0; i < items_.size(); ++i) {
+        const Entry& e = entries_[i];
+        visit(ResultView{items_[i], std::string_view(e.path), e.tags, e.latitude, e.longitude});
+    }
+}
+
 std::optional<std::string> IndexQuery::pathOf(const MetadataItem& item) const {
     std::lock_guard lock(mutex_);
     const Entry* e = entryOf(item);

@@ -45,6 +45,7 @@ public:
     std::vector<std::string> tagsAt(size_t index) const override;
     std::optional<double> latitudeAt(size_t index) const override;
     std::optional<double> longitudeAt(size_t index) const override;
+    void readResults(const std::function<void(const ResultView&)>& visit) const override;
     std::optional<std::string> pathOf(const MetadataItem& item) const override;
     std::optional<std::vector<std::string>> tagsOf(const MetadataItem& item) const override;
     std::optional<double> latitudeOf(const MetadataItem& item) const override;

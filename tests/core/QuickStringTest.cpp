@@ -141,6 +141,24 @@ TEST(QuickStringTest, CopiesShareOneBlock) {
     EXPECT_EQ(b, a);
     a = std::move(a);
     EXPECT_EQ(a, c);
+    // A builder's copy shares the block and counts like any other (ASan
+    // reports a leak or a double free otherwise).
+    {
+        QuickString u = a.unsharedCopy();
+        EXPECT_EQ(u.utf8().data(), a.utf8().data());
+        QuickString v = QuickString().unsharedCopy();
+        EXPECT_TRUE(v.empty());
+    }
+    EXPECT_EQ(a, c);
+    // Every empty value is the one empty string, whichever way it was made.
+    QuickString moved = QuickString::literal("x");
+    QuickString taken = std::move(moved);
+    for (const QuickString& e : {QuickString(), moved, QuickString::literal(""), QuickString::path(""),
+                                 QuickString::bytes("")}) {
+        EXPECT_EQ(e, QuickString());
+        EXPECT_EQ(e.hash(), quickHash(""));
+        EXPECT_EQ(e.utf8().data()[0], '\0');
+    }
 }
 
 TEST(QuickStringTest, ComparisonOperatorsFollowTheNaturalOrder) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -76,6 +77,51 @@ TEST(MemoryMetadataIndexTest, IncrementalListsMatchABruteForceFilterAndFreezeSta
     EXPECT_EQ(readList(*gps), expected(index, seen, MetadataQueryKind::gps));
     // Outside disable/enable the list is not handed out.
     EXPECT_EQ(tags->resultAt(0), MetadataItem{});
+}
+
+// The bulk read hands out what the single reads do, item by item, including
+// the current path of an item renamed while the list is frozen.
+TEST(MemoryMetadataIndexTest, BulkReadAgreesWithTheSingleReads) {
+    MemoryMetadataIndex index;
+    std::vector<MetadataItem> items;
+    for (int i = 0; i < 50; ++i)
+        items.push_back(index.add({"/p/" + std::to_string(i), std::vector<std::string>{"t", std::to_string(i % 7)},
+                                   i % 3 ? std::optional<double>(i) : std::nullopt, -i}));
+    items.push_back(index.add({std::nullopt, std::vector<std::string>{"no path"}, 5.0, 6.0}));
+    index.erase(items[10]);
+
+    for (const auto& query : {index.tagQuery(), index.gpsQuery()}) {
+        query->disableUpdates();
+        index.setPath(items[4], "/moved/4");  // after the freeze
+        struct Copy {
+            MetadataItem item;
+            std::optional<std::string> path;
+            std::vector<std::string> tags;
+            std::optional<double> latitude, longitude;
+        };
+        std::vector<Copy> visited;  // the visitor may not call the query
+        query->readResults([&](const MetadataQuery::ResultView& r) {
+            visited.push_back({r.item, r.path ? std::optional<std::string>(*r.path) : std::nullopt, r.tags,
+                               r.latitude, r.longitude});
+        });
+        for (size_t i = 0; i < visited.size(); ++i) {
+            const Copy& r = visited[i];
+            EXPECT_EQ(r.item, query->resultAt(i));
+            EXPECT_EQ(r.path, query->pathOf(r.item));
+            EXPECT_EQ(r.tags, query->tagsAt(i));
+            EXPECT_EQ(r.latitude, query->latitudeAt(i));
+            EXPECT_EQ(r.longitude, query->longitudeAt(i));
+        }
+        EXPECT_TRUE(std::any_of(visited.begin(), visited.end(),
+                                [](const Copy& c) { return c.path == "/moved/4"; }));
+        EXPECT_EQ(visited.size(), query->resultCount());
+        query->enableUpdates();
+        index.setPath(items[4], "/p/4");
+    }
+    // Outside disable/enable nothing is handed out.
+    size_t visits = 0;
+    index.tagQuery()->readResults([&](const MetadataQuery::ResultView&) { ++visits; });
+    EXPECT_EQ(visits, 0u);
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -99,6 +101,66 @@ TEST(SpotlightThreadTest, InitialBuildMatchesTheIndexFileByFile) {
     // A second finish notification builds nothing again.
     h.finishTags();
     EXPECT_EQ(h.treeDeliveries(), 1);
+}
+
+// A larger library with hostile tags (bytes that are not UTF-8, a zero byte,
+// empty tags, repeats, the same list in another order) and paths shared by
+// several items: the build must agree with the file-by-file oracle. Files
+// that share a tag set must then change apart.
+TEST(SpotlightThreadTest, ARandomLibraryBuildsAsFileByFileAndSharedSetsChangeApart) {
+    IngestHarness h;
+    const std::vector<std::string> pool{"Work", "Work/2024", "Red", "\xe2\x98\x85", std::string("nul\0byte", 8),
+                                        "caf\xe9", "", "a,b", "Deep/er/still", std::string(300, 'L')};
+    std::mt19937 rng(11);
+    std::vector<std::vector<std::string>> lists;
+    for (int l = 0; l < 40; ++l) {
+        std::vector<std::string> list;
+        for (int k = 0, n = int(rng() % 12); k < n; ++k) list.push_back(pool[rng() % pool.size()]);
+        lists.push_back(list);
+        std::shuffle(list.begin(), list.end(), rng);
+        lists.push_back(list);  // the same set, another order
+    }
+    std::vector<MetadataItem> items;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string path = "/h/" + std::to_string(rng() % 2000) + (i % 5 ? ".jpg" : "\n\xff");
+        if (i % 97 == 0)
+            items.push_back(h.index.add({std::nullopt, lists[rng() % lists.size()], std::nullopt, std::nullopt}));
+        else
+            items.push_back(h.addTagged(path, lists[rng() % lists.size()]));
+    }
+    auto first = h.addTagged("/h/shared-1", {"Work", "Red"});
+    auto second = h.addTagged("/h/shared-2", {"Red", "Work"});
+    items.push_back(first);
+    items.push_back(second);
+    h.start();
+    h.finishTags();
+    Tree& tree = h.tree();
+
+    const PathsByNode expected = expectedTagNodes(h.index, items, *h.format);
+    ASSERT_EQ(tagNodes(tree), expected);
+    std::map<std::string, std::set<std::string>> setsByPath;
+    for (const auto& [node, paths] : expected)
+        for (const std::string& path : paths) setsByPath[path].insert(node);
+    EXPECT_EQ(tree.tags.size(), setsByPath.size());
+    for (const auto& [path, names] : setsByPath) ASSERT_EQ(tagSet(tree, path), names) << path;
+
+    const std::set<std::string> both{"Colors/Red", "Tags/Work"};
+    ASSERT_EQ(tree.tags.at(QuickString::path("/h/shared-1")), tree.tags.at(QuickString::path("/h/shared-2")))
+        << "one set for both files";
+    tree.addTag(QuickString::literal("Tags/Extra"), QuickString::path("/h/shared-1"));
+    EXPECT_EQ(tagSet(tree, "/h/shared-2"), both);
+    tree.removeTag(QuickString::literal("Tags/Work"), QuickString::path("/h/shared-2"), {});
+    EXPECT_EQ(tagSet(tree, "/h/shared-1"), (std::set<std::string>{"Colors/Red", "Tags/Work", "Tags/Extra"}));
+    EXPECT_EQ(tagSet(tree, "/h/shared-2"), (std::set<std::string>{"Colors/Red"}));
+
+    // A live change of one file leaves the other alone, and re-reporting the
+    // other one's unchanged tags sends nothing.
+    h.index.setTags(first, std::vector<std::string>{"Work"});
+    h.tagUpdate({{}, {first}, {}});
+    EXPECT_EQ(tagSet(tree, "/h/shared-1"), (std::set<std::string>{"Tags/Work"}));
+    EXPECT_EQ(tagSet(tree, "/h/shared-2"), (std::set<std::string>{"Colors/Red"}));
+    h.tagUpdate({{}, {second}, {}});
+    EXPECT_TRUE(h.tagChanges().back().empty());
 }
 
 TEST(SpotlightThreadTest, LiveTagUpdatesRenamesAndDeletions) {

@@ -72,7 +72,7 @@ TEST(FileIndexIngest, TheTreeFollowsTheDisk) {
 
     auto tagsOf = [&](const fs::path& p) -> size_t {
         auto it = tree->tags.find(QuickString::path(p.string()));
-        return it == tree->tags.end() ? 0 : it->second.size();
+        return it == tree->tags.end() ? 0 : it->second->size();
     };
     EXPECT_EQ(tagsOf(root / "Docs/report.txt"), 2u);
     EXPECT_EQ(tagsOf(root / "Docs/notes.txt"), 1u);
