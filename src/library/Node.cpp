@@ -323,51 +323,45 @@ WhatChanged Node::addPath(const NodePath& components, const QuickString& path, c
     return changed;
 }
 
-WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
+template <typename Add>
+WhatChanged Node::addPathsWith(const NodePath& components, bool anyPaths, Add&& add) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
     NodePtr target = walkCreating(components, created);
     WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
-    if (!target || newPaths.empty()) return changed;
-    Paths& mine = target->paths;
-    if (mine.empty()) {
-        mine = newPaths;
-        target->sortedPathsOrNil.reset();
-        return changed | WhatChanged::paths;
-    }
-    mine.reserve(mine.size() + newPaths.size());
-    bool added = false;
-    for (const auto& [path, metadata] : newPaths) {
-        auto [it, inserted] = mine.insert_or_assign(path, metadata);
-        added |= inserted;
-    }
-    if (added) {
+    if (!target || !anyPaths) return changed;
+    if (add(target->paths)) {
         target->sortedPathsOrNil.reset();
         changed |= WhatChanged::paths;
     }
     return changed;
 }
 
-WhatChanged Node::addUnsharedPaths(const NodePath& components, std::span<const QuickString> newPaths) {
-    if (isPinReference()) return WhatChanged::none;
-    bool created = false;
-    NodePtr target = walkCreating(components, created);
-    WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
-    if (!target || newPaths.empty()) return changed;
-    Paths& mine = target->paths;
-    mine.reserve(mine.size() + newPaths.size());
-    bool added = false;
-    // The bulk build's paths are cold and its tables big: prefetch.
-    forEachPrefetched(newPaths, mine, [&](const QuickString& path) {
-        auto [it, inserted] = mine.try_emplace(path.unsharedCopy());
-        if (!inserted) it->second = PathMetadata{};
-        added |= inserted;
+WhatChanged Node::addPaths(const NodePath& components, const Paths& newPaths) {
+    return addPathsWith(components, !newPaths.empty(), [&](Paths& mine) {
+        if (mine.empty()) {
+            mine = newPaths;
+            return true;
+        }
+        mine.reserve(mine.size() + newPaths.size());
+        bool added = false;
+        for (const auto& [path, metadata] : newPaths) added |= mine.insert_or_assign(path, metadata).second;
+        return added;
     });
-    if (added) {
-        target->sortedPathsOrNil.reset();
-        changed |= WhatChanged::paths;
-    }
-    return changed;
+}
+
+WhatChanged Node::addUnsharedPaths(const NodePath& components, std::span<const QuickString> newPaths) {
+    return addPathsWith(components, !newPaths.empty(), [&](Paths& mine) {
+        mine.reserve(mine.size() + newPaths.size());
+        bool added = false;
+        // The bulk build's paths are cold and its tables big: prefetch.
+        forEachPrefetched(newPaths, mine, [&](const QuickString& path) {
+            auto [it, inserted] = mine.try_emplace(path.unsharedCopy());
+            if (!inserted) it->second = PathMetadata{};
+            added |= inserted;
+        });
+        return added;
+    });
 }
 
 WhatChanged Node::removePath(const NodePath& components, const QuickString& path,

@@ -137,6 +137,10 @@ public:
 
 private:
     NodePtr walkCreating(const NodePath& components, bool& created);
+    // The shared part of the bulk adders: walks (creating) to the node and
+    // lets `add` fill its paths; `add` returns whether a path was new.
+    template <typename Add>
+    WhatChanged addPathsWith(const NodePath& components, bool anyPaths, Add&& add);
     void collectLastRow(NodePath& path, const QuickStringSet& expanded) const;
 };
 
