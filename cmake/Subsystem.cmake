@@ -1,8 +1,8 @@
-# qm_subsystem(<target> SOURCES <globs...> [EXCLUDE <regex>] [DEPS <targets...>])
+# qm_subsystem(<target> [QT] SOURCES <globs...> [EXCLUDE <regex>] [DEPS <targets...>])
 # A static library of the sources matched in the current directory; headers are
-# included as "<dir>/<Type>.h" from src/.
+# included as "<dir>/<Type>.h" from src/. QT runs moc and rcc over it (views).
 function(qm_subsystem target)
-  cmake_parse_arguments(A "" "EXCLUDE" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "QT" "EXCLUDE" "SOURCES;DEPS" ${ARGN})
   set(files)
   foreach(g IN LISTS A_SOURCES)
     file(GLOB matched CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${g})
@@ -18,4 +18,7 @@ function(qm_subsystem target)
   add_library(${target} STATIC ${files})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target} PUBLIC ${A_DEPS})
+  if(A_QT)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)
+  endif()
 endfunction()

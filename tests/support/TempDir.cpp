@@ -6,9 +6,23 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include <utility>
+
 namespace fs = std::filesystem;
 
 namespace qm::test {
+
+void useAsHome(const fs::path& h) {
+    for (auto [var, sub] : {std::pair{"XDG_CONFIG_HOME", ".config"}, {"XDG_CACHE_HOME", ".cache"},
+                            {"XDG_DATA_HOME", ".local/share"}, {"XDG_STATE_HOME", ".local/state"}}) {
+        fs::create_directories(h / sub);
+        setenv(var, (h / sub).c_str(), 1);
+    }
+    fs::create_directories(h / "runtime");
+    fs::permissions(h / "runtime", fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", (h / "runtime").c_str(), 1);
+    setenv("HOME", h.c_str(), 1);
+}
 
 TempDir::TempDir(const std::string& prefix) {
     std::string tmpl = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();

@@ -21,6 +21,10 @@ private:
     std::filesystem::path path_;
 };
 
+// Points HOME and the XDG base directories (config, cache, data, state,
+// runtime) into `home`, creating them.
+void useAsHome(const std::filesystem::path& home);
+
 // The temporary HOME the test main made for this run (same as getenv("HOME")).
 std::filesystem::path testHome();
 
