@@ -1,0 +1,64 @@
+#include "platform/LibraryReader.h"
+
+#include "core/MainQueue.h"
+#include "platform/FileIndex.h"
+
+namespace qm {
+
+namespace {
+
+FileIndex::Options indexOptions(const LibraryReader::Options& options) {
+    FileIndex::Options o;
+    o.live = false;  // one answer, then gone: nothing to follow
+    if (options.folder) {
+        o.roots = {*options.folder};
+        o.databasePath.emplace();  // memory only
+    } else if (options.databasePath) {
+        o.databasePath.emplace(*options.databasePath);
+    }
+    o.log = options.log ? options.log : [](const std::string&) {};
+    return o;
+}
+
+}  // namespace
+
+LibraryReader::LibraryReader(Options options) {
+    index_ = std::make_unique<FileIndex>(indexOptions(options));
+    auto tags = index_->tagQuery();
+    auto gps = index_->gpsQuery();
+    tags->setHandlers({});
+    gps->setHandlers({});
+    index_->start();
+    tags->execute();
+    gps->execute();
+    // The queries' notifications go through the main queue; nobody listens,
+    // but pumping it keeps them from piling up while the crawl runs.
+    while (!mainQueue().runUntil([this] { return index_->stats().settled; }, std::chrono::milliseconds(100))) {
+    }
+    mainQueue().runPending();
+}
+
+LibraryReader::~LibraryReader() {
+    index_->stop();
+}
+
+void LibraryReader::forEachTagged(
+    const std::function<void(std::string_view, const std::vector<std::string>&)>& visit) const {
+    auto q = index_->tagQuery();
+    q->disableUpdates();
+    q->readResults([&](const MetadataQuery::ResultView& r) {
+        if (r.path && !r.tags.empty()) visit(*r.path, r.tags);
+    });
+    q->enableUpdates();
+}
+
+void LibraryReader::forEachLocated(const std::function<void(std::string_view, double, double)>& visit) const {
+    auto q = index_->gpsQuery();
+    q->disableUpdates();
+    q->readResults([&](const MetadataQuery::ResultView& r) {
+        if (r.path && r.latitude && r.longitude) visit(*r.path, *r.latitude, *r.longitude);
+    });
+    q->enableUpdates();
+}
+
+}  // namespace qm
