@@ -2,6 +2,8 @@
 
 #include "core/MainQueue.h"
 #include "platform/FileIndex.h"
+#include "platform/IndexStore.h"
+#include "platform/XattrTagStore.h"
 
 namespace qm {
 
@@ -23,6 +25,10 @@ FileIndex::Options indexOptions(const LibraryReader::Options& options) {
 }  // namespace
 
 LibraryReader::LibraryReader(Options options) {
+    if (!options.reconcile && !options.folder) {
+        readSaved(options);
+        return;
+    }
     index_ = std::make_unique<FileIndex>(indexOptions(options));
     auto tags = index_->tagQuery();
     auto gps = index_->gpsQuery();
@@ -39,11 +45,29 @@ LibraryReader::LibraryReader(Options options) {
 }
 
 LibraryReader::~LibraryReader() {
-    index_->stop();
+    if (index_) index_->stop();
+}
+
+void LibraryReader::readSaved(const Options& options) {
+    IndexStore store;
+    auto log = options.log ? options.log : [](const std::string&) {};
+    if (store.open(options.databasePath.value_or(IndexStore::defaultPath()), log) !=
+        IndexStore::OpenResult::opened)
+        return;
+    bool ok = false;
+    for (IndexRecord& r : store.load(true, ok)) {
+        Saved s{std::move(r.path), XattrTagStore::parse(r.tags), r.latitude, r.longitude};
+        saved_.push_back(std::move(s));
+    }
 }
 
 void LibraryReader::forEachTagged(
     const std::function<void(std::string_view, const std::vector<std::string>&)>& visit) const {
+    if (!index_) {
+        for (const Saved& s : saved_)
+            if (!s.tags.empty()) visit(s.path, s.tags);
+        return;
+    }
     auto q = index_->tagQuery();
     q->disableUpdates();
     q->readResults([&](const MetadataQuery::ResultView& r) {
@@ -53,6 +77,11 @@ void LibraryReader::forEachTagged(
 }
 
 void LibraryReader::forEachLocated(const std::function<void(std::string_view, double, double)>& visit) const {
+    if (!index_) {
+        for (const Saved& s : saved_)
+            if (s.latitude && s.longitude) visit(s.path, *s.latitude, *s.longitude);
+        return;
+    }
     auto q = index_->gpsQuery();
     q->disableUpdates();
     q->readResults([&](const MetadataQuery::ResultView& r) {

@@ -22,6 +22,10 @@ public:
         std::optional<std::string> folder;  // absolute; none: the saved index over the home folder
         // Test seam: the saved index's file (none: the program's default).
         std::optional<std::string> databasePath;
+        // False: answer from the saved index as it was last written, without
+        // the crawl. Fast, and current while a program with a live index runs;
+        // changes made while none was watching are missed. Ignored with a folder.
+        bool reconcile = true;
         // Receives the index's "[setup]" lines; none: they are dropped.
         std::function<void(const std::string&)> log;
     };
@@ -39,7 +43,15 @@ public:
         const std::function<void(std::string_view path, double latitude, double longitude)>& visit) const;
 
 private:
+    struct Saved {
+        std::string path;
+        std::vector<std::string> tags;
+        std::optional<double> latitude, longitude;
+    };
+    void readSaved(const Options& options);
+
     std::unique_ptr<FileIndex> index_;
+    std::vector<Saved> saved_;  // without reconciling
 };
 
 }  // namespace qm

@@ -216,7 +216,17 @@ TEST(TagTool, QueriesAnswerFromTheSavedIndexAsTheDiskIsNow) {
     ASSERT_EQ(tool({"remove", "Taxes", "--", p(badName)}).status, 0);
     test::writeFile(home / "sub/late.txt", "x");
     ASSERT_EQ(tool({"add", "Taxes/2025/Q3", "--", p("sub/late.txt")}).status, 0);
+    // --saved answers from the index as last written: the changes are not there yet.
+    const std::vector<std::string> before = {p(badName), p(newlineName), p("sub/deep/photo 9.txt"),
+                                             p("sub/deep/photo 10.txt")};
+    r = tool({"find", "--saved", "-0", "Taxes/ and not done"});
+    EXPECT_EQ(splitNul(r.out), before);
     r = tool({"find", "-0", "Taxes/ and not done"});
+    EXPECT_EQ(sorted(splitNul(r.out)), sorted({p(commaName), p(newlineName), p("sub/deep/photo 9.txt"),
+                                               p("sub/deep/photo 10.txt"), p("sub/late.txt")}));
+
+    // The reconciled answer was stored: now --saved has it too.
+    r = tool({"find", "--saved", "-0", "Taxes/ and not done"});
     EXPECT_EQ(sorted(splitNul(r.out)), sorted({p(commaName), p(newlineName), p("sub/deep/photo 9.txt"),
                                                p("sub/deep/photo 10.txt"), p("sub/late.txt")}));
 
