@@ -38,7 +38,7 @@ constexpr const char* helpText =
     "  remove TAG... -- FILE...   take the TAGs from each FILE\n"
     "  list [--] [FILE...]        each FILE's tags; with no FILE, every tag of the\n"
     "                             library with the number of files carrying it\n"
-    "  find EXPRESSION            the files whose tags satisfy EXPRESSION\n"
+    "  find [--] EXPRESSION       the files whose tags satisfy EXPRESSION\n"
     "  near LATITUDE LONGITUDE RADIUS\n"
     "                             the files with a position within RADIUS (\"2km\",\n"
     "                             \"500m\") of the point, nearest first, with the\n"
@@ -170,9 +170,12 @@ int listTags(const Arguments& a) {
 }
 
 int findFiles(const Arguments& a) {
-    if (a.operands.empty()) return usageError("find needs an expression");
+    // After "--" words may begin with "-" (a tag named "-draft").
+    std::vector<std::string> words = a.operands;
+    words.insert(words.end(), a.files.begin(), a.files.end());
+    if (words.empty()) return usageError("find needs an expression");
     std::string text;
-    for (const std::string& word : a.operands)
+    for (const std::string& word : words)
         text += (text.empty() ? "" : " ") + word;
     auto parsed = TagExpression::parse(text);
     if (auto* e = std::get_if<TagExpression::Error>(&parsed)) {
