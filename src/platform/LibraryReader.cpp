@@ -37,10 +37,11 @@ LibraryReader::LibraryReader(Options options) {
     index_->start();
     tags->execute();
     gps->execute();
-    // The queries' notifications go through the main queue; nobody listens,
-    // but pumping it keeps them from piling up while the crawl runs.
-    while (!mainQueue().runUntil([this] { return index_->stats().settled; }, std::chrono::milliseconds(100))) {
-    }
+    // Settling is signalled from the index's own queues, so wait on that; the
+    // queries' notifications meanwhile go to the main queue, where nobody
+    // listens: drain them now and then so they do not pile up.
+    while (!index_->waitUntilSettled(std::chrono::milliseconds(500)))
+        mainQueue().runPending();
     mainQueue().runPending();
 }
 

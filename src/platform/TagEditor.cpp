@@ -19,6 +19,13 @@ std::optional<std::string> TagEditor::invalidTagReason(std::string_view tag) {
     if (tag.find(',') != std::string_view::npos)
         return "the tag \"" + escapeListingField(tag) +
                "\" contains \",\", which separates tags in the tag attribute and cannot be stored";
+    for (std::string_view rest = tag; !rest.empty();) {
+        const size_t n = utf8SequenceLength(rest);
+        if (n == 0)
+            return "the tag \"" + escapeListingField(tag) +
+                   "\" is not UTF-8 text, which the tag attribute holds and other programs expect";
+        rest.remove_prefix(n);
+    }
     return std::nullopt;
 }
 

@@ -133,6 +133,10 @@ TEST(TagTool, AddRemoveAndListFilesWithHostileNames) {
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("\"x,y\" contains \",\""), std::string::npos) << r.err;
     EXPECT_EQ(getfattr(files[0]), "Work/2024,Ünïcode tag");
+    r = tool({"add", "bad\xff", "--", files[0].string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("\"bad\\xff\" is not UTF-8"), std::string::npos) << r.err;
+    EXPECT_EQ(getfattr(files[0]), "Work/2024,Ünïcode tag");
 
     // Missing and unwritable files: one line each, naming the file; the rest is done.
     const fs::path missing = dir / "missing\nfile";
@@ -327,7 +331,8 @@ TEST(TagTool, ATagAddedArrivesAsAnUpdateInAWatchingIndex) {
     index.start();
     tags->execute();
     index.gpsQuery()->execute();
-    ASSERT_TRUE(mainQueue().runUntil([&] { return index.stats().settled; }, 60s));
+    ASSERT_TRUE(index.waitUntilSettled(60s));
+    mainQueue().runPending();
 
     Result r = tool({"add", "From the shell", "--", file.string()});
     ASSERT_EQ(r.status, 0) << r.err;
