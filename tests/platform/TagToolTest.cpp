@@ -340,3 +340,32 @@ TEST(TagTool, ATagAddedArrivesAsAnUpdateInAWatchingIndex) {
         [&] { return std::find(arrived.begin(), arrived.end(), "From the shell") != arrived.end(); }, 60s));
     index.stop();
 }
+
+TEST(TagTool, BashCompletionOffersCommandsOptionsAndTagNames) {
+    const fs::path home = test::testHome() / "Completion";
+    fs::remove_all(home);
+    test::writeFile(home / "a.txt", "x");
+    setfattr(home / "a.txt", "To Do,Travel/2019,Work");
+    // The completion calls the tool by name; the test script prints one
+    // candidate a line for the words given.
+    const fs::path script = home / ".complete.sh";
+    test::writeFile(script, R"(source ")" QM_TAG_COMPLETION R"("
+COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=()
+_quillomere_tag
+printf '%s\n' "${COMPREPLY[@]}"
+)");
+    const std::string path = fs::path(QM_TAG_TOOL).parent_path().string() + ":" + std::getenv("PATH");
+    auto complete = [&](const std::string& words) {
+        const fs::path out = home / ".out";
+        const std::string cmd = "PATH=" + shellQuoted(path) + " bash " + shellQuoted(script) + " quillomere-tag " +
+                                words + " > " + shellQuoted(out);
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        return test::readFile(out);
+    };
+    EXPECT_EQ(complete("''"), "add\nremove\nlist\nfind\nnear\n");
+    EXPECT_EQ(complete("--js"), "--json\n");
+    EXPECT_EQ(complete("add T"), "To\\ Do\nTravel/2019\n");
+    EXPECT_EQ(complete("find Work and T"), "\"To Do\"\nTravel/2019\n");
+    EXPECT_EQ(complete("find n"), "not\n");
+    fs::remove_all(home);
+}
