@@ -1,5 +1,7 @@
 #include "platform/LibraryReader.h"
 
+#include <sys/stat.h>
+
 #include "core/MainQueue.h"
 #include "platform/FileIndex.h"
 #include "platform/IndexStore.h"
@@ -50,11 +52,12 @@ LibraryReader::~LibraryReader() {
 }
 
 void LibraryReader::readSaved(const Options& options) {
+    const std::string path = options.databasePath.value_or(IndexStore::defaultPath());
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return;  // nothing saved yet; a reader creates nothing
     IndexStore store;
     auto log = options.log ? options.log : [](const std::string&) {};
-    if (store.open(options.databasePath.value_or(IndexStore::defaultPath()), log) !=
-        IndexStore::OpenResult::opened)
-        return;
+    if (store.open(path, log) != IndexStore::OpenResult::opened) return;
     bool ok = false;
     for (IndexRecord& r : store.load(true, ok)) {
         Saved s{std::move(r.path), XattrTagStore::parse(r.tags), r.latitude, r.longitude};

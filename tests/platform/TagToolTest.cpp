@@ -283,15 +283,19 @@ TEST(TagTool, NearListsLocatedFilesNearestFirstAcrossTheAntimeridianAndPoles) {
     };
     const fs::path base = home / "base.jpg.tmp";
     ASSERT_EQ(std::system(("convert -size 16x16 xc:green jpeg:" + shellQuoted(base)).c_str()), 0);
+    // One exiftool run writes every photo (an argument file, one -execute each).
+    std::string args;
     for (const Photo& ph : photos) {
         const fs::path p = home / ph.name;
         fs::copy_file(base, p);
-        const std::string cmd = "exiftool -q -overwrite_original -GPSLatitude=" + std::to_string(std::fabs(ph.lat)) +
-                                " -GPSLatitudeRef=" + (ph.lat < 0 ? "S" : "N") +
-                                " -GPSLongitude=" + std::to_string(std::fabs(ph.lon)) +
-                                " -GPSLongitudeRef=" + (ph.lon < 0 ? "W" : "E") + " " + shellQuoted(p);
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        args += "-q\n-overwrite_original\n-GPSLatitude=" + std::to_string(std::fabs(ph.lat)) +
+                "\n-GPSLatitudeRef=" + (ph.lat < 0 ? "S" : "N") + "\n-GPSLongitude=" + std::to_string(std::fabs(ph.lon)) +
+                "\n-GPSLongitudeRef=" + (ph.lon < 0 ? "W" : "E") + "\n" + p.string() + "\n-execute\n";
     }
+    const fs::path argFile = home / "exiftool.args.tmp";
+    test::writeFile(argFile, args);
+    ASSERT_EQ(std::system(("exiftool -@ " + shellQuoted(argFile) + " >/dev/null").c_str()), 0);
+    fs::remove(argFile);
     auto p = [&](const std::string& name) { return (home / name).string(); };
 
     Result r = tool({"near", "-16.5", "180", "5km"});
