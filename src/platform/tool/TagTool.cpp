@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -264,10 +265,23 @@ int main(int argc, char** argv) {
         }
     }
     if (a.command.empty()) return usageError("no command given");
-    if (a.command == "add") return editTags(a, true);
-    if (a.command == "remove") return editTags(a, false);
-    if (a.command == "list") return listTags(a);
-    if (a.command == "find") return findFiles(a);
-    if (a.command == "near") return nearFiles(a);
-    return usageError("unknown command " + escapeListingField(a.command));
+    int status;
+    if (a.command == "add")
+        status = editTags(a, true);
+    else if (a.command == "remove")
+        status = editTags(a, false);
+    else if (a.command == "list")
+        status = listTags(a);
+    else if (a.command == "find")
+        status = findFiles(a);
+    else if (a.command == "near")
+        status = nearFiles(a);
+    else
+        return usageError("unknown command " + escapeListingField(a.command));
+    // A full disk or a closed pipe must not pass for a complete answer.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quillomere-tag: cannot write the output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
 }
