@@ -9,6 +9,9 @@
 //   whole home, which alone walks a million files) and with --saved.
 // - add of one tag to 10,000 files: files per second, against setfattr run on
 //   the same files in the same run.
+// - near over the home's 20,500 positions, timed, and checked against a
+//   brute-force great-circle filter of every position (by vector geometry, not
+//   the haversine) for circles across the antimeridian and over both poles.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -16,8 +19,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <numbers>
+#include <set>
+#include <sstream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -132,5 +141,86 @@ void BM_SetfattrOnTheSameFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_AddTagToTenThousandFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_SetfattrOnTheSameFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+struct Located {
+    std::string path;  // escaped, as listed
+    double distance, latitude, longitude;
+};
+
+std::vector<Located> nearLines(const std::vector<std::string>& args) {
+    const fs::path out = fs::temp_directory_path() / "qm-tagtool-bench-near";
+    run(args, out.c_str());
+    std::vector<Located> lines;
+    std::ifstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        Located l;
+        std::string d, la, lo;
+        std::getline(fields, l.path, '\t');
+        std::getline(fields, d, '\t');
+        std::getline(fields, la, '\t');
+        std::getline(fields, lo, '\t');
+        l.distance = std::stod(d);
+        l.latitude = std::stod(la);
+        l.longitude = std::stod(lo);
+        lines.push_back(std::move(l));
+    }
+    fs::remove(out);
+    return lines;
+}
+
+double vectorDistanceMeters(double lat1, double lon1, double lat2, double lon2) {
+    const double r = std::numbers::pi / 180;
+    auto unit = [&](double lat, double lon) {
+        return std::array<double, 3>{std::cos(lat * r) * std::cos(lon * r), std::cos(lat * r) * std::sin(lon * r),
+                                     std::sin(lat * r)};
+    };
+    const auto a = unit(lat1, lon1), b = unit(lat2, lon2);
+    const double cx = a[1] * b[2] - a[2] * b[1], cy = a[2] * b[0] - a[0] * b[2], cz = a[0] * b[1] - a[1] * b[0];
+    return 6371008.8 * std::atan2(std::sqrt(cx * cx + cy * cy + cz * cz), a[0] * b[0] + a[1] * b[1] + a[2] * b[2]);
+}
+
+void BM_NearAgreesWithBruteForce(benchmark::State& state) {
+    if (!useBenchHome(state)) return;
+    // Every position: no two points on the globe are 20,100 km apart.
+    const std::vector<Located> all = nearLines({QM_TAG_TOOL, "near", "--saved", "0", "0", "20100km"});
+    if (all.empty()) {
+        state.SkipWithError("the home has no positions");
+        return;
+    }
+    struct Circle {
+        const char *lat, *lon, *radius;
+    };
+    const std::vector<Circle> circles = {{"0", "180", "1500km"}, {"-16.5", "-179.9", "800km"}, {"90", "0", "2000km"},
+                                         {"-90", "0", "2000km"}, {"48.8584", "2.2945", "300km"}};
+    size_t checked = 0;
+    for (auto _ : state) {
+        for (const Circle& c : circles) {
+            const std::vector<Located> got = nearLines({QM_TAG_TOOL, "near", "--saved", c.lat, c.lon, c.radius});
+            const double lat = std::stod(c.lat), lon = std::stod(c.lon);
+            const double radius = std::stod(c.radius) * 1000;
+            std::set<std::string> expected, found;
+            for (const Located& l : all) {
+                const double d = vectorDistanceMeters(lat, lon, l.latitude, l.longitude);
+                // Coordinates are listed with 7 decimals (about 1 cm): leave
+                // points within a metre of the rim to either side.
+                if (std::fabs(d - radius) < 1) continue;
+                if (d < radius) expected.insert(l.path);
+            }
+            for (size_t i = 0; i < got.size(); ++i) {
+                if (i > 0 && got[i].distance < got[i - 1].distance) state.SkipWithError("not nearest first");
+                const double d = vectorDistanceMeters(lat, lon, got[i].latitude, got[i].longitude);
+                if (std::fabs(d - radius) >= 1) found.insert(got[i].path);
+            }
+            if (found != expected) state.SkipWithError(("near differs from brute force at " + std::string(c.lat) +
+                                                        ", " + c.lon)
+                                                           .c_str());
+            checked += got.size();
+        }
+    }
+    state.counters["positions"] = double(all.size());
+    state.counters["results_checked"] = double(checked);
+}
+BENCHMARK(BM_NearAgreesWithBruteForce)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
