@@ -68,6 +68,11 @@ std::string escapeListingField(std::string_view bytes) {
     return out;
 }
 
+size_t utf8SequenceLength(std::string_view bytes) {
+    if (bytes.empty()) return 0;
+    return sequenceLength(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 std::string formatCoordinate(double degrees) {
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, degrees, std::chars_format::fixed, 7);

@@ -14,6 +14,10 @@ namespace qm {
 // original bytes can be recovered exactly.
 std::string escapeListingField(std::string_view bytes);
 
+// Length of the well-formed UTF-8 sequence that `bytes` starts with, by the
+// rules above; 0 when it does not start with one (or is empty).
+size_t utf8SequenceLength(std::string_view bytes);
+
 // Degrees with 7 decimals ("48.8584000", "-2.2945000"), independent of the
 // locale; never "-0.0000000".
 std::string formatCoordinate(double degrees);

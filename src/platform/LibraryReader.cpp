@@ -1,0 +1,97 @@
+#include "platform/LibraryReader.h"
+
+#include <sys/stat.h>
+
+#include "core/MainQueue.h"
+#include "platform/FileIndex.h"
+#include "platform/IndexStore.h"
+#include "platform/XattrTagStore.h"
+
+namespace qm {
+
+namespace {
+
+FileIndex::Options indexOptions(const LibraryReader::Options& options) {
+    FileIndex::Options o;
+    o.live = false;  // one answer, then gone: nothing to follow
+    if (options.folder) {
+        o.roots = {*options.folder};
+        o.databasePath.emplace();  // memory only
+    } else if (options.databasePath) {
+        o.databasePath.emplace(*options.databasePath);
+    }
+    o.log = options.log ? options.log : [](const std::string&) {};
+    return o;
+}
+
+}  // namespace
+
+LibraryReader::LibraryReader(Options options) {
+    if (!options.reconcile && !options.folder) {
+        readSaved(options);
+        return;
+    }
+    index_ = std::make_unique<FileIndex>(indexOptions(options));
+    auto tags = index_->tagQuery();
+    auto gps = index_->gpsQuery();
+    tags->setHandlers({});
+    gps->setHandlers({});
+    index_->start();
+    tags->execute();
+    gps->execute();
+    // Settling is signalled from the index's own queues, so wait on that; the
+    // queries' notifications meanwhile go to the main queue, where nobody
+    // listens: drain them now and then so they do not pile up.
+    while (!index_->waitUntilSettled(std::chrono::milliseconds(500)))
+        mainQueue().runPending();
+    mainQueue().runPending();
+}
+
+LibraryReader::~LibraryReader() {
+    if (index_) index_->stop();
+}
+
+void LibraryReader::readSaved(const Options& options) {
+    const std::string path = options.databasePath.value_or(IndexStore::defaultPath());
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return;  // nothing saved yet; a reader creates nothing
+    IndexStore store;
+    auto log = options.log ? options.log : [](const std::string&) {};
+    if (store.open(path, log) != IndexStore::OpenResult::opened) return;
+    bool ok = false;
+    for (IndexRecord& r : store.load(true, ok)) {
+        Saved s{std::move(r.path), XattrTagStore::parse(r.tags), r.latitude, r.longitude};
+        saved_.push_back(std::move(s));
+    }
+}
+
+void LibraryReader::forEachTagged(
+    const std::function<void(std::string_view, const std::vector<std::string>&)>& visit) const {
+    if (!index_) {
+        for (const Saved& s : saved_)
+            if (!s.tags.empty()) visit(s.path, s.tags);
+        return;
+    }
+    auto q = index_->tagQuery();
+    q->disableUpdates();
+    q->readResults([&](const MetadataQuery::ResultView& r) {
+        if (r.path && !r.tags.empty()) visit(*r.path, r.tags);
+    });
+    q->enableUpdates();
+}
+
+void LibraryReader::forEachLocated(const std::function<void(std::string_view, double, double)>& visit) const {
+    if (!index_) {
+        for (const Saved& s : saved_)
+            if (s.latitude && s.longitude) visit(s.path, *s.latitude, *s.longitude);
+        return;
+    }
+    auto q = index_->gpsQuery();
+    q->disableUpdates();
+    q->readResults([&](const MetadataQuery::ResultView& r) {
+        if (r.path && r.latitude && r.longitude) visit(*r.path, *r.latitude, *r.longitude);
+    });
+    q->enableUpdates();
+}
+
+}  // namespace qm
