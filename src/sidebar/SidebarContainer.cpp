@@ -92,7 +92,7 @@ void SidebarContainer::focusSearchField() {
 }
 
 void SidebarContainer::queryUpdate() {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window) return;
     const QByteArray text = field_->text().toUtf8();
     std::vector<std::string> tokens = TagSearchQuery::tokens(std::string_view(text.constData(), size_t(text.size())));
@@ -137,7 +137,7 @@ void SidebarContainer::scrollCurrentRowToVisible() {
 }
 
 void SidebarContainer::openPathInTree(const NodePath& path) {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window) return;
     DB& db = *window->context().db;
     if (NodePtr node = db.tree().lookup(path)) {
@@ -167,7 +167,7 @@ void SidebarContainer::openPathInTree(const NodePath& path) {
 }
 
 std::any SidebarContainer::scrollState() const {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window) return {};
     auto rect = activeRectForPath(window->currentNode());
     if (!rect) return {};
@@ -175,7 +175,7 @@ std::any SidebarContainer::scrollState() const {
 }
 
 void SidebarContainer::setScrollState(const std::any& state) {
-    auto window = this->window();
+    auto window = this->browser();
     const auto* saved = std::any_cast<SidebarScrollState>(&state);
     if (!window || !saved) return;
     if (auto rect = activeRectForPath(window->currentNode()))
@@ -205,7 +205,7 @@ bool SidebarContainer::eventFilter(QObject* watched, QEvent* event) {
     }
     case Qt::Key_Return:
     case Qt::Key_Enter: {
-        auto window = this->window();
+        auto window = this->browser();
         if (!window) return true;
         NodePath path = window->currentNode();
         if (path.empty() && results_->results() && !results_->results()->empty())

@@ -52,7 +52,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::shared_ptr<BrowserState> window() const { return window_.lock(); }
+    std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
     void showTree(bool tree);
     void scrollCurrentRowToVisible();
     std::optional<QRectF> activeRectForPath(const NodePath& path) const;

@@ -243,7 +243,7 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
         std::vector<double> widths;
         std::vector<bool> isMatch;
         for (const SearchSpan& span : result.spans) {
-            texts.push_back(QString::fromStdString(span.text));
+            texts.push_back(QString::fromUtf8(span.text.data(), qsizetype(span.text.size())));
             if (span.width < 0)
                 span.width = (span.isMatch ? boldMetrics : systemMetrics).horizontalAdvance(texts.back());
             widths.push_back(span.width);
@@ -303,7 +303,7 @@ SidebarAccessibleRows::RowInfo SidebarResultsView::accessibleRow(int index) cons
     RowInfo info;
     if (!results_ || index < 0 || size_t(index) >= results_->size()) return info;
     const SearchResult& r = (*results_)[size_t(index)];
-    for (const SearchSpan& s : r.spans) info.name += QString::fromStdString(s.text);
+    for (const SearchSpan& s : r.spans) info.name += QString::fromUtf8(s.text.data(), qsizetype(s.text.size()));
     size_t count = r.node->pathCount();
     info.description = count ? QString::number(qulonglong(count)) : QString();
     auto current = currentIndex();

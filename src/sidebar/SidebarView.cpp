@@ -20,6 +20,7 @@
 
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "commands/TagPasteboardType.h"
 #include "library/DB.h"
 #include "library/Tree.h"
 #include "sidebar/SidebarDragData.h"
@@ -65,7 +66,7 @@ SidebarView::SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent)
 SidebarView::~SidebarView() = default;
 
 void SidebarView::subscribe() {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window || !db_) return;
     QPointer<SidebarView> self(this);
     auto rebuild = [self] {
@@ -101,7 +102,7 @@ void SidebarView::updateFonts() {
 
 const SidebarRows& SidebarView::rows() {
     if (rowsDirty_) {
-        auto window = this->window();
+        auto window = this->browser();
         if (window && db_)
             rows_.rebuild(*db_->tree().rootNode, window->isExpanded());
         else
@@ -154,7 +155,7 @@ void SidebarView::scrollToVisible(double top, double bottom) {
 std::optional<size_t> SidebarView::currentRow() {
     const SidebarRows& r = rows();
     if (!currentRowCache_) {
-        auto window = this->window();
+        auto window = this->browser();
         currentRowCache_ = window && db_ ? r.indexOfPath(*db_->tree().rootNode, window->currentNode())
                                          : std::nullopt;
     }
@@ -192,7 +193,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
     const QPalette& pal = palette();
     p.fillRect(event->rect(), pal.color(QPalette::Base));
-    auto window = this->window();
+    auto window = this->browser();
     if (!window || !db_) return;
     const SidebarRows& r = rows();
     const double width = viewport()->width();
@@ -368,11 +369,11 @@ void SidebarView::changeEvent(QEvent* event) {
 // ---- Navigation and expansion ----
 
 void SidebarView::navigate(const Node& node) {
-    if (auto window = this->window()) window->setCurrentNode(node.nodePath());
+    if (auto window = this->browser()) window->setCurrentNode(node.nodePath());
 }
 
 void SidebarView::setExpanded(const Node& node, bool expand, bool recursive) {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window || !db_) return;
     SidebarExpansion::change(*window, *db_, node, expand, recursive);
 }
@@ -387,7 +388,7 @@ bool SidebarView::commitTypeNavigation() {
 }
 
 bool SidebarView::handleKeyDown(QKeyEvent* event) {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window || !db_) return false;
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const bool command = mods & Qt::ControlModifier;
@@ -525,7 +526,7 @@ void SidebarView::mousePressEvent(QMouseEvent* event) {
             typeNavigation_.reset();
             navigate(*node);
         } else if (SidebarRows::isExpandable(*node)) {
-            auto window = this->window();
+            auto window = this->browser();
             bool expanded = window && window->isExpanded().contains(node->fullName);
             bool optionAlone = (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier;
             setExpanded(*node, !expanded, optionAlone);
@@ -562,7 +563,7 @@ void SidebarView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void SidebarView::showContextMenu(const QPoint& viewportPos) {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window || !db_) return;
     std::vector<SidebarMenuItem> items = SidebarActions::menuFor(db_->tree(), window->currentNode());
     if (items.empty()) return;
@@ -578,7 +579,7 @@ void SidebarView::showContextMenu(const QPoint& viewportPos) {
 // ---- Actions and the name editor ----
 
 void SidebarView::trigger(SidebarAction action) {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window || !db_) return;
     if (action == SidebarAction::showInFileManager) {
         QStringList paths;
@@ -594,7 +595,7 @@ void SidebarView::trigger(SidebarAction action) {
 }
 
 void SidebarView::openNameEditor(SidebarAction action) {
-    auto window = this->window();
+    auto window = this->browser();
     if (!window) return;
     auto prompt = SidebarActions::promptFor(action, window->currentNode());
     if (!prompt) return;
@@ -660,7 +661,7 @@ void SidebarView::commitNameEditor() {
     const SidebarAction action = editorAction_;
     cancelNameEditor();
     setFocus(Qt::OtherFocusReason);
-    auto window = this->window();
+    auto window = this->browser();
     if (!window) return;
     std::string refusal = SidebarActions::submit(*window, action, std::string_view(text.constData(), size_t(text.size())));
     if (!refusal.empty()) refuse(QString::fromStdString(refusal));
@@ -692,7 +693,7 @@ void SidebarView::setDropTarget(std::optional<DropTarget> target) {
     dropTarget_ = std::move(target);
     hoverTimer_.stop();
     viewport()->update();
-    auto window = this->window();
+    auto window = this->browser();
     if (dropTarget_ && window && SidebarRows::isExpandable(*dropTarget_->node) &&
         !window->isExpanded().contains(dropTarget_->node->fullName))
         hoverTimer_.start();
@@ -706,12 +707,17 @@ void SidebarView::hoverExpand() {
 }
 
 void SidebarView::dragEnterEvent(QDragEnterEvent* event) {
-    auto target = evaluateDrop(event->mimeData(), event->position().toPoint());
-    setDropTarget(target);
-    // Accept the drag as a whole so moves over other rows keep arriving.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    if (!target) event->ignore(viewport()->rect());
+    setDropTarget(evaluateDrop(event->mimeData(), event->position().toPoint()));
+    // Entering takes any drag of files or a tag, so that moves over other
+    // rows keep arriving; each move then answers for its own row.
+    const QMimeData* mime = event->mimeData();
+    if (mime && (mime->hasFormat(QStringLiteral("text/uri-list")) ||
+                 mime->hasFormat(QString::fromStdString(TagPasteboardType::pasteboardType())))) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
 }
 
 void SidebarView::dragMoveEvent(QDragMoveEvent* event) {
@@ -732,7 +738,7 @@ void SidebarView::dragLeaveEvent(QDragLeaveEvent*) {
 void SidebarView::dropEvent(QDropEvent* event) {
     auto target = evaluateDrop(event->mimeData(), event->position().toPoint());
     setDropTarget(std::nullopt);
-    auto window = this->window();
+    auto window = this->browser();
     if (!target || !window) return event->ignore();
     DropInfo info = SidebarDragData::dropInfo(*event->mimeData());
     if (window->commandStack()->performDrop(target->node, info, false)) {

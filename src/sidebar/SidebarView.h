@@ -105,7 +105,7 @@ private:
         friend bool operator==(const DropTarget&, const DropTarget&) = default;
     };
 
-    std::shared_ptr<BrowserState> window() const { return window_.lock(); }
+    std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
     void subscribe();
     void rowsChanged();
     void updateScrollBar();

@@ -64,19 +64,20 @@ std::optional<SearchResult> matchWith(const NodePtr& node, const std::vector<std
     return result;
 }
 
-}  // namespace
+bool allAscii(const std::vector<std::string>& tokens) {
+    return std::all_of(tokens.begin(), tokens.end(), [](const std::string& t) { return isAscii(t); });
+}
 
-std::optional<SearchResult> TagSearch::match(const NodePtr& node, const std::vector<std::string>& tokens) {
+std::optional<SearchResult> matchNode(const NodePtr& node, const std::vector<std::string>& tokens, bool asciiTokens) {
     std::string_view text = node->fullName.utf8();
     size_t slash = text.find('/');
     size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-    bool asciiTokens = std::all_of(tokens.begin(), tokens.end(), [](const std::string& t) { return isAscii(t); });
     if (asciiTokens && isAscii(text)) {
         return matchWith(
             node, tokens, start, text.size(),
             [&](const std::string& token, size_t from) { return std::pair(findAscii(text, token, from), token.size()); },
             [&](size_t i) { return text[i]; },
-            [&](size_t a, size_t b) { return std::string(text.substr(a, b - a)); });
+            [&](size_t a, size_t b) { return text.substr(a, b - a); });
     }
     // Other scripts: Qt's case folding, on the decoded text (undecodable bytes as U+FFFD).
     std::string_view decoded = node->fullName.string();
@@ -86,6 +87,8 @@ std::optional<SearchResult> TagSearch::match(const NodePtr& node, const std::vec
     std::vector<QString> qTokens;
     for (const std::string& t : tokens) qTokens.push_back(QString::fromUtf8(t.data(), qsizetype(t.size())));
     size_t tokenIndex = 0;
+    // UTF-16 offsets back to byte offsets of the decoded text, for the spans.
+    auto utf8Offset = [&](size_t i) { return size_t(QStringView(q).left(qsizetype(i)).toUtf8().size()); };
     return matchWith(
         node, tokens, size_t(qStart), size_t(q.size()),
         [&](const std::string&, size_t from) {
@@ -94,38 +97,58 @@ std::optional<SearchResult> TagSearch::match(const NodePtr& node, const std::vec
             return std::pair(i < 0 ? std::string::npos : size_t(i), size_t(t.size()));
         },
         [&](size_t i) { return char(q.at(qsizetype(i)).unicode() < 0x80 ? q.at(qsizetype(i)).unicode() : 0x7f); },
-        [&](size_t a, size_t b) { return q.mid(qsizetype(a), qsizetype(b - a)).toStdString(); });
+        [&](size_t a, size_t b) { return decoded.substr(utf8Offset(a), utf8Offset(b) - utf8Offset(a)); });
 }
 
-namespace {
-
-void walk(const Node& node, const std::vector<std::string>& tokens, std::vector<SearchResult>& out) {
+void walk(const Node& node, const std::vector<std::string>& tokens, bool asciiTokens,
+          std::vector<SearchResult>& out) {
     for (const NodePtr& child : node.sortedChildren()) {
         if (child->isHidden()) continue;
         if (has(child->kind, NodeKind::tag)) {
-            if (auto result = TagSearch::match(child, tokens)) {
+            if (auto result = matchNode(child, tokens, asciiTokens)) {
                 out.push_back(std::move(*result));
                 continue;
             }
-            walk(*child, tokens, out);
+            walk(*child, tokens, asciiTokens, out);
         } else if (!has(child->kind, NodeKind::directory)) {
-            walk(*child, tokens, out);
+            walk(*child, tokens, asciiTokens, out);
         }
     }
 }
 
 }  // namespace
 
+std::optional<SearchResult> TagSearch::match(const NodePtr& node, const std::vector<std::string>& tokens) {
+    return matchNode(node, tokens, allAscii(tokens));
+}
+
 void TagSearch::sort(std::vector<SearchResult>& results) {
-    // The walk visits siblings in natural order, so each score's results are
-    // usually in order already; sorting only when they are not keeps a
-    // keystroke over a big library cheap.
-    std::stable_sort(results.begin(), results.end(),
-                     [](const SearchResult& a, const SearchResult& b) { return a.score > b.score; });
+    if (results.empty()) return;
+    // Scores are small, so a counting pass orders them, keeping walk order
+    // within a score.
+    int top = 0;
+    for (const SearchResult& r : results) top = std::max(top, r.score);
+    std::vector<size_t> start(size_t(top) + 2, 0);
+    for (const SearchResult& r : results) ++start[size_t(top - r.score) + 1];
+    for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<SearchResult> byScore(results.size());
+    for (SearchResult& r : results) byScore[start[size_t(top - r.score)]++] = std::move(r);
+    results = std::move(byScore);
+
+    // The walk visits siblings in natural order, and siblings' full names
+    // sort as their names do, so only neighbours from different parents need
+    // comparing; a score's results are sorted again only when one is out of
+    // order, which keeps a keystroke over a big library cheap.
     auto byName = [](const SearchResult& a, const SearchResult& b) { return a.node->fullName < b.node->fullName; };
+    auto sameParent = [](const Node& a, const Node& b) {
+        return !a.parent.owner_before(b.parent) && !b.parent.owner_before(a.parent);
+    };
     for (auto first = results.begin(); first != results.end();) {
-        auto last = std::find_if(first, results.end(), [&](const SearchResult& r) { return r.score != first->score; });
-        if (!std::is_sorted(first, last, byName)) std::sort(first, last, byName);
+        auto last = first + 1;
+        bool ordered = true;
+        for (; last != results.end() && last->score == first->score; ++last)
+            if (ordered && !sameParent(*(last - 1)->node, *last->node) && byName(*last, *(last - 1))) ordered = false;
+        if (!ordered) std::sort(first, last, byName);
         first = last;
     }
 }
@@ -133,7 +156,7 @@ void TagSearch::sort(std::vector<SearchResult>& results) {
 std::vector<SearchResult> TagSearch::search(const Node& root, const std::vector<std::string>& tokens) {
     std::vector<SearchResult> out;
     if (tokens.empty()) return out;
-    walk(root, tokens, out);
+    walk(root, tokens, allAscii(tokens), out);
     sort(out);
     return out;
 }

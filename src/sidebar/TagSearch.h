@@ -5,14 +5,18 @@
 #include <string_view>
 #include <vector>
 
+#include <absl/container/inlined_vector.h>
+
 #include "library/Node.h"
 
 namespace qm {
 
 // A run of a result's name: matched by a query token (drawn bold) or not.
-// The drawn width is measured by the view when the span is first drawn.
+// The text points into the node's full name (or its decoded text), which the
+// result keeps alive through its node. The drawn width is measured by the
+// view when the span is first drawn.
 struct SearchSpan {
-    std::string text;
+    std::string_view text;
     bool isMatch = false;
     mutable double width = -1;  // unmeasured
     friend bool operator==(const SearchSpan& a, const SearchSpan& b) {
@@ -25,7 +29,8 @@ struct SearchSpan {
 struct SearchResult {
     NodePtr node;
     int score = 0;
-    std::vector<SearchSpan> spans;
+    // Inline room for the usual few runs: a keystroke may make 100,000 results.
+    absl::InlinedVector<SearchSpan, 4> spans;
     friend bool operator==(const SearchResult& a, const SearchResult& b) {
         return a.node == b.node && a.score == b.score && a.spans == b.spans;
     }
