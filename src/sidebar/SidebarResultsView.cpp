@@ -245,7 +245,7 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
         for (const SearchSpan& span : result.spans) {
             texts.push_back(QString::fromUtf8(span.text.data(), qsizetype(span.text.size())));
             if (span.width < 0)
-                span.width = (span.isMatch ? boldMetrics : systemMetrics).horizontalAdvance(texts.back());
+                span.width = float((span.isMatch ? boldMetrics : systemMetrics).horizontalAdvance(texts.back()));
             widths.push_back(span.width);
             isMatch.push_back(span.isMatch);
         }

@@ -124,6 +124,12 @@ std::optional<SearchResult> TagSearch::match(const NodePtr& node, const std::vec
 
 void TagSearch::sort(std::vector<SearchResult>& results) {
     if (results.empty()) return;
+    auto byScore = [](const SearchResult& a, const SearchResult& b) { return a.score > b.score; };
+    if (!std::is_sorted(results.begin(), results.end(), byScore)) countingSortByScore(results);
+    sortNamesWithinScores(results);
+}
+
+void TagSearch::countingSortByScore(std::vector<SearchResult>& results) {
     // Scores are small, so a counting pass orders them, keeping walk order
     // within a score.
     int top = 0;
@@ -134,7 +140,9 @@ void TagSearch::sort(std::vector<SearchResult>& results) {
     std::vector<SearchResult> byScore(results.size());
     for (SearchResult& r : results) byScore[start[size_t(top - r.score)]++] = std::move(r);
     results = std::move(byScore);
+}
 
+void TagSearch::sortNamesWithinScores(std::vector<SearchResult>& results) {
     // The walk visits siblings in natural order, and siblings' full names
     // sort as their names do, so only neighbours from different parents need
     // comparing; a score's results are sorted again only when one is out of

@@ -18,7 +18,7 @@ namespace qm {
 struct SearchSpan {
     std::string_view text;
     bool isMatch = false;
-    mutable double width = -1;  // unmeasured
+    mutable float width = -1;  // unmeasured
     friend bool operator==(const SearchSpan& a, const SearchSpan& b) {
         return a.isMatch == b.isMatch && a.text == b.text;
     }
@@ -30,7 +30,7 @@ struct SearchResult {
     NodePtr node;
     int score = 0;
     // Inline room for the usual few runs: a keystroke may make 100,000 results.
-    absl::InlinedVector<SearchSpan, 4> spans;
+    absl::InlinedVector<SearchSpan, 3> spans;
     friend bool operator==(const SearchResult& a, const SearchResult& b) {
         return a.node == b.node && a.score == b.score && a.spans == b.spans;
     }
@@ -48,6 +48,10 @@ struct TagSearch {
     // Every match below the root, sorted.
     static std::vector<SearchResult> search(const Node& root, const std::vector<std::string>& tokens);
     static void sort(std::vector<SearchResult>& results);
+
+private:
+    static void countingSortByScore(std::vector<SearchResult>& results);
+    static void sortNamesWithinScores(std::vector<SearchResult>& results);
 };
 
 }  // namespace qm
