@@ -1,0 +1,228 @@
+#include "sidebar/SidebarContainer.h"
+
+#include <QKeyEvent>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "commands/BrowserState.h"
+#include "library/DB.h"
+#include "library/Tree.h"
+#include "sidebar/FileManagerReveal.h"
+#include "sidebar/SidebarResultsView.h"
+#include "sidebar/SidebarScrollState.h"
+#include "sidebar/SidebarSearchField.h"
+#include "sidebar/SidebarView.h"
+#include "sidebar/TagSearchQuery.h"
+
+namespace qm {
+
+namespace {
+constexpr int initialWidth = 250;
+constexpr int fieldInset = 3;
+}  // namespace
+
+SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget* parent)
+    : QWidget(parent), window_(window) {
+    setObjectName(QStringLiteral("sidebar"));
+    resize(initialWidth, height());
+    stack_ = new QStackedWidget(this);
+    tree_ = new SidebarView(window, stack_);
+    results_ = new SidebarResultsView(window, stack_);
+    stack_->addWidget(tree_);
+    stack_->addWidget(results_);
+    field_ = new SidebarSearchField(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(stack_, 1);
+    auto* fieldBox = new QVBoxLayout;
+    fieldBox->setContentsMargins(fieldInset, fieldInset, fieldInset, fieldInset);
+    fieldBox->addWidget(field_);
+    layout->addLayout(fieldBox);
+    setFocusProxy(tree_);
+
+    // Every change the person makes, the clear button included; the container's
+    // own clearing when it opens a result blocks this.
+    connect(field_, &QLineEdit::textChanged, this, [this] { queryUpdate(); });
+    connect(results_, &SidebarResultsView::openPathRequested, this, &SidebarContainer::openPathInTree);
+    connect(tree_, &SidebarView::revealInFileManagerRequested, this, [this](const QStringList& paths) {
+        FileManagerReveal::showItems(paths);
+        Q_EMIT revealInFileManagerRequested(paths);
+    });
+    field_->installEventFilter(this);
+    tree_->installEventFilter(this);
+    results_->installEventFilter(this);
+
+    if (window) {
+        QPointer<SidebarContainer> self(this);
+        window->currentNodeChanged.subscribe(token_, [self] {
+            if (self) self->scrollCurrentRowToVisible();
+        });
+        // The library changed under a running search: search again.
+        window->context().db->childrenChanged.subscribe(token_, [self] {
+            if (self && !self->isShowingTree()) self->queryUpdate();
+        });
+    }
+    showTree(true);
+}
+
+SidebarContainer::~SidebarContainer() = default;
+
+bool SidebarContainer::isShowingTree() const {
+    return stack_->currentWidget() == tree_;
+}
+
+void SidebarContainer::showTree(bool tree) {
+    QWidget* next = tree ? static_cast<QWidget*>(tree_) : results_;
+    if (stack_->currentWidget() == next) return;
+    bool hadFocus = stack_->currentWidget() && stack_->currentWidget()->hasFocus();
+    stack_->setCurrentWidget(next);
+    setFocusProxy(next);
+    if (hadFocus) next->setFocus();
+}
+
+void SidebarContainer::focusSearchField() {
+    field_->setFocus(Qt::ShortcutFocusReason);
+    field_->selectAll();
+}
+
+void SidebarContainer::queryUpdate() {
+    auto window = this->browser();
+    if (!window) return;
+    const QByteArray text = field_->text().toUtf8();
+    std::vector<std::string> tokens = TagSearchQuery::tokens(std::string_view(text.constData(), size_t(text.size())));
+    std::optional<std::vector<SearchResult>> results;
+    bool currentFound = false;
+    if (!tokens.empty()) {
+        results = TagSearch::search(*window->context().db->tree().rootNode, tokens);
+        if (!window->currentNode().empty()) {
+            QuickString current = fullNameForNodePath(window->currentNode());
+            for (const SearchResult& r : *results)
+                if (r.node->fullName == current) {
+                    currentFound = true;
+                    break;
+                }
+        }
+    }
+    results_->setResults(std::move(results));
+    if (!currentFound && !window->currentNode().empty()) window->setCurrentNode({});
+    showTree(field_->text().isEmpty());
+}
+
+std::optional<QRectF> SidebarContainer::activeRectForPath(const NodePath& path) const {
+    return isShowingTree() ? tree_->rectForPath(path) : results_->rectForPath(path);
+}
+
+int SidebarContainer::activeScrollOffset() const {
+    return isShowingTree() ? tree_->scrollOffset() : results_->scrollOffset();
+}
+
+void SidebarContainer::setActiveScrollOffset(int y) {
+    if (isShowingTree())
+        tree_->setScrollOffset(y);
+    else
+        results_->setScrollOffset(y);
+}
+
+void SidebarContainer::scrollCurrentRowToVisible() {
+    if (isShowingTree())
+        tree_->scrollCurrentRowToVisible();
+    else
+        results_->scrollCurrentRowToVisible();
+}
+
+void SidebarContainer::openPathInTree(const NodePath& path) {
+    auto window = this->browser();
+    if (!window) return;
+    DB& db = *window->context().db;
+    if (NodePtr node = db.tree().lookup(path)) {
+        QuickStringSet expanded = window->isExpanded();
+        bool changed = false;
+        for (NodePtr up = node->parent.lock(); up && up->parent.lock(); up = up->parent.lock()) {
+            if (expanded.contains(up->fullName)) break;
+            expanded.insert(up->fullName);
+            changed = true;
+        }
+        if (changed) window->setIsExpanded(std::move(expanded));
+    }
+    std::optional<double> offset;
+    if (auto rect = activeRectForPath(path)) offset = rect->top() - activeScrollOffset();
+    window->setCurrentNode(path);
+    {
+        QSignalBlocker quiet(field_);
+        field_->clear();
+    }
+    results_->setResults(std::nullopt);
+    showTree(true);
+    tree_->setFocus(Qt::OtherFocusReason);
+    if (auto rect = tree_->rectForPath(path); rect && offset)
+        tree_->setScrollOffset(int(std::lround(rect->top() - *offset)));
+    else
+        tree_->scrollCurrentRowToVisible();
+}
+
+std::any SidebarContainer::scrollState() const {
+    auto window = this->browser();
+    if (!window) return {};
+    auto rect = activeRectForPath(window->currentNode());
+    if (!rect) return {};
+    return SidebarScrollState{rect->top() - activeScrollOffset()};
+}
+
+void SidebarContainer::setScrollState(const std::any& state) {
+    auto window = this->browser();
+    const auto* saved = std::any_cast<SidebarScrollState>(&state);
+    if (!window || !saved) return;
+    if (auto rect = activeRectForPath(window->currentNode()))
+        setActiveScrollOffset(int(std::lround(rect->top() - saved->relativeScrollOffset)));
+}
+
+bool SidebarContainer::routeToActive(QKeyEvent* event) {
+    return isShowingTree() ? tree_->handleKeyDown(event) : results_->handleKeyDown(event);
+}
+
+bool SidebarContainer::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->matches(QKeySequence::Find)) {
+        focusSearchField();
+        return true;
+    }
+    if (watched != field_) return QWidget::eventFilter(watched, event);
+    // The field's own keys: arrows move in the list, Return opens, Escape clears.
+    switch (key->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        QKeyEvent routed(QEvent::KeyPress, key->key(), mods & Qt::ControlModifier);
+        routeToActive(&routed);
+        return true;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        auto window = this->browser();
+        if (!window) return true;
+        NodePath path = window->currentNode();
+        if (path.empty() && results_->results() && !results_->results()->empty())
+            path = nodePathForFullName(results_->results()->front().node->fullName);
+        openPathInTree(path);
+        return true;
+    }
+    case Qt::Key_Escape:
+        if (!field_->text().isEmpty()) {
+            field_->clear();  // runs the query update at once
+        } else {
+            stack_->currentWidget()->setFocus(Qt::OtherFocusReason);
+        }
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+}  // namespace qm

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QWidget>
+
+#include <any>
+#include <memory>
+
+#include "library/NodePath.h"
+
+class QStackedWidget;
+
+namespace qm {
+
+class BrowserState;
+class SidebarResultsView;
+class SidebarSearchField;
+class SidebarView;
+
+// The sidebar of a browser window: the tree, or the search results while the
+// search field holds text, with the field below them. Routes the field's keys
+// to the list, reveals a found tag in the tree, and saves and restores the
+// scroll position for history.
+class SidebarContainer : public QWidget {
+    Q_OBJECT
+public:
+    explicit SidebarContainer(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
+    ~SidebarContainer() override;
+
+    void focusSearchField();
+    // Leaves the search and shows the node at `path` in the tree, expanding
+    // its collapsed ancestors, keeping its row where it was on screen.
+    void openPathInTree(const NodePath& path);
+    // Runs the search for the field's text now.
+    void queryUpdate();
+
+    // A SidebarScrollState, or empty when the current node has no row.
+    std::any scrollState() const;
+    // Ignores an empty or foreign value.
+    void setScrollState(const std::any& state);
+
+    SidebarView* treeView() const { return tree_; }
+    SidebarResultsView* resultsView() const { return results_; }
+    SidebarSearchField* searchField() const { return field_; }
+    bool isShowingTree() const;
+
+signals:
+    // "Show in File Manager": the files or folders to reveal (already sent to
+    // the desktop's file manager).
+    void revealInFileManagerRequested(const QStringList& paths);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
+    void showTree(bool tree);
+    void scrollCurrentRowToVisible();
+    std::optional<QRectF> activeRectForPath(const NodePath& path) const;
+    int activeScrollOffset() const;
+    void setActiveScrollOffset(int y);
+    bool routeToActive(QKeyEvent* event);
+
+    std::weak_ptr<BrowserState> window_;
+    std::shared_ptr<int> token_ = std::make_shared<int>(0);
+    QStackedWidget* stack_;
+    SidebarView* tree_;
+    SidebarResultsView* results_;
+    SidebarSearchField* field_;
+};
+
+}  // namespace qm

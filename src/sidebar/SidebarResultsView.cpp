@@ -1,0 +1,322 @@
+#include "sidebar/SidebarResultsView.h"
+
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <cmath>
+
+#include "commands/BrowserState.h"
+#include "library/DB.h"
+#include "sidebar/SearchSpanFitting.h"
+
+namespace qm {
+
+namespace {
+QColor withAlpha(QColor c, double alpha) {
+    c.setAlphaF(float(alpha));
+    return c;
+}
+}  // namespace
+
+SidebarResultsView::SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent)
+    : QAbstractScrollArea(parent), window_(window) {
+    SidebarListAccessible::installFactory();
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setAccessibleName(QStringLiteral("Matching tags"));
+    updateFonts();
+    if (!window) return;
+    QPointer<SidebarResultsView> self(this);
+    auto redraw = [self] {
+        if (self) self->viewport()->update();
+    };
+    window->currentNodeChanged.subscribe(token_, [self] {
+        if (!self) return;
+        self->viewport()->update();
+        if (auto i = self->currentIndex()) SidebarListAccessible::notifyCurrentRow(self, int(*i));
+    });
+    window->context().db->pathsChanged.subscribe(token_, redraw);
+}
+
+void SidebarResultsView::updateFonts() {
+    QFont system = font();
+    int px = QFontInfo(system).pixelSize();
+    layout_ = SidebarLayout(px);
+    boldFont_ = system;
+    boldFont_.setBold(true);
+    miniFont_ = system;
+    miniFont_.setPixelSize(std::max(8, int(std::lround(px * 0.77))));
+    smallFont_ = system;
+    smallFont_.setPixelSize(std::max(8, int(std::lround(px * 0.85))));
+    auto offset = [&](const QFont& f) {
+        QFontMetricsF m(f);
+        return SidebarLayout::textOffset(layout_.rowHeight, m.capHeight(), m.ascent());
+    };
+    systemTextOffset_ = offset(system);
+    smallTextOffset_ = offset(smallFont_);
+    miniTextOffset_ = offset(miniFont_);
+    if (results_)
+        for (const SearchResult& r : *results_)
+            for (const SearchSpan& s : r.spans) s.width = -1;
+    updateScrollBar();
+}
+
+QString SidebarResultsView::headerText(size_t count) {
+    if (count == 0) return QStringLiteral("0 matching tags");
+    if (count == 1) return QStringLiteral("1 matching tag:");
+    return QString::number(qulonglong(count)) + QStringLiteral(" matching tags:");
+}
+
+void SidebarResultsView::setResults(std::optional<std::vector<SearchResult>> results) {
+    if (results == results_) return;
+    results_ = std::move(results);
+    SidebarListAccessible::notifyRowsReset(this);
+    updateScrollBar();
+    viewport()->update();
+}
+
+double SidebarResultsView::contentHeight() const {
+    return layout_.contentHeight((results_ ? results_->size() : 0) + 1);
+}
+
+void SidebarResultsView::updateScrollBar() {
+    int page = viewport()->height();
+    verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(contentHeight())) - page));
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setSingleStep(int(layout_.rowHeight));
+}
+
+int SidebarResultsView::scrollOffset() const {
+    return verticalScrollBar()->value();
+}
+
+void SidebarResultsView::setScrollOffset(int y) {
+    updateScrollBar();
+    verticalScrollBar()->setValue(y);
+}
+
+void SidebarResultsView::scrollToVisible(double top, double bottom) {
+    int y = scrollOffset(), h = viewport()->height();
+    if (top < y)
+        setScrollOffset(int(std::floor(top)));
+    else if (bottom > y + h)
+        setScrollOffset(int(std::ceil(std::min(top, bottom - h))));
+}
+
+std::optional<size_t> SidebarResultsView::currentIndex() const {
+    auto window = window_.lock();
+    if (!window || !results_ || window->currentNode().empty()) return std::nullopt;
+    QuickString joined = fullNameForNodePath(window->currentNode());
+    for (size_t i = 0; i < results_->size(); ++i)
+        if ((*results_)[i].node->fullName == joined) return i;
+    return std::nullopt;
+}
+
+void SidebarResultsView::scrollCurrentRowToVisible() {
+    if (auto i = currentIndex()) scrollToVisible(layout_.rowTop(*i + 1), layout_.rowTop(*i + 1) + layout_.rowHeight);
+}
+
+std::optional<QRectF> SidebarResultsView::rectForPath(const NodePath& path) const {
+    if (!results_ || path.empty()) return std::nullopt;
+    QuickString joined = fullNameForNodePath(path);
+    for (size_t i = 0; i < results_->size(); ++i)
+        if ((*results_)[i].node->fullName == joined)
+            return QRectF(0, layout_.rowTop(i + 1), viewport()->width(), layout_.rowHeight);
+    return std::nullopt;
+}
+
+bool SidebarResultsView::hasKeyFocus() const {
+    return window()->isActiveWindow() && hasFocus();
+}
+
+void SidebarResultsView::navigateTo(size_t index) {
+    auto window = window_.lock();
+    if (!window || !results_ || index >= results_->size()) return;
+    window->setCurrentNode(nodePathForFullName((*results_)[index].node->fullName));
+    scrollCurrentRowToVisible();
+}
+
+bool SidebarResultsView::handleKeyDown(QKeyEvent* event) {
+    const bool command = event->modifiers() & Qt::ControlModifier;
+    const int page = viewport()->height();
+    switch (event->key()) {
+    case Qt::Key_Home:
+        setScrollOffset(0);
+        return true;
+    case Qt::Key_End:
+        setScrollOffset(int(std::ceil(contentHeight())));
+        return true;
+    case Qt::Key_PageUp:
+        setScrollOffset(scrollOffset() - page);
+        return true;
+    case Qt::Key_PageDown:
+        setScrollOffset(scrollOffset() + page);
+        return true;
+    case Qt::Key_Down:
+    case Qt::Key_Up: {
+        if (!results_ || results_->empty()) return true;
+        const bool down = event->key() == Qt::Key_Down;
+        auto current = currentIndex();
+        size_t last = results_->size() - 1;
+        if (!command && current)
+            navigateTo(down ? std::min(*current + 1, last) : (*current ? *current - 1 : 0));
+        else
+            navigateTo(down && command ? last : 0);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void SidebarResultsView::keyPressEvent(QKeyEvent* event) {
+    if (!handleKeyDown(event)) QAbstractScrollArea::keyPressEvent(event);
+}
+
+std::optional<size_t> SidebarResultsView::indexAt(int viewportY) const {
+    if (!results_) return std::nullopt;
+    double y = viewportY + scrollOffset();
+    double row = std::trunc((y - SidebarLayout::topPadding) / layout_.rowHeight) - 1;
+    if (row < 0 || row >= double(results_->size()) || y < SidebarLayout::topPadding) return std::nullopt;
+    return size_t(row);
+}
+
+void SidebarResultsView::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton || (event->modifiers() & Qt::ControlModifier)) return;
+    if (auto i = indexAt(event->position().toPoint().y())) navigateTo(*i);
+}
+
+void SidebarResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton || (event->modifiers() & Qt::ControlModifier)) return;
+    if (auto i = indexAt(event->position().toPoint().y()))
+        Q_EMIT openPathRequested(nodePathForFullName((*results_)[*i].node->fullName));
+}
+
+void SidebarResultsView::paintEvent(QPaintEvent* event) {
+    QPainter p(viewport());
+    const QPalette& pal = palette();
+    p.fillRect(event->rect(), pal.color(QPalette::Base));
+    if (!results_) return;
+    const QColor text = pal.color(QPalette::Text);
+    const double width = viewport()->width();
+    const double rowH = layout_.rowHeight;
+    const int offset = scrollOffset();
+    const bool keyFocus = hasKeyFocus();
+    const std::optional<size_t> current = currentIndex();
+    p.translate(0, -offset);
+    QRectF dirty = QRectF(event->rect()).translated(0, offset);
+
+    QFontMetricsF systemMetrics(font()), boldMetrics(boldFont_), miniMetrics(miniFont_), smallMetrics(smallFont_);
+    // Header.
+    p.setFont(smallFont_);
+    p.setPen(withAlpha(text, 0.375));
+    p.drawText(QPointF(10, SidebarLayout::topPadding + smallTextOffset_ + smallMetrics.ascent()),
+               smallMetrics.elidedText(headerText(results_->size()), Qt::ElideRight, std::max(0.0, width - 20)));
+
+    auto [first, last] = layout_.rowsMeeting(dirty.top(), dirty.bottom(), results_->size() + 1);
+    first = std::max<size_t>(first, 1);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    for (size_t row = first; row < last; ++row) {
+        const SearchResult& result = (*results_)[row - 1];
+        const double y = layout_.rowTop(row);
+        const bool isCurrent = current && *current == row - 1;
+        if (isCurrent) {
+            QRectF bg(SidebarLayout::selectionInset, y, width - 2 * SidebarLayout::selectionInset, rowH);
+            p.setPen(Qt::NoPen);
+            p.setBrush(keyFocus ? pal.color(QPalette::Active, QPalette::Highlight) : withAlpha(text, 0.12));
+            p.drawRoundedRect(bg, SidebarLayout::cornerRadius, SidebarLayout::cornerRadius);
+        }
+        const QColor rowColor = isCurrent && keyFocus ? pal.color(QPalette::Active, QPalette::HighlightedText) : text;
+        const size_t count = result.node->pathCount();
+        const QString countText = count ? QString::number(qulonglong(count)) : QString();
+        const double countWidth = count ? miniMetrics.horizontalAdvance(countText) : 0;
+        const double rightEdge = SidebarLayout::rightEdge(width, width, count);
+        const double nameX = 12;
+        const double nameWidth = rightEdge - 12 - 8 - countWidth;
+
+        std::vector<QString> texts;
+        std::vector<double> widths;
+        std::vector<bool> isMatch;
+        for (const SearchSpan& span : result.spans) {
+            texts.push_back(QString::fromUtf8(span.text.data(), qsizetype(span.text.size())));
+            if (span.width < 0)
+                span.width = float((span.isMatch ? boldMetrics : systemMetrics).horizontalAdvance(texts.back()));
+            widths.push_back(span.width);
+            isMatch.push_back(span.isMatch);
+        }
+        auto elideMode = [&](size_t i) { return i + 1 == texts.size() ? Qt::ElideRight : Qt::ElideMiddle; };
+        std::vector<double> fitted = SearchSpanFitting::fit(widths, isMatch, nameWidth, [&](size_t i, double room) {
+            const QFontMetricsF& m = isMatch[i] ? boldMetrics : systemMetrics;
+            QString elided = m.elidedText(texts[i], elideMode(i), room);
+            return elided.isEmpty() ? 0.0 : std::min(room, m.horizontalAdvance(elided));
+        });
+        double x = nameX;
+        const double baseline = y + systemTextOffset_ + systemMetrics.ascent();
+        for (size_t i = 0; i < texts.size(); ++i) {
+            if (fitted[i] <= 0) continue;
+            const QFontMetricsF& m = isMatch[i] ? boldMetrics : systemMetrics;
+            p.setFont(isMatch[i] ? boldFont_ : font());
+            p.setPen(isMatch[i] ? rowColor : withAlpha(rowColor, 0.5));
+            QString shown = fitted[i] + 0.01 >= widths[i] ? texts[i] : m.elidedText(texts[i], elideMode(i), fitted[i] + 0.5);
+            p.drawText(QPointF(x, baseline), shown);
+            x += fitted[i];
+        }
+        if (count) {
+            p.setFont(miniFont_);
+            p.setPen(withAlpha(rowColor, isCurrent ? 1.0 : 0.3));
+            p.drawText(QPointF(rightEdge - countWidth, y + miniTextOffset_ + miniMetrics.ascent()), countText);
+        }
+    }
+}
+
+void SidebarResultsView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBar();
+}
+
+void SidebarResultsView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void SidebarResultsView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+void SidebarResultsView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) updateFonts();
+    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange) viewport()->update();
+}
+
+int SidebarResultsView::accessibleRowCount() const {
+    return results_ ? int(results_->size()) : 0;
+}
+
+SidebarAccessibleRows::RowInfo SidebarResultsView::accessibleRow(int index) const {
+    RowInfo info;
+    if (!results_ || index < 0 || size_t(index) >= results_->size()) return info;
+    const SearchResult& r = (*results_)[size_t(index)];
+    for (const SearchSpan& s : r.spans) info.name += QString::fromUtf8(s.text.data(), qsizetype(s.text.size()));
+    size_t count = r.node->pathCount();
+    info.description = count ? QString::number(qulonglong(count)) : QString();
+    auto current = currentIndex();
+    info.isSelected = current && *current == size_t(index);
+    info.isFocused = info.isSelected && hasFocus();
+    return info;
+}
+
+QRect SidebarResultsView::accessibleRowRect(int index) const {
+    double top = layout_.rowTop(size_t(std::max(0, index)) + 1) - scrollOffset();
+    QRect r(0, int(top), viewport()->width(), int(layout_.rowHeight));
+    if (r.bottom() < 0 || r.top() > viewport()->height()) return {};
+    return r.translated(viewport()->pos());
+}
+
+}  // namespace qm

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "library/NodePath.h"
+#include "sidebar/SidebarAccessible.h"
+#include "sidebar/SidebarLayout.h"
+#include "sidebar/TagSearch.h"
+
+namespace qm {
+
+class BrowserState;
+
+// The tag search's hits as a flat list under a header ("3 matching tags:"),
+// each name with its matched parts in bold. A click shows the tag's files; a
+// double click asks the container to reveal it in the tree.
+class SidebarResultsView : public QAbstractScrollArea, public SidebarAccessibleRows {
+    Q_OBJECT
+public:
+    explicit SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
+
+    // None: no search (nothing is drawn, not even the header).
+    void setResults(std::optional<std::vector<SearchResult>> results);
+    const std::optional<std::vector<SearchResult>>& results() const { return results_; }
+
+    double contentHeight() const;
+    std::optional<QRectF> rectForPath(const NodePath& path) const;
+    bool handleKeyDown(QKeyEvent* event);
+    int scrollOffset() const;
+    void setScrollOffset(int y);
+    void scrollToVisible(double top, double bottom);
+    void scrollCurrentRowToVisible();
+    bool hasKeyFocus() const;
+    const SidebarLayout& layout() const { return layout_; }
+    // "0 matching tags", "1 matching tag:", "n matching tags:".
+    static QString headerText(size_t count);
+
+    int accessibleRowCount() const override;
+    RowInfo accessibleRow(int index) const override;
+    QRect accessibleRowRect(int index) const override;
+    QWidget* accessibleWidget() override { return this; }
+
+signals:
+    void openPathRequested(const qm::NodePath& path);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    std::optional<size_t> currentIndex() const;
+    std::optional<size_t> indexAt(int viewportY) const;
+    void navigateTo(size_t index);
+    void updateScrollBar();
+    void updateFonts();
+
+    std::weak_ptr<BrowserState> window_;
+    std::shared_ptr<int> token_ = std::make_shared<int>(0);
+    std::optional<std::vector<SearchResult>> results_;
+    SidebarLayout layout_{13};
+    QFont boldFont_, miniFont_, smallFont_;
+    double systemTextOffset_ = 0, smallTextOffset_ = 0, miniTextOffset_ = 0;
+};
+
+}  // namespace qm

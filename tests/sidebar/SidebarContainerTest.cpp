@@ -1,0 +1,157 @@
+// The sidebar container with its search field, results list and tree, driven
+// with real key and mouse events offscreen.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "SidebarHarness.h"
+#include "sidebar/SidebarContainer.h"
+#include "sidebar/SidebarResultsView.h"
+#include "sidebar/SidebarScrollState.h"
+#include "sidebar/SidebarSearchField.h"
+#include "sidebar/SidebarView.h"
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+struct ContainerFixture : SidebarHarness {
+    std::unique_ptr<SidebarContainer> sidebar;
+    void open(const std::vector<std::vector<std::string>>& tags, int height = 600) {
+        loadTags(tags);
+        window->setIsExpanded({Q("")});
+        sidebar = std::make_unique<SidebarContainer>(window);
+        showActive(*sidebar, 260, height);
+    }
+    ~ContainerFixture() { sidebar.reset(); }
+    SidebarSearchField* field() { return sidebar->searchField(); }
+    std::vector<std::string> results() {
+        std::vector<std::string> out;
+        if (sidebar->resultsView()->results())
+            for (const auto& r : *sidebar->resultsView()->results()) out.emplace_back(r.node->fullName.utf8());
+        return out;
+    }
+    void typeInField(const char* text) {
+        field()->setFocus();
+        QTest::keyClicks(field(), QString::fromUtf8(text));
+    }
+    void fieldKey(int k, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(field(), Qt::Key(k), mods); }
+};
+
+const std::vector<std::vector<std::string>> library = {
+    {"Work/2024"}, {"Work/2025"}, {"Home"}, {"a/b/c/deep"}, {"Homework"}, {"Red"}};
+
+}  // namespace
+
+TEST(SidebarContainer, SearchShowsResultsAndKeysMoveThroughThem) {
+    ContainerFixture f;
+    f.open(library);
+    EXPECT_TRUE(f.sidebar->isShowingTree());
+    f.window->setCurrentNode(P({"Colors"}));
+    f.typeInField("work");
+    EXPECT_FALSE(f.sidebar->isShowingTree());
+    EXPECT_EQ(f.results(), (std::vector<std::string>{"Tags/Work", "Tags/Homework"}));
+    EXPECT_EQ(f.current(), "");  // the current node is not among the results
+    EXPECT_EQ(SidebarResultsView::headerText(2), "2 matching tags:");
+    EXPECT_EQ(SidebarResultsView::headerText(1), "1 matching tag:");
+    EXPECT_EQ(SidebarResultsView::headerText(0), "0 matching tags");
+
+    f.fieldKey(Qt::Key_Down);
+    EXPECT_EQ(f.current(), "Tags/Work");
+    f.fieldKey(Qt::Key_Down);
+    EXPECT_EQ(f.current(), "Tags/Homework");
+    f.fieldKey(Qt::Key_Down);  // the last stays
+    EXPECT_EQ(f.current(), "Tags/Homework");
+    f.fieldKey(Qt::Key_Up);
+    f.fieldKey(Qt::Key_Up);  // the first stays
+    EXPECT_EQ(f.current(), "Tags/Work");
+    f.fieldKey(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(f.current(), "Tags/Homework");
+    // The results are accessible rows too.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(f.sidebar->resultsView());
+    ASSERT_EQ(list->childCount(), 2);
+    EXPECT_EQ(list->child(1)->text(QAccessible::Name), "Homework");
+    EXPECT_TRUE(list->child(1)->state().selected);
+    EXPECT_EQ(list->child(1)->text(QAccessible::Description), "1");
+    EXPECT_EQ(list->child(0)->text(QAccessible::Description), "");  // Work lists no file itself
+
+    // Nothing found; blanks only: the results view without results.
+    f.field()->clear();
+    f.typeInField("zzz");
+    EXPECT_TRUE(f.sidebar->resultsView()->results());
+    EXPECT_TRUE(f.results().empty());
+    f.field()->clear();
+    f.window->setCurrentNode(P({"Tags", "Home"}));
+    f.typeInField("  ");
+    EXPECT_FALSE(f.sidebar->isShowingTree());
+    EXPECT_FALSE(f.sidebar->resultsView()->results());
+    EXPECT_EQ(f.current(), "");
+
+    // Escape with text clears it and shows the tree; on an empty field it leaves it.
+    f.fieldKey(Qt::Key_Escape);
+    EXPECT_TRUE(f.field()->text().isEmpty());
+    EXPECT_TRUE(f.sidebar->isShowingTree());
+    EXPECT_TRUE(f.field()->hasFocus());
+    f.fieldKey(Qt::Key_Escape);
+    EXPECT_TRUE(f.sidebar->treeView()->hasFocus());
+    // Ctrl+F from the tree goes back to the field.
+    QTest::keyClick(f.sidebar->treeView(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(f.field()->hasFocus());
+}
+
+TEST(SidebarContainer, OpeningAResultExpandsOnlyCollapsedAncestorsOnce) {
+    ContainerFixture f;
+    f.open(library);
+    f.window->setIsExpanded({Q(""), Q("Tags"), Q("Tags/a")});
+    int changes = 0;
+    f.window->isExpandedChanged.subscribe(f.token, [&] { ++changes; });
+    f.typeInField("deep");
+    ASSERT_EQ(f.results(), std::vector<std::string>{"Tags/a/b/c/deep"});
+    // Double click on the first result row.
+    auto* results = f.sidebar->resultsView();
+    int y = int(results->layout().rowTop(1) + results->layout().rowHeight / 2);
+    QTest::mouseDClick(results->viewport(), Qt::LeftButton, {}, QPoint(40, y));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(f.expanded(), (std::vector<std::string>{"", "Tags", "Tags/a", "Tags/a/b", "Tags/a/b/c"}));
+    EXPECT_EQ(f.current(), "Tags/a/b/c/deep");
+    EXPECT_TRUE(f.sidebar->isShowingTree());
+    EXPECT_TRUE(f.field()->text().isEmpty());
+    EXPECT_TRUE(f.sidebar->treeView()->rectForPath(P({"Tags", "a", "b", "c", "deep"})));
+
+    // Return in the field opens the first result when nothing is current.
+    f.typeInField("home");
+    EXPECT_EQ(f.current(), "");
+    f.fieldKey(Qt::Key_Return);
+    EXPECT_EQ(f.current(), "Tags/Home");
+    EXPECT_TRUE(f.sidebar->isShowingTree());
+}
+
+TEST(SidebarContainer, ScrollStateRestoresTheCurrentRowsDistanceFromTheTop) {
+    ContainerFixture f;
+    std::vector<std::vector<std::string>> many;
+    for (int i = 0; i < 300; ++i) many.push_back({"tag " + std::to_string(i)});
+    f.open(many, 300);
+    f.window->setIsExpanded({Q(""), Q("Tags")});
+    EXPECT_FALSE(f.sidebar->scrollState().has_value());  // no current node
+    f.window->setCurrentNode(P({"Tags", "tag 150"}));
+    SidebarView* tree = f.sidebar->treeView();
+    auto rect = tree->rectForPath(P({"Tags", "tag 150"}));
+    ASSERT_TRUE(rect);
+    tree->setScrollOffset(int(rect->top()) - 100);
+    std::any saved = f.sidebar->scrollState();
+    ASSERT_TRUE(std::any_cast<SidebarScrollState>(&saved));
+    EXPECT_EQ(std::any_cast<SidebarScrollState>(saved).relativeScrollOffset, 100);
+    tree->setScrollOffset(0);
+    f.sidebar->setScrollState(std::any(42));  // foreign values are ignored
+    EXPECT_EQ(tree->scrollOffset(), 0);
+    f.sidebar->setScrollState(saved);
+    EXPECT_EQ(tree->scrollOffset(), int(rect->top()) - 100);
+    // Moving the current row off screen scrolls it back into view.
+    f.window->setCurrentNode(P({"Tags", "tag 299"}));
+    auto last = tree->rectForPath(P({"Tags", "tag 299"}));
+    EXPECT_GE(last->top(), tree->scrollOffset());
+    EXPECT_LE(last->bottom(), tree->scrollOffset() + tree->viewport()->height());
+}
