@@ -485,14 +485,16 @@ void TileGridView::paintTile(QPainter& painter, TileId id, const QRectF& rect, b
     if (t.hasContents && !px.image.isNull()) {
         painter.fillRect(rect, QBrush(checkerboard()));
         double scale = devicePixelRatioF();
-        if (px.scaledSide != rect.width() || px.scaled.isNull()) {
-            // Aspect fill: scale to cover the square, keep its centre.
-            int side = std::max(1, int(std::lround(rect.width() * scale)));
-            QImage filled = px.image.scaled(side, side, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-            QImage square = filled.copy((filled.width() - side) / 2, (filled.height() - side) / 2, side, side);
-            px.scaled = QPixmap::fromImage(square);
+        if (px.scaledSide != rect.width() || px.scaledHeight != rect.height() || px.scaled.isNull()) {
+            // Aspect fill: scale to cover the cell, keep its centre.
+            int w = std::max(1, int(std::lround(rect.width() * scale)));
+            int h = std::max(1, int(std::lround(rect.height() * scale)));
+            QImage filled = px.image.scaled(w, h, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+            QImage cell = filled.copy((filled.width() - w) / 2, (filled.height() - h) / 2, w, h);
+            px.scaled = QPixmap::fromImage(cell);
             px.scaled.setDevicePixelRatio(scale);
             px.scaledSide = rect.width();
+            px.scaledHeight = rect.height();
         }
         painter.drawPixmap(rect.topLeft(), px.scaled);
     } else {
@@ -558,7 +560,9 @@ void TileGridView::paintEvent(QPaintEvent* event) {
     for (TileId id : placed_) {
         const Tile& t = pool_.tile(id);
         TileCell c = placedCell(t.index);
-        QRectF rect(c.x, c.y - top, c.side, c.side);
+        // Whole device pixels, so that neighbours touch without seams.
+        QRectF rect(QPointF(std::round(c.x), std::round(c.y - top)),
+                    QPointF(std::round(c.right()), std::round(c.bottom() - top)));
         if (!rect.intersects(dirty)) continue;
         paintTile(painter, id, rect, selected.contains(t.path), stars.contains(t.path));
     }

@@ -132,6 +132,7 @@ private:
         QImage image;
         QPixmap scaled;  // aspect-filled to the tile size, made on first paint
         double scaledSide = 0;
+        double scaledHeight = 0;
         ThumbnailRequest request;
     };
 

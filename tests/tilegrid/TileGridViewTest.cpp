@@ -13,6 +13,7 @@
 
 #include "commands/CommandHarness.h"
 #include "library/TreeNames.h"
+#include "platform/ThumbnailService.h"
 #include "tilegrid/TileGridScrollState.h"
 #include "tilegrid/TileGridView.h"
 
@@ -487,6 +488,71 @@ TEST(TileGridView, ScrollStateRevealAndNodeChanges) {
     int y = g.view->verticalScrollBar()->value();
     EXPECT_EQ(y, 200 * 150 - (400 - 150) / 2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return g.window->currentSelection().contains(files[800]); }));
+}
+
+}  // namespace
+}  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// For a developer's eyes: the grid over the files of $QM_SHOWCASE_DIR with
+// real thumbnails, written as light.png and dark.png to $QM_SHOWCASE_OUT.
+// Run with --gtest_also_run_disabled_tests (under Xvfb to watch it).
+TEST(TileGridView, DISABLED_Showcase) {
+    const char* dir = std::getenv("QM_SHOWCASE_DIR");
+    const char* out = std::getenv("QM_SHOWCASE_OUT");
+    ASSERT_TRUE(dir && out);
+    Grid g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (auto& e : fs::directory_iterator(dir)) {
+        fs::path p = g.root / e.path().filename();
+        fs::copy_file(e.path(), p);
+        std::string tags = e.path().filename().string().starts_with("img1") ? "Show,★" : "Show";
+        setRawTags(p, tags);
+        tagged.push_back({p, tags == "Show" ? std::vector<std::string>{"Show"}
+                                            : std::vector<std::string>{"Show", "★"}});
+    }
+    g.load(tagged);
+    mainQueue().setWaker([] {
+        QMetaObject::invokeMethod(qApp, [] { mainQueue().runPending(); }, Qt::QueuedConnection);
+    });
+    auto service = std::make_shared<ThumbnailService>();
+    auto view = std::make_unique<TileGridView>(g.window, service);
+    view->resize(760, 480);
+    view->show();
+    g.window->setCurrentNode(P({"Tags", "Show"}));
+    TileGridLayout l = view->computeLayout();
+    (void)QTest::qWaitFor([&] {
+        for (const QuickString& p : view->computeLayout().paths)
+            if (!view->tileShowsContents(p)) return false;
+        return true;
+    }, 20000);
+    g.window->setCurrentSelection({l.paths[1], l.paths[2]});
+    view->setFocus();
+    view->setDrawsAsFocused(true);
+    QTest::mouseMove(view->viewport(), QPoint(int(l.tileSize * 3.5), int(l.tileSize * 0.5)));
+    QTest::qWait(200);
+    view->grab().save(QString::fromUtf8(out) + "/light.png");
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 45));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(60, 60, 60));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    qApp->setStyle("Fusion");
+    qApp->setPalette(dark);
+    view->verticalScrollBar()->setValue(int(l.tileSize * 2.5));
+    (void)QTest::qWaitFor([&] {
+        for (const QuickString& p : view->computeLayout().paths)
+            if (!view->tileShowsContents(p)) return false;
+        return true;
+    }, 20000);
+    QTest::qWait(200);
+    view->grab().save(QString::fromUtf8(out) + "/dark.png");
+    if (std::getenv("QM_SHOWCASE_WAIT")) QTest::qWait(std::atoi(std::getenv("QM_SHOWCASE_WAIT")));
+    view.reset();
+    mainQueue().setWaker({});
 }
 
 }  // namespace
