@@ -1,5 +1,6 @@
 #include "tilegrid/TileGridView.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
@@ -32,6 +33,7 @@
 #include "tilegrid/DesktopActions.h"
 #include "tilegrid/MovieTime.h"
 #include "tilegrid/PlaceNames.h"
+#include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridScrollState.h"
 #include "tilegrid/TilePreview.h"
 
@@ -135,6 +137,11 @@ TileGridView::TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr
         };
     }
     pool_.recycled = [this](TileId id, Tile&) { recycle(id); };
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(&TileGridAccessible::factory);
+        return true;
+    }();
+    (void)accessibleInstalled;
 
     if (!window) return;
     std::weak_ptr<int> alive = alive_;
@@ -308,6 +315,11 @@ void TileGridView::finishThumbnail(TileId id, const QuickString& path, const QIm
     requestNextThumbnail();
 }
 
+bool TileGridView::isSelected(const QuickString& path) const {
+    auto w = window_.lock();
+    return w && w->currentSelection().contains(path);
+}
+
 bool TileGridView::tileShowsContents(const QuickString& path) const {
     auto id = pool_.find(path);
     return id && pool_.tile(*id).hasContents;
@@ -398,6 +410,10 @@ void TileGridView::onCurrentNodeChanged() {
 
 void TileGridView::onSelectionChanged() {
     updateTiles();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::SelectionWithin);
+        QAccessible::updateAccessibility(&event);
+    }
     if (preview_ && preview_->isVisible()) showPreview();
 }
 

@@ -91,6 +91,7 @@ public:
     int requestsInFlight() const { return inFlight_; }
     bool isUsingCheckBoxes() const { return selection_.isUsingCheckBoxes; }
     bool tileShowsContents(const QuickString& path) const;
+    bool isSelected(const QuickString& path) const;
     std::optional<double> tileDuration(const QuickString& path) const;
     QImage tileImage(const QuickString& path) const;
     TilePreview* preview() const { return preview_; }

@@ -3,6 +3,7 @@
 // test's temporary home.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMenu>
 #include <QMimeData>
@@ -14,6 +15,7 @@
 #include "commands/CommandHarness.h"
 #include "library/TreeNames.h"
 #include "platform/ThumbnailService.h"
+#include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridScrollState.h"
 #include "tilegrid/TileGridView.h"
 
@@ -488,6 +490,32 @@ TEST(TileGridView, ScrollStateRevealAndNodeChanges) {
     int y = g.view->verticalScrollBar()->value();
     EXPECT_EQ(y, 200 * 150 - (400 - 150) / 2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return g.window->currentSelection().contains(files[800]); }));
+}
+
+TEST(TileGridView, TilesAreAccessibleWithoutAnObjectPerFile) {
+    Grid g;
+    g.load();
+    g.makeView(600, 400);
+    auto files = g.mapFiles(100000);
+    g.showMap(files);
+    g.window->setCurrentSelection({files[1]});
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(g.view.get());
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->role(), QAccessible::List);
+    EXPECT_EQ(grid->childCount(), 100000);
+    QAccessibleInterface* second = grid->child(1);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->role(), QAccessible::ListItem);
+    EXPECT_EQ(second->text(QAccessible::Name), "f0000001.jpg");
+    EXPECT_TRUE(second->state().selected);
+    EXPECT_FALSE(second->state().offscreen);
+    EXPECT_EQ(grid->indexOfChild(second), 1);
+    EXPECT_EQ(second->parent(), grid);
+    EXPECT_TRUE(grid->child(5000)->state().offscreen);
+    QRect r = grid->child(5)->rect();
+    EXPECT_EQ(grid->childAt(r.center().x(), r.center().y())->text(QAccessible::Name), "f0000005.jpg");
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(grid->child(i * 30));
+    EXPECT_LE(static_cast<TileGridAccessible*>(grid)->keptTiles(), TileGridAccessible::kKeptTiles);
 }
 
 }  // namespace
