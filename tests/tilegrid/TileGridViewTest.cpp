@@ -518,6 +518,63 @@ TEST(TileGridView, TilesAreAccessibleWithoutAnObjectPerFile) {
     EXPECT_LE(static_cast<TileGridAccessible*>(grid)->keptTiles(), TileGridAccessible::kKeptTiles);
 }
 
+TEST(TileGridView, SpaceOpensThePreviewWhoseArrowsMoveTheSelection) {
+    Grid g;
+    QImage img(64, 48, QImage::Format_RGB32);
+    img.fill(Qt::green);
+    fs::path a = g.root / "a.png", b = g.root / "b.txt";
+    g.file("b.txt", "Look", "some words");
+    g.file("a.png", "Look");
+    ASSERT_TRUE(img.save(QString::fromStdString(a.string())));
+    g.load({{a, {"Look"}}, {b, {"Look"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Look"}));
+    g.key(Qt::Key_Right);
+    g.key(Qt::Key_Space);
+    ASSERT_TRUE(g.view->preview());
+    EXPECT_TRUE(g.view->preview()->isVisible());
+    EXPECT_EQ(g.view->preview()->mode(), "image");
+    EXPECT_EQ(g.view->preview()->file(), a.string());
+    // Arrows in the panel go to the grid; the panel follows the selection.
+    QTest::keyClick(g.view->preview(), Qt::Key_Right);
+    EXPECT_EQ(g.selected(), std::vector<std::string>{b.string()});
+    EXPECT_EQ(g.view->preview()->mode(), "info");
+    EXPECT_EQ(g.view->preview()->file(), b.string());
+    // Two files: nothing to preview.
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(g.view->preview()->mode(), "empty");
+    // Another node closes it.
+    g.window->setCurrentNode(P({"Tags"}));
+    EXPECT_FALSE(g.view->preview()->isVisible());
+}
+
+TEST(TileGridView, HoverShowsAnEmptyCheckBoxAndStar) {
+    Grid g;
+    fs::path a = g.file("a.jpg", "Mark"), b = g.file("b.jpg", "Mark,★");
+    g.load({{a, {"Mark"}}, {b, {"Mark", "★"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Mark"}));
+    g.view->setDrawsAsFocused(true);
+    auto pixel = [&](QPoint p) { return g.view->viewport()->grab().toImage().pixelColor(p); };
+    TileGridLayout l = g.view->computeLayout();
+    const QPoint checkInside(7 + 8, 7 + 8);                  // inside the check box
+    const QPoint starCentre(int(l.tileSize) - 15, 15);       // the star's centre
+    const QColor empty = pixel(checkInside);
+    QTest::mouseMove(g.view->viewport(), g.center(0));
+    EXPECT_EQ(pixel(checkInside), QColor(Qt::white));       // empty check box
+    EXPECT_EQ(pixel(starCentre), QColor(Qt::white));        // empty (white) star
+    // Over the starred tile: the real star, no empty one.
+    QTest::mouseMove(g.view->viewport(), g.center(1));
+    EXPECT_EQ(pixel(checkInside), empty);
+    EXPECT_EQ(pixel(starCentre + QPoint(int(l.tileSize), 0)).rgb(), qRgb(255, 191, 64));
+    // A selected tile is covered by the selection colour.
+    g.click(g.center(0) + QPoint(20, 20));
+    QColor selected = pixel(g.center(0) + QPoint(20, 20));
+    EXPECT_NE(selected, empty);
+    g.view->setDrawsAsFocused(false);
+    EXPECT_NE(pixel(g.center(0) + QPoint(20, 20)), selected);  // grey when the grid is not focused
+}
+
 }  // namespace
 }  // namespace qm::test
 
