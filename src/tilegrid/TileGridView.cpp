@@ -208,7 +208,10 @@ void TileGridView::updateTiles() {
     }
     selection_.noticeSelection(w->currentSelection());
 
-    // A change of tile size makes every scaled pixmap stale.
+    // Keyboard focus only where there is something to act on (the map node
+    // takes it always: Escape removes its circle).
+    const bool acceptsFocus = layout.count() > 0 || isMapNode(currentNode());
+    setFocusPolicy(acceptsFocus ? Qt::StrongFocus : Qt::NoFocus);
     columns_ = layout.columns;
     tileSize_ = layout.tileSize;
     shownCount_ = layout.count();

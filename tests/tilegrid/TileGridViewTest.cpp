@@ -156,11 +156,15 @@ TEST(TileGridView, UpdatePassBindsOnlyTheRowsNearTheScreen) {
     g.view->updateTiles();
     EXPECT_EQ(g.view->verticalScrollBar()->maximum(), 0);
 
-    // An empty node: no tiles, no height.
+    // An empty node: no tiles, no height, no keyboard focus (the map node
+    // keeps it: Escape removes its circle).
     g.view->resize(700, 500);
     g.window->setMapResults(std::vector<QuickString>{});
     EXPECT_EQ(g.view->placedCount(), 0u);
     EXPECT_EQ(g.view->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(g.view->focusPolicy(), Qt::StrongFocus);
+    g.window->setCurrentNode(P({"Tags"}));
+    EXPECT_EQ(g.view->focusPolicy(), Qt::NoFocus);
 }
 
 TEST(TileGridView, ScrollingAHundredThousandFilesKeepsTheTileBound) {
