@@ -413,11 +413,11 @@ void TileGridView::onCurrentNodeChanged() {
 
 void TileGridView::onSelectionChanged() {
     updateTiles();
+    if (preview_ && preview_->isVisible()) showPreview(false);
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::SelectionWithin);
         QAccessible::updateAccessibility(&event);
     }
-    if (preview_ && preview_->isVisible()) showPreview();
 }
 
 void TileGridView::resizeEvent(QResizeEvent* event) {
@@ -470,12 +470,18 @@ void TileGridView::setDrawsAsFocused(std::optional<bool> focused) {
 
 // ---- Painting ----
 
+QColor TileGridView::accentColor(float alpha) const {
+    // The selected-text colour at full saturation and brightness; a grey
+    // accent stays a middle grey.
+    QColor accent = palette().color(QPalette::Active, QPalette::Highlight).toHsv();
+    if (accent.hsvSaturationF() < 0.1f) return QColor::fromRgbF(0.5f, 0.5f, 0.5f, alpha);
+    return QColor::fromHsvF(accent.hsvHueF(), 1, 1, alpha);
+}
+
 QColor TileGridView::selectionColor() const {
     bool focused = drawsAsFocused_ ? *drawsAsFocused_ : hasFocus();
     if (!focused) return QColor::fromRgbF(0.45f, 0.45f, 0.45f, 0.8f);
-    QColor accent = palette().color(QPalette::Active, QPalette::Highlight).toHsv();
-    if (accent.hsvSaturationF() < 0.1f) return QColor::fromRgbF(0.5f, 0.5f, 0.5f, 0.7f);
-    return QColor::fromHsvF(accent.hsvHueF(), 1, 1, 0.7f);
+    return accentColor(0.7f);
 }
 
 const QPixmap& TileGridView::checkerboard() {
@@ -610,8 +616,7 @@ void TileGridView::paintEvent(QPaintEvent* event) {
         }
     }
     if (dropTarget_) {
-        QColor accent = selectionColor();
-        accent.setAlphaF(1);
+        QColor accent = accentColor(1);
         painter.setPen(QPen(accent, 4));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(QRectF(viewport()->rect()).adjusted(2, 2, -2, -2));
@@ -758,7 +763,7 @@ void TileGridView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Space:
         if (shownCount_ > 0) {
             setFocus(Qt::OtherFocusReason);
-            showPreview();
+            showPreview(true);
         }
         return;
     case Qt::Key_Delete:
@@ -1031,7 +1036,7 @@ bool TileGridView::performDrop(const QMimeData* data) {
 
 // ---- Preview ----
 
-void TileGridView::showPreview() {
+void TileGridView::showPreview(bool bringToFront) {
     auto w = window_.lock();
     if (!w) return;
     if (!preview_) {
@@ -1043,7 +1048,7 @@ void TileGridView::showPreview() {
     }
     std::optional<std::string> path;
     if (w->currentSelection().size() == 1) path = std::string(w->currentSelection().begin()->utf8());
-    preview_->showFile(path);
+    preview_->showFile(path, bringToFront);
 }
 
 }  // namespace qm

@@ -152,8 +152,11 @@ private:
     void arrow(TileArrow arrow, Qt::KeyboardModifiers modifiers);
     void startDrag();
     void setDropTarget(NodePtr node);
-    void showPreview();
+    // Shows the selected file; a reload for a new selection leaves the
+    // keyboard where it is.
+    void showPreview(bool bringToFront);
     void runMenuAction(const TileMenuEntry& entry, const std::vector<QuickString>& selection);
+    QColor accentColor(float alpha) const;
     QColor selectionColor() const;
     QPointF documentPoint(QPointF viewportPoint) const;
     // The cell of an index in the geometry of the last update pass.

@@ -72,7 +72,7 @@ void TilePreview::stopMedia() {
     }
 }
 
-void TilePreview::showFile(const std::optional<std::string>& path) {
+void TilePreview::showFile(const std::optional<std::string>& path, bool bringToFront) {
     file_ = path;
     stopMedia();
     if (!path) {
@@ -113,8 +113,10 @@ void TilePreview::showFile(const std::optional<std::string>& path) {
         }
     }
     show();
-    raise();
-    activateWindow();
+    if (bringToFront) {
+        raise();
+        activateWindow();
+    }
 }
 
 void TilePreview::keyPressEvent(QKeyEvent* event) {

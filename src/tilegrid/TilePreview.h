@@ -26,8 +26,9 @@ public:
     explicit TilePreview(QWidget* parent = nullptr);
     ~TilePreview() override;
 
-    // Shows the file (brought to the front), or an empty panel without one.
-    void showFile(const std::optional<std::string>& path);
+    // Shows the file, or an empty panel without one; in front and with the
+    // keyboard when asked.
+    void showFile(const std::optional<std::string>& path, bool bringToFront = true);
     const std::optional<std::string>& file() const { return file_; }
     // What the panel shows: "image", "media", "info" or "empty".
     QString mode() const;
