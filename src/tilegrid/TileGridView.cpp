@@ -126,6 +126,8 @@ TileGridView::TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
     setAcceptDrops(true);
+    // Drags are delivered to the viewport, the widget under the pointer.
+    viewport()->setAcceptDrops(true);
     viewport()->setMouseTracking(true);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_Hover);

@@ -5,6 +5,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
@@ -579,6 +581,67 @@ TEST(TileGridView, HoverShowsAnEmptyCheckBoxAndStar) {
     EXPECT_NE(pixel(g.center(0) + QPoint(20, 20)), selected);  // grey when the grid is not focused
 }
 
+// Receives what the grid opens through QDesktopServices instead of the desktop.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+
+public:
+    QStringList urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls << QString::fromLatin1(url.toEncoded()); }
+};
+
+TEST(TileGridView, DoubleClickReturnAndMenuOpenTheSelectedFiles) {
+    Grid g;
+    fs::path a = g.file("one two.jpg", "Open"), b = g.file("50%.jpg", "Open");
+    g.load({{a, {"Open"}}, {b, {"Open"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Open"}));
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler("file", &opened, "open");
+    const QString root = QString::fromStdString("file://" + g.root.string() + "/");
+    g.click(g.center(1));
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(g.center(1)), g.view->viewport()->mapToGlobal(QPointF(g.center(1))),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(g.view->viewport(), &dbl);
+    EXPECT_EQ(opened.urls, QStringList{root + "one%20two.jpg"});
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    g.key(Qt::Key_Return);
+    EXPECT_EQ(opened.urls.size(), 3);
+    std::unique_ptr<QMenu> menu(g.view->makeContextMenu(g.center(0)));
+    ASSERT_TRUE(menu);
+    menu->actions()[1]->trigger();  // "Open Files"
+    EXPECT_EQ(opened.urls, (QStringList{root + "one%20two.jpg", root + "50%25.jpg", root + "one%20two.jpg",
+                                        root + "50%25.jpg", root + "one%20two.jpg"}));
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
+    Grid g;
+    fs::path a = g.file("a.jpg", "Drop"), loose = g.file("loose.jpg");
+    g.load({{a, {"Drop"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Drop"}));
+    auto edge = [&] { return g.view->viewport()->grab().toImage().pixelColor(598, 200); };
+    const QColor before = edge();
+    std::unique_ptr<QMimeData> data(TileGridView::makeDragData({Q(loose.string())}));
+    QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g.view->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_NE(edge(), before);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(g.view->viewport(), &leave);
+    EXPECT_EQ(edge(), before);
+    EXPECT_TRUE(g.view->performDrop(data.get()));
+    EXPECT_EQ(rawTags(loose), "Drop");
+    // Without file URLs: refused.
+    QMimeData text;
+    text.setText("hello");
+    QDragEnterEvent refused(QPoint(300, 200), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(g.view->viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
 }  // namespace
 }  // namespace qm::test
 
@@ -646,3 +709,5 @@ TEST(TileGridView, DISABLED_Showcase) {
 
 }  // namespace
 }  // namespace qm::test
+
+#include "TileGridViewTest.moc"
