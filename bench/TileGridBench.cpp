@@ -12,6 +12,14 @@
 // Runs with its own temporary HOME; never touches the user's.
 #include <benchmark/benchmark.h>
 
+// The model's headers before Qt's: their emitters' member "emit" would
+// otherwise meet Qt's keyword macro.
+#include "commands/BrowserState.h"
+#include "core/MainQueue.h"
+#include "library/DB.h"
+#include "library/MemoryMetadataIndex.h"
+#include "library/MemoryUserDefaults.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -24,11 +32,6 @@
 #include <string>
 #include <vector>
 
-#include "commands/BrowserState.h"
-#include "core/MainQueue.h"
-#include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
-#include "library/MemoryUserDefaults.h"
 #include "platform/ThumbnailService.h"
 #include "tilegrid/TileGridView.h"
 

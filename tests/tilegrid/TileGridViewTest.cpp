@@ -3,6 +3,11 @@
 // test's temporary home.
 #include <gtest/gtest.h>
 
+// The model's headers first: their emitters' member "emit" must be seen
+// before Qt's keyword macro of that name.
+#include "commands/CommandHarness.h"
+#include "library/TreeNames.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
@@ -14,8 +19,6 @@
 
 #include <deque>
 
-#include "commands/CommandHarness.h"
-#include "library/TreeNames.h"
 #include "platform/ThumbnailService.h"
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridScrollState.h"
