@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "tilegrid/TileGridLayout.h"
+#include "tilegrid/TilePool.h"
+
+namespace qm {
+namespace {
+
+std::vector<QuickString> names(size_t n) {
+    std::vector<QuickString> out;
+    for (size_t i = 0; i < n; ++i) out.push_back(QuickString::bytes("/f" + std::to_string(i)));
+    return out;
+}
+
+TEST(TileGridLayout, ColumnsAndTileSizeFollowTheWidth) {
+    auto paths = names(10);
+    struct Case {
+        double width;
+        long columns;
+        double tileSize;
+    };
+    for (Case c : {Case{600, 4, 150}, Case{250, 3, 250.0 / 3}, Case{120, 1, 120}, Case{30, 1, 50},
+                   Case{0.5, 1, 50}, Case{1920, 13, 1920.0 / 13}, Case{450, 3, 150}, Case{375, 3, 125}}) {
+        TileGridLayout l = TileGridLayout::make(c.width, nullptr, paths);
+        EXPECT_EQ(l.columns, c.columns) << c.width;
+        EXPECT_DOUBLE_EQ(l.tileSize, c.tileSize) << c.width;
+        EXPECT_EQ(l.rows, long(std::ceil(10.0 / double(c.columns)))) << c.width;
+    }
+    TileGridLayout empty = TileGridLayout::make(600, nullptr, {});
+    EXPECT_EQ(empty.rows, 0);
+    EXPECT_EQ(empty.height(), 0);
+    EXPECT_EQ(empty.indexAt(10, 10), std::nullopt);
+    EXPECT_TRUE(TileGridLayout::rowOrder(empty.rowsFor(0, 500)).empty());
+}
+
+TEST(TileGridLayout, CellsTouchAndHitTestingFindsThem) {
+    auto paths = names(10);
+    TileGridLayout l = TileGridLayout::make(600, nullptr, paths);
+    EXPECT_EQ(l.cell(0), (TileCell{0, 0, 150}));
+    EXPECT_EQ(l.cell(5), (TileCell{150, 150, 150}));
+    EXPECT_EQ(l.cell(9), (TileCell{150, 300, 150}));
+    for (size_t i = 0; i < paths.size(); ++i) {
+        TileCell c = l.cell(i);
+        EXPECT_EQ(l.indexAt(c.x + 1, c.y + 1), i);
+        EXPECT_EQ(l.indexAt(c.right() - 0.01, c.bottom() - 0.01), i);
+    }
+    EXPECT_EQ(l.indexAt(300, 300), std::nullopt);  // past the last file of the last row
+    EXPECT_EQ(l.indexAt(-1, 0), std::nullopt);
+    EXPECT_EQ(l.indexAt(0, 450), std::nullopt);
+}
+
+TEST(TileGridLayout, RowsPreparedAroundTheVisibleBandInBindingOrder) {
+    auto paths = names(100);  // 25 rows of 4 at 150
+    TileGridLayout l = TileGridLayout::make(600, nullptr, paths);
+    TileRowRange r = l.rowsFor(1000, 400);
+    // Visible 1000..1400: rows 6..9; prepared 600..1800: rows 4..11.
+    EXPECT_EQ(r, (TileRowRange{6, 10, 4, 12}));
+    EXPECT_EQ(TileGridLayout::rowOrder(r), (std::vector<long>{4, 5, 11, 10, 9, 8, 7, 6}));
+    // At the top nothing is prepared above; at the end nothing below.
+    EXPECT_EQ(l.rowsFor(0, 400), (TileRowRange{0, 3, 0, 6}));
+    EXPECT_EQ(l.rowsFor(3350, 400), (TileRowRange{22, 25, 19, 25}));
+    EXPECT_EQ(TileGridLayout::rowOrder(l.rowsFor(3350, 400)), (std::vector<long>{19, 20, 21, 24, 23, 22}));
+    // Every prepared row once, the visible top row last.
+    for (double top : {0.0, 75.0, 1234.0, 3000.0}) {
+        TileRowRange rr = l.rowsFor(top, 333);
+        auto order = TileGridLayout::rowOrder(rr);
+        std::set<long> seen(order.begin(), order.end());
+        EXPECT_EQ(seen.size(), order.size());
+        EXPECT_EQ(long(order.size()), rr.highRow - rr.lowRow);
+        EXPECT_EQ(order.back(), rr.firstRow);
+    }
+    // Five screens of tiles: 400 / 150 rounds up to 3 rows of 4.
+    EXPECT_EQ(l.tileCapacity(400), 60u);
+    EXPECT_EQ(l.tileCapacity(0), 20u);
+}
+
+TEST(TileGridLayout, ScrollAnchorNamesTheFirstVisibleRow) {
+    auto paths = names(10);
+    TileGridLayout l = TileGridLayout::make(600, nullptr, paths);
+    auto a = l.scrollAnchor(160);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->index, 4u);
+    EXPECT_DOUBLE_EQ(a->offset, 10);
+    EXPECT_FALSE(l.scrollAnchor(450));  // past the end
+    EXPECT_EQ(l.indexOf(paths[7]), 7u);
+    EXPECT_EQ(l.indexOf(QuickString::bytes("/none")), std::nullopt);
+}
+
+TEST(TilePool, BindsReusesAndRecyclesLeastRecentlyUsedFirst) {
+    TilePool pool;
+    std::vector<std::string> recycled;
+    pool.recycled = [&](TileId, Tile& t) { recycled.emplace_back(t.path.utf8()); };
+    auto p = names(6);
+    auto a = pool.bind(p[0], 3);
+    auto b = pool.bind(p[1], 3);
+    auto c = pool.bind(p[2], 3);
+    EXPECT_TRUE(a.isNew && b.isNew && c.isNew);
+    EXPECT_EQ(pool.bind(p[0], 3).id, a.id);  // p0 most recently used now
+    EXPECT_FALSE(pool.bind(p[0], 3).isNew);
+    pool.markWaiting(p[1], b.id);
+    pool.markWaiting(p[2], c.id);
+    auto d = pool.bind(p[3], 3);  // evicts p1, the least recently used, and reuses its tile
+    EXPECT_EQ(recycled, std::vector<std::string>{"/f1"});
+    EXPECT_EQ(d.id, b.id);
+    EXPECT_TRUE(d.isNew);
+    EXPECT_EQ(pool.tile(d.id).path, p[3]);
+    EXPECT_EQ(pool.tileCount(), 3u);  // never more tiles than may be bound
+    EXPECT_FALSE(pool.isWaiting(p[1]));
+    EXPECT_TRUE(pool.isWaiting(p[2]));
+    auto e = pool.bind(p[4], 3);  // evicts p2 (waiting: it leaves that list too)
+    EXPECT_EQ(e.id, c.id);
+    EXPECT_EQ(pool.tileCount(), 3u);
+    EXPECT_EQ(pool.boundCount(), 3u);
+    EXPECT_EQ(pool.waitingCount(), 0u);
+    // A smaller capacity evicts one tile per binding, as the LRU does: p0,
+    // the least recently used.
+    pool.bind(p[5], 1);
+    EXPECT_EQ(recycled.back(), "/f0");
+    EXPECT_EQ(pool.tileCount(), 3u);
+}
+
+TEST(TilePool, WaitingTilesComeOutMostRecentlyUsedFirst) {
+    TilePool pool;
+    auto p = names(4);
+    std::vector<TileId> ids;
+    for (auto& s : p) {
+        ids.push_back(pool.bind(s, 10).id);
+        pool.markWaiting(s, ids.back());
+    }
+    pool.bind(p[1], 10);  // touching a bound path touches its waiting entry too
+    EXPECT_EQ(pool.takeNextWaiting(), ids[1]);
+    EXPECT_EQ(pool.takeNextWaiting(), ids[3]);
+    EXPECT_EQ(pool.takeNextWaiting(), ids[2]);
+    EXPECT_EQ(pool.takeNextWaiting(), ids[0]);
+    EXPECT_EQ(pool.takeNextWaiting(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,716 @@
+// The real grid widget, offscreen, over a real database and command stack,
+// with real files (tags in extended attributes, the real Trash) under the
+// test's temporary home.
+#include <gtest/gtest.h>
+
+// The model's headers first: their emitters' member "emit" must be seen
+// before Qt's keyword macro of that name.
+#include "commands/CommandHarness.h"
+#include "library/TreeNames.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+
+#include <deque>
+
+#include "platform/ThumbnailService.h"
+#include "tilegrid/TileGridAccessible.h"
+#include "tilegrid/TileGridScrollState.h"
+#include "tilegrid/TileGridView.h"
+
+namespace qm::test {
+namespace {
+
+// Thumbnails that arrive only when the test says so.
+struct SlowThumbnails {
+    struct Request {
+        std::string path;
+        std::shared_ptr<ThumbnailRequestState> state;
+        bool delivered = false;
+    };
+    std::deque<Request> requests;
+
+    TileGridView::ThumbnailRequester requester() {
+        return [this](const std::string& path, ThumbnailCallback done) {
+            auto state = std::make_shared<ThumbnailRequestState>(std::move(done));
+            requests.push_back({path, state});
+            return ThumbnailRequest(state);
+        };
+    }
+    // Delivers a coloured square for the request of a path (the callback
+    // posts to the main queue; the caller decides when that runs).
+    bool deliver(const std::string& path, QColor color = Qt::red) {
+        for (auto& r : requests)
+            if (r.path == path && !r.state->isCancelled() && !r.delivered) {
+                QImage img(256, 256, QImage::Format_ARGB32);
+                img.fill(color);
+                r.delivered = true;
+                r.state->deliver(ThumbnailResult{img, ThumbnailResult::Origin::decoded});
+                return true;
+            }
+        return false;
+    }
+    size_t live() const {
+        size_t n = 0;
+        for (auto& r : requests) n += !r.state->isCancelled() && !r.delivered;
+        return n;
+    }
+};
+
+// An AVI whose main header gives 25 frames of 120 ms: 3 seconds.
+std::string aviBytes() {
+    std::string b = "RIFF";
+    b += std::string("\x00\x10\x00\x00", 4);
+    b += "AVI LIST";
+    b += std::string("\xC0\x00\x00\x00", 4);
+    b += "hdrlavih";
+    b += std::string("\x38\x00\x00\x00", 4);
+    b += std::string("\xC0\xD4\x01\x00", 4);  // 120000 microseconds per frame
+    b += std::string(12, '\0');
+    b += std::string("\x19\x00\x00\x00", 4);  // 25 frames
+    b += std::string(100, '\0');
+    return b;
+}
+
+struct Grid : CommandHarness {
+    SlowThumbnails thumbs;
+    std::unique_ptr<TileGridView> view;
+
+    void makeView(int width = 600, int height = 400) {
+        auto& cache = TileGridView::tileContentsCache();
+        for (const QuickString& k : cache.keys()) cache.remove(k);
+        view = std::make_unique<TileGridView>(window, nullptr);
+        view->setThumbnailRequester(thumbs.requester());
+        view->show();
+        // The viewport is what the layout measures; size the widget around it.
+        QSize frame = view->size() - view->viewport()->size();
+        view->resize(width + frame.width(), height + frame.height());
+        view->updateTiles();
+    }
+    ~Grid() { view.reset(); }
+
+    std::vector<QuickString> mapFiles(size_t n, const std::string& prefix = "/nowhere/f") {
+        std::vector<QuickString> out;
+        out.reserve(n);
+        char buf[32];
+        for (size_t i = 0; i < n; ++i) {
+            std::snprintf(buf, sizeof buf, "%07zu.jpg", i);
+            out.push_back(QuickString::bytes(prefix + buf));
+        }
+        return out;
+    }
+    void showMap(std::vector<QuickString> files) {
+        window->setMapResults(std::move(files));
+        window->setCurrentNode({mapSectionName()});
+    }
+    void scroll(int y) { view->verticalScrollBar()->setValue(y); }
+    QPoint center(size_t i) {
+        TileGridLayout l = view->computeLayout();
+        TileCell c = l.cell(i);
+        return QPoint(int(c.x + c.side / 2), int(c.y + c.side / 2 - view->verticalScrollBar()->value()));
+    }
+    QPoint corner(size_t i, bool right) {
+        TileGridLayout l = view->computeLayout();
+        TileCell c = l.cell(i);
+        return QPoint(int(right ? c.right() - 10 : c.x + 10), int(c.y + 10 - view->verticalScrollBar()->value()));
+    }
+    void click(QPoint p, Qt::KeyboardModifiers m = {}) { QTest::mouseClick(view->viewport(), Qt::LeftButton, m, p); }
+    void key(Qt::Key k, Qt::KeyboardModifiers m = {}) { QTest::keyClick(view.get(), k, m); }
+    std::vector<std::string> selected() {
+        std::vector<std::string> out;
+        for (auto& p : window->currentSelection()) out.emplace_back(p.utf8());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::string name(const fs::path& p) { return p.string(); }
+};
+
+TEST(TileGridView, UpdatePassBindsOnlyTheRowsNearTheScreen) {
+    Grid g;
+    g.load();
+    g.makeView(600, 400);
+    g.showMap(g.mapFiles(100));
+    TileGridLayout l = g.view->computeLayout();
+    ASSERT_EQ(l.columns, 4);
+    // The first 16 requests went to the visible rows, the top row first.
+    ASSERT_EQ(g.thumbs.requests.size(), 16u);
+    EXPECT_EQ(g.thumbs.requests[0].path, "/nowhere/f0000003.jpg");
+    EXPECT_EQ(g.thumbs.requests[3].path, "/nowhere/f0000000.jpg");
+    EXPECT_EQ(g.thumbs.requests[4].path, "/nowhere/f0000007.jpg");
+    for (size_t i = 0; i < 12; ++i) EXPECT_LT(g.thumbs.requests[i].path, "/nowhere/f0000012.jpg");
+    for (size_t i = 12; i < 16; ++i) EXPECT_LT(g.thumbs.requests[i].path, "/nowhere/f0000016.jpg");
+    EXPECT_EQ(g.view->verticalScrollBar()->maximum(), 25 * 150 - 400);
+    // Top: visible rows 0..2 and one screen below (to 800: rows 0..5).
+    EXPECT_EQ(g.view->placedCount(), 6u * 4);
+    g.scroll(1000);
+    // Visible 1000..1400, prepared 600..1800: rows 4..11.
+    EXPECT_EQ(g.view->placedCount(), 8u * 4);
+    EXPECT_LE(g.view->tilePool().boundCount(), l.tileCapacity(400));
+    EXPECT_LE(g.view->requestsInFlight(), TileGridView::kMaxConcurrentRequests);
+    g.scroll(0);
+    EXPECT_EQ(g.view->placedCount(), 24u);
+
+    // A width below 1 (collapsed pane) leaves the tiles alone.
+    g.view->resize(0, 400);
+    g.view->updateTiles();
+    EXPECT_EQ(g.view->verticalScrollBar()->maximum(), 0);
+
+    // An empty node: no tiles, no height, no keyboard focus (the map node
+    // keeps it: Escape removes its circle).
+    g.view->resize(700, 500);
+    g.window->setMapResults(std::vector<QuickString>{});
+    EXPECT_EQ(g.view->placedCount(), 0u);
+    EXPECT_EQ(g.view->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(g.view->focusPolicy(), Qt::StrongFocus);
+    g.window->setCurrentNode(P({"Tags"}));
+    EXPECT_EQ(g.view->focusPolicy(), Qt::NoFocus);
+}
+
+TEST(TileGridView, ScrollingAHundredThousandFilesKeepsTheTileBound) {
+    Grid g;
+    g.load();
+    g.makeView(600, 400);
+    g.showMap(g.mapFiles(100000));
+    TileGridLayout l = g.view->computeLayout();
+    const size_t bound = l.tileCapacity(400);
+    const int max = g.view->verticalScrollBar()->maximum();
+    ASSERT_EQ(max, 25000 * 150 - 400);
+    auto check = [&](int y) {
+        g.scroll(y);
+        ASSERT_LE(g.view->tilePool().tileCount(), bound) << y;
+        ASSERT_LE(g.view->tilePool().boundCount(), bound) << y;
+        ASSERT_LE(g.view->requestsInFlight(), TileGridView::kMaxConcurrentRequests);
+        ASSERT_EQ(size_t(g.view->requestsInFlight()), g.thumbs.live()) << y;
+    };
+    for (int y = 0; y < 200000; y += 90) check(y);   // steady scrolling
+    for (int y = max; y > max - 20000; y -= 170) check(y);
+    for (int i = 0; i < 400; ++i) check(int((uint64_t(i) * 7919 * 15485863) % uint64_t(max)));  // jumps
+    // Every tile placed shows the file of its own cell.
+    g.scroll(123456);
+    TileGridLayout now = g.view->computeLayout();
+    size_t placed = 0;
+    for (size_t i = 0; i < now.count(); ++i)
+        if (g.view->tilePool().find(now.paths[i])) ++placed;
+    EXPECT_GE(placed, g.view->placedCount());
+}
+
+TEST(TileGridView, RecycledTileNeverShowsThePreviousFilesThumbnail) {
+    Grid g;
+    g.load();
+    fs::path movie = g.file("movie.avi", "", aviBytes());
+    g.makeView(600, 400);
+    std::vector<QuickString> files = g.mapFiles(2000, (g.root / "f").string());
+    files[0] = QuickString::bytes(movie.string());
+    g.showMap(files);
+    // The movie's thumbnail finishes on a worker; its hand-over to the main
+    // queue has not run when the tile is recycled and bound to another file.
+    QuickString m = QuickString::bytes(movie.string());
+    QuickString f1 = files[1];
+    ASSERT_TRUE(g.thumbs.deliver(movie.string()));
+    g.scroll(30000);
+    g.scroll(60000);  // every tile of the first rows now shows another file
+    EXPECT_FALSE(g.view->tilePool().find(m));
+    mainQueue().runPending();
+    auto showsNothing = [&] {
+        TileGridLayout l = g.view->computeLayout();
+        for (const QuickString& p : l.paths)
+            if (g.view->tileShowsContents(p) || g.view->tileDuration(p) || !g.view->tileImage(p).isNull()) return false;
+        return true;
+    };
+    EXPECT_TRUE(showsNothing());
+    EXPECT_FALSE(TileGridView::tileContentsCache().contains(m));  // dropped, not cached
+    // Not yet delivered when recycled: the request was cancelled, so a late
+    // completion cannot arrive.
+    EXPECT_FALSE(g.thumbs.deliver(std::string(f1.utf8())));
+    EXPECT_EQ(size_t(g.view->requestsInFlight()), g.thumbs.live());
+    g.scroll(0);
+    mainQueue().runPending();
+    EXPECT_FALSE(g.view->tileShowsContents(m));
+    EXPECT_FALSE(g.view->tileShowsContents(f1));
+    // The new requests for the first row complete normally, once the
+    // requests still running for the rows bound further down make room.
+    for (int guard = 0; !g.thumbs.deliver(movie.string(), Qt::blue); ++guard) {
+        ASSERT_LT(guard, 100);
+        for (auto& r : g.thumbs.requests)
+            if (!r.delivered && !r.state->isCancelled()) {
+                g.thumbs.deliver(r.path);
+                break;
+            }
+        mainQueue().runPending();
+    }
+    mainQueue().runPending();
+    EXPECT_TRUE(g.view->tileShowsContents(m));
+    EXPECT_EQ(g.view->tileDuration(m), 3.0);
+    EXPECT_EQ(g.view->tileImage(m).pixelColor(5, 5), QColor(Qt::blue));
+    EXPECT_TRUE(TileGridView::tileContentsCache().contains(m));
+    // Other tiles of the first screen carry no duration.
+    EXPECT_FALSE(g.view->tileDuration(f1));
+    EXPECT_LE(g.view->requestsInFlight(), TileGridView::kMaxConcurrentRequests);
+    EXPECT_EQ(size_t(g.view->requestsInFlight()), g.thumbs.live());
+    // Scrolling away and back without eviction shows the cached image at once.
+    size_t before = g.thumbs.requests.size();
+    g.scroll(300);
+    g.scroll(0);
+    EXPECT_EQ(g.thumbs.requests.size(), before);
+    EXPECT_TRUE(g.view->tileShowsContents(m));
+    // And the pixels: the blue thumbnail fills the movie's tile.
+    QImage shot = g.view->viewport()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(g.center(0)), QColor(Qt::blue));
+}
+
+TEST(TileGridView, ClicksKeysStarAndDeleteThroughTheCommandStack) {
+    Grid g;
+    fs::path a = g.root / "a.jpg", b = g.root / "b.jpg", c = g.root / "c.jpg";
+    g.file("a.jpg", "Holiday");
+    g.file("b.jpg", "Holiday");
+    g.file("c.jpg", "Holiday,Work");
+    g.load({{a, {"Holiday"}}, {b, {"Holiday"}}, {c, {"Holiday", "Work"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Holiday"}));
+    ASSERT_EQ(g.view->computeLayout().count(), 3u);
+
+    g.click(g.center(0));
+    EXPECT_EQ(g.selected(), std::vector<std::string>{a.string()});
+    g.click(g.center(2), Qt::ShiftModifier);
+    EXPECT_EQ(g.selected(), (std::vector<std::string>{a.string(), b.string(), c.string()}));
+    g.click(g.center(1), Qt::ControlModifier);
+    EXPECT_EQ(g.selected(), (std::vector<std::string>{a.string(), c.string()}));
+    g.key(Qt::Key_Escape);
+    EXPECT_TRUE(g.selected().empty());
+    g.key(Qt::Key_Right);
+    EXPECT_EQ(g.selected(), std::vector<std::string>{a.string()});
+    g.key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(g.selected(), (std::vector<std::string>{a.string(), b.string()}));
+    g.key(Qt::Key_Right);
+    g.key(Qt::Key_Right);  // the last tile stays
+    EXPECT_EQ(g.selected(), std::vector<std::string>{c.string()});
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(g.selected().size(), 3u);
+
+    // Check zone: check-box mode, toggling.
+    g.click(QPoint(0, 0) + g.corner(1, false));
+    EXPECT_TRUE(g.view->isUsingCheckBoxes());
+    g.click(g.center(1));  // a selected tile leaves on mouse-up
+    EXPECT_EQ(g.selected(), (std::vector<std::string>{a.string(), c.string()}));
+
+    // The star zone stars through an undoable command, selection untouched.
+    g.click(g.center(2));
+    g.key(Qt::Key_Escape);
+    g.click(g.center(0));  // check-box mode over: a plain click
+    auto before = g.selected();
+    g.click(g.corner(1, true));
+    EXPECT_EQ(g.selected(), before);
+    EXPECT_EQ(rawTags(b), "Holiday,★");
+    EXPECT_TRUE(g.tree().starsNode->resolvedPaths().contains(Q(b.string())));
+    EXPECT_EQ(g.undoTitles().back(), "Star File");
+    g.click(g.corner(1, true));  // starred: unstar
+    EXPECT_EQ(rawTags(b), "Holiday");
+    g.stack().undo();
+    EXPECT_EQ(rawTags(b), "Holiday,★");
+    g.stack().undo();
+    EXPECT_EQ(rawTags(b), "Holiday");
+
+    // Delete in a tag node untags the selected files of the node.
+    g.click(g.center(0));
+    g.click(g.center(2), Qt::ControlModifier);
+    g.key(Qt::Key_Delete);
+    EXPECT_EQ(rawTags(a), "<none>");
+    EXPECT_EQ(rawTags(c), "Work");
+    EXPECT_EQ(g.listed(P({"Tags", "Holiday"})), std::vector<std::string>{b.string()});
+    g.stack().undo();
+    EXPECT_EQ(rawTags(a), "Holiday");
+    EXPECT_EQ(rawTags(c), "Holiday,Work");
+    EXPECT_EQ(g.listed(P({"Tags", "Holiday"})).size(), 3u);
+}
+
+TEST(TileGridView, DeleteInAFolderMovesToTheTrashAndUndoRestores) {
+    Grid g;
+    fs::path a = g.file("pics/a.jpg"), b = g.file("pics/b.jpg");
+    g.load();
+    QuickString folder = *nodeNameForFolder((g.root / "pics").string());
+    g.db->openDirectories({folder});
+    mainQueue().runUntil([&] { return !g.db->isUpdatingDirectories(); }, CommandHarness::timeout);
+    g.makeView(600, 400);
+    g.window->setCurrentNode(nodePathForFullName(folder));
+    ASSERT_EQ(g.view->computeLayout().count(), 2u);
+    g.click(g.center(1));
+    g.key(Qt::Key_Delete);
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_TRUE(fs::exists(a));
+    g.stack().undo();
+    EXPECT_TRUE(fs::exists(b));
+    // Delete on the map node does nothing.
+    g.showMap({Q(a.string())});
+    g.click(g.center(0));
+    g.key(Qt::Key_Delete);
+    EXPECT_TRUE(fs::exists(a));
+}
+
+TEST(TileGridView, DragOutEscapesUrisAndADropTagsExactlyThoseFiles) {
+    Grid g;
+    std::vector<std::string> odd{"a b.jpg", "x#y.png", "50%.gif", "line\nbreak.txt", std::string("caf\xE9.jpg")};
+    std::vector<fs::path> files;
+    for (const auto& n : odd) files.push_back(g.file(n));
+    fs::path other = g.file("other.jpg");
+    fs::path tagged = g.file("in.jpg", "Trip");
+    g.load({{tagged, {"Trip"}}});
+    g.makeView(600, 400);
+
+    std::vector<QuickString> paths;
+    for (auto& f : files) paths.push_back(Q(f.string()));
+    std::unique_ptr<QMimeData> data(TileGridView::makeDragData(paths));
+    QByteArray list = data->data("text/uri-list");
+    const std::string root = "file://" + g.root.string() + "/";
+    EXPECT_EQ(list.toStdString(), root + "a%20b.jpg\r\n" + root + "x%23y.png\r\n" + root + "50%25.gif\r\n" + root +
+                                      "line%0Abreak.txt\r\n" + root + "caf%E9.jpg\r\n");
+    // Qt's own reading of the list finds five local files.
+    EXPECT_EQ(data->urls().size(), 5);
+
+    // Onto the tag node: exactly those five are tagged, nothing else.
+    g.window->setCurrentNode(P({"Tags", "Trip"}));
+    ASSERT_TRUE(g.view->canDrop(data.get()));
+    ASSERT_TRUE(g.view->performDrop(data.get()));
+    for (auto& f : files) EXPECT_EQ(rawTags(f), "Trip") << f;
+    EXPECT_EQ(rawTags(other), "<none>");
+    EXPECT_EQ(g.listed(P({"Tags", "Trip"})).size(), 6u);
+    // The map node refuses drops.
+    g.window->setCurrentNode({mapSectionName()});
+    EXPECT_FALSE(g.view->canDrop(data.get()));
+    EXPECT_FALSE(g.view->performDrop(data.get()));
+
+    // Dragging the selection takes the selected tiles in display order,
+    // including one scrolled far away.
+    std::vector<QuickString> many = g.mapFiles(5000);
+    g.showMap(many);
+    g.window->setCurrentSelection({many[4999], many[1], many[0]});
+    EXPECT_EQ(g.view->draggedPaths(), (std::vector<QuickString>{many[0], many[1], many[4999]}));
+}
+
+std::vector<std::string> menuTexts(QMenu* menu) {
+    std::vector<std::string> out;
+    for (QAction* a : menu->actions()) {
+        std::string t = a->isSeparator() ? "--" : a->text().toStdString();
+        if (a->isChecked()) t += " [x]";
+        if (!a->isSeparator() && !a->isEnabled()) t = "(" + t + ")";
+        out.push_back(t);
+    }
+    return out;
+}
+
+TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
+    Grid g;
+    fs::path a = g.file("trip/a.jpg", "Trip,★");
+    fs::path b = g.file("trip/b.jpg", "Trip,Best");
+    g.index.add({a.string(), std::vector<std::string>{"Trip", "★"}, 48.8534, 2.3488});
+    g.load({{b, {"Trip", "Best"}}});
+    g.index.gpsQuery()->finish();
+    ASSERT_TRUE(mainQueue().runUntil([&] { return !g.tree().mapNode->resolvedPaths().empty(); },
+                                     CommandHarness::timeout));
+    g.makeView(600, 400);
+    std::string rel = (g.root / "trip").string().substr(homeDirectoryWithSlash().size());
+
+    g.window->setCurrentNode(P({"Tags", "Trip"}));
+    EXPECT_EQ(g.view->makeContextMenu(QPoint(590, 390)), nullptr);  // outside every tile
+    std::unique_ptr<QMenu> menu(g.view->makeContextMenu(g.center(0)));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(g.selected(), std::vector<std::string>{a.string()});  // the clicked tile only
+    EXPECT_EQ(menuTexts(menu.get()),
+              (std::vector<std::string>{"Show in File Manager", "Open File", "Remove from Tag", "--",
+                                        "(Jump to Folder:)", rel, "--", "(Jump to Tag:)", "Trip [x]", "--",
+                                        "(Jump to Map:)", "48.85340, 2.34880"}));
+    // The place name replaces the coordinates once the offline geocoder answers.
+    QAction* place = menu->actions().back();
+    ASSERT_TRUE(mainQueue().runUntil([&] { return place->text() != "48.85340, 2.34880"; },
+                                     CommandHarness::timeout));
+    EXPECT_EQ(place->text().toStdString(), "Paris, Île-de-France, France");
+
+    g.window->setCurrentSelection({Q(a.string()), Q(b.string())});
+    menu.reset(g.view->makeContextMenu(g.center(1)));
+    EXPECT_EQ(menuTexts(menu.get()),
+              (std::vector<std::string>{"Show in File Manager", "Open Files", "Remove from Tag", "--",
+                                        "(Jump to Folder:)", rel, "--", "(Jump to Tag:)", "Best", "Trip [x]"}));
+
+    // A folder node: Move to Trash, no folder section.
+    QuickString folder = *nodeNameForFolder((g.root / "trip").string());
+    g.db->openDirectories({folder});
+    mainQueue().runUntil([&] { return !g.db->isUpdatingDirectories(); }, CommandHarness::timeout);
+    g.window->setCurrentNode(nodePathForFullName(folder));
+    g.window->setCurrentSelection({});
+    menu.reset(g.view->makeContextMenu(g.center(1)));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menuTexts(menu.get()), (std::vector<std::string>{"Show in File Manager", "Open File", "Move to Trash",
+                                                               "--", "(Jump to Tag:)", "Best", "Trip"}));
+
+    // The map node: a folder section; with two files no map section, with the
+    // located one alone the place name at once from the cache.
+    g.showMap({Q(a.string()), Q(b.string())});
+    g.window->setCurrentSelection({Q(a.string()), Q(b.string())});
+    menu.reset(g.view->makeContextMenu(g.center(0)));
+    EXPECT_EQ(menuTexts(menu.get()).size(), 9u);
+    g.window->setCurrentSelection({Q(a.string())});
+    menu.reset(g.view->makeContextMenu(g.center(0)));
+    EXPECT_EQ(menuTexts(menu.get()).back(), "Paris, Île-de-France, France");
+
+    // Jumps go up to the window as requests.
+    std::vector<std::pair<std::string, size_t>> reveals;
+    QObject::connect(g.view.get(), &TileGridView::revealRequested,
+                     [&](NodePath node, QuickStringSet files, Qt::KeyboardModifiers) {
+                         reveals.emplace_back(std::string(fullNameForNodePath(node).utf8()), files.size());
+                     });
+    for (QAction* act : menu->actions())
+        if (act->text().toStdString() == rel || act->text() == "Trip") act->trigger();
+    EXPECT_EQ(reveals, (std::vector<std::pair<std::string, size_t>>{{std::string(folder.utf8()), 1},
+                                                                    {"Tags/Trip", 1}}));
+}
+
+TEST(TileGridView, ScrollStateRevealAndNodeChanges) {
+    Grid g;
+    g.load();
+    g.makeView(600, 400);
+    auto files = g.mapFiles(1000);
+    g.showMap(files);
+    g.scroll(1510);
+    std::any state = g.view->scrollState();
+    auto* s = std::any_cast<TileGridScrollState>(&state);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->firstVisiblePath, files[40]);  // row 10 of 4 columns
+    EXPECT_DOUBLE_EQ(s->scrollOffset, 10);
+    g.window->setCurrentNode(P({"Tags"}));  // another node: back to the top
+    EXPECT_EQ(g.view->verticalScrollBar()->value(), 0);
+    g.showMap(files);
+    EXPECT_EQ(g.view->verticalScrollBar()->value(), 0);
+    g.view->setScrollState(state);
+    EXPECT_EQ(g.view->verticalScrollBar()->value(), 1510);
+    g.view->setScrollState(std::any(42));  // foreign: ignored
+    g.view->setScrollState(TileGridScrollState{Q("/gone"), 3});
+    EXPECT_EQ(g.view->verticalScrollBar()->value(), 1510);
+    // Reselecting the same node keeps the position.
+    g.window->setCurrentNode({mapSectionName()});
+    EXPECT_EQ(g.view->verticalScrollBar()->value(), 1510);
+
+    // Reveal centres the files and selects them a moment later.
+    g.view->revealPaths({mapSectionName()}, {files[800]});
+    int y = g.view->verticalScrollBar()->value();
+    EXPECT_EQ(y, 200 * 150 - (400 - 150) / 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g.window->currentSelection().contains(files[800]); }));
+}
+
+TEST(TileGridView, TilesAreAccessibleWithoutAnObjectPerFile) {
+    Grid g;
+    g.load();
+    g.makeView(600, 400);
+    auto files = g.mapFiles(100000);
+    g.showMap(files);
+    g.window->setCurrentSelection({files[1]});
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(g.view.get());
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->role(), QAccessible::List);
+    EXPECT_EQ(grid->childCount(), 100000);
+    QAccessibleInterface* second = grid->child(1);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->role(), QAccessible::ListItem);
+    EXPECT_EQ(second->text(QAccessible::Name), "f0000001.jpg");
+    EXPECT_TRUE(second->state().selected);
+    EXPECT_FALSE(second->state().offscreen);
+    EXPECT_EQ(grid->indexOfChild(second), 1);
+    EXPECT_EQ(second->parent(), grid);
+    EXPECT_TRUE(grid->child(5000)->state().offscreen);
+    QRect r = grid->child(5)->rect();
+    EXPECT_EQ(grid->childAt(r.center().x(), r.center().y())->text(QAccessible::Name), "f0000005.jpg");
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(grid->child(i * 30));
+    EXPECT_LE(static_cast<TileGridAccessible*>(grid)->keptTiles(), TileGridAccessible::kKeptTiles);
+}
+
+TEST(TileGridView, SpaceOpensThePreviewWhoseArrowsMoveTheSelection) {
+    Grid g;
+    QImage img(64, 48, QImage::Format_RGB32);
+    img.fill(Qt::green);
+    fs::path a = g.root / "a.png", b = g.root / "b.txt";
+    g.file("b.txt", "Look", "some words");
+    g.file("a.png", "Look");
+    ASSERT_TRUE(img.save(QString::fromStdString(a.string())));
+    g.load({{a, {"Look"}}, {b, {"Look"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Look"}));
+    g.key(Qt::Key_Right);
+    g.key(Qt::Key_Space);
+    ASSERT_TRUE(g.view->preview());
+    EXPECT_TRUE(g.view->preview()->isVisible());
+    EXPECT_EQ(g.view->preview()->mode(), "image");
+    EXPECT_EQ(g.view->preview()->file(), a.string());
+    // Arrows in the panel go to the grid; the panel follows the selection.
+    QTest::keyClick(g.view->preview(), Qt::Key_Right);
+    EXPECT_EQ(g.selected(), std::vector<std::string>{b.string()});
+    EXPECT_EQ(g.view->preview()->mode(), "info");
+    EXPECT_EQ(g.view->preview()->file(), b.string());
+    // Two files: nothing to preview.
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(g.view->preview()->mode(), "empty");
+    // Another node closes it.
+    g.window->setCurrentNode(P({"Tags"}));
+    EXPECT_FALSE(g.view->preview()->isVisible());
+}
+
+TEST(TileGridView, HoverShowsAnEmptyCheckBoxAndStar) {
+    Grid g;
+    fs::path a = g.file("a.jpg", "Mark"), b = g.file("b.jpg", "Mark,★");
+    g.load({{a, {"Mark"}}, {b, {"Mark", "★"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Mark"}));
+    g.view->setDrawsAsFocused(true);
+    auto pixel = [&](QPoint p) { return g.view->viewport()->grab().toImage().pixelColor(p); };
+    TileGridLayout l = g.view->computeLayout();
+    const QPoint checkInside(7 + 8, 7 + 8);                  // inside the check box
+    const QPoint starCentre(int(l.tileSize) - 15, 15);       // the star's centre
+    const QColor empty = pixel(checkInside);
+    QTest::mouseMove(g.view->viewport(), g.center(0));
+    EXPECT_EQ(pixel(checkInside), QColor(Qt::white));       // empty check box
+    EXPECT_EQ(pixel(starCentre), QColor(Qt::white));        // empty (white) star
+    // Over the starred tile: the real star, no empty one.
+    QTest::mouseMove(g.view->viewport(), g.center(1));
+    EXPECT_EQ(pixel(checkInside), empty);
+    EXPECT_EQ(pixel(starCentre + QPoint(int(l.tileSize), 0)).rgb(), qRgb(255, 191, 64));
+    // A selected tile is covered by the selection colour.
+    g.click(g.center(0) + QPoint(20, 20));
+    QColor selected = pixel(g.center(0) + QPoint(20, 20));
+    EXPECT_NE(selected, empty);
+    g.view->setDrawsAsFocused(false);
+    EXPECT_NE(pixel(g.center(0) + QPoint(20, 20)), selected);  // grey when the grid is not focused
+}
+
+// Receives what the grid opens through QDesktopServices instead of the desktop.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+
+public:
+    QStringList urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls << QString::fromLatin1(url.toEncoded()); }
+};
+
+TEST(TileGridView, DoubleClickReturnAndMenuOpenTheSelectedFiles) {
+    Grid g;
+    fs::path a = g.file("one two.jpg", "Open"), b = g.file("50%.jpg", "Open");
+    g.load({{a, {"Open"}}, {b, {"Open"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Open"}));
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler("file", &opened, "open");
+    const QString root = QString::fromStdString("file://" + g.root.string() + "/");
+    g.click(g.center(1));
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(g.center(1)), g.view->viewport()->mapToGlobal(QPointF(g.center(1))),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(g.view->viewport(), &dbl);
+    EXPECT_EQ(opened.urls, QStringList{root + "one%20two.jpg"});
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    g.key(Qt::Key_Return);
+    EXPECT_EQ(opened.urls.size(), 3);
+    std::unique_ptr<QMenu> menu(g.view->makeContextMenu(g.center(0)));
+    ASSERT_TRUE(menu);
+    menu->actions()[1]->trigger();  // "Open Files"
+    EXPECT_EQ(opened.urls, (QStringList{root + "one%20two.jpg", root + "50%25.jpg", root + "one%20two.jpg",
+                                        root + "50%25.jpg", root + "one%20two.jpg"}));
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
+    Grid g;
+    fs::path a = g.file("a.jpg", "Drop"), loose = g.file("loose.jpg");
+    g.load({{a, {"Drop"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Drop"}));
+    auto edge = [&] { return g.view->viewport()->grab().toImage().pixelColor(598, 200); };
+    const QColor before = edge();
+    std::unique_ptr<QMimeData> data(TileGridView::makeDragData({Q(loose.string())}));
+    QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g.view->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_NE(edge(), before);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(g.view->viewport(), &leave);
+    EXPECT_EQ(edge(), before);
+    EXPECT_TRUE(g.view->performDrop(data.get()));
+    EXPECT_EQ(rawTags(loose), "Drop");
+    // Without file URLs: refused.
+    QMimeData text;
+    text.setText("hello");
+    QDragEnterEvent refused(QPoint(300, 200), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(g.view->viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
+}  // namespace
+}  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// For a developer's eyes: the grid over the files of $QM_SHOWCASE_DIR with
+// real thumbnails, written as light.png and dark.png to $QM_SHOWCASE_OUT.
+// Run with --gtest_also_run_disabled_tests (under Xvfb to watch it).
+TEST(TileGridView, DISABLED_Showcase) {
+    const char* dir = std::getenv("QM_SHOWCASE_DIR");
+    const char* out = std::getenv("QM_SHOWCASE_OUT");
+    ASSERT_TRUE(dir && out);
+    Grid g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (auto& e : fs::directory_iterator(dir)) {
+        fs::path p = g.root / e.path().filename();
+        fs::copy_file(e.path(), p);
+        std::string tags = e.path().filename().string().starts_with("img1") ? "Show,★" : "Show";
+        setRawTags(p, tags);
+        tagged.push_back({p, tags == "Show" ? std::vector<std::string>{"Show"}
+                                            : std::vector<std::string>{"Show", "★"}});
+    }
+    g.load(tagged);
+    mainQueue().setWaker([] {
+        QMetaObject::invokeMethod(qApp, [] { mainQueue().runPending(); }, Qt::QueuedConnection);
+    });
+    auto service = std::make_shared<ThumbnailService>();
+    auto view = std::make_unique<TileGridView>(g.window, service);
+    view->resize(760, 480);
+    view->show();
+    g.window->setCurrentNode(P({"Tags", "Show"}));
+    TileGridLayout l = view->computeLayout();
+    (void)QTest::qWaitFor([&] {
+        for (const QuickString& p : view->computeLayout().paths)
+            if (!view->tileShowsContents(p)) return false;
+        return true;
+    }, 20000);
+    g.window->setCurrentSelection({l.paths[1], l.paths[2]});
+    view->setFocus();
+    view->setDrawsAsFocused(true);
+    QTest::mouseMove(view->viewport(), QPoint(int(l.tileSize * 3.5), int(l.tileSize * 0.5)));
+    QTest::qWait(200);
+    view->grab().save(QString::fromUtf8(out) + "/light.png");
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 45));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(60, 60, 60));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    qApp->setStyle("Fusion");
+    qApp->setPalette(dark);
+    view->verticalScrollBar()->setValue(int(l.tileSize * 2.5));
+    (void)QTest::qWaitFor([&] {
+        for (const QuickString& p : view->computeLayout().paths)
+            if (!view->tileShowsContents(p)) return false;
+        return true;
+    }, 20000);
+    QTest::qWait(200);
+    view->grab().save(QString::fromUtf8(out) + "/dark.png");
+    if (std::getenv("QM_SHOWCASE_WAIT")) QTest::qWait(std::atoi(std::getenv("QM_SHOWCASE_WAIT")));
+    view.reset();
+    mainQueue().setWaker({});
+}
+
+}  // namespace
+}  // namespace qm::test
+
+#include "TileGridViewTest.moc"
