@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Converts Natural Earth's land and countries (the TopoJSON files of the npm
+package world-atlas, 110m and 50m) into the map's compact base-layer file.
+
+    npm pack world-atlas && tar xzf world-atlas-*.tgz
+    python3 data/world/convert.py package data/world/world.qmw
+
+Layout, little-endian: "QMW1", u32 layer count; per layer a u8 kind (0 land,
+1 borders), a u8 detail (110 or 50, metres in millions), u32 line count, then
+per line a u32 point count and that many (f32 longitude, f32 latitude) pairs.
+Land lines are closed rings (filled with the odd-even rule, stroked as
+coastlines); borders are the arcs shared by two countries.
+"""
+import json
+import struct
+import sys
+from pathlib import Path
+
+
+def decode_arcs(topo):
+    sx, sy = topo["transform"]["scale"]
+    tx, ty = topo["transform"]["translate"]
+    arcs = []
+    for arc in topo["arcs"]:
+        x = y = 0
+        pts = []
+        for dx, dy in arc:
+            x += dx
+            y += dy
+            pts.append((x * sx + tx, y * sy + ty))
+        arcs.append(pts)
+    return arcs
+
+
+def ring_points(arcs, indexes):
+    out = []
+    for i in indexes:
+        pts = arcs[i] if i >= 0 else list(reversed(arcs[~i]))
+        # Consecutive arcs share their joining point.
+        out.extend(pts if not out else pts[1:])
+    return out
+
+
+def polygons(geometry):
+    if geometry["type"] == "Polygon":
+        return [geometry["arcs"]]
+    if geometry["type"] == "MultiPolygon":
+        return geometry["arcs"]
+    return []
+
+
+def land_rings(topo):
+    arcs = decode_arcs(topo)
+    rings = []
+    for g in topo["objects"]["land"]["geometries"]:
+        for poly in polygons(g):
+            for ring in poly:
+                rings.append(ring_points(arcs, ring))
+    return rings
+
+
+def border_lines(topo):
+    arcs = decode_arcs(topo)
+    owners = {}
+    for n, g in enumerate(topo["objects"]["countries"]["geometries"]):
+        for poly in polygons(g):
+            for ring in poly:
+                for i in ring:
+                    owners.setdefault(i if i >= 0 else ~i, set()).add(n)
+    return [arcs[i] for i in sorted(owners) if len(owners[i]) > 1]
+
+
+def simplify(line):
+    # Drops repeated points only; the sources are already generalised.
+    out = [line[0]]
+    for p in line[1:]:
+        if p != out[-1]:
+            out.append(p)
+    return out
+
+
+def main():
+    src, dst = Path(sys.argv[1]), Path(sys.argv[2])
+    layers = []
+    for detail in (110, 50):
+        land = json.loads((src / f"land-{detail}m.json").read_text())
+        countries = json.loads((src / f"countries-{detail}m.json").read_text())
+        layers.append((0, detail, [simplify(r) for r in land_rings(land)]))
+        layers.append((1, detail, [simplify(b) for b in border_lines(countries)]))
+    data = bytearray(b"QMW1")
+    data += struct.pack("<I", len(layers))
+    for kind, detail, lines in layers:
+        lines = [l for l in lines if len(l) >= 2]
+        data += struct.pack("<BBI", kind, detail, len(lines))
+        for line in lines:
+            data += struct.pack("<I", len(line))
+            data += struct.pack(f"<{2 * len(line)}f", *[c for p in line for c in p])
+    dst.write_bytes(bytes(data))
+    print(f"{dst}: {len(data)} bytes, {sum(len(l) for _, _, ls in layers for l in ls)} points")
+
+
+if __name__ == "__main__":
+    main()
