@@ -14,7 +14,7 @@ namespace qm {
 namespace {
 
 // When the last tooltip of any side button was hidden.
-TooltipTiming::Clock::time_point lastTooltipHiding = TooltipTiming::Clock::time_point::min();
+TooltipTiming::Clock::time_point lastTooltipHiding{};  // the clock's epoch: long ago
 
 // The tooltip: a framed label in the window's background colour.
 class MapTooltip : public QWidget {

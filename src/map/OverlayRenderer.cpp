@@ -58,6 +58,12 @@ void OverlayRenderer::release() {
     ready_ = false;
 }
 
+void OverlayRenderer::contextAboutToBeDestroyed() {
+    makeCurrent();
+    release();
+    doneCurrent();
+}
+
 void OverlayRenderer::initializeGL() {
     initializeOpenGLFunctions();
     release();
@@ -78,11 +84,8 @@ void OverlayRenderer::initializeGL() {
         release();  // the overlay stays empty; the map is still drawn
     }
     // A context lost with its window is made again: start over then.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
-        makeCurrent();
-        release();
-        doneCurrent();
-    }, Qt::UniqueConnection);
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &OverlayRenderer::contextAboutToBeDestroyed,
+            Qt::UniqueConnection);
 }
 
 void OverlayRenderer::paintGL() {

@@ -37,6 +37,7 @@ protected:
 
 private:
     void release();
+    void contextAboutToBeDestroyed();
 
     OverlayView* overlay_;
     MapCanvas* canvas_;
