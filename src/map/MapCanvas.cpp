@@ -111,7 +111,8 @@ void MapCanvas::setTileSource(const QString& urlTemplate, const std::filesystem:
 }
 
 void MapCanvas::requestTiles() {
-    if (!tiles_) return;
+    // Only what a person sees is fetched: nothing while hidden.
+    if (!tiles_ || !isVisible()) return;
     std::vector<TileKey> keys;
     for (const VisibleTile& t : TilePolicy::visibleTiles(camera_, devicePixelRatioF())) keys.push_back(t.key);
     tiles_->setWanted(keys);
@@ -162,6 +163,11 @@ void MapCanvas::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.drawImage(event->rect(), frame(), QRectF(QPointF(event->rect().topLeft()) * devicePixelRatioF(),
                                                 QSizeF(event->rect().size()) * devicePixelRatioF()));
+}
+
+void MapCanvas::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    requestTiles();
 }
 
 void MapCanvas::resizeEvent(QResizeEvent* event) {

@@ -23,9 +23,10 @@ std::vector<VisibleTile> TilePolicy::visibleTiles(const MapCamera& camera, doubl
     const double tileMap = mercator::worldSize / n;  // map points per tile
     const MapRect r = camera.visibleMapRect();
     const double size = tileMap * camera.scale();
-    const int x0 = int(std::floor(r.x / tileMap)), x1 = int(std::floor((r.x + r.width) / tileMap));
+    // Half-open: a tile that only touches the view's far edge is not needed.
+    const int x0 = int(std::floor(r.x / tileMap)), x1 = int(std::ceil((r.x + r.width) / tileMap)) - 1;
     const int y0 = std::max(0, int(std::floor(r.y / tileMap)));
-    const int y1 = std::min(n - 1, int(std::floor((r.y + r.height) / tileMap)));
+    const int y1 = std::min(n - 1, int(std::ceil((r.y + r.height) / tileMap)) - 1);
     for (int ty = y0; ty <= y1; ++ty)
         for (int tx = x0; tx <= x1; ++tx) {
             int wrapped = ((tx % n) + n) % n;
