@@ -5,11 +5,15 @@ package world-atlas, 110m and 50m) into the map's compact base-layer file.
     npm pack world-atlas && tar xzf world-atlas-*.tgz
     python3 data/world/convert.py package data/world/world.qmw
 
+The input is world-atlas 2.0.2 (Natural Earth, public domain).
+
 Layout, little-endian: "QMW1", u32 layer count; per layer a u8 kind (0 land,
-1 borders), a u8 detail (110 or 50, metres in millions), u32 line count, then
-per line a u32 point count and that many (f32 longitude, f32 latitude) pairs.
-Land lines are closed rings (filled with the odd-even rule, stroked as
-coastlines); borders are the arcs shared by two countries.
+1 borders, 2 coastlines), a u8 detail (110 or 50, the scale in millions), a
+u32 line count, then per line a u32 point count and that many (f32 longitude,
+f32 latitude) pairs. Land lines are closed rings, filled with the odd-even
+rule; coastlines are the land rings without the straight cuts Natural Earth
+makes along ±180° and the bottom of Antarctica; borders are the arcs shared
+by two countries.
 """
 import json
 import struct
@@ -70,6 +74,28 @@ def border_lines(topo):
     return [arcs[i] for i in sorted(owners) if len(owners[i]) > 1]
 
 
+def is_cut(a, b):
+    # A segment along the antimeridian or along the south edge of the data.
+    return (abs(a[0]) >= 179.9999 and abs(b[0]) >= 179.9999 and (a[0] > 0) == (b[0] > 0)) or (
+        a[1] <= -89.99 and b[1] <= -89.99)
+
+
+def coastlines(rings):
+    out = []
+    for ring in rings:
+        run = [ring[0]]
+        for a, b in zip(ring, ring[1:]):
+            if is_cut(a, b):
+                if len(run) >= 2:
+                    out.append(run)
+                run = [b]
+            else:
+                run.append(b)
+        if len(run) >= 2:
+            out.append(run)
+    return out
+
+
 def simplify(line):
     # Drops repeated points only; the sources are already generalised.
     out = [line[0]]
@@ -85,7 +111,9 @@ def main():
     for detail in (110, 50):
         land = json.loads((src / f"land-{detail}m.json").read_text())
         countries = json.loads((src / f"countries-{detail}m.json").read_text())
-        layers.append((0, detail, [simplify(r) for r in land_rings(land)]))
+        rings = [simplify(r) for r in land_rings(land)]
+        layers.append((0, detail, rings))
+        layers.append((2, detail, coastlines(rings)))
         layers.append((1, detail, [simplify(b) for b in border_lines(countries)]))
     data = bytearray(b"QMW1")
     data += struct.pack("<I", len(layers))

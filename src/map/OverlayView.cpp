@@ -40,7 +40,7 @@ void OverlayView::redraw() {
 }
 
 void OverlayView::buildFrame(OverlayFrame& frame) const {
-    std::shared_ptr<const MultiGrid> grid = pane_->isMapNodeCurrent() ? pane_->latestGrid() : nullptr;
+    std::shared_ptr<const MultiGrid> grid = pane_->latestGrid();
     std::optional<ViewPointF> preview;
     if (pane_->effectiveTool() == Tool::placeCircle && !draggingState_ && mouseInView_)
         preview = ViewPointF{float(mouseInView_->x()), float(mouseInView_->y())};

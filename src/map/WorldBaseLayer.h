@@ -13,8 +13,8 @@ namespace qm {
 
 class MapCamera;
 
-// The offline world: Natural Earth land (filled, its outline drawn as the
-// coastline) and country borders at two levels of detail, read once from the
+// The offline world: Natural Earth land (filled), coastlines and country
+// borders at two levels of detail, read once from the
 // program's resources and kept as Web Mercator unit coordinates (u eastward
 // from −180°, v southward from the top of the square, both 0..1).
 class WorldBaseLayer {
@@ -52,7 +52,7 @@ private:
         std::vector<Line> lines;
     };
     struct Level {
-        Lines land, borders;
+        Lines land, coast, borders;
     };
 
     const Level& level(Detail d) const { return levels_[d == Detail::coarse ? 0 : 1]; }
