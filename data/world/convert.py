@@ -10,8 +10,9 @@ The input is world-atlas 2.0.2 (Natural Earth, public domain).
 Layout, little-endian: "QMW1", u32 layer count; per layer a u8 kind (0 land,
 1 borders, 2 coastlines), a u8 detail (110 or 50, the scale in millions), a
 u32 line count, then per line a u32 point count and that many (f32 longitude,
-f32 latitude) pairs. Land lines are closed rings, filled with the odd-even
-rule; coastlines are the land rings without the straight cuts Natural Earth
+f32 latitude) pairs. Longitudes run on across ±180 where a shape does, so
+that lines never jump across the world. Land lines are closed rings, filled
+with the odd-even rule (Antarctica closed along the pole); coastlines are the land rings without the straight cuts Natural Earth
 makes along ±180° and the bottom of Antarctica; borders are the arcs shared
 by two countries.
 """
@@ -96,6 +97,32 @@ def coastlines(rings):
     return out
 
 
+def unwrap(line):
+    # Natural Earth stitches shapes across ±180: a step of more than half a
+    # turn is the line going on in the next copy of the world, so longitudes
+    # are made continuous (and may pass ±180) for plain planar drawing.
+    out = [line[0]]
+    offset = 0.0
+    for a, b in zip(line, line[1:]):
+        d = b[0] - a[0]
+        if d > 180:
+            offset -= 360
+        elif d < -180:
+            offset += 360
+        out.append((b[0] + offset, b[1]))
+    return out
+
+
+def fill_ring(ring):
+    # A ring around a pole (Antarctica) ends a whole turn from its start once
+    # unwrapped; it is closed along the pole so that it encloses the land.
+    ring = unwrap(ring)
+    if abs(ring[-1][0] - ring[0][0]) > 180:
+        pole = -90.0 if sum(p[1] for p in ring) < 0 else 90.0
+        ring = ring + [(ring[-1][0], pole), (ring[0][0], pole), ring[0]]
+    return ring
+
+
 def simplify(line):
     # Drops repeated points only; the sources are already generalised.
     out = [line[0]]
@@ -112,9 +139,9 @@ def main():
         land = json.loads((src / f"land-{detail}m.json").read_text())
         countries = json.loads((src / f"countries-{detail}m.json").read_text())
         rings = [simplify(r) for r in land_rings(land)]
-        layers.append((0, detail, rings))
-        layers.append((2, detail, coastlines(rings)))
-        layers.append((1, detail, [simplify(b) for b in border_lines(countries)]))
+        layers.append((0, detail, [fill_ring(r) for r in rings]))
+        layers.append((2, detail, [unwrap(c) for c in coastlines(rings)]))
+        layers.append((1, detail, [unwrap(simplify(b)) for b in border_lines(countries)]))
     data = bytearray(b"QMW1")
     data += struct.pack("<I", len(layers))
     for kind, detail, lines in layers:

@@ -47,6 +47,8 @@ OverlayRenderer::OverlayRenderer(OverlayView* overlay, MapCanvas* canvas)
 }
 
 OverlayRenderer::~OverlayRenderer() {
+    // The base class destroys the context after this object is gone.
+    if (context()) disconnect(context(), nullptr, this, nullptr);
     makeCurrent();
     release();
     doneCurrent();

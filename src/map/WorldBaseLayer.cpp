@@ -122,8 +122,9 @@ void WorldBaseLayer::paint(QPainter& painter, const MapCamera& camera, const Col
     const double right = left + visible.width / mercator::worldSize, bottom = top + visible.height / mercator::worldSize;
     const Level& lv = level(detailFor(camera.zoomLevel()));
 
-    // Each copy of the world that reaches into the view, by whole turns.
-    const int firstCopy = int(std::floor(left)), lastCopy = int(std::floor(right));
+    // Each copy of the world that reaches into the view, by whole turns; a
+    // shape may run on past ±180 into the next copy's span.
+    const int firstCopy = int(std::floor(left)) - 1, lastCopy = int(std::floor(right)) + 1;
 
     auto build = [&](const Lines& set, bool closed, QPainterPath& path) {
         QPolygonF poly;
