@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "MapHarness.h"
+#include "map/MapCanvas.h"
 #include "map/MapResultsUpdater.h"
 #include "map/ResultsView.h"
 
@@ -234,6 +235,12 @@ TEST(MapResults, UserChangesTrimTheSelectionGridChangesDoNot) {
     EXPECT_EQ(h.window->currentSelection(), (QuickStringSet{a}));
     ASSERT_TRUE(view.placedCircle().has_value());
     EXPECT_DOUBLE_EQ(view.placedCircle()->radiusLongitude, 0.001);
+    // The map glides there and ends centred on it, 0.01° across.
+    QTRY_VERIFY_WITH_TIMEOUT(!view.canvas()->isAnimating(), 10000);
+    CoordinateRegion r = view.canvas()->region();
+    EXPECT_NEAR(r.center.longitude, 2.35, 1e-9);
+    EXPECT_NEAR(r.center.latitude, 48.85, 1e-9);
+    EXPECT_NEAR(std::min(r.longitudeDelta, r.latitudeDelta), 0.01, 1e-6);
 }
 
 }  // namespace
