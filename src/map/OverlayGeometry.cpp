@@ -43,7 +43,13 @@ void OverlayGeometry::build(OverlayFrame& frame, const MultiGrid* grid, const Ov
     if (grid && !grid->empty()) {
         const float dotMargin = 2 / s + 0.5f;
         ViewRect view{projection.lonLeft(), projection.lonRight(), projection.latBottom(), projection.latTop()};
+        // The buffer's last two quads are kept for the circle and the preview,
+        // so that a crowded world view never hides the circle; dots beyond
+        // that are left out.
+        const size_t maxDotFloats = (OverlayFrame::maxQuads - 2) * OverlayFrame::verticesPerQuad *
+                                    OverlayFrame::floatsPerVertex;
         grid->clusters(view, projection.width(), [&](const Cluster& c) {
+            if (out.size() >= maxDotFloats) return;
             float t = static_cast<float>(c.t);
             float lon = static_cast<float>(c.longitude), lat = static_cast<float>(c.latitude);
             lon += t * (static_cast<float>(c.parentLongitude) - lon);

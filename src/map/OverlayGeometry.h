@@ -43,7 +43,8 @@ public:
     // Radius in points of a dot for a (blended) count.
     static float dotRadius(float count);
 
-    // Rebuilds `frame` in place (its storage is reused between frames).
+    // Rebuilds `frame` in place (its storage is reused between frames). Dots
+    // fill the buffer but for two quads, which the circle and preview keep.
     static void build(OverlayFrame& frame, const MultiGrid* grid, const OverlayProjection& projection,
                       float contentsScale, const std::optional<MapCircle>& circle,
                       const std::optional<ViewPointF>& preview);

@@ -104,6 +104,22 @@ TEST(OverlayGeometry, OnlyWholeQuadsThatFitAreUploaded) {
     EXPECT_LE(frame.uploadedVertexCount() * OverlayFrame::floatsPerVertex * sizeof(float), OverlayFrame::bufferBytes);
     frame.vertices.resize(12 * OverlayFrame::floatsPerVertex);
     EXPECT_EQ(frame.uploadedVertexCount(), 12u);
+
+    // A world view with more clusters than the buffer holds keeps the circle
+    // and the preview inside it.
+    std::vector<Cell::Element> points;
+    for (int i = 0; i < 400; ++i)
+        for (int j = 0; j < 200; ++j)
+            points.push_back({QuickString::bytes(std::to_string(i) + "/" + std::to_string(j)),
+                              GPS{-179.5 + i * 0.9, -70 + j * 0.7}});
+    MultiGrid grid = MultiGrid::build(std::move(points));
+    OverlayProjection world(-180, 180, 85, -85, 4000, 4000);
+    size_t clusters = grid.clusters(ViewRect{-180, 180, -85, 85}, 4000).size();
+    ASSERT_GT(clusters, OverlayFrame::maxQuads);
+    OverlayGeometry::build(frame, &grid, world, 1, MapCircle{0, 0, 10}, ViewPointF{5, 5});
+    EXPECT_EQ(frame.dotsEnd, (OverlayFrame::maxQuads - 2) * OverlayFrame::verticesPerQuad);
+    EXPECT_EQ(frame.previewEnd, OverlayFrame::maxQuads * OverlayFrame::verticesPerQuad);
+    EXPECT_EQ(frame.uploadedVertexCount(), frame.vertexCount());
 }
 
 }  // namespace
