@@ -68,7 +68,12 @@ void TileLoader::setWanted(const std::vector<TileKey>& keys) {
     std::deque<TileKey> next;
     for (const TileKey& key : keys) {
         uint64_t id = key.packed();
-        if (failed_.count(id) || inFlight_.count(id)) continue;
+        if (inFlight_.count(id)) continue;
+        if (auto f = failed_.find(id); f != failed_.end()) {
+            if (std::chrono::steady_clock::now() - f->second < retryAfter) continue;
+            failed_.erase(f);
+            checked_.erase(id);
+        }
         if (!checked_.count(id)) {
             checked_.insert(id);
             bool fresh = false;
@@ -93,7 +98,7 @@ void TileLoader::startRequests() {
         queue_.pop_front();
         QUrl url(QString::fromStdString(TilePolicy::url(urlTemplate_.toStdString(), key)));
         if (!url.isValid() || url.scheme().isEmpty()) {
-            failed_.insert(key.packed());
+            failed_[key.packed()] = std::chrono::steady_clock::now();
             continue;
         }
         QNetworkRequest request(url);
@@ -126,7 +131,7 @@ void TileLoader::finished(QNetworkReply* reply, TileKey key) {
             loaded = true;
         }
     }
-    if (!loaded) failed_.insert(key.packed());  // a stale copy in memory stays shown
+    if (!loaded) failed_[key.packed()] = std::chrono::steady_clock::now();  // a stale copy stays shown
     startRequests();
     if (loaded) Q_EMIT tileLoaded();
 }

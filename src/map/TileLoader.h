@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <unordered_map>
@@ -60,9 +61,10 @@ private:
     QCache<uint64_t, QImage> memory_;
     std::deque<TileKey> queue_;
     std::unordered_map<uint64_t, QNetworkReply*> inFlight_;
-    // Tiles that failed in this session are not asked for again until the
-    // template changes (a new loader), so a broken server is not hammered.
-    std::unordered_set<uint64_t> failed_;
+    // Tiles that failed are not asked for again for a while, so that a broken
+    // server is not hammered, yet a network that comes back is used.
+    static constexpr std::chrono::minutes retryAfter{5};
+    std::unordered_map<uint64_t, std::chrono::steady_clock::time_point> failed_;
     // Tiles checked on disk and refreshed (or being refreshed) in this session.
     std::unordered_set<uint64_t> checked_;
     int requestsSent_ = 0;
