@@ -56,7 +56,8 @@ protected:
 
 MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
     : QWidget(parent), window_(window), asyncGrid_(window->context().db->asyncGrid()) {
-    setFocusPolicy(Qt::ClickFocus);
+    // Reachable with Tab and by clicking, for + and − and the place key.
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(tr("Map"));
     canvas_ = new MapCanvas(this);
     overlay_ = new OverlayView(this);
