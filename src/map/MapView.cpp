@@ -1,0 +1,369 @@
+#include "map/MapView.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStandardPaths>
+
+#include "commands/BrowserState.h"
+#include "geo/AsyncMultiGrid.h"
+#include "geo/MultiGrid.h"
+#include "library/DB.h"
+#include "library/TreeNames.h"
+#include "map/MapButton.h"
+#include "map/MapCanvas.h"
+#include "map/MapIcons.h"
+#include "map/MapResultsUpdater.h"
+#include "map/OverlayView.h"
+#include "map/ResultsView.h"
+#include "map/TileDiskCache.h"
+
+namespace qm {
+
+namespace {
+
+const char* const tilesEnabledKey = "mapTilesEnabled";
+const char* const tileTemplateKey = "mapTileURLTemplate";
+const char* const defaultTileTemplate = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+
+// The rounded background of the side buttons, with its shadow: two groups
+// of two buttons, 10 points apart.
+class SideButtonBackground : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::Window);
+        fill.setAlphaF(0.92f);
+        const int s = MapView::buttonSize;
+        for (QRectF r : {QRectF(0, 0, s, 2 * s), QRectF(0, 2 * s + MapView::buttonGroupGap, s, 2 * s)}) {
+            QPainterPath shadow;
+            shadow.addRoundedRect(r.translated(0, 1), 8, 8);
+            p.fillPath(shadow, QColor(0, 0, 0, 64));
+            QPainterPath path;
+            path.addRoundedRect(r, 8, 8);
+            p.fillPath(path, fill);
+        }
+    }
+};
+
+}  // namespace
+
+MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
+    : QWidget(parent), window_(window), asyncGrid_(window->context().db->asyncGrid()) {
+    // Reachable with Tab and by clicking, for + and − and the place key.
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(tr("Map"));
+    canvas_ = new MapCanvas(this);
+    overlay_ = new OverlayView(this);
+    overlay_->setAccessibleName(tr("Map"));
+
+    sideButtonView_ = new SideButtonBackground(this);
+    using RC = MapButton::RoundedCorners;
+    panButton_ = new MapButton(QString(), tr("Drag Map"), RC::top, this, sideButtonView_);
+    placeButton_ = new MapButton(QString(), tr("Draw Circle (Ctrl+Click)"), RC::bottom, this, sideButtonView_);
+    zoomInButton_ = new MapButton(QStringLiteral("+"), tr("Zoom In"), RC::top, this, sideButtonView_);
+    zoomOutButton_ = new MapButton(QStringLiteral("\u2212"), tr("Zoom Out"), RC::bottom, this, sideButtonView_);
+    panButton_->setCheckable(true);
+    placeButton_->setCheckable(true);
+    panButton_->setChecked(true);
+    connect(panButton_, &QAbstractButton::clicked, this, &MapView::usePanTool);
+    connect(placeButton_, &QAbstractButton::clicked, this, &MapView::usePlaceTool);
+    // The zoom buttons act on mouse down.
+    connect(zoomInButton_, &QAbstractButton::pressed, this, &MapView::zoomIn);
+    connect(zoomOutButton_, &QAbstractButton::pressed, this, &MapView::zoomOut);
+    updateButtonImages();
+
+    attribution_ = new QLabel(QStringLiteral("\u00A9 OpenStreetMap contributors"), this);
+    attribution_->setAutoFillBackground(true);
+    attribution_->setContentsMargins(4, 1, 4, 1);
+    QFont small = attribution_->font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    attribution_->setFont(small);
+
+    resultsView_ = new ResultsView(this);
+    resultsView_->hide();
+    connect(resultsView_, &ResultsView::closeRequested, this, [this] {
+        // The next update is the user's; without a circle nothing changes.
+        setNextMapResultsUpdateIsDueToUser();
+        setPlacedCircle(std::nullopt);
+    });
+
+    connect(canvas_, &MapCanvas::regionChanged, this, [this] {
+        overlay_->redraw();
+        invalidateRestorableState();
+    });
+
+    std::weak_ptr<AsyncMultiGrid> grid = asyncGrid_;
+    MapResultsUpdater::Hooks hooks;
+    hooks.circle = [this] { return placedCircle_; };
+    hooks.grid = [grid]() -> std::shared_ptr<const MultiGrid> {
+        auto g = grid.lock();
+        return g ? g->latestGrid() : nullptr;
+    };
+    hooks.apply = [this](std::optional<std::vector<QuickString>> results, bool dueToUser) {
+        applyResults(std::move(results), dueToUser);
+    };
+    updater_ = MapResultsUpdater::create(std::move(hooks));
+
+    QPointer<MapView> self(this);
+    window->currentNodeChanged.subscribe(token_, [self] {
+        if (self && self->isMapNodeCurrent()) self->overlay_->redraw();
+    });
+    window->mapResultsChanged.subscribe(token_, [self] {
+        if (self) self->updateResultsView();
+    });
+    window->context().db->gridChanged.subscribe(token_, [self] {
+        if (!self) return;
+        if (self->isMapNodeCurrent()) self->overlay_->redraw();
+        self->requestMapResultsUpdate(false);
+    });
+
+    applyTilePreferences();
+    updateResultsView();
+    qApp->installEventFilter(this);
+}
+
+MapView::~MapView() {
+    // Answers still on their way find no updater and are dropped.
+    updater_.reset();
+}
+
+std::shared_ptr<const MultiGrid> MapView::latestGrid() const {
+    return asyncGrid_ ? asyncGrid_->latestGrid() : nullptr;
+}
+
+bool MapView::isMapNodeCurrent() const {
+    auto w = window_.lock();
+    return w && w->currentNode().size() == 1 && w->currentNode()[0] == mapSectionName();
+}
+
+void MapView::invalidateRestorableState() {
+    if (auto w = window_.lock(); w && w->invalidateRestorableState) w->invalidateRestorableState();
+}
+
+// ---- Circle and results ----
+
+void MapView::setPlacedCircle(const std::optional<MapCircle>& circle) {
+    if (circle == placedCircle_) return;
+    placedCircle_ = circle;
+    overlay_->redraw();
+    overlay_->updateCursor();
+    requestMapResultsUpdate(false);
+    invalidateRestorableState();
+}
+
+void MapView::clearPlacedCircle() {
+    setPlacedCircle(std::nullopt);
+}
+
+void MapView::setNextMapResultsUpdateIsDueToUser() {
+    updater_->setNextUpdateIsDueToUser();
+}
+
+void MapView::requestMapResultsUpdate(bool dueToUser) {
+    updater_->request(dueToUser);
+}
+
+void MapView::revealLocation(double longitude, double latitude) {
+    setNextMapResultsUpdateIsDueToUser();
+    setPlacedCircle(MapCircle{longitude, latitude, 0.001});
+    canvas_->setRegion(CoordinateRegion{{longitude, latitude}, 0.01, 0.01}, true);
+}
+
+void MapView::applyResults(std::optional<std::vector<QuickString>> results, bool dueToUser) {
+    auto w = window_.lock();
+    if (!w) return;
+    const bool onMap = isMapNodeCurrent();
+    if (!results) {
+        w->setMapResults(std::nullopt);
+        if (onMap && dueToUser) w->setCurrentSelection({});
+        return;
+    }
+    QuickStringSet inside;
+    if (onMap && dueToUser) inside.insert(results->begin(), results->end());
+    w->setMapResults(std::move(results));
+    if (onMap && dueToUser) {
+        QuickStringSet kept;
+        for (const QuickString& p : w->currentSelection())
+            if (inside.contains(p)) kept.insert(p);
+        w->setCurrentSelection(kept);
+    }
+}
+
+void MapView::updateResultsView() {
+    auto w = window_.lock();
+    const auto& results = w ? w->mapResults() : std::optional<std::vector<QuickString>>();
+    resultsView_->setCount(results ? std::optional<size_t>(results->size()) : std::nullopt);
+    resultsView_->setVisible(results.has_value());
+}
+
+// ---- Scroll state ----
+
+std::any MapView::scrollState() const {
+    return MapScrollState{canvas_->visibleMapRect()};
+}
+
+void MapView::setScrollState(const std::any& state) {
+    if (const auto* s = std::any_cast<MapScrollState>(&state)) canvas_->setVisibleMapRect(s->rect);
+}
+
+// ---- Tools ----
+
+Tool MapView::effectiveTool() const {
+    if ((isOptionKeyPressed_ && !shouldIgnoreOptionKey_) || toolFromSideButton_ == Tool::placeCircle)
+        return Tool::placeCircle;
+    return Tool::panCamera;
+}
+
+void MapView::usePanTool() {
+    toolFromSideButton_ = Tool::panCamera;
+    updateSideButtonStates();
+}
+
+void MapView::usePlaceTool() {
+    toolFromSideButton_ = Tool::placeCircle;
+    updateSideButtonStates();
+}
+
+void MapView::updateSideButtonStates() {
+    bool place = effectiveTool() == Tool::placeCircle;
+    panButton_->setChecked(!place);
+    placeButton_->setChecked(place);
+    updateButtonImages();
+    overlay_->redraw();
+    overlay_->updateCursor();
+}
+
+void MapView::updateButtonImages() {
+    const QColor text = palette().color(QPalette::ButtonText);
+    const qreal dpr = devicePixelRatioF();
+    panButton_->setImage(MapIcons::pan(panButton_->isChecked() ? MapIcons::onColor(text) : MapIcons::offColor(text), dpr));
+    placeButton_->setImage(
+        MapIcons::place(placeButton_->isChecked() ? MapIcons::onColor(text) : MapIcons::offColor(text), dpr));
+}
+
+void MapView::setShouldIgnoreOptionKey(bool ignore) {
+    if (ignore == shouldIgnoreOptionKey_) return;
+    shouldIgnoreOptionKey_ = ignore;
+    overlay_->redraw();
+    overlay_->updateCursor();
+    updateSideButtonStates();
+}
+
+void MapView::setOptionKeyPressed(bool pressed) {
+    if (!pressed && isOptionKeyPressed_ && shouldIgnoreOptionKey_) {
+        shouldIgnoreOptionKey_ = false;
+        overlay_->redraw();
+        overlay_->updateCursor();
+        updateSideButtonStates();
+    }
+    if (pressed == isOptionKeyPressed_) return;
+    isOptionKeyPressed_ = pressed;
+    overlay_->redraw();
+    overlay_->updateCursor();
+    updateSideButtonStates();
+}
+
+void MapView::zoomIn() {
+    zoomInButton_->setChecked(false);
+    canvas_->zoomIn();
+}
+
+void MapView::zoomOut() {
+    zoomOutButton_->setChecked(false);
+    canvas_->zoomOut();
+}
+
+// ---- Tiles ----
+
+void MapView::applyTilePreferences() {
+    auto w = window_.lock();
+    bool enabled = true;
+    QString urlTemplate = QString::fromLatin1(defaultTileTemplate);
+    if (w && w->context().db) {
+        UserDefaults& d = w->context().db->defaults();
+        if (auto v = d.value(tilesEnabledKey); v && v->is_boolean()) enabled = v->get<bool>();
+        if (auto v = d.value(tileTemplateKey); v && v->is_string() && !v->get<std::string>().empty())
+            urlTemplate = QString::fromStdString(v->get<std::string>());
+    }
+    if (!enabled) urlTemplate.clear();
+    std::filesystem::path cacheHome =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString();
+    canvas_->setTileSource(urlTemplate, TileDiskCache::rootFor(cacheHome, urlTemplate.toStdString()));
+    attribution_->setVisible(enabled);
+}
+
+// ---- Layout and events ----
+
+void MapView::layoutChildren() {
+    const QRect r = rect();
+    canvas_->setGeometry(r);
+    overlay_->setGeometry(r);
+    const int centre = r.height() / 2;
+    const int s = buttonSize;
+    sideButtonView_->setGeometry(sideMargin, centre - 59, s, 4 * s + buttonGroupGap);
+    panButton_->move(0, 0);
+    placeButton_->move(0, s);
+    zoomInButton_->move(0, 2 * s + buttonGroupGap);
+    zoomOutButton_->move(0, 3 * s + buttonGroupGap);
+    const int tipX = sideMargin + s + buttonGroupGap;
+    panButton_->setTooltipPosition(QPoint(tipX, centre - 59 + s / 2));
+    placeButton_->setTooltipPosition(QPoint(tipX, centre - 59 + s + s / 2));
+    zoomInButton_->setTooltipPosition(QPoint(tipX, centre + 5 + s / 2));
+    zoomOutButton_->setTooltipPosition(QPoint(tipX, centre + 32 + s / 2));
+    const int inset = ResultsView::inset;
+    resultsView_->setGeometry(r.width() - inset - ResultsView::panelWidth, inset, ResultsView::panelWidth,
+                              std::max(ResultsView::titleRowHeight, r.height() - 2 * inset));
+    attribution_->adjustSize();
+    attribution_->move(r.width() - attribution_->width(), r.height() - attribution_->height());
+    attribution_->raise();
+    sideButtonView_->raise();
+    resultsView_->raise();
+}
+
+void MapView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutChildren();
+}
+
+void MapView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    applyTilePreferences();
+    layoutChildren();
+}
+
+void MapView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) updateButtonImages();
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow()) setOptionKeyPressed(false);
+}
+
+void MapView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::ZoomIn) || event->key() == Qt::Key_Plus || event->key() == Qt::Key_Equal) {
+        zoomIn();
+        return;
+    }
+    if (event->matches(QKeySequence::ZoomOut) || event->key() == Qt::Key_Minus) {
+        zoomOut();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool MapView::eventFilter(QObject* watched, QEvent* event) {
+    // The place key is followed wherever the keyboard focus is, while the map shows.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && isVisible()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Control && !key->isAutoRepeat())
+            setOptionKeyPressed(event->type() == QEvent::KeyPress);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace qm
