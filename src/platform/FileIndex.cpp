@@ -11,12 +11,12 @@
 #include <utility>
 
 #include "core/SerialQueue.h"
-#include "platform/ImageLocationReader.h"
+#include "media/ImageLocationReader.h"
 #include "platform/IndexQuery.h"
 #include "platform/IndexState.h"
 #include "platform/IndexStore.h"
 #include "platform/InotifyTree.h"
-#include "platform/MovieLocationReader.h"
+#include "media/MovieLocationReader.h"
 
 namespace qm {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/ImageLocationReader.h"
-#include "platform/MovieLocationReader.h"
+#include "media/ImageLocationReader.h"
+#include "media/MovieLocationReader.h"
 #include "platform/XattrTagStore.h"
 
 namespace qm {

@@ -1,8 +1,9 @@
-#include "tilegrid/MediaTypeDatabase.h"
+#include "media/MediaTypeDatabase.h"
 
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 namespace qm {
 
@@ -34,6 +35,21 @@ std::vector<std::filesystem::path> defaultGlobsFiles() {
     }
     return files;
 }
+
+// Types of the formats with a readable position, for systems whose database lacks them.
+constexpr std::pair<const char*, const char*> kBuiltIn[] = {
+    {"jpg", "image/jpeg"},         {"jpeg", "image/jpeg"},         {"jpe", "image/jpeg"},
+    {"png", "image/png"},          {"tif", "image/tiff"},          {"tiff", "image/tiff"},
+    {"webp", "image/webp"},        {"heic", "image/heif"},         {"heif", "image/heif"},
+    {"avif", "image/avif"},        {"dng", "image/x-adobe-dng"},   {"cr2", "image/x-canon-cr2"},
+    {"cr3", "image/x-canon-cr3"},  {"crw", "image/x-canon-crw"},   {"nef", "image/x-nikon-nef"},
+    {"nrw", "image/x-nikon-nrw"},  {"arw", "image/x-sony-arw"},    {"sr2", "image/x-sony-sr2"},
+    {"orf", "image/x-olympus-orf"}, {"rw2", "image/x-panasonic-rw2"}, {"raf", "image/x-fuji-raf"},
+    {"pef", "image/x-pentax-pef"}, {"srw", "image/x-samsung-srw"}, {"mrw", "image/x-minolta-mrw"},
+    {"3fr", "image/x-hasselblad-3fr"}, {"erf", "image/x-epson-erf"}, {"kdc", "image/x-kodak-kdc"},
+    {"mp4", "video/mp4"},          {"mov", "video/quicktime"},     {"m4v", "video/mp4"},
+    {"3gp", "video/3gpp"},         {"3g2", "video/3gpp2"},
+};
 
 }  // namespace
 
@@ -85,9 +101,13 @@ MediaTypeDatabase::MediaTypeDatabase(const std::vector<std::filesystem::path>& g
         for (auto& [k, e] : folded)
             folded_.try_emplace(k, e);
     }
+    for (const auto& [extension, type] : kBuiltIn)
+        folded_.try_emplace(extension, Entry{0, type});
 }
 
 std::string MediaTypeDatabase::typeForFileName(std::string_view fileName) const {
+    if (std::size_t slash = fileName.rfind('/'); slash != std::string_view::npos)
+        fileName.remove_prefix(slash + 1);
     std::size_t dot = fileName.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == fileName.size()) return {};
     std::string_view extension = fileName.substr(dot + 1);
@@ -95,6 +115,19 @@ std::string MediaTypeDatabase::typeForFileName(std::string_view fileName) const 
         return it->second.type;
     if (auto it = folded_.find(lowerAscii(extension)); it != folded_.end()) return it->second.type;
     return {};
+}
+
+}  // namespace qm
+
+namespace qm {
+
+std::vector<std::string> MediaTypeDatabase::extensionsForType(std::string_view type) const {
+    std::vector<std::string> out;
+    if (type.empty()) return out;
+    for (const auto* map : {&caseSensitive_, &folded_})
+        for (const auto& [extension, entry] : *map)
+            if (entry.type == type) out.push_back(lowerAscii(extension));
+    return out;
 }
 
 }  // namespace qm

@@ -1,17 +1,17 @@
-#include "platform/MovieLocationReader.h"
+#include "media/MovieLocationReader.h"
 
-#include "platform/FileExtension.h"
+#include "media/MediaInput.h"
+#include "media/MediaTypeDatabase.h"
+#include "media/RegularFileHandle.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
-#include <libavutil/log.h>
 }
 
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <mutex>
 
 namespace qm {
 
@@ -65,17 +65,16 @@ std::optional<GeoPosition> MovieLocationReader::parseISO6709(std::string_view te
 }
 
 bool MovieLocationReader::handles(std::string_view path) {
-    const std::string ext = lowerExtension(path);
-    return ext == "mp4" || ext == "mov" || ext == "m4v" || ext == "3gp" || ext == "3g2";
+    const std::string type = MediaTypeDatabase::shared().typeForFileName(path);
+    return type == "video/mp4" || type == "video/quicktime" || type == "video/x-m4v" ||
+           type == "video/3gpp" || type == "video/3gpp2";
 }
 
 std::optional<GeoPosition> MovieLocationReader::read(const std::string& path) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     RegularFileHandle file(path);
     if (!file.isOpen()) return std::nullopt;
-    AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, file.path().c_str(), nullptr, nullptr) < 0) return std::nullopt;
+    MediaInput ctx = openMediaInput(file.path(), path);
+    if (!ctx) return std::nullopt;
     std::optional<GeoPosition> result;
     // The container's metadata is read on open; no stream probing needed.
     for (const char* key : {"location", "com.apple.quicktime.location.ISO6709", "location-eng"}) {
@@ -84,7 +83,6 @@ std::optional<GeoPosition> MovieLocationReader::read(const std::string& path) {
             if (result) break;
         }
     }
-    avformat_close_input(&ctx);
     return result;
 }
 

@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
-#include "tilegrid/FileMetadataReaders.h"
-#include "tilegrid/GPanoDelegate.h"
+#include "media/FileMetadataReaders.h"
+#include "media/GPanoDelegate.h"
 
 namespace qm::media {
 

@@ -8,9 +8,11 @@
 
 namespace qm {
 
-// File-name-extension half of the freedesktop shared MIME database: the "*.ext"
-// patterns of the globs2 files, so that this Qt-free code classifies names the way
-// QMimeDatabase does (sounds are audio/*, movies video/*).
+// The program's one lookup of a file's type by its name: the "*.ext" patterns of the
+// freedesktop shared MIME database's globs2 files, so that this Qt-free code
+// classifies names the way QMimeDatabase does (sounds are audio/*, movies video/*).
+// The image and movie formats whose positions the crawl reads are known even where
+// the system's database lacks them.
 class MediaTypeDatabase {
 public:
     // Reads $XDG_DATA_HOME/mime/globs2 and <dir>/mime/globs2 for $XDG_DATA_DIRS.
@@ -18,8 +20,11 @@ public:
 
     explicit MediaTypeDatabase(const std::vector<std::filesystem::path>& globsFiles);
 
-    // The MIME type for the last extension of a file name ("" when unknown).
+    // The MIME type for the last extension of a file name or path ("" when unknown).
     std::string typeForFileName(std::string_view fileName) const;
+
+    // Every extension (lower case) whose name pattern gives `type`.
+    std::vector<std::string> extensionsForType(std::string_view type) const;
 
 private:
     struct Entry {

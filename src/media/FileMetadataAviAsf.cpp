@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "tilegrid/FileMetadataReaders.h"
+#include "media/FileMetadataReaders.h"
 
 namespace qm::media {
 

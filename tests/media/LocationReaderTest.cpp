@@ -10,8 +10,9 @@
 #include <random>
 #include <string>
 
-#include "platform/ImageLocationReader.h"
-#include "platform/MovieLocationReader.h"
+#include "media/ImageLocationReader.h"
+#include "media/MediaInput.h"
+#include "media/MovieLocationReader.h"
 #include "support/TempDir.h"
 
 namespace qm {
@@ -36,7 +37,9 @@ bool sh(const std::string& command) { return std::system((command + " >/dev/null
 fs::path image(const fs::path& dir, const std::string& name, const std::string& gps) {
     const fs::path p = dir / name;
     EXPECT_TRUE(sh("convert -size 48x32 gradient:red-blue " + q(p)));
-    if (!gps.empty()) EXPECT_TRUE(sh("exiftool -q -overwrite_original " + gps + " " + q(p))) << name;
+    if (!gps.empty()) {
+        EXPECT_TRUE(sh("exiftool -q -overwrite_original " + gps + " " + q(p))) << name;
+    }
     return p;
 }
 
@@ -230,6 +233,31 @@ TEST(MovieLocationReader, DamagedMoviesYieldNothingAndNeverCrash) {
     EXPECT_FALSE(MovieLocationReader::read((dir / "empty.mp4").string()));
     fs::create_directories(dir / "folder.mov");
     EXPECT_FALSE(MovieLocationReader::read((dir / "folder.mov").string()));
+}
+
+// The crawl opens movies only with a demuxer for the type their name says: a file
+// whose bytes claim another container, or a playlist or concat list under a movie's
+// name that would pull in other files, is not read.
+TEST(MovieLocationReader, ReadsOnlyTheFormatTheNameSays) {
+    if (!have("ffmpeg")) GTEST_SKIP() << "needs ffmpeg";
+    test::TempDir dir;
+    const auto& d = dir.path();
+    const fs::path located = movie(d, "paris.mov", "mov", "+48.8584+002.2945/");
+    expectAt(MovieLocationReader::read(located.string()), 48.8584, 2.2945, 1e-9, "the real movie");
+    // ffprobe shows the Matroska file's location tag, which a probing reader would take.
+    const fs::path matroska = movie(d, "disguised.mp4", "matroska", "+48.8584+002.2945/");
+    ASSERT_TRUE(sh("ffprobe -v error -show_entries format_tags=location -of csv=p=0 " + q(matroska) +
+                   " | grep -q 48.8584"));
+    EXPECT_FALSE(MovieLocationReader::read(matroska.string())) << "Matroska bytes under an MP4 name";
+    fs::copy_file(matroska, d / "honest.mkv");
+    EXPECT_TRUE(openMediaInput((d / "honest.mkv").string(), "honest.mkv")) << "the same bytes as what they are";
+
+    test::writeFile(d / "list.mov", "ffconcat version 1.0\nfile paris.mov\n");
+    EXPECT_FALSE(MovieLocationReader::read((d / "list.mov").string()));
+    EXPECT_FALSE(openMediaInput((d / "list.mov").string(), "list.mov")) << "a concat list under a movie name";
+    test::writeFile(d / "play.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nparis.mov\n#EXT-X-ENDLIST\n");
+    EXPECT_FALSE(openMediaInput((d / "play.mp4").string(), "play.mp4")) << "a playlist under a movie name";
+    EXPECT_FALSE(openMediaInput(located.string(), "paris")) << "no type, no demuxer";
 }
 
 TEST(MovieLocationReader, ParsesTheIso6709Forms) {

@@ -1,21 +1,15 @@
-#include <memory>
-#include <mutex>
 #include <string>
 
-#include "tilegrid/FileMetadataReaders.h"
+#include "media/FileMetadataReaders.h"
+#include "media/MediaInput.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/log.h>
 }
 
 namespace qm::media {
 
 namespace {
-
-struct InputCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
 
 std::optional<double> streamSeconds(const AVStream* stream) {
     if (stream->duration == AV_NOPTS_VALUE || stream->duration < 0 || stream->time_base.den == 0)
@@ -46,19 +40,8 @@ bool hasAudioStream(const AVFormatContext* context) {
 }  // namespace
 
 std::optional<double> mediaDuration(const std::filesystem::path& path, MediaKind kind) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-
-    // "file:" so that no name is taken for another protocol, and only local files may be
-    // opened: a playlist must not make the reader fetch anything from the network.
-    const std::string url = "file:" + path.string();
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* raw = nullptr;
-    int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0) return std::nullopt;
-    std::unique_ptr<AVFormatContext, InputCloser> context(raw);
+    MediaInput context = openMediaInput(path.string(), path.filename().string());
+    if (!context) return std::nullopt;
 
     // Containers with a real header list their streams on opening; probing the packets
     // is only paid where they do not.

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ImageLocationReader.h"
+#include "media/ImageLocationReader.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "tilegrid/ByteSource.h"
+#include "media/ByteSource.h"
 
 namespace qm {
 

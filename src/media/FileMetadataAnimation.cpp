@@ -2,7 +2,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tilegrid/FileMetadataReaders.h"
+#include "media/FileMetadataReaders.h"
 
 // Frame delays are read by walking the container's block and chunk headers; no pixel
 // data is decoded, so a large animation costs little more than its headers.

@@ -1,10 +1,10 @@
-#include "tilegrid/FileMetadata.h"
+#include "media/FileMetadata.h"
 
 #include <cstring>
 
-#include "tilegrid/FileByteSource.h"
-#include "tilegrid/FileMetadataReaders.h"
-#include "tilegrid/MediaTypeDatabase.h"
+#include "media/FileByteSource.h"
+#include "media/FileMetadataReaders.h"
+#include "media/MediaTypeDatabase.h"
 
 namespace qm {
 

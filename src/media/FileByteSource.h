@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "tilegrid/ByteSource.h"
+#include "media/ByteSource.h"
 
 namespace qm {
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "tilegrid/ByteSource.h"
-#include "tilegrid/GPano.h"
+#include "media/ByteSource.h"
+#include "media/GPano.h"
 
 namespace qm::media {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "tilegrid/GPano.h"
+#include "media/GPano.h"
 
 namespace qm {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "tilegrid/GPano.h"
+#include "media/GPano.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "tilegrid/FileByteSource.h"
+#include "media/FileByteSource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <span>
 
-#include "tilegrid/ByteSource.h"
+#include "media/ByteSource.h"
 
 namespace qm {
 

@@ -1,14 +1,10 @@
-#include "platform/ImageLocationReader.h"
+#include "media/ImageLocationReader.h"
 
-#include "platform/FileExtension.h"
+#include "media/MediaTypeDatabase.h"
+#include "media/RegularFileHandle.h"
 
 #include <exiv2/exiv2.hpp>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
 #include <cmath>
 #include <mutex>
 
@@ -40,32 +36,18 @@ std::optional<double> degrees(const Exiv2::Exifdatum& d) {
 
 }  // namespace
 
-RegularFileHandle::RegularFileHandle(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat st;
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (fd_ < 0) return;
-    // Through /proc the libraries reopen this very file; without /proc the
-    // name is the best there is.
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
-    if (::access(path_.c_str(), R_OK) != 0) path_ = path;
-}
-
-RegularFileHandle::~RegularFileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 bool ImageLocationReader::handles(std::string_view path) {
-    static const char* const known[] = {"jpg", "jpeg", "jpe", "png", "tif", "tiff", "webp", "heic", "heif",
-                                        "avif", "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "sr2",
-                                        "orf", "rw2", "raf", "pef", "srw", "mrw", "3fr", "erf", "kdc"};
-    const std::string ext = lowerExtension(path);
-    if (ext.empty()) return false;
+    static const char* const known[] = {
+        "image/jpeg",          "image/png",         "image/tiff",           "image/webp",
+        "image/heif",          "image/avif",        "image/x-adobe-dng",    "image/x-canon-cr2",
+        "image/x-canon-cr3",   "image/x-canon-crw", "image/x-nikon-nef",    "image/x-nikon-nrw",
+        "image/x-sony-arw",    "image/x-sony-sr2",  "image/x-olympus-orf",  "image/x-panasonic-rw2",
+        "image/x-fuji-raf",    "image/x-pentax-pef", "image/x-samsung-srw", "image/x-minolta-mrw",
+        "image/x-hasselblad-3fr", "image/x-epson-erf", "image/x-kodak-kdc"};
+    const std::string type = MediaTypeDatabase::shared().typeForFileName(path);
+    if (type.empty()) return false;
     for (const char* k : known)
-        if (ext == k) return true;
+        if (type == k) return true;
     return false;
 }
 

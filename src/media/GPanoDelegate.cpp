@@ -1,4 +1,4 @@
-#include "tilegrid/GPanoDelegate.h"
+#include "media/GPanoDelegate.h"
 
 #include <expat.h>
 #include <charconv>

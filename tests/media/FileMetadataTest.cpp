@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "support/TempDir.h"
-#include "tilegrid/FileByteSource.h"
-#include "tilegrid/FileMetadata.h"
-#include "tilegrid/MemoryByteSource.h"
+#include "media/FileByteSource.h"
+#include "media/FileMetadata.h"
+#include "media/MemoryByteSource.h"
 
 namespace qm {
 namespace {
