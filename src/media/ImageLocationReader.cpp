@@ -51,7 +51,7 @@ bool ImageLocationReader::handles(std::string_view path) {
     return false;
 }
 
-std::optional<GeoPosition> ImageLocationReader::read(const std::string& path) {
+std::optional<GPS> ImageLocationReader::read(const std::string& path) {
     static std::once_flag quiet;
     // exiv2 writes warnings about damaged files to stderr by default.
     std::call_once(quiet, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
@@ -73,7 +73,7 @@ std::optional<GeoPosition> ImageLocationReader::read(const std::string& path) {
         if (latRef != exif.end() && latRef->toString().rfind("S", 0) == 0) *latValue = -*latValue;
         if (lonRef != exif.end() && lonRef->toString().rfind("W", 0) == 0) *lonValue = -*lonValue;
         if (std::fabs(*latValue) > 90 || std::fabs(*lonValue) > 180) return std::nullopt;
-        return GeoPosition{*latValue, *lonValue};
+        return GPS{.latitude = *latValue, .longitude = *lonValue};
     } catch (...) {
         // Unknown format, truncated or corrupt metadata: no position.
         return std::nullopt;

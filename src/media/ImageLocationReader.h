@@ -4,13 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+#include "core/GPS.h"
 
-// Latitude and longitude in signed decimal degrees.
-struct GeoPosition {
-    double latitude = 0;
-    double longitude = 0;
-};
+namespace qm {
 
 // The EXIF GPS position of an image (JPEG, PNG, TIFF, WebP, HEIF and the raw
 // formats exiv2 reads). Damaged files and files without a usable position
@@ -19,7 +15,7 @@ class ImageLocationReader {
 public:
     // True for the file names whose extension names an image format with EXIF.
     static bool handles(std::string_view path);
-    static std::optional<GeoPosition> read(const std::string& path);
+    static std::optional<GPS> read(const std::string& path);
 };
 
 }  // namespace qm

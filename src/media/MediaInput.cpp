@@ -57,13 +57,16 @@ std::vector<std::string> namesForType(const std::string& type, std::string_view 
 // The demuxers made for the file's type: those listing its MIME type, or one of
 // the type's names as an extension or as their own name. A comma-separated list
 // for libavformat's format whitelist.
-std::string demuxersFor(std::string_view fileName) {
+std::string demuxersFor(std::string_view fileName, std::string_view mimeType) {
     std::size_t slash = fileName.rfind('/');
     if (slash != std::string_view::npos) fileName.remove_prefix(slash + 1);
     std::size_t dot = fileName.rfind('.');
-    if (dot == std::string_view::npos || dot + 1 == fileName.size()) return {};
-    const std::string type = MediaTypeDatabase::shared().typeForFileName(fileName);
-    const std::vector<std::string> names = namesForType(type, fileName.substr(dot + 1));
+    const std::string_view extension =
+        dot == std::string_view::npos ? std::string_view() : fileName.substr(dot + 1);
+    const std::string type =
+        mimeType.empty() ? MediaTypeDatabase::shared().typeForFileName(fileName) : std::string(mimeType);
+    if (type.empty() && extension.empty()) return {};
+    const std::vector<std::string> names = namesForType(type, extension);
     std::string demuxers;
     void* state = nullptr;
     while (const AVInputFormat* format = av_demuxer_iterate(&state)) {
@@ -85,11 +88,11 @@ void MediaInputCloser::operator()(AVFormatContext* context) const {
     avformat_close_input(&context);
 }
 
-MediaInput openMediaInput(const std::string& path, std::string_view fileName) {
+MediaInput openMediaInput(const std::string& path, std::string_view fileName, std::string_view mimeType) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
-    const std::string demuxers = demuxersFor(fileName);
+    const std::string demuxers = demuxersFor(fileName, mimeType);
     if (demuxers.empty()) return nullptr;
     // "file:" so that no name is taken for another protocol.
     const std::string url = "file:" + path;

@@ -1,7 +1,8 @@
 #include "media/MediaTypeDatabase.h"
 
+#include "core/XdgDirectories.h"
+
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
 #include <utility>
 
@@ -19,20 +20,9 @@ std::string lowerAscii(std::string_view s) {
 std::vector<std::filesystem::path> defaultGlobsFiles() {
     std::vector<std::filesystem::path> files;
     // Earlier directories take precedence, as in the XDG base directory rules.
-    if (const char* home = std::getenv("XDG_DATA_HOME"); home && *home)
-        files.emplace_back(std::filesystem::path(home) / "mime/globs2");
-    else if (const char* h = std::getenv("HOME"); h && *h)
-        files.emplace_back(std::filesystem::path(h) / ".local/share/mime/globs2");
-    std::string dirs = "/usr/local/share:/usr/share";
-    if (const char* d = std::getenv("XDG_DATA_DIRS"); d && *d) dirs = d;
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t colon = dirs.find(':', start);
-        if (colon == std::string::npos) colon = dirs.size();
-        if (colon > start)
-            files.emplace_back(std::filesystem::path(dirs.substr(start, colon - start)) / "mime/globs2");
-        start = colon + 1;
-    }
+    files.emplace_back(std::filesystem::path(xdgDataHome()) / "mime/globs2");
+    for (const std::string& dir : xdgDataDirs())
+        files.emplace_back(std::filesystem::path(dir) / "mime/globs2");
     return files;
 }
 

@@ -53,7 +53,7 @@ std::optional<double> coordinate(std::string_view& text, int degreeDigits) {
 
 }  // namespace
 
-std::optional<GeoPosition> MovieLocationReader::parseISO6709(std::string_view text) {
+std::optional<GPS> MovieLocationReader::parseISO6709(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text[0]))) text.remove_prefix(1);
     auto lat = coordinate(text, 2);
     if (!lat) return std::nullopt;
@@ -61,7 +61,7 @@ std::optional<GeoPosition> MovieLocationReader::parseISO6709(std::string_view te
     if (!lon) return std::nullopt;
     if (!std::isfinite(*lat) || !std::isfinite(*lon) || std::fabs(*lat) > 90 || std::fabs(*lon) > 180)
         return std::nullopt;
-    return GeoPosition{*lat, *lon};
+    return GPS{.latitude = *lat, .longitude = *lon};
 }
 
 bool MovieLocationReader::handles(std::string_view path) {
@@ -70,12 +70,12 @@ bool MovieLocationReader::handles(std::string_view path) {
            type == "video/3gpp" || type == "video/3gpp2";
 }
 
-std::optional<GeoPosition> MovieLocationReader::read(const std::string& path) {
+std::optional<GPS> MovieLocationReader::read(const std::string& path) {
     RegularFileHandle file(path);
     if (!file.isOpen()) return std::nullopt;
     MediaInput ctx = openMediaInput(file.path(), path);
     if (!ctx) return std::nullopt;
-    std::optional<GeoPosition> result;
+    std::optional<GPS> result;
     // The container's metadata is read on open; no stream probing needed.
     for (const char* key : {"location", "com.apple.quicktime.location.ISO6709", "location-eng"}) {
         if (const AVDictionaryEntry* e = av_dict_get(ctx->metadata, key, nullptr, 0); e && e->value) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "media/ImageLocationReader.h"
+#include "core/GPS.h"
 
 namespace qm {
 
@@ -13,9 +13,9 @@ namespace qm {
 class MovieLocationReader {
 public:
     static bool handles(std::string_view path);
-    static std::optional<GeoPosition> read(const std::string& path);
+    static std::optional<GPS> read(const std::string& path);
     // "+48.8577+002.2950+035.000/" and the degree-minute(-second) forms.
-    static std::optional<GeoPosition> parseISO6709(std::string_view text);
+    static std::optional<GPS> parseISO6709(std::string_view text);
 };
 
 }  // namespace qm

@@ -81,9 +81,10 @@ std::optional<QImage> toImage(const AVFrame* f, AVRational sampleAspect, QSize m
 
 }  // namespace
 
-std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize maxSize) {
+std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize maxSize,
+                                                const std::string& mimeType) {
     if (maxSize.isEmpty()) return std::nullopt;
-    MediaInput format = openMediaInput(path, path);
+    MediaInput format = openMediaInput(path, path, mimeType);
     if (!format) return std::nullopt;
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return std::nullopt;
     const AVCodec* codec = nullptr;

@@ -52,7 +52,7 @@ fs::path movie(const fs::path& dir, const std::string& name, const std::string& 
     return p;
 }
 
-void expectAt(const std::optional<GeoPosition>& got, double lat, double lon, double tolerance, const std::string& what) {
+void expectAt(const std::optional<GPS>& got, double lat, double lon, double tolerance, const std::string& what) {
     ASSERT_TRUE(got.has_value()) << what;
     EXPECT_NEAR(got->latitude, lat, tolerance) << what;
     EXPECT_NEAR(got->longitude, lon, tolerance) << what;

@@ -1,4 +1,4 @@
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 
 #include <cctype>
 

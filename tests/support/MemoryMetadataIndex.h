@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <absl/container/flat_hash_map.h>
 
 #include <cstdint>
@@ -133,7 +135,7 @@ private:
     void modify(const MetadataItem& item, Change&& change);
 
     mutable std::mutex mutex_;
-    absl::flat_hash_map<MetadataItem, Record> records_;
+    absl::flat_hash_map<MetadataItem, Record> records_ ABSL_GUARDED_BY(mutex_);
     uint64_t nextSeq_ = 0;
     uint64_t nextInode_ = 1;
     std::shared_ptr<MemoryMetadataQuery> tagQuery_, gpsQuery_;
