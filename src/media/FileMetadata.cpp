@@ -48,7 +48,7 @@ FileMetadata readFileMetadata(ByteSource& source, const std::filesystem::path& p
     } else {
         const std::string name = path.filename().string();
         if (name.empty()) return metadata;
-        const std::string type = MediaTypeDatabase::shared().typeForFileName(name);
+        const std::string_view type = MediaTypeDatabase::shared().typeForFileName(name);
         if (type.starts_with("audio/")) {
             metadata.duration = media::mediaDuration(path, media::MediaKind::sound);
         } else if (type.starts_with("video/")) {

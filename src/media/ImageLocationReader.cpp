@@ -44,7 +44,7 @@ bool ImageLocationReader::handles(std::string_view path) {
         "image/x-sony-arw",    "image/x-sony-sr2",  "image/x-olympus-orf",  "image/x-panasonic-rw2",
         "image/x-fuji-raf",    "image/x-pentax-pef", "image/x-samsung-srw", "image/x-minolta-mrw",
         "image/x-hasselblad-3fr", "image/x-epson-erf", "image/x-kodak-kdc"};
-    const std::string type = MediaTypeDatabase::shared().typeForFileName(path);
+    const std::string_view type = MediaTypeDatabase::shared().typeForFileName(path);
     if (type.empty()) return false;
     for (const char* k : known)
         if (type == k) return true;

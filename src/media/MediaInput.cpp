@@ -1,5 +1,6 @@
 #include "media/MediaInput.h"
 
+#include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -64,8 +65,17 @@ std::string demuxersFor(std::string_view fileName, std::string_view mimeType) {
     const std::string_view extension =
         dot == std::string_view::npos ? std::string_view() : fileName.substr(dot + 1);
     const std::string type =
-        mimeType.empty() ? MediaTypeDatabase::shared().typeForFileName(fileName) : std::string(mimeType);
+        std::string(mimeType.empty() ? MediaTypeDatabase::shared().typeForFileName(fileName) : mimeType);
     if (type.empty() && extension.empty()) return {};
+    // The answer depends on the type and the extension only; a crawl asks for few.
+    static std::mutex cacheMutex;
+    static std::map<std::string, std::string, std::less<>> cache;
+    std::string key = type + '\n';
+    for (char ch : extension) key += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+    {
+        std::lock_guard lock(cacheMutex);
+        if (auto it = cache.find(key); it != cache.end()) return it->second;
+    }
     const std::vector<std::string> names = namesForType(type, extension);
     std::string demuxers;
     void* state = nullptr;
@@ -79,6 +89,8 @@ std::string demuxersFor(std::string_view fileName, std::string_view mimeType) {
         // matches any of them.
         demuxers += format->name;
     }
+    std::lock_guard lock(cacheMutex);
+    cache.emplace(std::move(key), demuxers);
     return demuxers;
 }
 

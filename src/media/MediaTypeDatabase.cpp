@@ -48,8 +48,7 @@ const MediaTypeDatabase& MediaTypeDatabase::shared() {
     return database;
 }
 
-void MediaTypeDatabase::add(std::unordered_map<std::string, Entry>& into, std::string key, int weight,
-                            std::string_view type) {
+void MediaTypeDatabase::add(Map& into, std::string key, int weight, std::string_view type) {
     auto [it, inserted] = into.try_emplace(std::move(key));
     // A pattern already given by an earlier (higher-precedence) file keeps that file's type.
     if (inserted || weight > it->second.weight) it->second = Entry{weight, std::string(type)};
@@ -58,7 +57,7 @@ void MediaTypeDatabase::add(std::unordered_map<std::string, Entry>& into, std::s
 MediaTypeDatabase::MediaTypeDatabase(const std::vector<std::filesystem::path>& globsFiles) {
     for (const auto& file : globsFiles) {
         std::ifstream in(file);
-        std::unordered_map<std::string, Entry> sensitive, folded;
+        Map sensitive, folded;
         std::string line;
         while (std::getline(in, line)) {
             // weight:type:pattern[:flags[:...]]
@@ -95,21 +94,24 @@ MediaTypeDatabase::MediaTypeDatabase(const std::vector<std::filesystem::path>& g
         folded_.try_emplace(extension, Entry{0, type});
 }
 
-std::string MediaTypeDatabase::typeForFileName(std::string_view fileName) const {
+std::string_view MediaTypeDatabase::typeForFileName(std::string_view fileName) const {
     if (std::size_t slash = fileName.rfind('/'); slash != std::string_view::npos)
         fileName.remove_prefix(slash + 1);
     std::size_t dot = fileName.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == fileName.size()) return {};
     std::string_view extension = fileName.substr(dot + 1);
-    if (auto it = caseSensitive_.find(std::string(extension)); it != caseSensitive_.end())
+    if (auto it = caseSensitive_.find(extension); it != caseSensitive_.end()) return it->second.type;
+    // Extensions are short: folded on the stack.
+    char lower[32];
+    if (extension.size() > sizeof lower) return {};
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        const char ch = extension[i];
+        lower[i] = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+    }
+    if (auto it = folded_.find(std::string_view(lower, extension.size())); it != folded_.end())
         return it->second.type;
-    if (auto it = folded_.find(lowerAscii(extension)); it != folded_.end()) return it->second.type;
     return {};
 }
-
-}  // namespace qm
-
-namespace qm {
 
 std::vector<std::string> MediaTypeDatabase::extensionsForType(std::string_view type) const {
     std::vector<std::string> out;

@@ -20,8 +20,9 @@ public:
 
     explicit MediaTypeDatabase(const std::vector<std::filesystem::path>& globsFiles);
 
-    // The MIME type for the last extension of a file name or path ("" when unknown).
-    std::string typeForFileName(std::string_view fileName) const;
+    // The MIME type for the last extension of a file name or path ("" when
+    // unknown); valid as long as the database.
+    std::string_view typeForFileName(std::string_view fileName) const;
 
     // Every extension (lower case) whose name pattern gives `type`.
     std::vector<std::string> extensionsForType(std::string_view type) const;
@@ -31,11 +32,16 @@ private:
         int weight = -1;
         std::string type;
     };
-    void add(std::unordered_map<std::string, Entry>& into, std::string key, int weight,
-             std::string_view type);
+    // Looked up by string_view without making a string: the crawl asks once per file.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using Map = std::unordered_map<std::string, Entry, Hash, std::equal_to<>>;
+    void add(Map& into, std::string key, int weight, std::string_view type);
 
-    std::unordered_map<std::string, Entry> caseSensitive_;
-    std::unordered_map<std::string, Entry> folded_;  // keys in lower case
+    Map caseSensitive_;
+    Map folded_;  // keys in lower case
 };
 
 }  // namespace qm
