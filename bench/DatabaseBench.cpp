@@ -17,7 +17,7 @@
 
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "SyntheticLibrary.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tilegrid/FileByteSource.h"
-#include "tilegrid/FileMetadata.h"
+#include "media/FileByteSource.h"
+#include "media/FileMetadata.h"
 
 namespace {
 

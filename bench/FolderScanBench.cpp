@@ -21,7 +21,7 @@
 
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 
 namespace {
@@ -96,14 +96,13 @@ void BM_RefreshBigDirectory(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         if (!reread) {
-            big->paths.clear();
-            big->sortedPathsOrNil.reset();
+            big->replacePaths({});
         }
         big->flags |= NodeFlags::stale;
         state.ResumeTiming();
         lib.db->refreshDirectory(big);
     }
-    state.counters["files"] = double(big->paths.size());
+    state.counters["files"] = double(big->paths().size());
     state.SetLabel(reread ? "re-read, target < 300 ms" : "first read, target < 300 ms");
 }
 BENCHMARK(BM_RefreshBigDirectory)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);

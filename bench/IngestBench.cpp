@@ -14,7 +14,7 @@
 
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/SpotlightThread.h"
 #include "SyntheticLibrary.h"

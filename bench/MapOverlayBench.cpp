@@ -28,15 +28,15 @@ const MultiGrid& millionFiles() {
         std::uniform_real_distribution<double> lon(-180, 180), lat(-60, 70), unit(0, 1);
         std::normal_distribution<double> spread(0, 0.08);
         std::vector<GPS> cities;
-        cities.push_back(GPS{2.3522, 48.8566});  // Paris, for the city view
-        for (int i = 1; i < 300; ++i) cities.push_back(GPS{lon(rng), lat(rng)});
+        cities.push_back(GPS{.latitude = 48.8566, .longitude = 2.3522});  // Paris, for the city view
+        for (int i = 1; i < 300; ++i) cities.push_back(GPS{.latitude = lat(rng), .longitude = lon(rng)});
         std::vector<Cell::Element> points;
         points.reserve(1000000);
         for (size_t i = 0; i < 1000000; ++i) {
             GPS g{lon(rng), lat(rng)};
             if (unit(rng) < 0.9) {
                 const GPS& c = cities[rng() % cities.size()];
-                g = GPS{c.longitude + spread(rng), std::clamp(c.latitude + spread(rng), -89.0, 89.0)};
+                g = GPS{.latitude = std::clamp(c.latitude + spread(rng), -89.0, 89.0), .longitude = c.longitude + spread(rng)};
             }
             points.push_back({QuickString::bytes("/home/u/Pictures/p" + std::to_string(i) + ".jpg"), g});
         }

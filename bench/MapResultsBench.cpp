@@ -16,7 +16,7 @@
 #include "core/MainQueue.h"
 #include "geo/AsyncMultiGrid.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/TreeNames.h"
 #include "map/MapCanvas.h"
@@ -42,15 +42,15 @@ void BM_PlaceCircleToResults(benchmark::State& state) {
     std::mt19937_64 rng(42);
     std::uniform_real_distribution<double> lon(-180, 180), lat(-60, 70), unit(0, 1);
     std::normal_distribution<double> spread(0, 0.08);
-    std::vector<GPS> cities{GPS{2.3522, 48.8566}};
-    for (int i = 1; i < 300; ++i) cities.push_back(GPS{lon(rng), lat(rng)});
+    std::vector<GPS> cities{GPS{.latitude = 48.8566, .longitude = 2.3522}};
+    for (int i = 1; i < 300; ++i) cities.push_back(GPS{.latitude = lat(rng), .longitude = lon(rng)});
     Node::Paths paths;
     paths.reserve(1000000);
     for (size_t i = 0; i < 1000000; ++i) {
         GPS g{lon(rng), lat(rng)};
         if (unit(rng) < 0.9) {
             const GPS& c = cities[rng() % cities.size()];
-            g = GPS{c.longitude + spread(rng), std::clamp(c.latitude + spread(rng), -89.0, 89.0)};
+            g = GPS{.latitude = std::clamp(c.latitude + spread(rng), -89.0, 89.0), .longitude = c.longitude + spread(rng)};
         }
         paths[QuickString::bytes("/home/u/Pictures/p" + std::to_string(i) + ".jpg")] = PathMetadata{g};
     }

@@ -28,8 +28,10 @@ World makeWorld(size_t n) {
     std::mt19937_64 rng(42);
     std::uniform_real_distribution<double> lon(-180, 180), lat(-60, 70), unit(0, 1);
     World w;
-    for (int i = 0; i < 300; ++i)
-        w.cities.push_back(GPS{lon(rng), lat(rng)});
+    for (int i = 0; i < 300; ++i) {
+        const double longitude = lon(rng);  // drawn first, as before
+        w.cities.push_back(GPS{.latitude = lat(rng), .longitude = longitude});
+    }
     std::normal_distribution<double> spread(0, 0.08);
     LocationMap& m = w.points;
     m.reserve(n);
@@ -37,9 +39,11 @@ World makeWorld(size_t n) {
         GPS g;
         if (unit(rng) < 0.9) {
             const GPS& c = w.cities[rng() % w.cities.size()];
-            g = GPS{c.longitude + spread(rng), std::clamp(c.latitude + spread(rng), -89.0, 89.0)};
+            g.longitude = c.longitude + spread(rng);
+            g.latitude = std::clamp(c.latitude + spread(rng), -89.0, 89.0);
         } else {
-            g = GPS{lon(rng), lat(rng)};
+            g.longitude = lon(rng);
+            g.latitude = lat(rng);
         }
         m[QuickString::literal("/home/u/Pictures/" + std::to_string(i / 1000) + "/IMG_" + std::to_string(i) +
                                ".jpg")] = PathMetadata{g};
@@ -56,11 +60,11 @@ const LocationMap& points1M() {
     return world1M().points;
 }
 
-std::vector<Cell::Element> elements(const LocationMap& m) {
-    std::vector<Cell::Element> v;
+std::vector<MultiGrid::Cell::Element> elements(const LocationMap& m) {
+    std::vector<MultiGrid::Cell::Element> v;
     v.reserve(m.size());
     for (const auto& [p, meta] : m)
-        v.push_back(Cell::Element{p, *meta.gps});
+        v.push_back(MultiGrid::Cell::Element{p, *meta.gps});
     return v;
 }
 

@@ -23,7 +23,7 @@
 #include "commands/BrowserState.h"
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/Tree.h"
 #include "platform/LinuxFileOperations.h"

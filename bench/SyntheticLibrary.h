@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "library/FolderAccessProbe.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 
 namespace qm::bench {
 

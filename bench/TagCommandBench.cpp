@@ -20,7 +20,7 @@
 #include "commands/TagChangeCommand.h"
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "platform/LinuxFileOperations.h"
 #include "platform/XattrTagStore.h"

@@ -17,9 +17,9 @@ void CommandStack::performCommand(const CommandPtr& command, std::optional<NodeP
     NodePath nodeAfter = node ? std::move(*node) : window->currentNode();
     QuickStringSet selectionAfter = selection ? std::move(*selection) : window->currentSelection();
     CommandPtr inverse = command->run(window->context());
-    undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(),
+    _undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(),
                                     selectionAfter, window->currentSelection()});
-    redoStack.clear();
+    _redoStack.clear();
     window->setCurrentNode(nodeAfter);
     window->setCurrentSelection(selectionAfter);
     commandLog("[run] " + command->debugDescription());
@@ -41,21 +41,21 @@ void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>
 }
 
 void CommandStack::undo() {
-    step(undoStack, redoStack, "Undo: ");
+    step(_undoStack, _redoStack, "Undo: ");
 }
 
 void CommandStack::redo() {
-    step(redoStack, undoStack, "Redo: ");
+    step(_redoStack, _undoStack, "Redo: ");
 }
 
 std::optional<std::string> CommandStack::undoMenuTitle() const {
-    if (undoStack.empty()) return std::nullopt;
-    return "Undo " + undoStack.back().menuText;
+    if (_undoStack.empty()) return std::nullopt;
+    return "Undo " + _undoStack.back().menuText;
 }
 
 std::optional<std::string> CommandStack::redoMenuTitle() const {
-    if (redoStack.empty()) return std::nullopt;
-    return "Redo " + redoStack.back().menuText;
+    if (_redoStack.empty()) return std::nullopt;
+    return "Redo " + _redoStack.back().menuText;
 }
 
 void CommandStack::performTagTreeChange(TagChangeKind kind, const NodePath& source,

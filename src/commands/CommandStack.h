@@ -27,8 +27,8 @@ class CommandStack {
 public:
     explicit CommandStack(std::weak_ptr<BrowserState> appWindow) : appWindow(std::move(appWindow)) {}
 
-    std::vector<CommandItem> undoStack;  // last is next to undo
-    std::vector<CommandItem> redoStack;  // last is next to redo
+    const std::vector<CommandItem>& undoStack() const { return _undoStack; }  // last is next to undo
+    const std::vector<CommandItem>& redoStack() const { return _redoStack; }  // last is next to redo
     std::weak_ptr<BrowserState> appWindow;
     EventEmitter<std::string> commandDidRun;
 
@@ -56,6 +56,9 @@ public:
                                 const std::function<bool(const std::string&)>& exists);
 
 private:
+    std::vector<CommandItem> _undoStack;
+    std::vector<CommandItem> _redoStack;
+
     void step(std::vector<CommandItem>& from, std::vector<CommandItem>& to, const char* label);
 };
 

@@ -2,7 +2,7 @@
 
 #include <absl/container/flat_hash_set.h>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 
 namespace qm {
 

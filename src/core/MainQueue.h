@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -64,8 +66,8 @@ public:
 private:
     mutable std::mutex mutex_;
     std::condition_variable posted_;
-    std::vector<Task> tasks_;
-    std::shared_ptr<const Waker> waker_;
+    std::vector<Task> tasks_ ABSL_GUARDED_BY(mutex_);
+    std::shared_ptr<const Waker> waker_ ABSL_GUARDED_BY(mutex_);
     const std::thread::id owner_;
 };
 

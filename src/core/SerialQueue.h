@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -42,8 +44,8 @@ private:
     const std::string label_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    bool stopping_ = false;
+    std::deque<std::function<void()>> tasks_ ABSL_GUARDED_BY(mutex_);
+    bool stopping_ ABSL_GUARDED_BY(mutex_) = false;
     std::thread thread_;  // last: starts once everything above exists
 };
 

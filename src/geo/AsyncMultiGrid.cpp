@@ -85,12 +85,12 @@ void AsyncMultiGrid::update(LocationMap locations, std::optional<PathSet> change
             if (firstBuild) {
                 // Building in one pass is several times faster than inserting
                 // point by point, and lays the cells out for the queries.
-                std::vector<Cell::Element> points;
+                std::vector<MultiGrid::Cell::Element> points;
                 points.reserve(locations.size());
                 w.previous.reserve(locations.size());
                 for (const auto& [path, meta] : locations) {
                     if (auto now = usable(meta)) {
-                        points.push_back(Cell::Element{path, *now});
+                        points.push_back(MultiGrid::Cell::Element{path, *now});
                         w.previous.emplace(path, *now);
                     }
                 }

@@ -10,7 +10,7 @@
 
 #include "core/QuickString.h"
 #include "geo/MultiGrid.h"
-#include "library/PathMetadata.h"
+#include "core/PathMetadata.h"
 
 namespace qm {
 

@@ -6,6 +6,9 @@
 
 namespace qm {
 
+using Cell = MultiGrid::Cell;
+using Key = MultiGrid::Key;
+
 namespace {
 constexpr double kMaxV = 0.9999999999999998;
 constexpr double kMaxLat = 89.99999;
@@ -204,7 +207,7 @@ bool MultiGrid::insert(const QuickString& path, double lon, double lat) {
     if (!p) return false;
     const double s = levelScale(lastLevel);
     const auto x23 = static_cast<uint32_t>(p->u * s), y23 = static_cast<uint32_t>(p->v * s);
-    const GPS gps{lon, lat};
+    const GPS gps{.latitude = lat, .longitude = lon};
 
     // Make the cells on the path private to this grid, creating missing ones.
     std::array<Cell*, levelCount> cells{};

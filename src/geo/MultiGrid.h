@@ -12,24 +12,9 @@
 #include <vector>
 
 #include "core/QuickString.h"
-#include "library/PathMetadata.h"
+#include "core/PathMetadata.h"
 
 namespace qm {
-
-// Address of a grid cell: column, row (growing northward) and level 0..23.
-struct Key {
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t level = 0;
-
-    friend bool operator==(const Key& a, const Key& b) {
-        return a.x == b.x && a.y == b.y && a.level == b.level;
-    }
-    template <typename H>
-    friend H AbslHashValue(H h, const Key& k) {
-        return H::combine(std::move(h), k.x, k.y, k.level);
-    }
-};
 
 // A position in the unit Web Mercator square: u eastward from -180°, v northward.
 struct UnitPoint {
@@ -45,74 +30,7 @@ struct ViewRect {
     double latMax = 0;
 };
 
-// One reported cell of the cluster query. Longitudes are shifted by whole
-// turns to lie within 180° of the view's centre.
-struct Cluster {
-    Key key;
-    double lonMin = 0, lonMax = 0, latMin = 0, latMax = 0;  // the cell's bounds
-    double longitude = 0, latitude = 0;                     // its centroid
-    uint32_t count = 0;
-    double parentLongitude = 0, parentLatitude = 0;  // the parent cell's centroid
-    uint32_t parentCount = 0;
-    double t = 0;  // blend from the parent's position (1) to the cell's (0), in [0, 1)
-};
-
-// One occupied cell. Cells are shared between successive grids through an
-// intrusive reference count and copied before a grid changes one that another
-// grid still holds, so a grid that is no longer changed may be read from any
-// thread. Only cells with few elements (or at the last level) store their
-// element list; larger cells keep counts and coordinate sums and enumerate
-// their elements through their children.
-class Cell {
-public:
-    struct Element {
-        QuickString path;
-        GPS gps;
-    };
-
-    uint32_t count() const noexcept { return count_; }
-    double totalLong() const noexcept { return totalLong_; }
-    double totalLat() const noexcept { return totalLat_; }
-    GPS centroid() const noexcept { return GPS{totalLong_ / count_, totalLat_ / count_}; }
-    // Child 0..3: (2x, 2y), (2x + 1, 2y), (2x, 2y + 1), (2x + 1, 2y + 1); null when absent.
-    const Cell* child(int i) const noexcept { return children_[i]; }
-    // Every element of the cell, in no particular order.
-    void forEachElement(absl::FunctionRef<void(const QuickString&, const GPS&)> visit) const;
-    // Appends every element's path.
-    void appendTo(std::vector<QuickString>& out) const;
-
-private:
-    friend class MultiGrid;
-    enum class Store : uint8_t { none, vector, map };
-    using Map = absl::flat_hash_map<QuickString, GPS>;
-
-    Cell() {}
-    Cell(const Cell& other);
-    ~Cell();
-    Cell& operator=(const Cell&) = delete;
-
-    static void retain(const Cell* c) noexcept;
-    static void release(const Cell* c) noexcept;
-    bool isUnique() const noexcept { return refs_.load(std::memory_order_acquire) == 1; }
-
-    const GPS* find(const QuickString& path) const;
-    bool eraseElement(const QuickString& path);
-    void setElement(const QuickString& path, const GPS& gps);
-    void appendElement(const QuickString& path, const GPS& gps, bool isLeaf);
-    void dropElements();
-    void collectFromChildren();
-
-    mutable std::atomic<uint32_t> refs_{1};
-    uint32_t count_ = 0;
-    Store store_ = Store::none;
-    double totalLong_ = 0;
-    double totalLat_ = 0;
-    std::array<Cell*, 4> children_{};
-    union {
-        std::vector<Element> vector_;
-        Map* map_;
-    };
-};
+struct Cluster;
 
 // The 24-level grid pyramid over the Web Mercator square. Every path with
 // coordinates is an element of exactly one cell per level; only occupied cells
@@ -120,6 +38,80 @@ private:
 // changes a shared cell copies the cells from the root down to it first.
 class MultiGrid {
 public:
+    // Address of a grid cell: column, row (growing northward) and level 0..23.
+    struct Key {
+        int32_t x = 0;
+        int32_t y = 0;
+        int32_t level = 0;
+
+        friend bool operator==(const Key& a, const Key& b) {
+            return a.x == b.x && a.y == b.y && a.level == b.level;
+        }
+        template <typename H>
+        friend H AbslHashValue(H h, const Key& k) {
+            return H::combine(std::move(h), k.x, k.y, k.level);
+        }
+    };
+
+    // One occupied cell. Cells are shared between successive grids through an
+    // intrusive reference count and copied before a grid changes one that another
+    // grid still holds, so a grid that is no longer changed may be read from any
+    // thread. Only cells with few elements (or at the last level) store their
+    // element list; larger cells keep counts and coordinate sums and enumerate
+    // their elements through their children.
+    class Cell {
+    public:
+        struct Element {
+            QuickString path;
+            GPS gps;
+        };
+
+        uint32_t count() const noexcept { return count_; }
+        double totalLong() const noexcept { return totalLong_; }
+        double totalLat() const noexcept { return totalLat_; }
+        GPS centroid() const noexcept {
+            return GPS{.latitude = totalLat_ / count_, .longitude = totalLong_ / count_};
+        }
+        // Child 0..3: (2x, 2y), (2x + 1, 2y), (2x, 2y + 1), (2x + 1, 2y + 1); null when absent.
+        const Cell* child(int i) const noexcept { return children_[i]; }
+        // Every element of the cell, in no particular order.
+        void forEachElement(absl::FunctionRef<void(const QuickString&, const GPS&)> visit) const;
+        // Appends every element's path.
+        void appendTo(std::vector<QuickString>& out) const;
+
+    private:
+        friend class MultiGrid;
+        enum class Store : uint8_t { none, vector, map };
+        using Map = absl::flat_hash_map<QuickString, GPS>;
+
+        Cell() {}
+        Cell(const Cell& other);
+        ~Cell();
+        Cell& operator=(const Cell&) = delete;
+
+        static void retain(const Cell* c) noexcept;
+        static void release(const Cell* c) noexcept;
+        bool isUnique() const noexcept { return refs_.load(std::memory_order_acquire) == 1; }
+
+        const GPS* find(const QuickString& path) const;
+        bool eraseElement(const QuickString& path);
+        void setElement(const QuickString& path, const GPS& gps);
+        void appendElement(const QuickString& path, const GPS& gps, bool isLeaf);
+        void dropElements();
+        void collectFromChildren();
+
+        mutable std::atomic<uint32_t> refs_{1};
+        uint32_t count_ = 0;
+        Store store_ = Store::none;
+        double totalLong_ = 0;
+        double totalLat_ = 0;
+        std::array<Cell*, 4> children_{};
+        union {
+            std::vector<Element> vector_;
+            Map* map_;
+        };
+    };
+
     static constexpr int levelCount = 24;
     static constexpr int lastLevel = levelCount - 1;
     // A cell below the last level keeps its element list up to this many.
@@ -183,6 +175,18 @@ private:
     static double levelScaleSlow(int level) noexcept;
 
     Cell* root_ = nullptr;
+};
+
+// One reported cell of the cluster query. Longitudes are shifted by whole
+// turns to lie within 180° of the view's centre.
+struct Cluster {
+    MultiGrid::Key key;
+    double lonMin = 0, lonMax = 0, latMin = 0, latMax = 0;  // the cell's bounds
+    double longitude = 0, latitude = 0;                     // its centroid
+    uint32_t count = 0;
+    double parentLongitude = 0, parentLatitude = 0;  // the parent cell's centroid
+    uint32_t parentCount = 0;
+    double t = 0;  // blend from the parent's position (1) to the cell's (0), in [0, 1)
 };
 
 }  // namespace qm

@@ -28,7 +28,7 @@ bool isFolder(const Node& node) {
 void markSubtreeStale(const NodePtr& node) {
     for (const NodePtr& child : node->sortedChildren()) {
         child->flags |= NodeFlags::stale;
-        if (!child->children.empty()) {
+        if (!child->children().empty()) {
             child->flags |= NodeFlags::descendantStale;
             markSubtreeStale(child);
         }
@@ -160,9 +160,8 @@ void DB::noteChange(WhatChanged bits) {
 
 void DB::setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSet>& touchedPaths) {
     const NodePtr& map = tree_->mapNode;
-    if (map->isPinReference() || map->paths == paths) return;
-    map->paths = paths;
-    map->sortedPathsOrNil.reset();
+    if (map->isPinReference() || map->paths() == paths) return;
+    map->replacePaths(paths);
     pathsChanged.emit();
     feedGrid(touchedPaths);
 }
@@ -247,9 +246,8 @@ bool DB::refreshDirectory(const NodePtr& node) {
         scheduleDirectoryUpdate();
     }
     WhatChanged bits = result != 0 ? WhatChanged::children : WhatChanged::none;
-    if (node->paths != contents->files) {
-        node->paths = std::move(contents->files);
-        node->sortedPathsOrNil.reset();
+    if (node->paths() != contents->files) {
+        node->replacePaths(std::move(contents->files));
         bits |= WhatChanged::paths;
     }
     apply(bits);
@@ -261,7 +259,7 @@ int DB::syncSubfolders(const NodePtr& node, const QuickStringSet& names) {
     int result = 0;
     const bool opened = node->hasFlag(NodeFlags::opened);
     for (const QuickString& name : names) {
-        if (node->children.contains(name)) continue;
+        if (node->children().contains(name)) continue;
         NodePtr child = Node::make(NodeKind::directory, name, node);
         if (opened) {
             child->flags |= NodeFlags::stale;
@@ -273,7 +271,7 @@ int DB::syncSubfolders(const NodePtr& node, const QuickStringSet& names) {
         node->insertChild(child);
     }
     std::vector<QuickString> gone;
-    for (const auto& [name, child] : node->children)
+    for (const auto& [name, child] : node->children())
         if (!names.contains(name)) gone.push_back(name);
     for (const QuickString& name : gone)
         node->removeChild(name);
@@ -287,7 +285,7 @@ void DB::directoryChanged(const QuickString& path, bool recursive) {
     NodePtr node = tree_->lookup(nodePathForFullName(*fullName));
     if (!node) return;
     node->flags |= NodeFlags::stale;
-    if (recursive && !node->children.empty()) {
+    if (recursive && !node->children().empty()) {
         node->flags |= NodeFlags::descendantStale;
         markSubtreeStale(node);
     }
@@ -313,7 +311,7 @@ void DB::openDirectories(const std::vector<QuickString>& fullNames) {
         refreshDirectory(node);
         node->flags |= NodeFlags::opened;
         bool scheduled = false;
-        for (const auto& [name, child] : node->children) {
+        for (const auto& [name, child] : node->children()) {
             if (!child->hasFlag(NodeFlags::foundUnscheduled)) continue;
             child->flags &= ~NodeFlags::foundUnscheduled;
             child->flags |= NodeFlags::stale;

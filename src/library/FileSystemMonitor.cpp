@@ -10,7 +10,7 @@ namespace qm {
 FileSystemMonitor::FileSystemMonitor(std::weak_ptr<DB> db, std::unique_ptr<DirectoryWatcher> watcher)
     : ref_(std::move(watcher)) {
     if (!ref_) return;
-    ref_->start(std::string(homeDirectory().utf8()), latencySeconds,
+    ref_->start(std::string(homeDirectory().utf8()), kLatencySeconds,
                 [db = std::move(db)](const std::vector<DirectoryEvent>& events) {
                     if (events.empty()) return;
                     auto strong = db.lock();

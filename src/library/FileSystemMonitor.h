@@ -14,7 +14,7 @@ class DB;
 class FileSystemMonitor {
 public:
     // Changes are coalesced over this many seconds.
-    static constexpr double latencySeconds = 1.0;
+    static constexpr double kLatencySeconds = 1.0;
 
     // Starts watching at once; a null watcher watches nothing.
     FileSystemMonitor(std::weak_ptr<DB> db, std::unique_ptr<DirectoryWatcher> watcher);

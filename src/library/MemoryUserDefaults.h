@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <map>
 #include <mutex>
 
@@ -28,7 +30,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::map<std::string, DefaultsValue, std::less<>> values_;
+    std::map<std::string, DefaultsValue, std::less<>> values_ ABSL_GUARDED_BY(mutex_);
 };
 
 }  // namespace qm

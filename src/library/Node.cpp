@@ -87,18 +87,18 @@ Node::~Node() {
     // Take the subtree apart level by level: letting each node destroy its
     // own children would recurse once per level, and a tag such as "a/a/a/…"
     // can nest thousands of levels deep.
-    if (children.empty()) return;
+    if (_children.empty()) return;
     std::vector<NodePtr> pending;
-    for (auto& [_, c] : children)
+    for (auto& [_, c] : _children)
         pending.push_back(std::move(c));
-    children.clear();
+    _children.clear();
     while (!pending.empty()) {
         NodePtr n = std::move(pending.back());
         pending.pop_back();
         if (n.use_count() == 1) {
-            for (auto& [_, c] : n->children)
+            for (auto& [_, c] : n->_children)
                 pending.push_back(std::move(c));
-            n->children.clear();
+            n->_children.clear();
         }
     }
 }
@@ -127,8 +127,8 @@ NodePtr Node::lookup(const NodePath& components) const {
     const Node* at = this;
     for (const QuickString& c : components) {
         if (at->isPinReference()) return nullptr;
-        auto it = at->children.find(c);
-        if (it == at->children.end()) return nullptr;
+        auto it = at->_children.find(c);
+        if (it == at->_children.end()) return nullptr;
         cur = it->second;
         at = cur.get();
     }
@@ -136,8 +136,8 @@ NodePtr Node::lookup(const NodePath& components) const {
 }
 
 NodePtr Node::child(const QuickString& childName) const {
-    auto it = children.find(childName);
-    return it == children.end() ? nullptr : it->second;
+    auto it = _children.find(childName);
+    return it == _children.end() ? nullptr : it->second;
 }
 
 NodePath Node::nodePath() const {
@@ -156,23 +156,23 @@ NodePath Node::nodePath() const {
 }
 
 const Node::Paths& Node::resolvedPaths() const {
-    if (!isPinReference()) return paths;
+    if (!isPinReference()) return _paths;
     NodePtr target = pinTarget();
     // The target is owned by the tree, so its map outlives this call's result
     // for as long as the tree is not changed.
-    return target ? target->paths : noPathMap();
+    return target ? target->_paths : noPathMap();
 }
 
 bool Node::isEmpty() const {
-    return !isPinReference() && children.empty() && paths.empty();
+    return !isPinReference() && _children.empty() && _paths.empty();
 }
 
 const std::vector<NodePtr>& Node::sortedChildren() const {
     if (isPinReference()) return noNodes();
-    if (!sortedChildrenOrNil) {
+    if (!_sortedChildrenOrNil) {
         std::vector<NodePtr> list;
-        list.reserve(children.size());
-        for (const auto& [_, c] : children)
+        list.reserve(_children.size());
+        for (const auto& [_, c] : _children)
             list.push_back(c);
         if (parent.expired()) {
             std::sort(list.begin(), list.end(), [](const NodePtr& a, const NodePtr& b) {
@@ -184,9 +184,9 @@ const std::vector<NodePtr>& Node::sortedChildren() const {
             std::sort(list.begin(), list.end(),
                       [](const NodePtr& a, const NodePtr& b) { return a->name < b->name; });
         }
-        sortedChildrenOrNil = std::move(list);
+        _sortedChildrenOrNil = std::move(list);
     }
-    return *sortedChildrenOrNil;
+    return *_sortedChildrenOrNil;
 }
 
 const std::vector<QuickString>& Node::sortedPaths() const {
@@ -194,15 +194,15 @@ const std::vector<QuickString>& Node::sortedPaths() const {
         NodePtr target = pinTarget();
         return target ? target->sortedPaths() : noPaths();
     }
-    if (!sortedPathsOrNil) {
+    if (!_sortedPathsOrNil) {
         std::vector<QuickString> list;
-        list.reserve(paths.size());
-        for (const auto& [p, _] : paths)
+        list.reserve(_paths.size());
+        for (const auto& [p, _] : _paths)
             list.push_back(p);
         sortNatural(list);
-        sortedPathsOrNil = std::move(list);
+        _sortedPathsOrNil = std::move(list);
     }
-    return *sortedPathsOrNil;
+    return *_sortedPathsOrNil;
 }
 
 std::optional<NodePath> Node::neighbour(const NodePath& path, const QuickStringSet& expanded,
@@ -232,8 +232,8 @@ std::optional<NodePath> Node::neighbour(const NodePath& path, const QuickStringS
     for (const QuickString& step : path) {
         const Node* up = chain.back();
         if (!isExpanded(*up, expanded)) return std::nullopt;
-        auto it = up->children.find(step);
-        if (it == up->children.end() || it->second->isHidden()) return std::nullopt;
+        auto it = up->_children.find(step);
+        if (it == up->_children.end() || it->second->isHidden()) return std::nullopt;
         chain.push_back(it->second.get());
     }
     const Node* row = chain.back();
@@ -286,7 +286,7 @@ size_t Node::visibleRowCount(const QuickStringSet& expanded) const {
         if (n->isHidden()) continue;
         ++rows;
         if (n->isPinReference() || !isExpanded(*n, expanded)) continue;
-        for (const auto& [_, c] : n->children)
+        for (const auto& [_, c] : n->_children)
             pending.push_back(c.get());
     }
     return rows;
@@ -298,14 +298,14 @@ NodePtr Node::walkCreating(const NodePath& components, bool& created) {
     for (const QuickString& c : components) {
         // Pin references stand for nodes elsewhere and never list anything.
         if (cur->isPinReference()) return nullptr;
-        auto it = cur->children.find(c);
-        if (it != cur->children.end()) {
+        auto it = cur->_children.find(c);
+        if (it != cur->_children.end()) {
             cur = it->second;
             continue;
         }
         NodePtr made = make(NodeKind::subTag, c, cur);
-        cur->children.emplace(c, made);
-        cur->sortedChildrenOrNil.reset();
+        cur->_children.emplace(c, made);
+        cur->_sortedChildrenOrNil.reset();
         created = true;
         cur = std::move(made);
     }
@@ -330,8 +330,8 @@ WhatChanged Node::addPathsWith(const NodePath& components, bool anyPaths, Add&& 
     NodePtr target = walkCreating(components, created);
     WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
     if (!target || !anyPaths) return changed;
-    if (add(target->paths)) {
-        target->sortedPathsOrNil.reset();
+    if (add(target->_paths)) {
+        target->_sortedPathsOrNil.reset();
         changed |= WhatChanged::paths;
     }
     return changed;
@@ -372,8 +372,8 @@ WhatChanged Node::removePath(const NodePath& components, const QuickString& path
     for (const QuickString& c : components) {
         Node* at = chain.back();
         if (at->isPinReference()) return WhatChanged::none;
-        auto it = at->children.find(c);
-        if (it == at->children.end()) return WhatChanged::none;
+        auto it = at->_children.find(c);
+        if (it == at->_children.end()) return WhatChanged::none;
         chain.push_back(it->second.get());
     }
     Node* target = chain.back();
@@ -395,17 +395,17 @@ WhatChanged Node::ensurePath(const NodePath& components, size_t roomForPaths) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
     NodePtr target = walkCreating(components, created);
-    if (target && roomForPaths > 0) target->paths.reserve(target->paths.size() + roomForPaths);
+    if (target && roomForPaths > 0) target->_paths.reserve(target->_paths.size() + roomForPaths);
     return created ? WhatChanged::children : WhatChanged::none;
 }
 
 WhatChanged Node::pruneEmpty(const NodePath& components) {
     Node* at = this;
     for (const QuickString& c : components) {
-        auto it = at->children.find(c);
-        if (it == at->children.end()) return WhatChanged::none;
+        auto it = at->_children.find(c);
+        if (it == at->_children.end()) return WhatChanged::none;
         Node* step = it->second.get();
-        if (!step->isPinReference() && step->children.empty() && step->paths.empty() &&
+        if (!step->isPinReference() && step->_children.empty() && step->_paths.empty() &&
             has(at->kind, NodeKind::tagContainer)) {
             at->removeChild(c);
             return WhatChanged::children;
@@ -416,33 +416,38 @@ WhatChanged Node::pruneEmpty(const NodePath& components) {
 }
 
 void Node::insertChild(const NodePtr& node) {
-    children.insert_or_assign(node->name, node);
-    sortedChildrenOrNil.reset();
+    _children.insert_or_assign(node->name, node);
+    _sortedChildrenOrNil.reset();
 }
 
 NodePtr Node::removeChild(const QuickString& childName) {
-    auto it = children.find(childName);
-    if (it == children.end()) return nullptr;
+    auto it = _children.find(childName);
+    if (it == _children.end()) return nullptr;
     NodePtr gone = std::move(it->second);
-    children.erase(it);
-    sortedChildrenOrNil.reset();
+    _children.erase(it);
+    _sortedChildrenOrNil.reset();
     return gone;
 }
 
 bool Node::insertPath(const QuickString& path, const PathMetadata& metadata) {
-    auto [it, inserted] = paths.try_emplace(path, metadata);
+    auto [it, inserted] = _paths.try_emplace(path, metadata);
     if (!inserted) {
         it->second = metadata;
         return false;
     }
-    sortedPathsOrNil.reset();
+    _sortedPathsOrNil.reset();
     return true;
 }
 
 bool Node::erasePath(const QuickString& path) {
-    if (paths.erase(path) == 0) return false;
-    sortedPathsOrNil.reset();
+    if (_paths.erase(path) == 0) return false;
+    _sortedPathsOrNil.reset();
     return true;
+}
+
+void Node::replacePaths(Paths paths) {
+    _paths = std::move(paths);
+    _sortedPathsOrNil.reset();
 }
 
 }  // namespace qm

@@ -14,7 +14,7 @@
 #include "core/TagFormat.h"
 #include "library/NodeKind.h"
 #include "library/NodePath.h"
-#include "library/PathMetadata.h"
+#include "core/PathMetadata.h"
 #include "library/WhatChanged.h"
 
 namespace qm {
@@ -31,9 +31,8 @@ enum class NeighbourMode : uint8_t { previous = 0, next = 1, first = 2, last = 3
 // is referenced weakly) and compared by identity. Confined to the thread that
 // owns the tree; nothing here locks.
 //
-// The fields are public for the code that fills folders and tags; whoever
-// inserts or removes a child or a path key by hand must clear the matching
-// cache, or use insertChild/removeChild/insertPath/erasePath, which do.
+// Children and paths change only through the operations below, which keep the
+// sorted caches in step with them.
 class Node : public std::enable_shared_from_this<Node> {
 public:
     using Children = absl::flat_hash_map<QuickString, NodePtr>;
@@ -54,10 +53,12 @@ public:
     const QuickString fullName;
     NodeFlags flags = NodeFlags::none;
     std::optional<Color> color;
-    Children children;
-    mutable std::optional<std::vector<NodePtr>> sortedChildrenOrNil;
-    Paths paths;
-    mutable std::optional<std::vector<QuickString>> sortedPathsOrNil;
+
+    const Children& children() const { return _children; }
+    const Paths& paths() const { return _paths; }
+    // Whether the sorted lists are cached now (they are made on first use).
+    bool hasSortedChildren() const { return _sortedChildrenOrNil.has_value(); }
+    bool hasSortedPaths() const { return _sortedPathsOrNil.has_value(); }
 
     bool isPinReference() const { return has(kind, NodeKind::pinReference); }
     bool hasFlag(NodeFlags f) const { return has(flags, f); }
@@ -134,8 +135,15 @@ public:
     NodePtr removeChild(const QuickString& name);                            // the removed node or null
     bool insertPath(const QuickString& path, const PathMetadata& metadata);  // true when new
     bool erasePath(const QuickString& path);                                 // true when it was there
+    // Replaces every path at once (the caller compares first when that saves work).
+    void replacePaths(Paths paths);
 
 private:
+    Children _children;
+    mutable std::optional<std::vector<NodePtr>> _sortedChildrenOrNil;
+    Paths _paths;
+    mutable std::optional<std::vector<QuickString>> _sortedPathsOrNil;
+
     NodePtr walkCreating(const NodePath& components, bool& created);
     // The shared part of the bulk adders: walks (creating) to the node and
     // lets `add` fill its paths; `add` returns whether a path was new.

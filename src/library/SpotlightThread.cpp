@@ -1,5 +1,6 @@
 #include "library/SpotlightThread.h"
 
+#include <absl/base/thread_annotations.h>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -56,7 +57,7 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
-    bool cancelled_ = false;
+    bool cancelled_ ABSL_GUARDED_BY(mutex_) = false;
     std::thread thread_;  // last: starts once the members above exist
 };
 
@@ -100,7 +101,7 @@ std::optional<GPS> makeGPS(std::optional<double> latitude, std::optional<double>
     // A value off the globe is no position at all; letting it through would
     // hand the grid coordinates it cannot place (infinities included).
     if (!(std::fabs(lat) <= 90.0) || !(std::fabs(lon) <= 180.0)) return std::nullopt;
-    return GPS{lon, lat};
+    return GPS{.latitude = lat, .longitude = lon};
 }
 
 SpotlightThread::SpotlightThread(std::shared_ptr<const TagFormat> format,
@@ -168,11 +169,11 @@ void SpotlightThread::start(std::weak_ptr<SerialQueue> queue, Callbacks callback
 
 void SpotlightThread::runProbe() {
     if (!defaults_->boolForKey("hasBeenLaunched")) {
-        std::this_thread::sleep_for(permissionDelay);
+        std::this_thread::sleep_for(kPermissionDelay);
         defaults_->setValue("hasBeenLaunched", true);
     }
     {
-        OneShotTimer timer(permissionDelay, [cb = callbacks_.permissionState] {
+        OneShotTimer timer(kPermissionDelay, [cb = callbacks_.permissionState] {
             if (cb) cb(true);
         });
         const std::string home(homeDirectory().utf8());
@@ -338,10 +339,7 @@ void SpotlightThread::buildTags() {
     fillTree(*tree, read, merged);
 
     const NodePtr& map = tree->mapNode;
-    if (!map->isPinReference() && map->paths != gpsLocations_) {
-        map->paths = gpsLocations_;
-        map->sortedPathsOrNil.reset();
-    }
+    if (!map->isPinReference() && map->paths() != gpsLocations_) map->replacePaths(gpsLocations_);
 
     logSetup("Tag processing", secondsBetween(began, std::chrono::steady_clock::now()));
     if (callbacks_.treeReady) callbacks_.treeReady(std::move(tree));

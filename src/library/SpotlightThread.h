@@ -13,7 +13,7 @@
 #include "library/FolderAccessProbe.h"
 #include "library/MetadataQuery.h"
 #include "library/Node.h"
-#include "library/PathMetadata.h"
+#include "core/PathMetadata.h"
 #include "library/Tree.h"
 #include "library/UserDefaults.h"
 
@@ -57,7 +57,7 @@ public:
     void start(std::weak_ptr<SerialQueue> queue, Callbacks callbacks);
 
     // How long the probe may take before the start counts as blocked.
-    static constexpr std::chrono::milliseconds permissionDelay{250};
+    static constexpr std::chrono::milliseconds kPermissionDelay{250};
 
 private:
     // The path last seen per item, kept as the path the tree uses: it shares

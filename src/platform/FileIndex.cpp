@@ -10,13 +10,15 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/PathNames.h"
 #include "core/SerialQueue.h"
-#include "platform/ImageLocationReader.h"
+#include "core/XdgDirectories.h"
+#include "media/ImageLocationReader.h"
 #include "platform/IndexQuery.h"
 #include "platform/IndexState.h"
 #include "platform/IndexStore.h"
 #include "platform/InotifyTree.h"
-#include "platform/MovieLocationReader.h"
+#include "media/MovieLocationReader.h"
 
 namespace qm {
 
@@ -38,33 +40,15 @@ std::string setupLine(const char* what, double seconds, size_t count, const char
     return buffer;
 }
 
-std::string environmentPath(const char* variable, const char* fallbackBelowHome) {
-    if (const char* v = std::getenv(variable); v && *v == '/') return v;
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + fallbackBelowHome;
-}
-
-std::string parentOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-bool isAtOrBelow(const std::string& path, const std::string& top) {
-    if (top == "/") return true;
-    return path.size() >= top.size() && path.compare(0, top.size(), top) == 0 &&
-           (path.size() == top.size() || path[top.size()] == '/');
-}
-
 std::string withoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path;
 }
 
-std::optional<GeoPosition> readPosition(const std::string& path) {
-    std::optional<GeoPosition> pos = ImageLocationReader::handles(path) ? ImageLocationReader::read(path)
-                                                                        : MovieLocationReader::read(path);
+std::optional<GPS> readPosition(const std::string& path) {
+    std::optional<GPS> pos = ImageLocationReader::handles(path) ? ImageLocationReader::read(path)
+                                                                : MovieLocationReader::read(path);
     // A position off the globe is no position: the map could not place it.
     if (pos && !(std::fabs(pos->latitude) <= 90.0 && std::fabs(pos->longitude) <= 180.0)) pos.reset();
     return pos;
@@ -88,9 +72,9 @@ FileIndex::FileIndex(Options options)
       gpsQuery_(std::make_shared<IndexQuery>(MetadataQueryKind::gps)),
       shared_(std::make_shared<Shared>()),
       state_(std::make_unique<IndexState>()) {
-    if (options_.roots.empty()) options_.roots.push_back(environmentPath("HOME", ""));
+    if (options_.roots.empty()) options_.roots.push_back(homeDirectory());
     if (options_.excludedPaths.empty())
-        options_.excludedPaths.push_back(environmentPath("XDG_DATA_HOME", "/.local/share") + "/Trash");
+        options_.excludedPaths.push_back(xdgDataHome() + "/Trash");
     if (!options_.databasePath) options_.databasePath = IndexStore::defaultPath();
     // The index must never index its own database: every write would be a
     // change to report and store again.
@@ -407,7 +391,7 @@ void FileIndex::startPositionReads() {
     for (IndexState::PositionRead& read : reads) {
         positionQueue_->async([this, read = std::move(read)] {
             if (shared_->stopping) return;
-            std::optional<GeoPosition> pos = readPosition(read.path);
+            std::optional<GPS> pos = readPosition(read.path);
             ++shared_->contentReads;
             queue_->async([this, read, pos] {
                 if (shared_->stopping) return;

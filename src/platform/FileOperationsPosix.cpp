@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/PathNames.h"
+
 namespace qm::posix {
 
 namespace {
@@ -301,28 +303,16 @@ std::string errorText(int err) {
     return s ? std::string(s) : std::string("error ") + std::to_string(err);
 }
 
-std::string parentPath(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string lastName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 FileResult copyThenRemove(const std::string& from, const std::string& to) {
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0) return FileResult::failure(errorText(errno));
     struct stat tst;
     if (::lstat(to.c_str(), &tst) == 0) return FileResult::failure(errorText(EEXIST));
 
-    std::string fromName = lastName(from), toName = lastName(to);
-    Fd srcDir(::open(parentPath(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string fromName = lastNameOf(from), toName = lastNameOf(to);
+    Fd srcDir(::open(parentOf(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!srcDir.valid()) return FileResult::failure(errorText(errno));
-    Fd dstDir(::open(parentPath(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dstDir(::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dstDir.valid()) return FileResult::failure(errorText(errno));
 
     // Copy under a hidden name so that a half-made copy never shows at `to`.
@@ -356,7 +346,7 @@ FileResult copyThenRemove(const std::string& from, const std::string& to) {
 }
 
 FileResult moveNoReplace(const std::string& from, const std::string& to) {
-    if (from.empty() || to.empty() || lastName(from).empty() || lastName(to).empty())
+    if (from.empty() || to.empty() || lastNameOf(from).empty() || lastNameOf(to).empty())
         return FileResult::failure(errorText(EINVAL));
     int err = renameNoReplaceAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
     if (err == 0) return FileResult::success(to);
@@ -365,9 +355,9 @@ FileResult moveNoReplace(const std::string& from, const std::string& to) {
 }
 
 std::string removeTree(const std::string& path) {
-    Fd dir(::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(parentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) return failed("cannot open parent", errno);
-    return removeAt(dir.get(), lastName(path).c_str());
+    return removeAt(dir.get(), lastNameOf(path).c_str());
 }
 
 FileResult makeDirectories(const std::string& path, unsigned mode) {

@@ -28,8 +28,4 @@ std::string removeTree(const std::string& path);
 // mkdir -p: every missing folder along the path, with the given mode.
 FileResult makeDirectories(const std::string& path, unsigned mode);
 
-// The parent folder and the last name of a path ("/" for "/a").
-std::string parentPath(const std::string& path);
-std::string lastName(const std::string& path);
-
 }  // namespace qm::posix

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <absl/container/flat_hash_map.h>
 
 #include <memory>
@@ -69,15 +71,15 @@ private:
 
     const MetadataQueryKind kind_;
     mutable std::mutex mutex_;
-    Handlers handlers_;
-    bool executed_ = false;
-    bool gathered_ = false;
-    bool finishPosted_ = false;
-    int disabled_ = 0;
-    std::vector<Delta> held_;
-    std::vector<MetadataItem> items_;  // the result list
-    std::vector<Entry> entries_;       // parallel to items_
-    absl::flat_hash_map<MetadataItem, size_t> slots_;
+    Handlers handlers_ ABSL_GUARDED_BY(mutex_);
+    bool executed_ ABSL_GUARDED_BY(mutex_) = false;
+    bool gathered_ ABSL_GUARDED_BY(mutex_) = false;
+    bool finishPosted_ ABSL_GUARDED_BY(mutex_) = false;
+    int disabled_ ABSL_GUARDED_BY(mutex_) = 0;
+    std::vector<Delta> held_ ABSL_GUARDED_BY(mutex_);
+    std::vector<MetadataItem> items_ ABSL_GUARDED_BY(mutex_);  // the result list
+    std::vector<Entry> entries_ ABSL_GUARDED_BY(mutex_);       // parallel to items_
+    absl::flat_hash_map<MetadataItem, size_t> slots_ ABSL_GUARDED_BY(mutex_);
 };
 
 }  // namespace qm

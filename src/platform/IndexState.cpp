@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/ImageLocationReader.h"
-#include "platform/MovieLocationReader.h"
+#include "media/ImageLocationReader.h"
+#include "media/MovieLocationReader.h"
 #include "platform/XattrTagStore.h"
 
 namespace qm {
@@ -34,26 +34,6 @@ std::string childPrefix(const std::string& path) {
 
 bool IndexState::wantsPosition(std::string_view path) {
     return ImageLocationReader::handles(path) || MovieLocationReader::handles(path);
-}
-
-std::string IndexState::readTagAttribute(const std::string& path) {
-    char buffer[1024];
-    ssize_t n = ::lgetxattr(path.c_str(), XattrTagStore::attributeName, buffer, sizeof buffer);
-    if (n >= 0) return std::string(buffer, static_cast<size_t>(n));
-    if (errno != ERANGE) return {};
-    // Larger than the buffer: ask for the size, which may change again meanwhile.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        ssize_t size = ::lgetxattr(path.c_str(), XattrTagStore::attributeName, nullptr, 0);
-        if (size <= 0) return {};
-        std::string value(static_cast<size_t>(size), '\0');
-        n = ::lgetxattr(path.c_str(), XattrTagStore::attributeName, value.data(), value.size());
-        if (n >= 0) {
-            value.resize(static_cast<size_t>(n));
-            return value;
-        }
-        if (errno != ERANGE) return {};
-    }
-    return {};
 }
 
 bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
@@ -146,7 +126,9 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         const bool kindChanged = moved && wantsPosition(r.path) != wantsPosition(path);
         if (moved) setPath(e, path);
         // Attribute writes (tags) and renames move ctime; contents move mtime.
-        if (r.ctimeNs != ctime || r.isDirectory != isDir) r.tags = readTagAttribute(path);
+        // A value that cannot be read now keeps the last one read.
+        if (r.ctimeNs != ctime || r.isDirectory != isDir)
+            if (auto tags = XattrTagStore::readAttribute(path)) r.tags = std::move(*tags);
         const bool contentChanged =
             r.size != size || r.mtimeNs != mtime || r.isDirectory != isDir || kindChanged;
         r.size = size;
@@ -185,7 +167,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     r.size = size;
     r.mtimeNs = mtime;
     r.ctimeNs = ctime;
-    r.tags = readTagAttribute(path);
+    r.tags = XattrTagStore::readAttribute(path).value_or(std::string());
     r.gpsChecked = isDir || !wantsPosition(path);
     e.pass = pass;
     byPath_.emplace(std::string_view(r.path), item);

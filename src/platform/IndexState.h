@@ -75,8 +75,6 @@ public:
 
     // True for the names a position is read from.
     static bool wantsPosition(std::string_view path);
-    // The raw tag attribute of a path, never following a symlink ("" when none).
-    static std::string readTagAttribute(const std::string& path);
 
 private:
     struct Entry {

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/PathNames.h"
+#include "core/XdgDirectories.h"
+#include "platform/FileOperationsPosix.h"
+
 namespace qm {
 
 namespace {
@@ -19,16 +23,6 @@ bool exec(sqlite3* db, const char* sql) {
 bool isDamage(int code) {
     code &= 0xff;
     return code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_FORMAT;
-}
-
-// mkdir -p, for the cache directory.
-bool makeDirectories(const std::string& dir) {
-    if (dir.empty()) return false;
-    struct stat st;
-    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    auto slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash))) return false;
-    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 class Statement {
@@ -54,14 +48,7 @@ void IndexStore::close() {
 }
 
 std::string IndexStore::defaultPath() {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.cache";
-    }
-    return base + "/quillomere/index.sqlite3";
+    return xdgCacheHome() + "/quillomere/index.sqlite3";
 }
 
 IndexStore::OpenResult IndexStore::open(const std::string& path,
@@ -72,9 +59,10 @@ IndexStore::OpenResult IndexStore::open(const std::string& path,
     auto say = [&](const std::string& line) {
         if (log) log(line);
     };
-    auto slash = path.find_last_of('/');
-    if (slash != std::string::npos && !makeDirectories(path.substr(0, slash))) {
-        say("[setup] Cannot create the folder of the index database " + path + ": " + std::strerror(errno) +
+    const FileResult folder =
+        path.find('/') != std::string::npos ? posix::makeDirectories(parentOf(path), 0700) : FileResult::success();
+    if (!folder.ok) {
+        say("[setup] Cannot create the folder of the index database " + path + ": " + folder.error +
             "; the index runs from memory");
         return OpenResult::unavailable;
     }

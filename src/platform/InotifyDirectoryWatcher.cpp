@@ -4,19 +4,9 @@
 #include <unordered_map>
 
 #include "core/MainQueue.h"
+#include "core/PathNames.h"
 
 namespace qm {
-
-namespace {
-
-std::string parentOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return path;
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-}  // namespace
 
 InotifyDirectoryWatcher::~InotifyDirectoryWatcher() { stop(); }
 

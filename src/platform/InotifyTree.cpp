@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/PathNames.h"
+
 namespace qm {
 
 namespace {
@@ -49,12 +51,6 @@ std::string normalizedPath(std::string p) {
 bool isDirectoryNoFollow(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// True when `p` is `top` or lies below it.
-bool isAtOrBelow(const std::string& p, const std::string& top) {
-    if (p.size() < top.size() || p.compare(0, top.size(), top) != 0) return false;
-    return p.size() == top.size() || p[top.size()] == '/' || top == "/";
 }
 
 std::string replacePrefix(const std::string& p, const std::string& from, const std::string& to) {

@@ -2,9 +2,10 @@
 
 #include <QTransform>
 
+#include "media/MediaInput.h"
+
 #include <cmath>
 #include <memory>
-#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,9 +23,6 @@ constexpr int kMaxPacketsRead = 2000;
 constexpr int kMaxFramesAfterTarget = 48;  // how far to look past dark frames
 constexpr int kDarkLuma = 24;
 
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
 struct CodecCloser {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -83,14 +81,11 @@ std::optional<QImage> toImage(const AVFrame* f, AVRational sampleAspect, QSize m
 
 }  // namespace
 
-std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize maxSize) {
+std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize maxSize,
+                                                const std::string& mimeType) {
     if (maxSize.isEmpty()) return std::nullopt;
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-    std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+    MediaInput format = openMediaInput(path, path, mimeType);
+    if (!format) return std::nullopt;
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return std::nullopt;
     const AVCodec* codec = nullptr;
     int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);

@@ -15,7 +15,9 @@ namespace qm {
 class MovieFrameDecoder {
 public:
     // Fitted within maxSize, never enlarged; absent when there is no decodable video.
-    static std::optional<QImage> decode(const std::string& path, QSize maxSize);
+    // `mimeType` is the file's type as already found; empty to take it from the name.
+    static std::optional<QImage> decode(const std::string& path, QSize maxSize,
+                                        const std::string& mimeType = {});
 };
 
 }  // namespace qm

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <QSettings>
 
 #include <memory>
@@ -30,7 +32,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<QSettings> settings_ ABSL_GUARDED_BY(mutex_);
 };
 
 }  // namespace qm

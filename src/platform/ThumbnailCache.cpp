@@ -1,6 +1,8 @@
 #include "platform/ThumbnailCache.h"
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
+#include "core/XdgDirectories.h"
+#include "platform/FileOperationsPosix.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -29,24 +31,12 @@ constexpr int kNormalSize = 128;
 constexpr int kLargeSize = 256;
 constexpr char kFailureDirectory[] = "quillomere-" QM_VERSION;
 
-std::filesystem::path defaultRoot() {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    // Relative values are invalid by the base-directory rules and are ignored.
-    if (xdg && xdg[0] == '/') return std::filesystem::path(xdg) / "thumbnails";
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : "/") / ".cache" / "thumbnails";
-}
+std::filesystem::path defaultRoot() { return std::filesystem::path(xdgCacheHome()) / "thumbnails"; }
 
 QString qPath(const std::filesystem::path& p) { return QFile::decodeName(QByteArray(p.c_str())); }
 
 // Creates missing directories with mode 0700, as the cache is private to the user.
-bool ensureDirectory(const std::filesystem::path& dir) {
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    if (dir.has_parent_path() && dir.parent_path() != dir && !ensureDirectory(dir.parent_path()))
-        return false;
-    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
+bool ensureDirectory(const std::filesystem::path& dir) { return posix::makeDirectories(dir.string(), 0700).ok; }
 
 std::uint32_t crc32(const char* data, std::size_t n, std::uint32_t crc = 0) {
     static const auto table = [] {

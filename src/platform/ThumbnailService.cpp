@@ -172,7 +172,7 @@ std::optional<ThumbnailResult> ThumbnailService::make(const std::string& path, Q
     const QSize large(kMaxSize, kMaxSize);
     std::optional<QImage> image = isImage ? (file.seek(0) ? ScaledImageDecoder::decode(&file, large)
                                                           : std::nullopt)
-                                          : MovieFrameDecoder::decode(source->path, large);
+                                          : MovieFrameDecoder::decode(source->path, large, type.name().toStdString());
     if (!image) {
         cache_.recordFailure(*source);
         return std::nullopt;

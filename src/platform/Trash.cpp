@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
+#include "core/PathNames.h"
+#include "core/XdgDirectories.h"
 #include "platform/FileOperationsPosix.h"
 
 namespace qm {
@@ -36,7 +38,7 @@ bool ensureOwnDirectory(const std::string& path) {
 std::string mountPointOf(const std::string& dir, dev_t dev) {
     std::string cur = dir;
     while (cur != "/") {
-        std::string up = posix::parentPath(cur);
+        std::string up = parentOf(cur);
         struct stat st;
         if (::stat(up.c_str(), &st) != 0 || st.st_dev != dev) break;
         cur = up;
@@ -107,16 +109,13 @@ std::optional<std::string> volumeTrash(const std::string& topdir) {
 }  // namespace
 
 std::string Trash::homeTrashDirectory() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return std::string(data) + "/Trash";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.local/share/Trash";
+    return xdgDataHome() + "/Trash";
 }
 
 std::optional<std::string> Trash::infoPathFor(const std::string& trashedPath) {
-    std::string filesDir = posix::parentPath(trashedPath);
-    if (posix::lastName(filesDir) != "files") return std::nullopt;
-    std::string info = posix::parentPath(filesDir) + "/info/" + posix::lastName(trashedPath) + kInfoSuffix;
+    std::string filesDir = parentOf(trashedPath);
+    if (lastNameOf(filesDir) != "files") return std::nullopt;
+    std::string info = parentOf(filesDir) + "/info/" + lastNameOf(trashedPath) + kInfoSuffix;
     struct stat st;
     if (::lstat(info.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return info;
@@ -131,16 +130,16 @@ FileResult Trash::trashItem(const std::string& rawPath) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return FileResult::failure(posix::errorText(errno));
 
-    std::string name = posix::lastName(path);
+    std::string name = lastNameOf(path);
     char resolved[PATH_MAX];
-    if (!::realpath(posix::parentPath(path).c_str(), resolved))
+    if (!::realpath(parentOf(path).c_str(), resolved))
         return FileResult::failure(posix::errorText(errno));
     std::string realParent = resolved;
     std::string realPath = (realParent == "/" ? std::string() : realParent) + "/" + name;
 
     // The home trash serves the home file system; other volumes keep their own.
     std::string trashDir = homeTrashDirectory();
-    std::string dataHome = posix::parentPath(trashDir);
+    std::string dataHome = parentOf(trashDir);
     std::string recorded = path;
     posix::makeDirectories(dataHome, 0700);
     struct stat hst;

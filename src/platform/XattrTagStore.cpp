@@ -48,37 +48,40 @@ std::string XattrTagStore::format(const std::vector<std::string>& tags) {
     return out;
 }
 
-TagStore::ReadResult XattrTagStore::readTags(const std::string& path) {
-    ReadResult result;
-    std::string buffer;
-    // The value may grow between asking its size and reading it; retry then.
+std::optional<std::string> XattrTagStore::readAttribute(const std::string& path) {
+    // Most values fit the stack buffer: one call.
+    char small[1024];
+    ssize_t n = ::lgetxattr(path.c_str(), attributeName, small, sizeof small);
+    if (n >= 0) return std::string(small, static_cast<size_t>(n));
+    if (meansNoTags(errno)) return std::string();
+    if (errno != ERANGE) return std::nullopt;
+    // Larger: ask for the size, which may change again meanwhile; retry then.
     for (int attempt = 0; attempt < 8; ++attempt) {
         ssize_t size = ::lgetxattr(path.c_str(), attributeName, nullptr, 0);
-        if (size < 0) {
-            if (meansNoTags(errno)) {
-                result.ok = true;
-                return result;
-            }
-            result.error = reason("Cannot read tags of", path, errno);
-            return result;
+        if (size < 0) return meansNoTags(errno) ? std::optional<std::string>(std::string()) : std::nullopt;
+        std::string value(static_cast<size_t>(size) + 1, '\0');
+        n = ::lgetxattr(path.c_str(), attributeName, value.data(), value.size());
+        if (n >= 0) {
+            value.resize(static_cast<size_t>(n));
+            return value;
         }
-        buffer.resize(static_cast<size_t>(size) + 1);
-        ssize_t got = ::lgetxattr(path.c_str(), attributeName, buffer.data(), buffer.size());
-        if (got >= 0) {
-            buffer.resize(static_cast<size_t>(got));
-            result.ok = true;
-            result.tags = parse(buffer);
-            return result;
-        }
-        if (errno == ERANGE) continue;
-        if (meansNoTags(errno)) {
-            result.ok = true;
-            return result;
-        }
-        result.error = reason("Cannot read tags of", path, errno);
+        if (meansNoTags(errno)) return std::string();
+        if (errno != ERANGE) return std::nullopt;
+    }
+    errno = ERANGE;
+    return std::nullopt;
+}
+
+TagStore::ReadResult XattrTagStore::readTags(const std::string& path) {
+    ReadResult result;
+    std::optional<std::string> value = readAttribute(path);
+    if (!value) {
+        result.error = errno == ERANGE ? "Cannot read tags of " + path + ": the value keeps changing"
+                                       : reason("Cannot read tags of", path, errno);
         return result;
     }
-    result.error = "Cannot read tags of " + path + ": the value keeps changing";
+    result.ok = true;
+    result.tags = parse(*value);
     return result;
 }
 

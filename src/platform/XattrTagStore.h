@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,11 @@ public:
     static constexpr const char* attributeName = "user.xdg.tags";
 
     ReadResult readTags(const std::string& path) override;
+
+    // The raw attribute, never following a symlink: "" when the file carries
+    // none (or its file system cannot), none when it cannot be read (errno
+    // tells why; ERANGE when the value kept changing while read).
+    static std::optional<std::string> readAttribute(const std::string& path);
     WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
 
     // Splits a stored value at "," and drops empty pieces, as KDE's reader does.

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 
 namespace qm {
 

@@ -2,7 +2,7 @@
 
 #include <QMimeData>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 #include "commands/TagPasteboardType.h"
 
 namespace qm {

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 
 namespace qm {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "library/PathMetadata.h"
+#include "core/PathMetadata.h"
 
 namespace qm {
 

@@ -3,7 +3,7 @@
 #include <QImage>
 #include <optional>
 
-#include "tilegrid/FileMetadata.h"
+#include "media/FileMetadata.h"
 
 namespace qm {
 

@@ -21,7 +21,7 @@
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
 #include "commands/DropInfo.h"
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 #include "commands/TagChangeBuilder.h"
 #include "commands/TagChangeCommand.h"
 #include "commands/ToTrashCommand.h"

@@ -17,7 +17,7 @@
 #include "library/Node.h"
 #include "library/NodePath.h"
 #include "platform/ThumbnailRequest.h"
-#include "tilegrid/FileMetadata.h"
+#include "media/FileMetadata.h"
 #include "tilegrid/TileContents.h"
 #include "tilegrid/TileGridLayout.h"
 #include "tilegrid/TileMenuModel.h"

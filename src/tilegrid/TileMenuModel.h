@@ -6,7 +6,7 @@
 
 #include "core/QuickString.h"
 #include "library/Node.h"
-#include "library/PathMetadata.h"
+#include "core/PathMetadata.h"
 #include "library/Tree.h"
 
 namespace qm {

@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 #include <QVideoWidget>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 #include "platform/MimeIcon.h"
 
 namespace qm {

@@ -17,7 +17,7 @@
 #include "commands/CommandStack.h"
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "platform/LinuxFileOperations.h"
 #include "platform/XattrTagStore.h"
@@ -110,12 +110,12 @@ struct CommandHarness {
 
     std::vector<std::string> undoTitles() {
         std::vector<std::string> out;
-        for (const CommandItem& i : stack().undoStack) out.push_back(i.menuText);
+        for (const CommandItem& i : stack().undoStack()) out.push_back(i.menuText);
         return out;
     }
     std::vector<std::string> redoTitles() {
         std::vector<std::string> out;
-        for (const CommandItem& i : stack().redoStack) out.push_back(i.menuText);
+        for (const CommandItem& i : stack().redoStack()) out.push_back(i.menuText);
         return out;
     }
 

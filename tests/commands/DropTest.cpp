@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "commands/CommandHarness.h"
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 #include "commands/MoveFilesCommand.h"
 #include "commands/TagPasteboardType.h"
 #include "library/TreeNames.h"
@@ -83,7 +83,7 @@ TEST(DropTest, TagDrops) {
     EXPECT_FALSE(h.stack().performDrop(h.tree().lookup(P({"Tags", "a"})), DropInfo::forTag("a"), false));
     EXPECT_FALSE(h.stack().performDrop(b, DropInfo::forTag("missing"), false));
     EXPECT_FALSE(h.stack().performDrop(h.tree().lookup(P({"Colors", "Red"})), DropInfo::forTag("b"), false));
-    EXPECT_TRUE(h.stack().undoStack.empty());
+    EXPECT_TRUE(h.stack().undoStack().empty());
 
     EXPECT_TRUE(h.stack().performDrop(b, DropInfo::forTag("a"), false));
     EXPECT_EQ(rawTags(x), "b/a");
@@ -105,7 +105,7 @@ TEST(DropTest, FileDropsOntoTagNodes) {
     for (const NodePtr& refused : {h.tree().tagsNode, h.tree().colorsNode, h.tree().mapNode,
                                    h.tree().pinnedNode, h.tree().rootNode})
         EXPECT_FALSE(h.stack().performDrop(refused, files, false)) << refused->fullName.utf8();
-    EXPECT_TRUE(h.stack().undoStack.empty());
+    EXPECT_TRUE(h.stack().undoStack().empty());
 
     EXPECT_TRUE(h.stack().performDrop(h.tree().lookup(P({"Colors", "Red"})), files, false));
     EXPECT_EQ(rawTags(x), "Red");
@@ -150,14 +150,14 @@ TEST(DropTest, FileDropsOntoFoldersWithRenames) {
     EXPECT_EQ(alerts[0], (Renames{{"photo.jpg", "photo copy 2.jpg"},
                                   {"notes", "notes copy"},
                                   {".profile", " copy.profile"}}));
-    EXPECT_TRUE(h.stack().undoStack.empty());  // nothing moved before the answer
+    EXPECT_TRUE(h.stack().undoStack().empty());  // nothing moved before the answer
     EXPECT_TRUE(fs::exists(plain));
 
     // Meanwhile "notes copy" appeared: the retry looks at the disk again.
     h.file("dest/notes copy", "", "meanwhile");
     EXPECT_TRUE(h.stack().performDrop(target, drop, true));
     EXPECT_EQ(alerts.size(), 1u);
-    const auto& moved = dynamic_cast<const MoveFilesCommand&>(*h.stack().undoStack.back().command);
+    const auto& moved = dynamic_cast<const MoveFilesCommand&>(*h.stack().undoStack().back().command);
     ASSERT_EQ(moved.fromTo.size(), 4u);
     EXPECT_EQ(moved.fromTo[0].second, plain.string());  // plain pairs first
     EXPECT_EQ(h.statuses.back(), "Moved 4 files");

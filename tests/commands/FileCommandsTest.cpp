@@ -77,7 +77,7 @@ TEST(FileCommandsTest, TrashAndRestore) {
     EXPECT_EQ(h.statuses.back(), "Trashed 3 Folders");
     EXPECT_NE(log.find("[fs] Failed to trash \"" + gone.string().substr(home.size()) + "\": "),
               std::string::npos);
-    const auto& inv = *h.stack().undoStack.back().command;
+    const auto& inv = *h.stack().undoStack().back().command;
     EXPECT_EQ(inv.statusText(), "Restored 2 Folders");
     h.stack().undo();
     EXPECT_TRUE(fs::exists(d1 / "inner" / "n.txt"));
@@ -118,7 +118,7 @@ TEST(FileCommandsTest, MovesNeverReplace) {
     EXPECT_NE(log.find("[fs] Moved \"" + a.string().substr(home.size()) + "\" to \"" +
                        (dest / "a.txt").string().substr(home.size()) + "\""),
               std::string::npos);
-    const auto& inv = dynamic_cast<const MoveFilesCommand&>(*h.stack().undoStack.back().command);
+    const auto& inv = dynamic_cast<const MoveFilesCommand&>(*h.stack().undoStack().back().command);
     EXPECT_EQ(inv.fromTo, (MoveFilesCommand::Pairs{{(dest / "a.txt").string(), a.string()},
                                                    {(dest / "c.txt").string(), c.string()}}));
     h.stack().undo();

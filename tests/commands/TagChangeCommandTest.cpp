@@ -73,7 +73,7 @@ TEST(TagChangeCommandTest, TagUndoRedoUndoOnRealFiles) {
     EXPECT_EQ(rawTags(b), "b");
     EXPECT_EQ(h.statuses.back(), "Tagged 3 Files");
     h.stack().undo();
-    EXPECT_TRUE(h.stack().undoStack.empty());
+    EXPECT_TRUE(h.stack().undoStack().empty());
     EXPECT_EQ(h.redoTitles(), (Strings{"Tag 3 Files"}));
     EXPECT_EQ(h.window->currentNode(), start);
     EXPECT_EQ(h.window->currentSelection(), sel);
@@ -91,9 +91,9 @@ TEST(TagChangeCommandTest, TagUndoRedoUndoOnRealFiles) {
     h.stack().performCommand(tagCommand(TagChangeKind::tag, {a}, "c"));
     EXPECT_NE(again.take().find("[fs] No change to tags for \"" + a.string() + "\" (was [\"c\"])\n"),
               std::string::npos);
-    EXPECT_TRUE(h.stack().redoStack.empty());
+    EXPECT_TRUE(h.stack().redoStack().empty());
     h.stack().performCommand(tagCommand(TagChangeKind::tag, {b}, "q"));
-    EXPECT_TRUE(h.stack().redoStack.empty());
+    EXPECT_TRUE(h.stack().redoStack().empty());
     EXPECT_EQ(h.statuses.back(), "Tagged File");
     h.stack().undo();
     EXPECT_EQ(h.statuses.back(), "Untagged File");
@@ -163,7 +163,7 @@ TEST(TagChangeCommandTest, FailedWritesPutTheTreeBackToTheDisk) {
         EXPECT_EQ(h.listed(P({"Tags", "new"})), (Strings{ro.string()}));
     }
     // The inverse is still built from the fields and lists every file.
-    const auto& inverse = dynamic_cast<const TagChangeCommand&>(*h.stack().undoStack.back().command);
+    const auto& inverse = dynamic_cast<const TagChangeCommand&>(*h.stack().undoStack().back().command);
     ASSERT_EQ(inverse.files.size(), 3u);
     EXPECT_EQ(inverse.files[0].tagsToAdd, (std::set<std::string>{"old"}));
     EXPECT_EQ(inverse.files[0].tagsToRemove, (std::set<std::string>{"x,y"}));

@@ -30,7 +30,7 @@ TEST(TagTreeChangeTest, ReparentSubtreeAndUndo) {
     EXPECT_EQ(h.window->currentNode(), P({"Tags", "b", "a"}));
     EXPECT_EQ(h.statuses.back(), "Reparented Tag");
     EXPECT_EQ(h.undoTitles(), (Strings{"Reparent Tag"}));
-    const auto& inv = dynamic_cast<const TagChangeCommand&>(*h.stack().undoStack.back().command);
+    const auto& inv = dynamic_cast<const TagChangeCommand&>(*h.stack().undoStack().back().command);
     EXPECT_EQ(inv.nodesToMake, (std::set<std::string>{"a", "a/c", "a/c/d", "b"}));
     EXPECT_EQ(inv.nodesToTrim, (std::set<std::string>{"b", "b/a", "b/a/c", "b/a/c/d"}));
 
@@ -59,11 +59,11 @@ TEST(TagTreeChangeTest, ReparentSubtreeAndUndo) {
     EXPECT_EQ(h.listed(P({"Tags", "q"})), (Strings{"<missing>"}));
 
     // Only sub-tags move: sections and colours do nothing.
-    size_t n = h.stack().undoStack.size();
+    size_t n = h.stack().undoStack().size();
     h.stack().performTagTreeChange(TagChangeKind::deleteTag, P({"Tags"}));
     h.stack().performTagTreeChange(TagChangeKind::deleteTag, P({"Colors", "Red"}));
     h.stack().performTagTreeChange(TagChangeKind::deleteTag, P({"Tags", "nothing"}));
-    EXPECT_EQ(h.stack().undoStack.size(), n);
+    EXPECT_EQ(h.stack().undoStack().size(), n);
 }
 
 TEST(TagTreeChangeTest, MergeIntoParentDeleteAndCreate) {

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tilegrid/FileMetadata.h"
-#include "tilegrid/MemoryByteSource.h"
+#include "media/FileMetadata.h"
+#include "media/MemoryByteSource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qm::MemoryByteSource source({data, size});

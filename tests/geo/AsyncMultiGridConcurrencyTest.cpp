@@ -11,6 +11,14 @@
 namespace qm {
 namespace {
 
+template <typename Distribution, typename Rng>
+PathMetadata randomPosition(Distribution& lon, Distribution& lat, Rng& rng) {
+    GPS g;
+    g.longitude = lon(rng);  // drawn first, as the seeds' sequences were made
+    g.latitude = lat(rng);
+    return PathMetadata{g};
+}
+
 // A published grid read on another thread while later updates build on the
 // cells it shares must never see a change.
 TEST(AsyncMultiGridConcurrencyTest, PublishedGridStaysPutWhileUpdatesRun) {
@@ -20,7 +28,7 @@ TEST(AsyncMultiGridConcurrencyTest, PublishedGridStaysPutWhileUpdatesRun) {
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> lon(-180, 180), lat(-80, 80);
     for (int i = 0; i < 2000; ++i)
-        m[QuickString::literal("/g/" + std::to_string(i))] = PathMetadata{GPS{lon(rng), lat(rng)}};
+        m[QuickString::literal("/g/" + std::to_string(i))] = randomPosition(lon, lat, rng);
     async.update(m, std::nullopt);
     ASSERT_TRUE(mainQueue().runUntil([&] { return published == 1; }, std::chrono::seconds(30)));
     std::shared_ptr<const MultiGrid> snapshot = async.latestGrid();
@@ -42,7 +50,7 @@ TEST(AsyncMultiGridConcurrencyTest, PublishedGridStaysPutWhileUpdatesRun) {
             if (rng() % 3 == 0)
                 m.erase(p);
             else
-                m[p] = PathMetadata{GPS{lon(rng), lat(rng)}};
+                m[p] = randomPosition(lon, lat, rng);
         }
         async.update(m, round % 2 ? std::optional<PathSet>(changed) : std::nullopt);
         mainQueue().runPending();

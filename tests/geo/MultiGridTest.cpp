@@ -46,7 +46,9 @@ Points randomPoints(std::mt19937_64& rng, int n) {
     std::uniform_real_distribution<double> lon(-180, 180), lat(-90, 90), small(-0.01, 0.01);
     std::uniform_int_distribution<int> pick(0, 9);
     for (int i = 0; i < n; ++i) {
-        GPS g{lon(rng), lat(rng)};
+        GPS g;
+        g.longitude = lon(rng);
+        g.latitude = lat(rng);
         switch (pick(rng)) {
             case 0:
                 g.longitude = (pick(rng) & 1) ? 180.0 : -180.0;
@@ -55,7 +57,8 @@ Points randomPoints(std::mt19937_64& rng, int n) {
                 g.latitude = (pick(rng) & 1) ? 90.0 : -90.0;
                 break;
             case 2:
-                g = GPS{2.35 + small(rng), 48.85 + small(rng)};
+                g.longitude = 2.35 + small(rng);
+                g.latitude = 48.85 + small(rng);
                 break;  // a dense city
             case 3:
                 g.longitude = 0;
@@ -73,13 +76,13 @@ Points randomPoints(std::mt19937_64& rng, int n) {
 }
 
 void expectSameGrid(const MultiGrid& a, const MultiGrid& b) {
-    absl::flat_hash_map<Key, const Cell*> cells;
-    a.forEachCell([&](const Key& k, const Cell& c) {
+    absl::flat_hash_map<MultiGrid::Key, const MultiGrid::Cell*> cells;
+    a.forEachCell([&](const MultiGrid::Key& k, const MultiGrid::Cell& c) {
         EXPECT_GT(c.count(), 0u);
         cells[k] = &c;
     });
     size_t n = 0;
-    b.forEachCell([&](const Key& k, const Cell& c) {
+    b.forEachCell([&](const MultiGrid::Key& k, const MultiGrid::Cell& c) {
         ++n;
         auto it = cells.find(k);
         ASSERT_NE(it, cells.end()) << k.x << "," << k.y << "," << k.level;
@@ -153,16 +156,16 @@ TEST(MultiGridTest, BuildEqualsInserts) {
     std::mt19937_64 rng(19);
     for (int n : {0, 1, 40, 3000}) {
         Points pts = randomPoints(rng, n);
-        std::vector<Cell::Element> elements;
+        std::vector<MultiGrid::Cell::Element> elements;
         MultiGrid inserted;
         for (const auto& [p, gps] : pts) {
-            elements.push_back(Cell::Element{p, gps});
+            elements.push_back(MultiGrid::Cell::Element{p, gps});
             inserted.insert(p, gps.longitude, gps.latitude);
         }
         for (int i = 0; i < 50; ++i)  // one spot: a last-level cell holding a map
-            elements.push_back(Cell::Element{QuickString::literal("/same/" + std::to_string(i)), GPS{-70.1, -33.4}});
-        elements.push_back(Cell::Element{QuickString::literal("/nan"), GPS{NAN, 1}});
-        elements.push_back(Cell::Element{QuickString::literal("/inf"), GPS{1, INFINITY}});
+            elements.push_back(MultiGrid::Cell::Element{QuickString::literal("/same/" + std::to_string(i)), GPS{.latitude = -33.4, .longitude = -70.1}});
+        elements.push_back(MultiGrid::Cell::Element{QuickString::literal("/nan"), GPS{.latitude = 1, .longitude = NAN}});
+        elements.push_back(MultiGrid::Cell::Element{QuickString::literal("/inf"), GPS{.latitude = INFINITY, .longitude = 1}});
         for (int i = 0; i < 50; ++i)
             inserted.insert(QuickString::literal("/same/" + std::to_string(i)), -70.1, -33.4);
         MultiGrid built = MultiGrid::build(elements);
@@ -229,14 +232,16 @@ TEST(MultiGridTest, UpdatesEqualFromScratch) {
                         current[p] = PathMetadata{};
                         break;
                     case 2:
-                        current[p] = PathMetadata{GPS{NAN, 1}};
+                        current[p] = PathMetadata{GPS{.latitude = 1, .longitude = NAN}};
                         break;
                     case 3:
                         if (auto it = current.find(p); it != current.end() && it->second.gps)
                             it->second.gps->longitude += nudge(rng);
                         break;
                     default:
-                        current[p] = PathMetadata{GPS{lon(rng), lat(rng)}};
+                        current[p] = PathMetadata{GPS{}};
+                        current[p].gps->longitude = lon(rng);
+                        current[p].gps->latitude = lat(rng);
                         break;
                 }
             }
@@ -255,8 +260,8 @@ TEST(MultiGridTest, UpdatesEqualFromScratch) {
 TEST(MultiGridTest, UnchangedFullUpdatePublishesNothing) {
     int calls = 0;
     AsyncMultiGrid async([&] { ++calls; });
-    LocationMap m{{QuickString::literal("/a"), PathMetadata{GPS{1, 2}}},
-                  {QuickString::literal("/b"), PathMetadata{GPS{3, 4}}}};
+    LocationMap m{{QuickString::literal("/a"), PathMetadata{GPS{.latitude = 2, .longitude = 1}}},
+                  {QuickString::literal("/b"), PathMetadata{GPS{.latitude = 4, .longitude = 3}}}};
     async.update(m, std::nullopt);
     ASSERT_TRUE(mainQueue().runUntil([&] { return calls == 1; }, std::chrono::seconds(10)));
     auto first = async.latestGrid();
@@ -264,7 +269,7 @@ TEST(MultiGridTest, UnchangedFullUpdatePublishesNothing) {
     async.waitUntilIdle();
     mainQueue().runPending();
     EXPECT_EQ(calls, 1);
-    m[QuickString::literal("/a")] = PathMetadata{GPS{5, 6}};
+    m[QuickString::literal("/a")] = PathMetadata{GPS{.latitude = 6, .longitude = 5}};
     async.update(m, std::nullopt);
     ASSERT_TRUE(mainQueue().runUntil([&] { return calls == 2; }, std::chrono::seconds(10)));
     EXPECT_EQ(async.latestGrid()->count(), 2u);

@@ -5,7 +5,7 @@
 
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 
 namespace qm {
@@ -37,12 +37,12 @@ TEST(DBConcurrencyTest, IngestBuildsWhileTheMainQueueReads) {
             reads += db->tree().tagsNode->sortedChildren().size() + db->tree().mapNode->pathCount();
             return db->loadingState() == LoadingState::loaded &&
                    db->tree().tagsNode->child(QuickString::literal("U")) &&
-                   db->tree().tagsNode->child(QuickString::literal("U"))->paths.size() == 100;
+                   db->tree().tagsNode->child(QuickString::literal("U"))->paths().size() == 100;
         },
         std::chrono::seconds(60));
     EXPECT_EQ(db->loadingState(), LoadingState::loaded);
     ASSERT_TRUE(db->tree().tagsNode->child(QuickString::literal("U")));
-    EXPECT_EQ(db->tree().tagsNode->child(QuickString::literal("U"))->paths.size(), 100u);
+    EXPECT_EQ(db->tree().tagsNode->child(QuickString::literal("U"))->paths().size(), 100u);
     EXPECT_GT(reads, 0u);
     db.reset();
     mainQueue().runPending();

@@ -13,8 +13,8 @@
 
 #include "core/MainQueue.h"
 #include "geo/AsyncMultiGrid.h"
-#include "library/ManualDirectoryWatcher.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/ManualDirectoryWatcher.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "support/TempDir.h"
 
@@ -95,7 +95,7 @@ TEST(DBTest, FirstTreeBatchesAndLoadingState) {
     Tree& t = f.db->tree();
     EXPECT_TRUE(t.isPinned(QuickString::literal("Tags/A")));
     EXPECT_TRUE(t.isPinned(QuickString::literal("Tags/Missing")));
-    EXPECT_EQ(t.pinnedNode->children.size(), 2u);
+    EXPECT_EQ(t.pinnedNode->children().size(), 2u);
     auto missing = t.pinnedNode->child(QuickString::literal("Missing"));
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->pathCount(), 0u);
@@ -117,7 +117,7 @@ TEST(DBTest, FirstTreeBatchesAndLoadingState) {
     EXPECT_TRUE(f.events.empty());
 
     // setMapPaths with equal paths emits nothing.
-    f.db->setMapPaths(t.mapNode->paths, std::nullopt);
+    f.db->setMapPaths(t.mapNode->paths(), std::nullopt);
     EXPECT_TRUE(f.events.empty());
 
     f.db->savePins();
@@ -145,14 +145,14 @@ TEST(DBTest, FoldersOnARealHome) {
     EXPECT_FALSE(folders->child(QuickString::literal("Library")));
     EXPECT_FALSE(folders->child(QuickString::literal(".hidden")));
     EXPECT_FALSE(folders->child(QuickString::literal("Pics.photoslibrary")));
-    EXPECT_TRUE(folders->paths.contains(QuickString::literal((home / "top.txt").string())));
+    EXPECT_TRUE(folders->paths().contains(QuickString::literal((home / "top.txt").string())));
     auto docs = folders->child(QuickString::literal("Docs"));
     EXPECT_TRUE(docs->hasFlag(NodeFlags::foundUnscheduled));
-    EXPECT_TRUE(docs->paths.empty()) << "lazy: not read before it is opened";
+    EXPECT_TRUE(docs->paths().empty()) << "lazy: not read before it is opened";
 
     f.db->openDirectories({QuickString::literal("Folders/Docs")});
-    EXPECT_EQ(docs->paths.size(), 1u);
-    EXPECT_TRUE(docs->paths.contains(QuickString::literal((home / "Docs" / "d\xff.txt").string())));
+    EXPECT_EQ(docs->paths().size(), 1u);
+    EXPECT_TRUE(docs->paths().contains(QuickString::literal((home / "Docs" / "d\xff.txt").string())));
     pump();
     auto deep = docs->child(QuickString::literal("Deep"));
     ASSERT_TRUE(deep);
@@ -174,11 +174,11 @@ TEST(DBTest, FoldersOnARealHome) {
     auto locked = docs->child(QuickString::literal("Locked"));
     ASSERT_TRUE(locked);
     pump();
-    EXPECT_EQ(locked->paths.size(), 1u);
+    EXPECT_EQ(locked->paths().size(), 1u);
     std::filesystem::remove_all(home / "Docs" / "Locked");
     locked->flags |= NodeFlags::stale;
     EXPECT_TRUE(f.db->refreshDirectory(locked));
-    EXPECT_EQ(locked->paths.size(), 1u) << "an unreadable directory keeps what it had";
+    EXPECT_EQ(locked->paths().size(), 1u) << "an unreadable directory keeps what it had";
     EXPECT_TRUE(docs->hasFlag(NodeFlags::stale));
     pump();
     EXPECT_FALSE(docs->child(QuickString::literal("Locked")));
@@ -225,10 +225,10 @@ TEST(DBTest, PositionsReachTheMapAndTheGridOnce) {
         f.events.clear();
         if (!gpsFirst) f.index.gpsQuery()->finish();
         Tree& t = f.db->tree();
-        ASSERT_TRUE(mainQueue().runUntil([&] { return t.mapNode->paths.size() == 2 && f.grids == 1; },
+        ASSERT_TRUE(mainQueue().runUntil([&] { return t.mapNode->paths().size() == 2 && f.grids == 1; },
                                          std::chrono::seconds(10)));
         f.settleGrid();
-        EXPECT_EQ(keys(t.mapNode->paths), (std::set<std::string>{"/h/equator", "/h/p1"}));
+        EXPECT_EQ(keys(t.mapNode->paths()), (std::set<std::string>{"/h/equator", "/h/p1"}));
         EXPECT_EQ(f.grids, 1);
         EXPECT_EQ(f.db->asyncGrid()->latestGrid()->count(), 2u);
         // Delivered with the tree, or once afterwards.
@@ -236,7 +236,7 @@ TEST(DBTest, PositionsReachTheMapAndTheGridOnce) {
 
         f.events.clear();
         const auto grid = f.db->asyncGrid()->latestGrid();
-        Node::Paths same = t.mapNode->paths;
+        Node::Paths same = t.mapNode->paths();
         f.db->setMapPaths(same, QuickStringSet{QuickString::path("/h/p1")});
         f.settleGrid();
         EXPECT_TRUE(f.events.empty());
@@ -261,7 +261,7 @@ TEST(DBTest, PinsSurviveJunkAndSaveInNaturalOrder) {
         Tree tree;
         tree.addTag(QuickString::literal("Tags/A"), QuickString::path("/h/a"));
         DB::loadPins(defaults, tree);
-        EXPECT_TRUE(tree.pinnedNode->children.empty());
+        EXPECT_TRUE(tree.pinnedNode->children().empty());
     }
     {
         MemoryUserDefaults defaults;
@@ -270,7 +270,7 @@ TEST(DBTest, PinsSurviveJunkAndSaveInNaturalOrder) {
         Tree tree;
         DB::loadPins(defaults, tree);
         std::set<std::string> pins;
-        for (const auto& [name, node] : tree.pinnedNode->children)
+        for (const auto& [name, node] : tree.pinnedNode->children())
             pins.insert(std::string(name.utf8()));
         EXPECT_EQ(pins, (std::set<std::string>{"B", "a/b", "caf\xc3\xa9"}));
     }
@@ -297,12 +297,12 @@ void expectMirrors(const NodePtr& node, const std::filesystem::path& dir, bool i
             files.insert(entry.path().string());
         }
     }
-    EXPECT_EQ(keys(node->paths), files) << dir;
+    EXPECT_EQ(keys(node->paths()), files) << dir;
     std::set<std::string> children;
-    for (const auto& [name, child] : node->children)
+    for (const auto& [name, child] : node->children())
         children.insert(std::string(name.utf8()));
     EXPECT_EQ(children, folders) << dir;
-    for (const auto& [name, child] : node->children)
+    for (const auto& [name, child] : node->children())
         if (!child->hasFlag(NodeFlags::foundUnscheduled)) expectMirrors(child, dir / std::string(name.utf8()));
 }
 
@@ -335,7 +335,7 @@ TEST(DBTest, OneDirectoryPerTurnAndRecursiveEvents) {
             NodePtr n = todo.back();
             todo.pop_back();
             if (n->hasFlag(NodeFlags::stale)) out.insert(n.get());
-            for (const auto& [name, child] : n->children)
+            for (const auto& [name, child] : n->children())
                 todo.push_back(child);
         }
         return out;
@@ -379,13 +379,13 @@ TEST(DBTest, OneDirectoryPerTurnAndRecursiveEvents) {
     test::writeFile(home / "ScanWork" / "top", "x");
     f.watcher->fire({{(home / "ScanWork").string(), false}});
     f.pump();
-    EXPECT_TRUE(work->paths.contains(QuickString::path((home / "ScanWork" / "top").string())));
-    EXPECT_EQ(w5->paths.size(), 0u);
+    EXPECT_TRUE(work->paths().contains(QuickString::path((home / "ScanWork" / "top").string())));
+    EXPECT_EQ(w5->paths().size(), 0u);
     f.watcher->fire({{(home / "ScanWork").string(), true}, {"/elsewhere", true}});
     f.pump();
     expectMirrors(t.directoriesNode, home, true);
-    EXPECT_EQ(w5->paths.size(), 1u);
-    EXPECT_EQ(work->child(QuickString::literal("W3"))->child(QuickString::literal("S1"))->paths.size(), 2u);
+    EXPECT_EQ(w5->paths().size(), 1u);
+    EXPECT_EQ(work->child(QuickString::literal("W3"))->child(QuickString::literal("S1"))->paths().size(), 2u);
 }
 
 TEST(DBTest, UnreadableDirectoryKeepsItsNodeAndMarksTheParent) {
@@ -401,7 +401,7 @@ TEST(DBTest, UnreadableDirectoryKeepsItsNodeAndMarksTheParent) {
     ASSERT_TRUE(shut);
     auto inner = shut->child(QuickString::literal("Inner"));
     ASSERT_TRUE(inner);
-    ASSERT_EQ(inner->paths.size(), 1u);
+    ASSERT_EQ(inner->paths().size(), 1u);
 
     test::writeFile(home / "Shut" / "Inner" / "b", "x");
     ASSERT_EQ(::chmod((home / "Shut" / "Inner").c_str(), 0), 0);
@@ -409,19 +409,19 @@ TEST(DBTest, UnreadableDirectoryKeepsItsNodeAndMarksTheParent) {
     f.events.clear();
     EXPECT_TRUE(f.db->scanNext(t.rootNode));
     if (::geteuid() != 0) {
-        EXPECT_EQ(keys(inner->paths), (std::set<std::string>{(home / "Shut" / "Inner" / "a").string()}));
+        EXPECT_EQ(keys(inner->paths()), (std::set<std::string>{(home / "Shut" / "Inner" / "a").string()}));
         EXPECT_TRUE(shut->hasFlag(NodeFlags::stale)) << "the parent is read again";
         EXPECT_TRUE(f.events.empty()) << "nothing changed, nothing announced";
         f.pump();
         EXPECT_EQ(shut->child(QuickString::literal("Inner")), inner) << "the folder is still there";
-        EXPECT_EQ(inner->paths.size(), 1u);
+        EXPECT_EQ(inner->paths().size(), 1u);
     }
     ::chmod((home / "Shut" / "Inner").c_str(), 0755);
     f.pump();
     // Readable again: the next event brings it up to date.
     f.db->directoryChanged(QuickString::path((home / "Shut" / "Inner").string()), false);
     f.pump();
-    EXPECT_EQ(inner->paths.size(), 2u);
+    EXPECT_EQ(inner->paths().size(), 2u);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/SpotlightThread.h"
 
@@ -64,7 +64,7 @@ struct IngestHarness {
                                   std::optional<QuickStringSet> touched) {
             mainQueue().post([state, locations, touched] {
                 state->gps.push_back(GPSDelivery{locations, touched});
-                if (state->tree) state->tree->mapNode->paths = locations;
+                if (state->tree) state->tree->mapNode->replacePaths(locations);
             });
         };
         std::weak_ptr<SerialQueue> weakQueue = queue;

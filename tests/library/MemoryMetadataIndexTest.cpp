@@ -1,4 +1,4 @@
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 
 #include <gtest/gtest.h>
 

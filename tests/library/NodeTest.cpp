@@ -28,7 +28,7 @@ TEST(NodeTest, ConstructionAndFullNames) {
     EXPECT_EQ(empty->fullName.utf8(), "Tags/a/");
     EXPECT_EQ(Node::make(NodeKind::none, L("x"), nullptr)->fullName.utf8(), "x");
     // The constructor leaves inserting to the caller.
-    EXPECT_TRUE(root->children.empty());
+    EXPECT_TRUE(root->children().empty());
     EXPECT_EQ(sub->flags, NodeFlags::none);
     EXPECT_FALSE(sub->color);
     EXPECT_TRUE(sub->isEmpty());
@@ -51,30 +51,30 @@ TEST(NodeTest, CachesAreClearedOnTheChangedNodeOnly) {
     const auto* tagsSorted = &tree.tagsNode->sortedChildren();
     a->sortedChildren();
     b->sortedPaths();
-    ASSERT_TRUE(tree.tagsNode->sortedChildrenOrNil && a->sortedChildrenOrNil && b->sortedPathsOrNil);
+    ASSERT_TRUE(tree.tagsNode->hasSortedChildren() && a->hasSortedChildren() && b->hasSortedPaths());
 
     // A new grandchild clears its parent's list only.
     tree.rootNode->addPath(L("Tags/a/c").components(), L("/2"), {});
-    EXPECT_TRUE(tree.tagsNode->sortedChildrenOrNil);
+    EXPECT_TRUE(tree.tagsNode->hasSortedChildren());
     EXPECT_EQ(&tree.tagsNode->sortedChildren(), tagsSorted);
-    EXPECT_FALSE(a->sortedChildrenOrNil);
-    EXPECT_TRUE(b->sortedPathsOrNil);
+    EXPECT_FALSE(a->hasSortedChildren());
+    EXPECT_TRUE(b->hasSortedPaths());
     EXPECT_EQ(a->sortedChildren().size(), 2u);
 
     // Replacing metadata keeps the path list; a new key clears it.
-    tree.rootNode->addPath(L("Tags/a/b").components(), L("/1"), PathMetadata{GPS{3, 4}});
-    EXPECT_TRUE(b->sortedPathsOrNil);
+    tree.rootNode->addPath(L("Tags/a/b").components(), L("/1"), PathMetadata{GPS{.latitude = 4, .longitude = 3}});
+    EXPECT_TRUE(b->hasSortedPaths());
     tree.rootNode->addPath(L("Tags/a/b").components(), L("/0"), {});
-    EXPECT_FALSE(b->sortedPathsOrNil);
+    EXPECT_FALSE(b->hasSortedPaths());
     EXPECT_EQ(b->sortedPaths(), (std::vector<QuickString>{L("/0"), L("/1")}));
 
     tree.rootNode->removePath(L("Tags/a/b").components(), L("/0"), {});
-    EXPECT_FALSE(b->sortedPathsOrNil);
+    EXPECT_FALSE(b->hasSortedPaths());
     a->sortedChildren();
     tree.rootNode->removePath(L("Tags/a/b").components(), L("/1"), {});  // b vanishes
-    EXPECT_FALSE(a->sortedChildrenOrNil);
+    EXPECT_FALSE(a->hasSortedChildren());
     EXPECT_EQ(a->sortedChildren().size(), 1u);
-    EXPECT_TRUE(tree.tagsNode->sortedChildrenOrNil);
+    EXPECT_TRUE(tree.tagsNode->hasSortedChildren());
 }
 
 TEST(NodeTest, SortedPathsUseTheNaturalOrder) {
@@ -129,7 +129,7 @@ size_t bruteRowCount(const Node& n, const QuickStringSet& expanded) {
     if (has(n.flags, NodeFlags::hidden)) return 0;
     if (n.isPinReference() || !expanded.contains(n.fullName)) return 1;
     size_t sum = 1;
-    for (const auto& [_, c] : n.children)
+    for (const auto& [_, c] : n.children())
         sum += bruteRowCount(*c, expanded);
     return sum;
 }
@@ -263,7 +263,7 @@ TEST(NodeTest, DeeplyNestedTagsDoNotExhaustTheStack) {
     EXPECT_EQ(tree.tagsNode->neighbour({}, expanded, NeighbourMode::last)->size(), 5000u);
     EXPECT_EQ(tree.removeTag(full, L("/deep"), {}), WhatChanged::children | WhatChanged::paths);
     testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(tree.tagsNode->children.empty());
+    EXPECT_TRUE(tree.tagsNode->children().empty());
     // And a whole deep tree going away at once.
     auto doomed = std::make_unique<Tree>();
     doomed->rootNode->ensurePath(full.components());

@@ -20,10 +20,10 @@ using PathsByNode = std::map<std::string, std::set<std::string>>;
 
 // Every tag-listing node (Tags, Colors, ★) with the paths it lists.
 void collect(const NodePtr& node, PathsByNode& out) {
-    if (!node->paths.empty())
-        for (const auto& [path, meta] : node->paths)
+    if (!node->paths().empty())
+        for (const auto& [path, meta] : node->paths())
             out[std::string(node->fullName.utf8())].insert(std::string(path.utf8()));
-    for (const auto& [name, child] : node->children)
+    for (const auto& [name, child] : node->children())
         collect(child, out);
 }
 PathsByNode tagNodes(const Tree& tree) {
@@ -56,7 +56,7 @@ std::set<std::string> tagSet(const Tree& tree, const std::string& path) {
 
 std::set<std::string> mapPaths(const Tree& tree) {
     std::set<std::string> out;
-    for (const auto& [p, meta] : tree.mapNode->paths)
+    for (const auto& [p, meta] : tree.mapNode->paths())
         out.insert(std::string(p.utf8()));
     return out;
 }
@@ -252,8 +252,8 @@ TEST(SpotlightThreadTest, PositionsFollowMakeGPS) {
     EXPECT_FALSE(makeGPS(0.0, 0.0));
     EXPECT_FALSE(makeGPS(-0.0, 0.0));
     ASSERT_TRUE(makeGPS(0.0, 12.5));
-    EXPECT_EQ(*makeGPS(0.0, 12.5), (GPS{12.5, 0.0}));
-    EXPECT_EQ(*makeGPS(-33.9, 151.2), (GPS{151.2, -33.9}));
+    EXPECT_EQ(*makeGPS(0.0, 12.5), (GPS{.latitude = 0.0, .longitude = 12.5}));
+    EXPECT_EQ(*makeGPS(-33.9, 151.2), (GPS{.latitude = -33.9, .longitude = 151.2}));
     EXPECT_TRUE(makeGPS(90.0, -180.0));
     EXPECT_FALSE(makeGPS(nan, 1.0));
     EXPECT_FALSE(makeGPS(1.0, nan));
@@ -280,7 +280,7 @@ TEST(SpotlightThreadTest, GPSFinishingBeforeTheTagsGoesIntoTheTree) {
     EXPECT_TRUE(h.gpsDeliveries().empty()) << "the tree is not out yet";
     h.finishTags();
     EXPECT_EQ(mapPaths(h.tree()), (std::set<std::string>{"/h/p1", "/h/equator"}));
-    EXPECT_EQ(h.tree().mapNode->paths.at(QuickString::path("/h/p1")).gps, (GPS{8.0, 47.0}));
+    EXPECT_EQ(h.tree().mapNode->paths().at(QuickString::path("/h/p1")).gps, (GPS{.latitude = 47.0, .longitude = 8.0}));
     EXPECT_TRUE(h.gpsDeliveries().empty()) << "delivered exactly once, with the tree";
 }
 

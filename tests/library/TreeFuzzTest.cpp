@@ -34,7 +34,7 @@ void checkAgainstModel(const Tree& tree, const Model& model) {
         for (const QuickString& name : names) {
             NodePtr n = tree.lookup(name.components());
             ASSERT_TRUE(n) << name.description();
-            ASSERT_TRUE(n->paths.contains(path)) << name.description() << " " << path.description();
+            ASSERT_TRUE(n->paths().contains(path)) << name.description() << " " << path.description();
         }
     }
     size_t listed = 0;
@@ -42,8 +42,8 @@ void checkAgainstModel(const Tree& tree, const Model& model) {
     while (!pending.empty()) {
         NodePtr n = pending.back();
         pending.pop_back();
-        listed += n->paths.size();
-        for (const auto& [_, c] : n->children) {
+        listed += n->paths().size();
+        for (const auto& [_, c] : n->children()) {
             ASSERT_EQ(c->parent.lock(), n);
             // Emptied sub-tags never linger under a tag container.
             if (has(n->kind, NodeKind::tagContainer)) {
@@ -112,12 +112,12 @@ TEST(TreeFuzzTest, RandomTagChangesKeepTheTreeConsistentAndEndEmpty) {
         tree.setTags({}, p);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(tree.tags.empty());
-    EXPECT_TRUE(tree.tagsNode->children.empty());
-    EXPECT_TRUE(tree.starsNode->paths.empty());
-    EXPECT_EQ(tree.colorsNode->children.size(), format.colorTags().size());
-    for (const auto& [_, c] : tree.colorsNode->children)
+    EXPECT_TRUE(tree.tagsNode->children().empty());
+    EXPECT_TRUE(tree.starsNode->paths().empty());
+    EXPECT_EQ(tree.colorsNode->children().size(), format.colorTags().size());
+    for (const auto& [_, c] : tree.colorsNode->children())
         EXPECT_TRUE(c->isEmpty());
-    EXPECT_EQ(tree.rootNode->children.size(), 6u);
+    EXPECT_EQ(tree.rootNode->children().size(), 6u);
 }
 
 TEST(TreeFuzzTest, RandomAddAndRemoveOfPathsOnNodes) {
@@ -146,12 +146,12 @@ TEST(TreeFuzzTest, RandomAddAndRemoveOfPathsOnNodes) {
             if (listed.contains(full) && listed[full].empty()) listed.erase(full);
         }
         for (const auto& [f, paths] : listed)
-            ASSERT_EQ(tree.lookup(f.components())->paths.size(), paths.size());
+            ASSERT_EQ(tree.lookup(f.components())->paths().size(), paths.size());
     }
     for (const auto& [f, paths] : listed)
         for (const QuickString& p : paths)
             tree.rootNode->removePath(f.components(), p, {});
-    EXPECT_TRUE(tree.tagsNode->children.empty());
+    EXPECT_TRUE(tree.tagsNode->children().empty());
 }
 
 }  // namespace

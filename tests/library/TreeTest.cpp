@@ -90,16 +90,16 @@ TEST(TreeTest, SubTagsAppearAndVanishWithTheirFiles) {
     EXPECT_EQ(b->fullName.utf8(), "Tags/a/b");
     EXPECT_EQ(b->nodePath(), (NodePath{L("Tags"), L("a"), L("b")}));
     EXPECT_EQ(b->parent.lock(), a);
-    EXPECT_TRUE(a->paths.empty());
-    EXPECT_TRUE(b->paths.contains(L("/f")));
+    EXPECT_TRUE(a->paths().empty());
+    EXPECT_TRUE(b->paths().contains(L("/f")));
 
     // Listing it again reports nothing, whatever the metadata.
-    EXPECT_EQ(tree.rootNode->addPath(comps, L("/f"), PathMetadata{GPS{1, 2}}), WhatChanged::none);
-    EXPECT_EQ(b->paths.at(L("/f")).gps, (GPS{1, 2}));
+    EXPECT_EQ(tree.rootNode->addPath(comps, L("/f"), PathMetadata{GPS{.latitude = 2, .longitude = 1}}), WhatChanged::none);
+    EXPECT_EQ(b->paths().at(L("/f")).gps, (GPS{.latitude = 2, .longitude = 1}));
 
     EXPECT_EQ(tree.rootNode->removePath(comps, L("/f"), keep), WhatChanged::children | WhatChanged::paths);
     EXPECT_FALSE(tree.lookup({L("Tags"), L("a")}));
-    EXPECT_TRUE(tree.tagsNode->children.empty());
+    EXPECT_TRUE(tree.tagsNode->children().empty());
     // The removed node is still whole for whoever holds it.
     EXPECT_EQ(b->fullName.utf8(), "Tags/a/b");
     EXPECT_EQ(tree.rootNode->removePath(comps, L("/f"), keep), WhatChanged::none);
@@ -158,15 +158,15 @@ TEST(TreeTest, TagBookkeepingAndLogLines) {
               "[tree] Removed \"Tags/Work/2024\" from \"/home/u/My \"photo\".jpg\"\n");
     EXPECT_FALSE(tree.tags.contains(path));
     EXPECT_TRUE(tree.tagsFor(path).empty());
-    EXPECT_TRUE(tree.tagsNode->children.empty());
+    EXPECT_TRUE(tree.tagsNode->children().empty());
 
     // A byte path shows with U+FFFD in the log but is kept as bytes.
     testing::internal::CaptureStdout();
     QuickString bad = QuickString::bytes("/x/caf\xE9");
     tree.addTag(L("Tags/t"), bad);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[tree] Added \"Tags/t\" to \"/x/caf\xEF\xBF\xBD\"\n");
-    EXPECT_TRUE(tree.lookup({L("Tags"), L("t")})->paths.contains(bad));
-    EXPECT_FALSE(tree.lookup({L("Tags"), L("t")})->paths.contains(L("/x/caf\xEF\xBF\xBD")));
+    EXPECT_TRUE(tree.lookup({L("Tags"), L("t")})->paths().contains(bad));
+    EXPECT_FALSE(tree.lookup({L("Tags"), L("t")})->paths().contains(L("/x/caf\xEF\xBF\xBD")));
 }
 
 TEST(TreeTest, SetTagsChangesOnlyTheDifference) {
@@ -192,7 +192,7 @@ TEST(TreeTest, SetTagsChangesOnlyTheDifference) {
               "[tree] Added \"Tags/c\" to \"/p\"\n");
     EXPECT_EQ(tree.tagsFor(p), setOf({"Tags/b", "Tags/c"}));
     EXPECT_FALSE(tree.tagsNode->child(L("a")));
-    EXPECT_TRUE(tree.colorsNode->child(L("Red"))->paths.empty());
+    EXPECT_TRUE(tree.colorsNode->child(L("Red"))->paths().empty());
 
     // Only paths change when the nodes exist already.
     tree.addTag(L("Tags/b"), L("/q"));
@@ -202,7 +202,7 @@ TEST(TreeTest, SetTagsChangesOnlyTheDifference) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(tree.setTags({}, p), WhatChanged::children | WhatChanged::paths);
     EXPECT_TRUE(tree.tags.empty());
-    EXPECT_TRUE(tree.tagsNode->children.empty());
+    EXPECT_TRUE(tree.tagsNode->children().empty());
 }
 
 TEST(TreeTest, PinsReferToTagsAndResolveTheirPaths) {
@@ -233,10 +233,10 @@ TEST(TreeTest, PinsReferToTagsAndResolveTheirPaths) {
     testing::internal::GetCapturedStdout();
     NodePtr target = tree.lookup({L("Tags"), L("a"), L("b")});
     EXPECT_EQ(pin->pinTarget(), target);
-    EXPECT_EQ(&pin->resolvedPaths(), &target->paths);
+    EXPECT_EQ(&pin->resolvedPaths(), &target->paths());
     EXPECT_EQ(pin->pathCount(), 2u);
     EXPECT_EQ(pin->sortedPaths(), (std::vector<QuickString>{L("/f9"), L("/f10")}));
-    EXPECT_TRUE(pin->paths.empty());
+    EXPECT_TRUE(pin->paths().empty());
     EXPECT_TRUE(pin->sortedChildren().empty());
     // lookup started at a pin finds nothing, not even itself; nor passes through one.
     EXPECT_EQ(pin->lookup({}), nullptr);
@@ -246,14 +246,14 @@ TEST(TreeTest, PinsReferToTagsAndResolveTheirPaths) {
     EXPECT_EQ(pin->ensurePath(L("x").components()), WhatChanged::none);
     EXPECT_EQ(tree.rootNode->addPath({L("Pinned"), L("a/b"), L("x")}, L("/z"), {}), WhatChanged::none);
     EXPECT_EQ(tree.rootNode->addPath({L("Pinned"), L("a/b")}, L("/z"), {}), WhatChanged::none);
-    EXPECT_TRUE(pin->children.empty());
-    EXPECT_TRUE(pin->paths.empty());
+    EXPECT_TRUE(pin->children().empty());
+    EXPECT_TRUE(pin->paths().empty());
 
     EXPECT_FALSE(tree.removePin(L("Tags/a")));
     EXPECT_TRUE(tree.removePin(L("Tags/a/b")));
     EXPECT_FALSE(tree.removePin(L("Tags/a/b")));
     EXPECT_FALSE(tree.isPinned(L("Tags/a/b")));
-    EXPECT_TRUE(tree.pinnedNode->children.empty());
+    EXPECT_TRUE(tree.pinnedNode->children().empty());
 }
 
 TEST(TreeTest, EnsureAndPruneEmpty) {
@@ -261,7 +261,7 @@ TEST(TreeTest, EnsureAndPruneEmpty) {
     EXPECT_EQ(tree.rootNode->ensurePath(L("Tags/new/sub").components()), WhatChanged::children);
     EXPECT_EQ(tree.rootNode->ensurePath(L("Tags/new/sub").components()), WhatChanged::none);
     EXPECT_TRUE(tree.lookup({L("Tags"), L("new"), L("sub")}));
-    EXPECT_TRUE(tree.lookup({L("Tags"), L("new"), L("sub")})->paths.empty());
+    EXPECT_TRUE(tree.lookup({L("Tags"), L("new"), L("sub")})->paths().empty());
 
     // The first empty step on the way goes: here the leaf.
     EXPECT_EQ(tree.rootNode->pruneEmpty(L("Tags/new/sub").components()), WhatChanged::children);
@@ -295,14 +295,14 @@ TEST(TreeTest, AddPathsInBulk) {
     auto comps = L("Tags/bulk").components();
     EXPECT_EQ(tree.rootNode->addPaths(comps, batch), WhatChanged::children | WhatChanged::paths);
     NodePtr n = tree.lookup({L("Tags"), L("bulk")});
-    EXPECT_EQ(n->paths.size(), 100u);
+    EXPECT_EQ(n->paths().size(), 100u);
     EXPECT_EQ(n->sortedPaths().front().utf8(), "/f0");
     EXPECT_EQ(n->sortedPaths().back().utf8(), "/f99");
     EXPECT_EQ(tree.rootNode->addPaths(comps, batch), WhatChanged::none);
-    EXPECT_TRUE(n->sortedPathsOrNil.has_value());  // nothing new: the cache stays
+    EXPECT_TRUE(n->hasSortedPaths());  // nothing new: the cache stays
     batch[L("/f100")] = {};
     EXPECT_EQ(tree.rootNode->addPaths(comps, batch), WhatChanged::paths);
-    EXPECT_FALSE(n->sortedPathsOrNil.has_value());
+    EXPECT_FALSE(n->hasSortedPaths());
     EXPECT_EQ(n->sortedPaths().size(), 101u);
     EXPECT_EQ(tree.rootNode->addPaths(L("Tags/empty").components(), {}), WhatChanged::children);
 }

@@ -19,7 +19,7 @@
 #include "geo/AsyncMultiGrid.h"
 #include "geo/MultiGrid.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/TreeNames.h"
 #include "map/MapResultsUpdater.h"
@@ -63,7 +63,7 @@ struct MapHarness {
     // Replaces the map node's files and waits for the grid to publish them.
     void setLocations(const std::vector<Located>& files) {
         Node::Paths paths;
-        for (const Located& f : files) paths[QuickString::bytes(f.path)] = PathMetadata{GPS{f.lon, f.lat}};
+        for (const Located& f : files) paths[QuickString::bytes(f.path)] = PathMetadata{GPS{.latitude = f.lat, .longitude = f.lon}};
         int before = gridChanges;
         db->setMapPaths(paths, std::nullopt);
         EXPECT_TRUE(mainQueue().runUntil([&] { return gridChanges > before; }, timeout));

@@ -111,7 +111,7 @@ TEST(OverlayGeometry, OnlyWholeQuadsThatFitAreUploaded) {
     for (int i = 0; i < 400; ++i)
         for (int j = 0; j < 200; ++j)
             points.push_back({QuickString::bytes(std::to_string(i) + "/" + std::to_string(j)),
-                              GPS{-179.5 + i * 0.9, -70 + j * 0.7}});
+                              GPS{.latitude = -70 + j * 0.7, .longitude = -179.5 + i * 0.9}});
     MultiGrid grid = MultiGrid::build(std::move(points));
     OverlayProjection world(-180, 180, 85, -85, 4000, 4000);
     size_t clusters = grid.clusters(ViewRect{-180, 180, -85, 85}, 4000).size();

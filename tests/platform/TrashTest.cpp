@@ -10,7 +10,7 @@
 #include <regex>
 #include <sstream>
 
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 #include "platform/LinuxFileOperations.h"
 #include "support/TempDir.h"
 

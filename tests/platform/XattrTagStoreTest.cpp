@@ -198,3 +198,35 @@ TEST_F(XattrTagStoreTest, SymlinksAreNotFollowedAndErrorsAreReturned) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// The one read of the raw attribute, shared with the index: values of every
+// size as getfattr reads them, "" for none, and a failure kept apart from "no tags".
+TEST(XattrTagStore, RawAttributeReadTellsNoTagsFromFailure) {
+    test::TempDir dir;
+    if (!xattrsSupported(dir.path())) GTEST_SKIP() << "no user xattrs here";
+    const fs::path plain = dir / "plain", small = dir / "small", big = dir / "big";
+    test::writeFile(plain, "");
+    test::writeFile(small, "");
+    test::writeFile(big, "");
+    setfattr(small, "a,b");
+    std::string longValue;
+    // Past the 1 KiB first read, within the 4 KiB that ext4 allows a file's attributes.
+    for (int i = 0; longValue.size() < 2500; ++i) longValue += (i ? "," : "") + std::string("tag") + std::to_string(i);
+    setfattr(big, longValue);
+
+    EXPECT_EQ(XattrTagStore::readAttribute(plain.string()), std::optional<std::string>(""));
+    EXPECT_EQ(XattrTagStore::readAttribute(small.string()), std::optional<std::string>(getfattr(small)));
+    EXPECT_EQ(XattrTagStore::readAttribute(big.string()), std::optional<std::string>(getfattr(big)));
+    EXPECT_EQ(XattrTagStore::readAttribute(big.string())->size(), longValue.size());
+
+    EXPECT_FALSE(XattrTagStore::readAttribute((dir / "missing").string())) << "a failure, not \"no tags\"";
+    XattrTagStore store;
+    EXPECT_FALSE(store.readTags((dir / "missing").string()).ok);
+    EXPECT_EQ(store.readTags(big.string()).tags.size(), XattrTagStore::parse(longValue).size());
+}
+
+}  // namespace
+}  // namespace qm

@@ -7,7 +7,7 @@
 #include <QMimeData>
 
 #include "SidebarHarness.h"
-#include "commands/FileURL.h"
+#include "core/FileURL.h"
 #include "sidebar/SidebarDragData.h"
 #include "sidebar/SidebarView.h"
 
