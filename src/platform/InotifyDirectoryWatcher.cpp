@@ -16,6 +16,12 @@ std::string parentOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+bool isAtOrBelow(const std::string& path, const std::string& root) {
+    if (root == "/") return !path.empty() && path[0] == '/';
+    return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
+           (path.size() == root.size() || path[root.size()] == '/');
+}
+
 }  // namespace
 
 InotifyDirectoryWatcher::~InotifyDirectoryWatcher() { stop(); }
@@ -45,6 +51,21 @@ void InotifyDirectoryWatcher::start(const std::string& root, double latencySecon
     stop();
     delivery_ = std::make_shared<Delivery>();
     delivery_->callback = std::move(callback);
+    if (options_.index && options_.index->isWatching()) {
+        indexObserver_ = options_.index->addEventObserver(
+            [delivery = delivery_, root](const std::vector<InotifyEvent>& batch) {
+                std::vector<InotifyEvent> inside;
+                for (const InotifyEvent& e : batch)
+                    if (isAtOrBelow(e.path, root) || (!e.oldPath.empty() && isAtOrBelow(e.oldPath, root)))
+                        inside.push_back(e);
+                std::vector<DirectoryEvent> events = changedDirectories(inside);
+                if (events.empty()) return;
+                mainQueue().post([delivery, events = std::move(events)] {
+                    if (delivery->isRunning && delivery->callback) delivery->callback(events);
+                });
+            });
+        return;
+    }
     InotifyTree::Options options;
     options.roots = {root};
     options.excludedPaths = options_.excludedPaths;
@@ -67,6 +88,10 @@ void InotifyDirectoryWatcher::start(const std::string& root, double latencySecon
 }
 
 void InotifyDirectoryWatcher::stop() {
+    if (indexObserver_) {
+        options_.index->removeEventObserver(indexObserver_);
+        indexObserver_ = 0;
+    }
     if (delivery_) {
         delivery_->isRunning = false;
         delivery_->callback = nullptr;

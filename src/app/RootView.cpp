@@ -1,0 +1,191 @@
+#include "app/RootView.h"
+
+#include <QEvent>
+#include <QResizeEvent>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/AppDelegate.h"
+#include "app/AppWindow.h"
+#include "app/LoadingMessageView.h"
+#include "app/PlaceholderPane.h"
+#include "app/ToastView.h"
+#include "commands/BrowserState.h"
+#include "commands/CommandStack.h"
+#include "library/DB.h"
+
+namespace qm {
+
+namespace {
+
+// The three panes are made here and only here.
+SidebarPane* makeSidebar(const std::shared_ptr<BrowserState>& window, AppDelegate&, QWidget* parent) {
+    return new PlaceholderPane(window, QStringLiteral("Sidebar"), parent);
+}
+
+TileGridPane* makeTileGrid(const std::shared_ptr<BrowserState>& window, AppDelegate&, QWidget* parent) {
+    return new PlaceholderPane(window, QStringLiteral("Files"), parent);
+}
+
+MapPane* makeMapPane(const std::shared_ptr<BrowserState>& window, AppDelegate&, QWidget* parent) {
+    return new PlaceholderPane(window, QStringLiteral("Map"), parent);
+}
+
+bool isMapNode(const DB& db, const NodePath& node) {
+    return node.size() == 1 && node[0] == db.tree().mapNode->name;
+}
+
+}  // namespace
+
+RootView::RootView(AppWindow& window, QWidget* parent)
+    : QWidget(parent), window_(window), state_(window.state()), db_(window.state()->context().db) {
+    setObjectName("rootView");
+    AppDelegate& delegate = window.appDelegate();
+
+    loadingMessageView_ = new LoadingMessageView();
+    sidebarView_ = makeSidebar(state_, delegate, nullptr);
+    tileGridView_ = makeTileGrid(state_, delegate, nullptr);
+    mapView_ = makeMapPane(state_, delegate, nullptr);
+
+    splitView_ = new QSplitter(Qt::Horizontal, this);
+    splitView_->setObjectName("splitView");
+    splitView_->setChildrenCollapsible(false);
+    sidebarContainer_ = new QWidget();
+    sidebarContainer_->setObjectName("sidebarContainer");
+    auto* sidebarLayout = new QVBoxLayout(sidebarContainer_);
+    sidebarLayout->setContentsMargins(0, 0, 0, 0);
+    sidebarLayout->addWidget(sidebarView_);
+    splitView_->addWidget(sidebarContainer_);
+    splitView_->addWidget(loadingMessageView_);
+    // Resizing the window keeps the sidebar's width and gives the rest to the content.
+    splitView_->setStretchFactor(0, 0);
+    splitView_->setStretchFactor(1, 1);
+    splitView_->setSizes({sidebarWidth_, 1024 - sidebarWidth_});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(splitView_);
+
+    // The grid lies above the map; the map starts hidden.
+    mapView_->setParent(loadingMessageView_);
+    tileGridView_->setParent(loadingMessageView_);
+    mapView_->hide();
+    loadingMessageView_->installEventFilter(this);
+
+    toastView_ = new ToastView(this);
+
+    state_->commandStack()->commandDidRun.subscribe(token_, [this](const std::string& text) {
+        toastView_->show(QString::fromStdString(text));
+    });
+    db_->loadingStateChanged.subscribe(token_, [this] { applyLoadingState(); });
+    state_->currentNodeChanged.subscribe(token_, [this] { updateContentMode(true); });
+    state_->mapResultsChanged.subscribe(token_, [this] { updateContentMode(false); });
+
+    // Upward requests of the panes.
+    for (PlaceholderPane* pane : {sidebarView_, tileGridView_, mapView_}) {
+        connect(pane, &PlaceholderPane::revealRequested, this, &RootView::revealRequested);
+        connect(pane, &PlaceholderPane::revealLocationRequested, this, &RootView::revealLocationRequested);
+        connect(pane, &PlaceholderPane::statusTextRequested, toastView_, &ToastView::show);
+    }
+
+    // The first crawl of a large home takes a while: the message counts along.
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(250);
+    connect(progressTimer_, &QTimer::timeout, this, [this] {
+        loadingMessageView_->setProgress(window_.appDelegate().crawlProgress());
+    });
+
+    applyLoadingState();
+    updateContentMode(true);
+}
+
+RootView::~RootView() = default;
+
+void RootView::applyLoadingState() {
+    const LoadingState state = db_->loadingState();
+    loadingMessageView_->setLoadingState(state);
+    const bool loaded = state == LoadingState::loaded;
+    sidebarView_->setVisible(loaded);
+    tileGridView_->setVisible(loaded && tileGridConstraints_ != TileGridConstraints::hidden);
+    // The map is drawn only on the map node; elsewhere the grid would cover it anyway.
+    mapView_->setVisible(loaded && isMapNode(*db_, state_->currentNode()));
+    if (state == LoadingState::loading) {
+        loadingMessageView_->setProgress(window_.appDelegate().crawlProgress());
+        progressTimer_->start();
+    } else {
+        progressTimer_->stop();
+    }
+    layoutContent();
+}
+
+void RootView::updateContentMode(bool nodeChanged) {
+    const bool onMap = isMapNode(*db_, state_->currentNode());
+    const bool loaded = db_->loadingState() == LoadingState::loaded;
+    if (nodeChanged) mapView_->setVisible(loaded && onMap);
+    const TileGridConstraints mode = contentModeFor(onMap, state_->mapResults().has_value());
+    if (mode == tileGridConstraints_) return;
+    tileGridConstraints_ = mode;
+    tileGridView_->setVisible(loaded && mode != TileGridConstraints::hidden);
+    layoutContent();
+}
+
+void RootView::layoutContent() {
+    const QRect area = loadingMessageView_->rect();
+    mapView_->setGeometry(area);
+    if (tileGridConstraints_ != TileGridConstraints::hidden)
+        tileGridView_->setGeometry(tileGridFrame(tileGridConstraints_, area));
+    tileGridView_->raise();
+}
+
+bool RootView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == loadingMessageView_ && event->type() == QEvent::Resize) layoutContent();
+    return QWidget::eventFilter(watched, event);
+}
+
+void RootView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    toastView_->place();
+}
+
+bool RootView::isSidebarVisible() const {
+    return !sidebarContainer_->isHidden();
+}
+
+void RootView::setSidebarVisible(bool visible) {
+    if (visible == isSidebarVisible()) return;
+    if (!visible) {
+        sidebarWidth_ = sidebarContainer_->width() > 0 ? sidebarContainer_->width() : sidebarWidth_;
+        sidebarContainer_->hide();
+    } else {
+        sidebarContainer_->show();
+        const int total = splitView_->width();
+        splitView_->setSizes({sidebarWidth_, std::max(0, total - sidebarWidth_)});
+    }
+}
+
+void RootView::performFindPanelAction() {
+    if (!isSidebarVisible()) setSidebarVisible(true);
+    sidebarView_->focusSearchField();
+}
+
+HistoryScrollState RootView::captureScrollState() const {
+    return {sidebarView_->scrollState(), mapView_->scrollState(), tileGridView_->scrollState()};
+}
+
+void RootView::restoreScrollState(const HistoryScrollState& state) {
+    if (state.sidebar.has_value()) sidebarView_->setScrollState(state.sidebar);
+    if (state.map.has_value()) mapView_->setScrollState(state.map);
+    tileGridView_->setScrollState(state.tileGrid);
+}
+
+void RootView::revealPaths(const NodePath& node, const QuickStringSet& paths) {
+    state_->setCurrentNode(node);
+    state_->setCurrentSelection(paths);
+}
+
+void RootView::revealLocation(double, double) {
+    state_->setCurrentNode({db_->tree().mapNode->name});
+}
+
+}  // namespace qm
