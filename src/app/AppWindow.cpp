@@ -153,8 +153,12 @@ QWidget* AppWindow::keyViewFrom(QWidget* from, bool next) const {
     // one lap of it is walked.
     for (int guard = 0; guard < 100000; ++guard) {
         candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
-        if (!candidate || candidate == from) break;
-        if (!isCandidate(candidate)) continue;
+        if (!candidate) break;
+        // Back where it started: the start itself is the answer unless skipped.
+        if (!isCandidate(candidate)) {
+            if (candidate == from) break;
+            continue;
+        }
         last = candidate;
         if (!isSkipped(candidate) || ++steps >= 100) break;
     }

@@ -67,15 +67,15 @@ ThemeApplier::ThemeApplier() {
 void ThemeApplier::apply(Theme theme) {
     applied_ = theme;
     if (theme == Theme::automatic) {
-        if (QStyle* style = QStyleFactory::create(desktopStyle_)) QApplication::setStyle(style);
+        if (QApplication::style()->name() != desktopStyle_) QApplication::setStyle(desktopStyle_);
         // A palette that sets nothing resolves to the desktop's, and keeps following it.
         QApplication::setPalette(QPalette());
         return;
     }
-    if (QStyle* fusion = QStyleFactory::create("Fusion")) {
-        QApplication::setStyle(fusion);
-        QApplication::setPalette(theme == Theme::dark ? darkPalette() : fusion->standardPalette());
-    }
+    // Replacing a style that is already Fusion would only repolish every widget.
+    if (QApplication::style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
+        QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(theme == Theme::dark ? darkPalette() : QApplication::style()->standardPalette());
 }
 
 }  // namespace qm
