@@ -157,6 +157,7 @@ void RootView::setSidebarVisible(bool visible) {
     if (!visible) {
         sidebarWidth_ = sidebarContainer_->width() > 0 ? sidebarContainer_->width() : sidebarWidth_;
         sidebarContainer_->hide();
+        splitView_->refresh();  // lay out now rather than at the next event loop turn
     } else {
         sidebarContainer_->show();
         const int total = splitView_->width();
