@@ -18,12 +18,14 @@ namespace {
 // cannot be written, the same store anyway (it keeps values in memory for
 // this run) with one line saying why nothing will be kept.
 std::shared_ptr<UserDefaults> makeDefaults(std::vector<std::string>& warnings) {
+    // Read first by a probe of its own: stores of one file share what they read.
+    QSettings probe(QSettings::NativeFormat, QSettings::UserScope, "quillomere", "quillomere");
+    const QSettings::Status status = probe.status();
     auto defaults = std::make_shared<SettingsUserDefaults>();
     const QString file = QString::fromStdString(defaults->fileName());
     const QFileInfo info(file);
     if (info.exists()) {
-        QSettings probe(file, QSettings::IniFormat);
-        if (probe.status() == QSettings::FormatError)
+        if (status == QSettings::FormatError)
             warnings.push_back("[setup] The settings file " + file.toStdString() +
                                " cannot be read; starting with default settings");
         else if (!info.isWritable())

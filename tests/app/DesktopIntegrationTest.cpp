@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/TempDir.h"
@@ -16,14 +17,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The source tree's desktop folder, found from this file's own path.
-fs::path desktopDir() {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "src/app/desktop";
-}
-
 // The build tree: the test programs live in its tests/ folder.
 fs::path buildDir() {
     return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+// The source tree's desktop folder, as the build tree's cache names it.
+fs::path desktopDir() {
+    std::ifstream cache(buildDir() / "CMakeCache.txt");
+    const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+    for (std::string line; std::getline(cache, line);)
+        if (line.starts_with(key)) return fs::path(line.substr(key.size())) / "src/app/desktop";
+    return {};
 }
 
 // Exit status and output of a shell command.
