@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -71,6 +72,15 @@ TEST(DesktopIntegrationTest, InstallPlacesProgramToolAndDesktopFiles) {
                             "share/metainfo/org.quillomere.Quillomere.metainfo.xml",
                             "share/icons/hicolor/scalable/apps/org.quillomere.Quillomere.svg"})
         EXPECT_TRUE(fs::is_regular_file(prefix.path() / rel)) << rel;
+}
+
+TEST(DesktopIntegrationTest, WithoutADisplayTheProgramSaysSoInOneLineAndFails) {
+    const fs::path program = buildDir() / "src/app/quillomere";
+    ASSERT_TRUE(fs::exists(program));
+    auto [status, output] = run("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + quoted(program));
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_NE(output.find("no display"), std::string::npos) << output;
 }
 
 }  // namespace
