@@ -17,12 +17,16 @@ struct QtMainQueue::Binding {
     QObject* receiver = nullptr;  // lives on the main thread
     std::chrono::nanoseconds longest{0};
     size_t turns = 0;
+    size_t longestTasks = 0;
 
     void turn() {
         const auto began = std::chrono::steady_clock::now();
-        mainQueue().runPending();
+        const size_t tasks = mainQueue().runPending();
         const auto took = std::chrono::steady_clock::now() - began;
-        if (took > longest) longest = std::chrono::duration_cast<std::chrono::nanoseconds>(took);
+        if (took > longest) {
+            longest = std::chrono::duration_cast<std::chrono::nanoseconds>(took);
+            longestTasks = tasks;
+        }
         ++turns;
     }
 };
@@ -59,6 +63,10 @@ std::chrono::nanoseconds QtMainQueue::longestTurn() const {
     return binding_->longest;
 }
 
+size_t QtMainQueue::longestTurnTasks() const {
+    return binding_->longestTasks;
+}
+
 size_t QtMainQueue::turnCount() const {
     return binding_->turns;
 }
@@ -66,6 +74,7 @@ size_t QtMainQueue::turnCount() const {
 void QtMainQueue::resetTurnStatistics() {
     binding_->longest = std::chrono::nanoseconds(0);
     binding_->turns = 0;
+    binding_->longestTasks = 0;
 }
 
 }  // namespace qm

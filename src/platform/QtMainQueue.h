@@ -21,6 +21,8 @@ public:
     // were; the main thread must never be held for long by one turn.
     std::chrono::nanoseconds longestTurn() const;
     size_t turnCount() const;
+    // How many tasks the longest turn ran.
+    size_t longestTurnTasks() const;
     void resetTurnStatistics();
 
 private:
