@@ -187,6 +187,29 @@ TEST(AppWindowTest, RenameConflictAlertTexts) {
     box->reject();
 }
 
+TEST(AppWindowTest, RenameRepeatsTheDropWithRenaming) {
+    AppHarness h;
+    const fs::path kept = h.file("dest/a.txt"), moved = h.file("src/a.txt");
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    const std::string rel = fs::relative(h.root, testHome()).string();
+    const NodePath destPath = P({"Folders", rel.c_str(), "dest"});
+    h.delegate->db()->openDirectories({fullNameForNodePath(destPath)});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.delegate->db()->tree().lookup(destPath) != nullptr; }));
+    NodePtr dest = h.delegate->db()->tree().lookup(destPath);
+
+    w->state()->commandStack()->performDrop(dest, DropInfo::forPaths({moved.string()}), false);
+    QMessageBox* box = openAlert(w);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text().toStdString(),
+              "The file \"a.txt\" already exists in the destination. Rename it to \"a copy.txt\" to avoid a conflict?");
+    QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
+    EXPECT_TRUE(fs::exists(h.root / "dest/a copy.txt"));
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_FALSE(fs::exists(moved));
+}
+
 TEST(AppWindowTest, TabSkipsViewsMarkedToBeSkipped) {
     AppHarness h;
     h.load();
