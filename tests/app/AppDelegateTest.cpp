@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStyle>
@@ -273,6 +275,36 @@ TEST(AppDelegateTest, HelpShowsOurPageWithEveryShortcut) {
     }
     for (const char* credit : {"user.xdg.tags", "OpenStreetMap contributors", "Natural Earth", "GeoNames", "CC BY 4.0"})
         EXPECT_TRUE(help.contains(QString::fromUtf8(credit))) << credit;
+}
+
+}  // namespace
+}  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+TEST(AppDelegateTest, PreferencesStoreTheMapTileSettings) {
+    AppHarness h;
+    h.load();
+    h.launch();
+    h.delegate->showPreferences();
+    PreferencesWindow* prefs = h.delegate->preferencesWindow();
+    // Defaults: online tiles on, OpenStreetMap's standard tiles; nothing written yet.
+    EXPECT_TRUE(prefs->mapTilesCheckBox()->isChecked());
+    EXPECT_EQ(prefs->tileURLField()->text(), "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
+    EXPECT_EQ(h.defaults->value("mapTilesEnabled"), std::nullopt);
+
+    QTest::mouseClick(prefs->mapTilesCheckBox(), Qt::LeftButton, {}, QPoint(6, prefs->mapTilesCheckBox()->height() / 2));
+    EXPECT_EQ(h.defaults->value("mapTilesEnabled"), DefaultsValue(false));
+    EXPECT_FALSE(prefs->tileURLField()->isEnabled());
+    QTest::mouseClick(prefs->mapTilesCheckBox(), Qt::LeftButton, {}, QPoint(6, prefs->mapTilesCheckBox()->height() / 2));
+    EXPECT_EQ(h.defaults->value("mapTilesEnabled"), DefaultsValue(true));
+
+    prefs->tileURLField()->setFocus();
+    prefs->tileURLField()->selectAll();
+    QTest::keyClicks(prefs->tileURLField(), "https://tiles.example.org/{z}/{x}/{y}.png");
+    QTest::keyClick(prefs->tileURLField(), Qt::Key_Return);
+    EXPECT_EQ(h.defaults->value("mapTileURLTemplate"), DefaultsValue("https://tiles.example.org/{z}/{x}/{y}.png"));
 }
 
 }  // namespace
