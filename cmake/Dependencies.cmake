@@ -16,3 +16,6 @@ endif()
 if(QM_BUILD_BENCH)
   find_package(benchmark REQUIRED)
 endif()
+# The model's emitters have a member named emit, which Qt's keyword macro of
+# that name would rewrite: Qt code says Q_SIGNALS, Q_SLOTS and Q_EMIT instead.
+add_compile_definitions(QT_NO_KEYWORDS)

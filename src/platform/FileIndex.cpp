@@ -64,6 +64,9 @@ struct FileIndex::Shared {
     std::vector<InotifyEvent> events;  // waiting for the index queue
     bool drainScheduled = false;
     Stats stats;
+    std::atomic<size_t> itemsSeen{0};
+    uint64_t nextObserverId = 1;  // under mutex, as is observers
+    std::vector<std::pair<uint64_t, std::shared_ptr<const EventObserver>>> observers;
 };
 
 FileIndex::FileIndex(Options options)
@@ -139,6 +142,7 @@ void FileIndex::start() {
         o.log = [this](const std::string& line) { log(line); };
         // Watching starts before the crawl, so nothing changed during it is missed.
         tree_ = std::make_unique<InotifyTree>(std::move(o), [this](std::vector<InotifyEvent> batch) {
+            notifyObservers(batch);
             bool schedule = false;
             {
                 std::lock_guard lock(shared_->mutex);
@@ -321,6 +325,7 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
             }
         }
         ::closedir(d);
+        shared_->itemsSeen.store(state_->itemCount(), std::memory_order_relaxed);
         if (state_->pendingChangeCount() >= crawlFlushSize) flush();
     }
     if (sweepAfter) state_->sweep(root, pass);
@@ -419,6 +424,7 @@ void FileIndex::updateStats() {
     std::lock_guard lock(shared_->mutex);
     Stats& s = shared_->stats;
     s.items = state_->itemCount();
+    shared_->itemsSeen.store(s.items, std::memory_order_relaxed);
     s.tagged = state_->taggedCount();
     s.positioned = state_->positionedCount();
     s.gathered = tagQuery_->isGathered() && gpsQuery_->isGathered();
@@ -447,6 +453,33 @@ void FileIndex::simulateOverflow() {
 
 size_t FileIndex::watchCount() const {
     return tree_ ? tree_->watchCount() : 0;
+}
+
+size_t FileIndex::itemsSeen() const {
+    return shared_->itemsSeen.load(std::memory_order_relaxed);
+}
+
+uint64_t FileIndex::addEventObserver(EventObserver observer) {
+    std::lock_guard lock(shared_->mutex);
+    const uint64_t id = shared_->nextObserverId++;
+    shared_->observers.emplace_back(id, std::make_shared<const EventObserver>(std::move(observer)));
+    return id;
+}
+
+void FileIndex::removeEventObserver(uint64_t id) {
+    std::lock_guard lock(shared_->mutex);
+    std::erase_if(shared_->observers, [id](const auto& o) { return o.first == id; });
+}
+
+void FileIndex::notifyObservers(const std::vector<InotifyEvent>& batch) const {
+    std::vector<std::shared_ptr<const EventObserver>> observers;
+    {
+        std::lock_guard lock(shared_->mutex);
+        for (const auto& o : shared_->observers)
+            observers.push_back(o.second);
+    }
+    for (const auto& o : observers)
+        (*o)(batch);
 }
 
 }  // namespace qm

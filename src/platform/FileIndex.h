@@ -78,6 +78,21 @@ public:
     void simulateOverflow();
     size_t watchCount() const;
 
+    // Files and folders seen so far, updated while the crawl runs (stats()
+    // only counts at its end); for a progress display. Any thread.
+    size_t itemsSeen() const;
+
+    // Lets another consumer see every batch of the index's inotify watcher,
+    // so that the program runs one inotify instance (and one set of watches)
+    // for the index and the folder watcher. Observers run on the watcher's
+    // thread and must return quickly; one may still be called once while
+    // removeEventObserver runs. Any thread.
+    using EventObserver = std::function<void(const std::vector<InotifyEvent>& batch)>;
+    uint64_t addEventObserver(EventObserver observer);
+    void removeEventObserver(uint64_t id);
+    // Whether inotify events come at all (live and started).
+    bool isWatching() const { return tree_ != nullptr; }
+
 private:
     struct Shared;
     void load();
@@ -89,6 +104,7 @@ private:
     void startPositionReads();
     void maybeFinishPositions();
     void updateStats();
+    void notifyObservers(const std::vector<InotifyEvent>& batch) const;
     void log(const std::string& line) const;
 
     Options options_;

@@ -35,6 +35,21 @@ void InotifyDirectoryWatcher::start(const std::string& root, double latencySecon
     stop();
     delivery_ = std::make_shared<Delivery>();
     delivery_->callback = std::move(callback);
+    if (options_.index && options_.index->isWatching()) {
+        indexObserver_ = options_.index->addEventObserver(
+            [delivery = delivery_, root](const std::vector<InotifyEvent>& batch) {
+                std::vector<InotifyEvent> inside;
+                for (const InotifyEvent& e : batch)
+                    if (isAtOrBelow(e.path, root) || (!e.oldPath.empty() && isAtOrBelow(e.oldPath, root)))
+                        inside.push_back(e);
+                std::vector<DirectoryEvent> events = changedDirectories(inside);
+                if (events.empty()) return;
+                mainQueue().post([delivery, events = std::move(events)] {
+                    if (delivery->isRunning && delivery->callback) delivery->callback(events);
+                });
+            });
+        return;
+    }
     InotifyTree::Options options;
     options.roots = {root};
     options.excludedPaths = options_.excludedPaths;
@@ -57,6 +72,10 @@ void InotifyDirectoryWatcher::start(const std::string& root, double latencySecon
 }
 
 void InotifyDirectoryWatcher::stop() {
+    if (indexObserver_) {
+        options_.index->removeEventObserver(indexObserver_);
+        indexObserver_ = 0;
+    }
     if (delivery_) {
         delivery_->isRunning = false;
         delivery_->callback = nullptr;

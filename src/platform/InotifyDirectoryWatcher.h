@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "library/DirectoryWatcher.h"
+#include "platform/FileIndex.h"
 #include "platform/InotifyTree.h"
 
 namespace qm {
@@ -21,6 +22,10 @@ public:
         size_t maxWatches = 0;
         std::chrono::milliseconds unwatchedRescanInterval{std::chrono::seconds(60)};
         std::function<void(const std::string& line)> log;
+        // When set and watching, the watcher follows this index's inotify
+        // batches instead of placing watches of its own (the index watches
+        // the same home tree); its coalescing interval then applies.
+        std::shared_ptr<FileIndex> index;
     };
 
     InotifyDirectoryWatcher() = default;
@@ -30,7 +35,7 @@ public:
     void start(const std::string& root, double latencySeconds, Callback callback) override;
     void stop() override;
 
-    // The running tree, for tests (null when stopped).
+    // The running tree, for tests (null when stopped or following an index).
     InotifyTree* tree() { return tree_.get(); }
 
     // The changed directories of a batch, in order of first mention, each
@@ -46,6 +51,7 @@ private:
     Options options_;
     std::unique_ptr<InotifyTree> tree_;
     std::shared_ptr<Delivery> delivery_;
+    uint64_t indexObserver_ = 0;  // 0: none
 };
 
 }  // namespace qm

@@ -44,7 +44,7 @@ public:
     QRect accessibleRowRect(int index) const override;
     QWidget* accessibleWidget() override { return this; }
 
-signals:
+Q_SIGNALS:
     void openPathRequested(const qm::NodePath& path);
 
 protected:

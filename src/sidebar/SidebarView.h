@@ -75,7 +75,7 @@ public:
     QRect accessibleRowRect(int index) const override;
     QWidget* accessibleWidget() override { return this; }
 
-signals:
+Q_SIGNALS:
     // A name typed into the editor was refused; nothing changed.
     void nameRefused(const QString& message);
     // "Show in File Manager" asked to reveal these files or folders.

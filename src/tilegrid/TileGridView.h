@@ -99,7 +99,7 @@ public:
     // tests without a window system can force it.
     void setDrawsAsFocused(std::optional<bool> focused);
 
-signals:
+Q_SIGNALS:
     // Go to a node and select files there (a new tab with Ctrl, a new
     // window with Shift).
     void revealRequested(qm::NodePath node, qm::QuickStringSet selection, Qt::KeyboardModifiers modifiers);

@@ -1,0 +1,173 @@
+#include "app/AppWindow.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "app/AppDelegate.h"
+#include "app/BrowserFrame.h"
+#include "app/RenameConflictText.h"
+#include "app/RootView.h"
+#include "commands/BrowserState.h"
+#include "commands/CommandStack.h"
+
+namespace qm {
+
+AppWindow::AppWindow(AppDelegate& delegate, QWidget* parent)
+    : QWidget(parent), delegate_(delegate), state_(BrowserState::create(delegate.context())) {
+    setObjectName("appWindow");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    toolbar_ = new QToolBar(QStringLiteral("tools"), this);
+    toolbar_->setObjectName("tools");
+    toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolbar_->setIconSize(QSize(16, 16));
+    toolbar_->setMovable(false);
+    sidebarAction_ = toolbar_->addAction(AppDelegate::icon("view-sidebar"), QStringLiteral("Show or Hide Sidebar"));
+    sidebarAction_->setObjectName("toggleSidebar");
+    toolbar_->addSeparator();
+    backAction_ = toolbar_->addAction(AppDelegate::icon("go-previous"), QStringLiteral("Back"));
+    backAction_->setObjectName("Back");
+    backAction_->setToolTip(QStringLiteral("Back"));
+    backAction_->setEnabled(false);
+    forwardAction_ = toolbar_->addAction(AppDelegate::icon("go-next"), QStringLiteral("Forward"));
+    forwardAction_->setObjectName("Forward");
+    forwardAction_->setToolTip(QStringLiteral("Forward"));
+    forwardAction_->setEnabled(false);
+    layout->addWidget(toolbar_);
+
+    rootView_ = new RootView(*this, this);
+    layout->addWidget(rootView_, 1);
+
+    connect(backAction_, &QAction::triggered, this, [this] { state_->navigateHistory(HistoryDirection::back); });
+    connect(forwardAction_, &QAction::triggered, this,
+            [this] { state_->navigateHistory(HistoryDirection::forward); });
+    connect(sidebarAction_, &QAction::triggered, rootView_, &RootView::toggleSidebar);
+    connect(rootView_, &RootView::revealRequested, this,
+            [this](const NodePath& node, const QuickStringSet& selection, Qt::KeyboardModifiers modifiers) {
+                revealTarget({RevealTarget::Files{fullNameForNodePath(node), selection}}, true, modifiers);
+            });
+    connect(rootView_, &RootView::revealLocationRequested, this,
+            [this](double longitude, double latitude, Qt::KeyboardModifiers modifiers) {
+                revealTarget({RevealTarget::Location{longitude, latitude}}, true, modifiers);
+            });
+
+    // The state's hooks; the state never outlives its use by this window
+    // (panes hold it too, but they are this window's children).
+    state_->captureScrollState = [this] { return rootView_->captureScrollState(); };
+    state_->restoreScrollState = [this](const HistoryScrollState& s) { rootView_->restoreScrollState(s); };
+    state_->invalidateRestorableState = [this] { Q_EMIT restorableStateInvalidated(); };
+    state_->historyButtonsChanged = [this](bool canGoBack, bool canGoForward) {
+        backAction_->setEnabled(canGoBack);
+        forwardAction_->setEnabled(canGoForward);
+    };
+    state_->titleChanged = [this] { updateTitle(); };
+    state_->renameConflictAlert = [this](const NodePtr& target, const DropInfo& drop,
+                                         const std::vector<std::pair<std::string, std::string>>& renames) {
+        renameConflictAlert(target, drop, renames);
+    };
+    updateTitle();
+}
+
+AppWindow::~AppWindow() {
+    // Nothing may call back into a window that is gone.
+    state_->captureScrollState = nullptr;
+    state_->restoreScrollState = nullptr;
+    state_->invalidateRestorableState = nullptr;
+    state_->historyButtonsChanged = nullptr;
+    state_->titleChanged = nullptr;
+    state_->renameConflictAlert = nullptr;
+}
+
+BrowserFrame* AppWindow::frame() const {
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+        if (auto* f = qobject_cast<BrowserFrame*>(w)) return f;
+    return nullptr;
+}
+
+QString AppWindow::frameTitle() const {
+    const QString title = QString::fromStdString(state_->title());
+    if (state_->subtitle().empty()) return title;
+    return title + QStringLiteral(" - ") + QString::fromStdString(state_->subtitle());
+}
+
+void AppWindow::updateTitle() {
+    setWindowTitle(frameTitle());
+    Q_EMIT titleChanged();
+}
+
+void AppWindow::revealTarget(const RevealTarget& target, bool allowNewWindow, Qt::KeyboardModifiers modifiers) {
+    if (allowNewWindow && (modifiers & (Qt::ControlModifier | Qt::ShiftModifier))) {
+        AppWindow* other = (modifiers & Qt::ControlModifier) ? delegate_.makeWindowInTabOf(this)
+                                                             : delegate_.makeWindowInNewFrame(true);
+        other->revealTarget(target, false, {});
+        other->rootView()->tileGridView()->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (const auto* files = std::get_if<RevealTarget::Files>(&target.target)) {
+        rootView_->revealPaths(nodePathForFullName(files->fullName), files->paths);
+    } else {
+        const auto& location = std::get<RevealTarget::Location>(target.target);
+        rootView_->revealLocation(location.longitude, location.latitude);
+    }
+}
+
+void AppWindow::renameConflictAlert(const NodePtr& target, const DropInfo& drop,
+                                    const std::vector<std::pair<std::string, std::string>>& renames) {
+    const RenameConflictText text = renameConflictText(renames);
+    auto* box = new QMessageBox(this);
+    box->setObjectName("renameConflictAlert");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Question);
+    box->setText(QString::fromStdString(text.message));
+    if (!text.details.empty()) box->setInformativeText(QString::fromStdString(text.details));
+    QPushButton* rename = box->addButton(QStringLiteral("Rename"), QMessageBox::AcceptRole);
+    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(rename);
+    std::weak_ptr<BrowserState> weak = state_;
+    connect(box, &QMessageBox::buttonClicked, this, [weak, rename, target, drop](QAbstractButton* button) {
+        auto state = weak.lock();
+        if (state && button == static_cast<QAbstractButton*>(rename)) state->commandStack()->performDrop(target, drop, true);
+    });
+    box->open();
+}
+
+QWidget* AppWindow::keyViewFrom(QWidget* from, bool next) const {
+    auto isCandidate = [this](QWidget* w) {
+        return w && w != this && isAncestorOf(w) && w->isVisibleTo(const_cast<AppWindow*>(this)) &&
+               w->isEnabled() && (w->focusPolicy() & Qt::TabFocus);
+    };
+    auto isSkipped = [](QWidget* w) { return w->property(skipInKeyViewLoopProperty).toBool(); };
+    QWidget* candidate = from ? from : const_cast<AppWindow*>(this);
+    QWidget* last = nullptr;
+    int steps = 0;
+    // The focus chain is a ring through the whole top-level window; at most
+    // one lap of it is walked.
+    for (int guard = 0; guard < 100000; ++guard) {
+        candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+        if (!candidate) break;
+        // Back where it started: the start itself is the answer unless skipped.
+        if (!isCandidate(candidate)) {
+            if (candidate == from) break;
+            continue;
+        }
+        last = candidate;
+        if (!isSkipped(candidate) || ++steps >= 100) break;
+    }
+    return last;
+}
+
+bool AppWindow::focusNextPrevChild(bool next) {
+    QWidget* chosen = keyViewFrom(focusWidget(), next);
+    if (chosen) chosen->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+
+namespace qm {
+
+class UserDefaults;
+
+// The preferences: the theme (three segments, light, dark and auto, whose
+// indexes are the theme's raw values) and the map's online tiles (on or off,
+// and the tile address template), stored as user defaults.
+class PreferencesWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr const char* mapTilesEnabledKey = "mapTilesEnabled";
+    static constexpr const char* mapTileURLTemplateKey = "mapTileURLTemplate";
+    static constexpr const char* defaultTileURLTemplate = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+
+    explicit PreferencesWindow(UserDefaults& defaults, QWidget* parent = nullptr);
+
+    QButtonGroup* themeSegmentedControl() const { return themeSegments_; }
+    QCheckBox* mapTilesCheckBox() const { return mapTiles_; }
+    QLineEdit* tileURLField() const { return tileURL_; }
+
+    // Shows the stored map settings again.
+    void reload();
+
+private:
+    void storeTileURL();
+
+    UserDefaults& defaults_;
+    QButtonGroup* themeSegments_;
+    QCheckBox* mapTiles_;
+    QLineEdit* tileURL_;
+};
+
+}  // namespace qm

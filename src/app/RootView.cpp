@@ -1,0 +1,200 @@
+#include "app/RootView.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QResizeEvent>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/AppDelegate.h"
+#include "app/AppWindow.h"
+#include "app/LoadingMessageView.h"
+#include "app/ToastView.h"
+#include "commands/BrowserState.h"
+#include "commands/CommandStack.h"
+#include "library/DB.h"
+#include "map/MapView.h"
+#include "sidebar/SidebarContainer.h"
+#include "sidebar/SidebarSearchField.h"
+#include "tilegrid/TileGridView.h"
+
+namespace qm {
+
+namespace {
+
+// The three panes are made here and only here.
+SidebarPane* makeSidebar(const std::shared_ptr<BrowserState>& window, AppDelegate&, QWidget* parent) {
+    return new SidebarContainer(window, parent);
+}
+
+TileGridPane* makeTileGrid(const std::shared_ptr<BrowserState>& window, AppDelegate& delegate, QWidget* parent) {
+    return new TileGridView(window, delegate.thumbnails(), parent);
+}
+
+MapPane* makeMapPane(const std::shared_ptr<BrowserState>& window, AppDelegate&, QWidget* parent) {
+    return new MapView(window, parent);
+}
+
+bool isMapNode(const DB& db, const NodePath& node) {
+    return node.size() == 1 && node[0] == db.tree().mapNode->name;
+}
+
+}  // namespace
+
+RootView::RootView(AppWindow& window, QWidget* parent)
+    : QWidget(parent), window_(window), state_(window.state()), db_(window.state()->context().db) {
+    setObjectName("rootView");
+    AppDelegate& delegate = window.appDelegate();
+
+    loadingMessageView_ = new LoadingMessageView();
+    sidebarView_ = makeSidebar(state_, delegate, nullptr);
+    tileGridView_ = makeTileGrid(state_, delegate, nullptr);
+    mapView_ = makeMapPane(state_, delegate, nullptr);
+
+    splitView_ = new QSplitter(Qt::Horizontal, this);
+    splitView_->setObjectName("splitView");
+    splitView_->setChildrenCollapsible(false);
+    sidebarContainer_ = new QWidget();
+    sidebarContainer_->setObjectName("sidebarContainer");
+    auto* sidebarLayout = new QVBoxLayout(sidebarContainer_);
+    sidebarLayout->setContentsMargins(0, 0, 0, 0);
+    sidebarLayout->addWidget(sidebarView_);
+    splitView_->addWidget(sidebarContainer_);
+    splitView_->addWidget(loadingMessageView_);
+    // Resizing the window keeps the sidebar's width and gives the rest to the content.
+    splitView_->setStretchFactor(0, 0);
+    splitView_->setStretchFactor(1, 1);
+    splitView_->setSizes({sidebarWidth_, 1024 - sidebarWidth_});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(splitView_);
+
+    // The grid lies above the map; the map starts hidden.
+    mapView_->setParent(loadingMessageView_);
+    tileGridView_->setParent(loadingMessageView_);
+    mapView_->hide();
+    loadingMessageView_->installEventFilter(this);
+
+    toastView_ = new ToastView(this);
+
+    state_->commandStack()->commandDidRun.subscribe(token_, [this](const std::string& text) {
+        toastView_->show(QString::fromStdString(text));
+    });
+    db_->loadingStateChanged.subscribe(token_, [this] { applyLoadingState(); });
+    state_->currentNodeChanged.subscribe(token_, [this] { updateContentMode(true); });
+    state_->mapResultsChanged.subscribe(token_, [this] { updateContentMode(false); });
+
+    // Upward requests of the panes.
+    // Tab and Shift+Tab go from pane to pane: the search field (Ctrl+F) and
+    // the map's buttons are left out of the loop.
+    sidebarView_->searchField()->setProperty(AppWindow::skipInKeyViewLoopProperty, true);
+    for (QAbstractButton* button : mapView_->findChildren<QAbstractButton*>())
+        button->setProperty(AppWindow::skipInKeyViewLoopProperty, true);
+
+    connect(tileGridView_, &TileGridView::revealRequested, this, &RootView::revealRequested);
+    connect(tileGridView_, &TileGridView::revealMapRequested, this, &RootView::revealLocationRequested);
+    connect(tileGridView_, &TileGridView::removeCircleRequested, mapView_, &MapView::clearPlacedCircle);
+
+    // The first crawl of a large home takes a while: the message counts along.
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(250);
+    connect(progressTimer_, &QTimer::timeout, this, [this] {
+        loadingMessageView_->setProgress(window_.appDelegate().crawlProgress());
+    });
+
+    applyLoadingState();
+    updateContentMode(true);
+}
+
+RootView::~RootView() = default;
+
+void RootView::applyLoadingState() {
+    const LoadingState state = db_->loadingState();
+    loadingMessageView_->setLoadingState(state);
+    const bool loaded = state == LoadingState::loaded;
+    sidebarView_->setVisible(loaded);
+    tileGridView_->setVisible(loaded && tileGridConstraints_ != TileGridConstraints::hidden);
+    // The map is drawn only on the map node; elsewhere the grid would cover it anyway.
+    mapView_->setVisible(loaded && isMapNode(*db_, state_->currentNode()));
+    if (state == LoadingState::loading) {
+        loadingMessageView_->setProgress(window_.appDelegate().crawlProgress());
+        progressTimer_->start();
+    } else {
+        progressTimer_->stop();
+    }
+    layoutContent();
+}
+
+void RootView::updateContentMode(bool nodeChanged) {
+    const bool onMap = isMapNode(*db_, state_->currentNode());
+    const bool loaded = db_->loadingState() == LoadingState::loaded;
+    if (nodeChanged) mapView_->setVisible(loaded && onMap);
+    const TileGridConstraints mode = contentModeFor(onMap, state_->mapResults().has_value());
+    if (mode == tileGridConstraints_) return;
+    tileGridConstraints_ = mode;
+    tileGridView_->setVisible(loaded && mode != TileGridConstraints::hidden);
+    layoutContent();
+}
+
+void RootView::layoutContent() {
+    const QRect area = loadingMessageView_->rect();
+    mapView_->setGeometry(area);
+    if (tileGridConstraints_ != TileGridConstraints::hidden)
+        tileGridView_->setGeometry(tileGridFrame(tileGridConstraints_, area));
+    tileGridView_->raise();
+}
+
+bool RootView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == loadingMessageView_ && event->type() == QEvent::Resize) layoutContent();
+    return QWidget::eventFilter(watched, event);
+}
+
+void RootView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    toastView_->place();
+}
+
+bool RootView::isSidebarVisible() const {
+    return !sidebarContainer_->isHidden();
+}
+
+void RootView::setSidebarVisible(bool visible) {
+    if (visible == isSidebarVisible()) return;
+    if (!visible) {
+        sidebarWidth_ = sidebarContainer_->width() > 0 ? sidebarContainer_->width() : sidebarWidth_;
+        sidebarContainer_->hide();
+        splitView_->refresh();  // lay out now rather than at the next event loop turn
+    } else {
+        sidebarContainer_->show();
+        const int total = splitView_->width();
+        splitView_->setSizes({sidebarWidth_, std::max(0, total - sidebarWidth_)});
+    }
+}
+
+void RootView::performFindPanelAction() {
+    if (!isSidebarVisible()) setSidebarVisible(true);
+    sidebarView_->focusSearchField();
+}
+
+HistoryScrollState RootView::captureScrollState() const {
+    return {sidebarView_->scrollState(), mapView_->scrollState(), tileGridView_->scrollState()};
+}
+
+void RootView::restoreScrollState(const HistoryScrollState& state) {
+    if (state.sidebar.has_value()) sidebarView_->setScrollState(state.sidebar);
+    if (state.map.has_value()) mapView_->setScrollState(state.map);
+    tileGridView_->setScrollState(state.tileGrid);
+}
+
+void RootView::revealPaths(const NodePath& node, const QuickStringSet& paths) {
+    tileGridView_->revealPaths(node, paths);
+}
+
+void RootView::revealLocation(double longitude, double latitude) {
+    state_->setCurrentNode({db_->tree().mapNode->name});
+    mapView_->revealLocation(longitude, latitude);
+}
+
+}  // namespace qm

@@ -1,0 +1,279 @@
+// Browser windows: titles, history with the panes' scroll states, reveals
+// into new tabs and windows, the rename alert and the key-view loop.
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QPushButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTabWidget>
+
+#include "AppHarness.h"
+#include <QScrollBar>
+
+#include "app/RootView.h"
+#include "tilegrid/TileGridScrollState.h"
+#include "tilegrid/TileGridView.h"
+
+namespace qm::test {
+namespace {
+
+using Action = AppDelegate::Action;
+
+TEST(AppWindowTest, TitleAndSubtitleFollowTheNodeAndSelection) {
+    AppHarness h;
+    fs::path a = h.file("Documents/a.txt"), b = h.file("Documents/b.txt");
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    BrowserFrame* frame = w->frame();
+    EXPECT_EQ(frame->windowTitle(), "Quillomere");
+
+    w->state()->setCurrentNode(P({"Folders", "Documents"}));
+    EXPECT_EQ(frame->windowTitle(), "Folders: Documents");
+    EXPECT_EQ(frame->tabs()->tabText(0), "Folders: Documents");
+
+    w->state()->setCurrentSelection({Q(a.string())});
+    const std::string relative = fs::relative(a, testHome()).string();
+    EXPECT_EQ(frame->windowTitle().toStdString(), "Folders: Documents - " + relative);
+
+    w->state()->setCurrentSelection({Q(a.string()), Q(b.string())});
+    EXPECT_EQ(frame->windowTitle(), "Folders: Documents - 2 selected");
+
+    // Outside the home folder there is no subtitle.
+    w->state()->setCurrentSelection({Q("/opt/elsewhere/c.txt")});
+    EXPECT_EQ(frame->windowTitle(), "Folders: Documents");
+
+    w->state()->setCurrentNode(P({"Tags", "a", "b"}));
+    EXPECT_EQ(frame->windowTitle(), "Tags: a/b");
+
+    // The frame shows the current tab's title.
+    AppWindow* second = h.delegate->newWindowForTab();
+    EXPECT_EQ(frame->windowTitle(), "Quillomere");
+    frame->selectTab(frame->indexOf(w));
+    EXPECT_EQ(frame->windowTitle(), "Tags: a/b");
+    (void)second;
+}
+
+TEST(AppWindowTest, HistoryKeepsTheScrollStatesOfThePanes) {
+    AppHarness h;
+    for (const char* dir : {"A", "B", "C"})
+        for (int i = 0; i < 600; ++i) h.file(std::string(dir) + "/f" + std::to_string(i) + ".txt");
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    RootView* root = w->rootView();
+    auto& state = *w->state();
+    TileGridView* grid = root->tileGridView();
+    QScrollBar* bar = grid->verticalScrollBar();
+    const std::string home = h.root.filename().string();
+    auto folder = [&](const char* dir) { return P({"Folders", home.c_str(), dir}); };
+    // Goes to a folder, waits for its files to be listed and scrolls the grid.
+    auto visit = [&](const char* dir, int rows) {
+        state.setCurrentNode(folder(dir));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 20 * rows; }, 20000)) << dir;
+        bar->setValue(bar->singleStep() * rows);
+    };
+    auto firstVisible = [&] {
+        return std::any_cast<TileGridScrollState>(grid->scrollState()).firstVisiblePath.utf8();
+    };
+
+    visit("A", 3);
+    const std::string inA = firstVisible();
+    visit("B", 6);
+    const std::string inB = firstVisible();
+    visit("C", 9);
+    EXPECT_NE(inA.find("/A/"), std::string::npos);
+    EXPECT_NE(inB.find("/B/"), std::string::npos);
+    EXPECT_TRUE(w->backAction()->isEnabled());
+    EXPECT_FALSE(w->forwardAction()->isEnabled());
+
+    // Back through the toolbar: the grid returns to where it was.
+    w->backAction()->trigger();
+    EXPECT_EQ(state.currentNode(), folder("B"));
+    EXPECT_EQ(firstVisible(), inB);
+    w->backAction()->trigger();
+    EXPECT_EQ(state.currentNode(), folder("A"));
+    EXPECT_EQ(firstVisible(), inA);
+    EXPECT_EQ(state.forwardHistory().size(), 2u);
+    EXPECT_TRUE(w->forwardAction()->isEnabled());
+
+    // Forward with the keyboard puts B back as the window left it.
+    QTest::keyClick(w->frame(), Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(state.currentNode(), folder("B"));
+    EXPECT_EQ(firstVisible(), inB);
+
+    state.setCurrentNode(P({"Pinned"}));
+    EXPECT_TRUE(state.forwardHistory().empty());
+    EXPECT_FALSE(w->forwardAction()->isEnabled());
+}
+
+TEST(AppWindowTest, RevealWithCtrlOpensATabAndWithShiftACascadedWindow) {
+    AppHarness h;
+    fs::path a = h.file("a.txt", "t");
+    h.index.add({a.string(), std::vector<std::string>{"t"}, std::nullopt, std::nullopt});
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    BrowserFrame* frame = w->frame();
+    const QuickStringSet selection{Q(a.string())};
+
+    Q_EMIT w->rootView()->revealRequested(P({"Tags", "t"}), selection, Qt::ControlModifier);
+    ASSERT_EQ(frame->tabCount(), 2);
+    AppWindow* tab = frame->currentWindow();
+    EXPECT_NE(tab, w);
+    EXPECT_EQ(tab->state()->currentNode(), P({"Tags", "t"}));
+    EXPECT_EQ(tab->state()->currentSelection(), selection);
+    EXPECT_TRUE(w->state()->currentNode().empty());
+
+    activate(frame);
+    const size_t frames = h.delegate->frames().size();
+    Q_EMIT w->rootView()->revealRequested(P({"Tags", "t"}), selection, Qt::ShiftModifier);
+    ASSERT_EQ(h.delegate->frames().size(), frames + 1);
+    BrowserFrame* other = h.delegate->frames().back();
+    EXPECT_EQ(other->currentWindow()->state()->currentNode(), P({"Tags", "t"}));
+    EXPECT_EQ(other->size(), frame->size());
+    EXPECT_NE(other->pos(), frame->pos());
+
+    // Without a modifier the window itself goes there.
+    Q_EMIT w->rootView()->revealRequested(P({"Tags", "t"}), selection, {});
+    EXPECT_EQ(w->state()->currentNode(), P({"Tags", "t"}));
+    EXPECT_EQ(w->state()->currentSelection(), selection);
+    EXPECT_EQ(frame->tabCount(), 2);
+
+    // A place goes to the map.
+    Q_EMIT w->rootView()->revealLocationRequested(2.29, 48.86, {});
+    EXPECT_EQ(w->state()->currentNode(), P({"Map"}));
+}
+
+QMessageBox* openAlert(AppWindow* w) {
+    for (QMessageBox* box : w->findChildren<QMessageBox*>())
+        if (box->isVisible()) return box;
+    return nullptr;
+}
+
+TEST(AppWindowTest, RenameConflictAlertTexts) {
+    AppHarness h;
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    NodePtr folders = h.delegate->db()->tree().directoriesNode;
+
+    w->state()->renameConflictAlert(folders, DropInfo{}, {{"a.jpg", "a copy.jpg"}});
+    QMessageBox* box = openAlert(w);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text().toStdString(),
+              "The file \"a.jpg\" already exists in the destination. Rename it to \"a copy.jpg\" to avoid a conflict?");
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    ASSERT_EQ(box->buttons().size(), 2);
+    QAbstractButton* cancel = nullptr;
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == "Cancel") cancel = b;
+    ASSERT_TRUE(box->defaultButton());
+    EXPECT_EQ(box->defaultButton()->text(), "Rename");
+    ASSERT_TRUE(cancel);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_FALSE(openAlert(w));
+    EXPECT_TRUE(w->state()->commandStack()->undoStack().empty());
+
+    w->state()->renameConflictAlert(folders, DropInfo{},
+                                    {{"c.txt", "c copy.txt"}, {"a.txt", "a copy.txt"}, {"b.txt", "b copy.txt"}});
+    box = openAlert(w);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text().toStdString(),
+              "The following files already exist in the destination. Rename them to avoid a conflict?");
+    EXPECT_EQ(box->informativeText().toStdString(),
+              "a.txt  \u2192  a copy.txt\nb.txt  \u2192  b copy.txt\nc.txt  \u2192  c copy.txt");
+    box->reject();
+}
+
+TEST(AppWindowTest, RenameRepeatsTheDropWithRenaming) {
+    AppHarness h;
+    const fs::path kept = h.file("dest/a.txt"), moved = h.file("src/a.txt");
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    const std::string rel = fs::relative(h.root, testHome()).string();
+    const NodePath destPath = P({"Folders", rel.c_str(), "dest"});
+    h.delegate->db()->openDirectories({fullNameForNodePath(destPath)});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.delegate->db()->tree().lookup(destPath) != nullptr; }));
+    NodePtr dest = h.delegate->db()->tree().lookup(destPath);
+
+    w->state()->commandStack()->performDrop(dest, DropInfo::forPaths({moved.string()}), false);
+    QMessageBox* box = openAlert(w);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text().toStdString(),
+              "The file \"a.txt\" already exists in the destination. Rename it to \"a copy.txt\" to avoid a conflict?");
+    QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
+    EXPECT_TRUE(fs::exists(h.root / "dest/a copy.txt"));
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_FALSE(fs::exists(moved));
+}
+
+TEST(AppWindowTest, TabGoesFromPaneToPaneSkippingTheSearchFieldAndMapButtons) {
+    AppHarness h;
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    w->state()->setCurrentNode(P({"Map"}));
+    w->state()->setMapResults(std::vector<QuickString>{});
+    RootView* root = w->rootView();
+    QWidget* sidebar = root->sidebarView();
+    QWidget* grid = root->tileGridView();
+    QWidget* map = root->mapView();
+    ASSERT_TRUE(map->isVisible() && grid->isVisible() && sidebar->isVisible());
+
+    // The pane a focused widget belongs to.
+    auto paneOf = [&](QWidget* focused) -> QWidget* {
+        for (QWidget* pane : {sidebar, grid, map})
+            if (focused == pane || pane->isAncestorOf(focused)) return pane;
+        return nullptr;
+    };
+    grid->setFocus();
+    for (bool next : {true, false}) {
+        std::set<QWidget*> panes;
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), next ? Qt::Key_Tab : Qt::Key_Backtab,
+                            next ? Qt::NoModifier : Qt::ShiftModifier);
+            QWidget* focused = QApplication::focusWidget();
+            ASSERT_TRUE(focused);
+            EXPECT_FALSE(focused->property(AppWindow::skipInKeyViewLoopProperty).toBool())
+                << focused->metaObject()->className();
+            panes.insert(paneOf(focused));
+        }
+        EXPECT_TRUE(panes.contains(sidebar) && panes.contains(grid)) << next;
+    }
+
+    // A marked view is never chosen, the others still are.
+    grid->setProperty(AppWindow::skipInKeyViewLoopProperty, true);
+    QWidget* at = sidebar;
+    for (int i = 0; i < 8; ++i) {
+        at = w->keyViewFrom(at, true);
+        ASSERT_TRUE(at);
+        EXPECT_NE(at, grid);
+    }
+}
+
+TEST(AppWindowTest, NewWindowsCascadeFromTheKeyWindow) {
+    AppHarness h;
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    BrowserFrame* first = w->frame();
+    // Well inside the (small) offscreen screen.
+    first->resize(400, 300);
+    first->move(40, 40);
+    QTest::keyClick(first, Qt::Key_N, Qt::ControlModifier);
+    ASSERT_EQ(h.delegate->frames().size(), 2u);
+    BrowserFrame* second = h.delegate->frames().back();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(second));
+    EXPECT_EQ(h.delegate->keyBrowserWindow(), second->currentWindow());
+    EXPECT_EQ(second->size(), first->size());
+    const QPoint step = second->frameGeometry().topLeft() - first->frameGeometry().topLeft();
+    EXPECT_GT(step.x(), 0);
+    EXPECT_EQ(step.x(), step.y());
+}
+
+}  // namespace
+}  // namespace qm::test

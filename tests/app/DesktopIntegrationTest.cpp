@@ -1,0 +1,87 @@
+// The desktop entry and the AppStream description pass the desktop's own
+// validators, and installing puts the program, the index tool and these
+// files where desktops look for them.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/TempDir.h"
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The build tree: the test programs live in its tests/ folder.
+fs::path buildDir() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+// The source tree's desktop folder, as the build tree's cache names it.
+fs::path desktopDir() {
+    std::ifstream cache(buildDir() / "CMakeCache.txt");
+    const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+    for (std::string line; std::getline(cache, line);)
+        if (line.starts_with(key)) return fs::path(line.substr(key.size())) / "src/app/desktop";
+    return {};
+}
+
+// Exit status and output of a shell command.
+std::pair<int, std::string> run(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return {-1, ""};
+    std::array<char, 4096> buffer;
+    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
+        output.append(buffer.data(), n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+std::string quoted(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+TEST(DesktopIntegrationTest, DesktopEntryAndMetainfoValidate) {
+    const fs::path entry = desktopDir() / "org.quillomere.Quillomere.desktop";
+    const fs::path metainfo = desktopDir() / "org.quillomere.Quillomere.metainfo.xml";
+    ASSERT_TRUE(fs::exists(entry)) << entry;
+    auto [entryStatus, entryOutput] = run("desktop-file-validate " + quoted(entry));
+    EXPECT_EQ(entryStatus, 0) << entryOutput;
+    EXPECT_EQ(entryOutput, "");
+    auto [metaStatus, metaOutput] = run("appstreamcli validate --no-net " + quoted(metainfo));
+    EXPECT_EQ(metaStatus, 0) << metaOutput;
+}
+
+TEST(DesktopIntegrationTest, InstallPlacesProgramToolAndDesktopFiles) {
+    TempDir prefix("qm-prefix");
+    auto [status, output] = run("cmake --install " + quoted(buildDir()) + " --prefix " + quoted(prefix.path()));
+    ASSERT_EQ(status, 0) << output;
+    for (const char* rel : {"bin/quillomere", "bin/quillomere-index"}) {
+        const fs::path p = prefix.path() / rel;
+        EXPECT_TRUE(fs::exists(p)) << rel;
+        EXPECT_NE(fs::status(p).permissions() & fs::perms::owner_exec, fs::perms::none) << rel;
+    }
+    for (const char* rel : {"share/applications/org.quillomere.Quillomere.desktop",
+                            "share/metainfo/org.quillomere.Quillomere.metainfo.xml",
+                            "share/icons/hicolor/scalable/apps/org.quillomere.Quillomere.svg"})
+        EXPECT_TRUE(fs::is_regular_file(prefix.path() / rel)) << rel;
+}
+
+TEST(DesktopIntegrationTest, WithoutADisplayTheProgramSaysSoInOneLineAndFails) {
+    const fs::path program = buildDir() / "src/app/quillomere";
+    ASSERT_TRUE(fs::exists(program));
+    auto [status, output] = run("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + quoted(program));
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_NE(output.find("no display"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace qm::test
