@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/MetadataQuery.h"
@@ -44,6 +45,7 @@ public:
         // Passed on to the watcher (test seams).
         size_t maxWatches = 0;
         std::chrono::milliseconds unwatchedRescanInterval{std::chrono::seconds(60)};
+        int simulatedWatchStartError = 0;
         // Receives the log lines (without newline); standard output by default.
         std::function<void(const std::string& line)> log;
     };
@@ -89,6 +91,9 @@ private:
     void startPositionReads();
     void maybeFinishPositions();
     void updateStats();
+    void rescanRoots();
+    // True when the watcher has events it has not handed on yet.
+    bool watcherBusy() const;
     void log(const std::string& line) const;
 
     Options options_;
@@ -105,6 +110,8 @@ private:
     bool storeUsable_ = false;
     std::unique_ptr<IndexStore> store_;  // IndexStoreQueue only
     std::unique_ptr<InotifyTree> tree_;
+    // Without inotify: rescans the roots every unwatchedRescanInterval.
+    std::thread rescanTimer_;
     std::unique_ptr<SerialQueue> storeQueue_, positionQueue_, queue_;
 };
 

@@ -1,6 +1,9 @@
 #include "platform/IndexState.h"
 
+#include <fcntl.h>
 #include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +31,41 @@ bool hasPosition(const std::optional<double>& lat, const std::optional<double>& 
 
 std::string childPrefix(const std::string& path) {
     return path == "/" ? path : path + "/";
+}
+
+// The tag attribute of an open file ("" when none).
+std::string readTagAttribute(int fd) {
+    char buffer[1024];
+    ssize_t n = ::fgetxattr(fd, XattrTagStore::attributeName, buffer, sizeof buffer);
+    if (n >= 0) return std::string(buffer, static_cast<size_t>(n));
+    if (errno != ERANGE) return {};
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t size = ::fgetxattr(fd, XattrTagStore::attributeName, nullptr, 0);
+        if (size <= 0) return {};
+        std::string value(static_cast<size_t>(size), '\0');
+        n = ::fgetxattr(fd, XattrTagStore::attributeName, value.data(), value.size());
+        if (n >= 0) {
+            value.resize(static_cast<size_t>(n));
+            return value;
+        }
+        if (errno != ERANGE) return {};
+    }
+    return {};
+}
+
+// True when a change time is so close to now that a write after the read
+// just made could still carry the same time. File times come from the
+// coarse clock; one of its ticks is the granule (a generous floor covers
+// file systems with coarser times of their own).
+bool isRacy(int64_t ctimeNs) {
+    static const int64_t granule = [] {
+        struct timespec res {};
+        ::clock_getres(CLOCK_REALTIME_COARSE, &res);
+        return std::max<int64_t>(nanoseconds(res), 10'000'000);
+    }();
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return ctimeNs + granule >= nanoseconds(now);
 }
 
 }  // namespace
@@ -60,6 +98,29 @@ bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && uint64_t(st.st_dev) == item.device &&
            uint64_t(st.st_ino) == item.inode;
+}
+
+void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st) {
+    const bool isDir = S_ISDIR(st.st_mode);
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (isDir ? O_DIRECTORY : 0);
+    const int fd = ::open(path.c_str(), flags);
+    struct stat now;
+    if (fd >= 0 && ::fstat(fd, &now) == 0 && uint64_t(now.st_dev) == r.item.device &&
+        uint64_t(now.st_ino) == r.item.inode && S_ISDIR(now.st_mode) == isDir) {
+        // The stat first: a write after it shows as a newer ctime next time.
+        r.tags = qm::readTagAttribute(fd);
+        ::close(fd);
+        r.size = isDir ? 0 : int64_t(now.st_size);
+        r.mtimeNs = nanoseconds(now.st_mtim);
+        r.ctimeNs = isRacy(nanoseconds(now.st_ctim)) ? racyCtime : nanoseconds(now.st_ctim);
+        return;
+    }
+    if (fd >= 0) ::close(fd);
+    // Unreadable, or replaced meanwhile: the caller's stat, checked again later.
+    r.tags = readTagAttribute(path);
+    r.size = isDir ? 0 : int64_t(st.st_size);
+    r.mtimeNs = nanoseconds(st.st_mtim);
+    r.ctimeNs = racyCtime;
 }
 
 void IndexState::touch(const MetadataItem& item, const Entry* entry, bool dirty) {
@@ -115,7 +176,7 @@ std::vector<MetadataItem> IndexState::itemsAtOrBelow(const std::string& path) co
     return out;
 }
 
-void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass) {
+void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags) {
     const MetadataItem item{uint64_t(st.st_dev), uint64_t(st.st_ino)};
     const bool isDir = S_ISDIR(st.st_mode);
     // A folder's size says nothing about its contents worth comparing.
@@ -137,22 +198,39 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         if (pass) e.pass = pass;
         const bool sameStat =
             r.size == size && r.mtimeNs == mtime && r.ctimeNs == ctime && r.isDirectory == isDir;
-        if (!moved && sameStat) {
+        if (!moved && sameStat && !rereadTags) {
             if (!r.gpsChecked) askPosition(e);
             return;
+        }
+        // Attribute writes (tags) and renames move ctime; contents move mtime.
+        const bool readTags = r.ctimeNs != ctime || r.isDirectory != isDir || rereadTags;
+        if (!moved && sameStat && readTags) {
+            // Only an attribute event brings us here: nothing to do unless
+            // the tags differ from what was read.
+            IndexRecord fresh = r;
+            readTagsAndTimes(fresh, path, st);
+            if (fresh.tags == r.tags && fresh.ctimeNs == r.ctimeNs && fresh.size == r.size &&
+                fresh.mtimeNs == r.mtimeNs) {
+                if (!r.gpsChecked) askPosition(e);
+                return;
+            }
         }
         touch(item, &e);
         account(r, -1);
         const bool kindChanged = moved && wantsPosition(r.path) != wantsPosition(path);
         if (moved) setPath(e, path);
-        // Attribute writes (tags) and renames move ctime; contents move mtime.
-        if (r.ctimeNs != ctime || r.isDirectory != isDir) r.tags = readTagAttribute(path);
-        const bool contentChanged =
-            r.size != size || r.mtimeNs != mtime || r.isDirectory != isDir || kindChanged;
-        r.size = size;
-        r.mtimeNs = mtime;
-        r.ctimeNs = ctime;
+        const int64_t oldSize = r.size, oldMtime = r.mtimeNs;
+        const bool wasDir = r.isDirectory;
         r.isDirectory = isDir;
+        if (readTags) {
+            readTagsAndTimes(r, path, st);
+        } else {
+            r.size = size;
+            r.mtimeNs = mtime;
+            r.ctimeNs = ctime;
+        }
+        const bool contentChanged =
+            oldSize != r.size || oldMtime != r.mtimeNs || wasDir != isDir || kindChanged;
         if (contentChanged) {
             // The old position stays until the new read says otherwise.
             r.gpsChecked = isDir || !wantsPosition(path);
@@ -182,10 +260,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     r.item = item;
     r.path = path;
     r.isDirectory = isDir;
-    r.size = size;
-    r.mtimeNs = mtime;
-    r.ctimeNs = ctime;
-    r.tags = readTagAttribute(path);
+    readTagsAndTimes(r, path, st);
     r.gpsChecked = isDir || !wantsPosition(path);
     e.pass = pass;
     byPath_.emplace(std::string_view(r.path), item);
@@ -193,13 +268,13 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     if (!r.gpsChecked) askPosition(e);
 }
 
-void IndexState::refresh(const std::string& path) {
+void IndexState::refresh(const std::string& path, bool rereadTags) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
         removeSubtree(path);
         return;
     }
-    visit(path, st, 0);
+    visit(path, st, 0, rereadTags);
 }
 
 void IndexState::removeSubtree(const std::string& path) {
