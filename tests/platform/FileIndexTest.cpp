@@ -1,6 +1,7 @@
 #include "platform/FileIndex.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -664,6 +665,90 @@ TEST(FileIndex, WithoutInotifyTheCrawlGoesOnAndRescansFindChanges) {
     w.index.stop();
     EXPECT_EQ(countLines(w.logLines, "Cannot watch for file changes"), 1u);
     EXPECT_EQ(countLines(w.logLines, "rescanned every"), 1u);
+}
+
+// A harsher churn than the test above: several threads, a deeper tree, whole
+// folders renamed, files moved between folders and retagged. Too slow and too
+// heavy for every CI run; scripts/churn-soak runs it hundreds of times with
+// a fresh seed each time (--gtest_also_run_disabled_tests).
+TEST(FileIndex, DISABLED_HarshChurnEndsAsOnDisk) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    auto folder = [&](std::mt19937& rng) {
+        return root / ("t" + std::to_string(rng() % 5)) / ("s" + std::to_string(rng() % 4)) /
+               ("u" + std::to_string(rng() % 3));
+    };
+    auto file = [&](std::mt19937& rng) { return folder(rng) / ("f" + std::to_string(rng() % 8)); };
+    const char* tagValues[] = {"a", "b", "a,b", "c/d", "x,y,z"};
+    auto writeFile = [](const fs::path& p) {
+        const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        (void)!::write(fd, "x", 1);
+        ::close(fd);
+        return true;
+    };
+    auto tag = [&](const fs::path& p, std::mt19937& rng) {
+        const std::string v = tagValues[rng() % 5];
+        ::lsetxattr(p.c_str(), XattrTagStore::attributeName, v.data(), v.size(), 0);
+    };
+    {
+        std::mt19937 rng(seed);
+        for (int t = 0; t < 5; ++t)
+            for (int s = 0; s < 4; ++s)
+                for (int u = 0; u < 3; ++u) {
+                    const fs::path d = root / ("t" + std::to_string(t)) / ("s" + std::to_string(s)) /
+                                       ("u" + std::to_string(u));
+                    fs::create_directories(d);
+                    for (int f = 0; f < 8; ++f) {
+                        ASSERT_TRUE(writeFile(d / ("f" + std::to_string(f))));
+                        if (rng() % 2) tag(d / ("f" + std::to_string(f)), rng);
+                    }
+                }
+    }
+    auto churn = [&](unsigned threadSeed) {
+        std::mt19937 rng(threadSeed);
+        for (int i = 0; i < 3000; ++i) {
+            switch (rng() % 8) {
+                case 0:
+                    ::unlink(file(rng).c_str());
+                    break;
+                case 1: {
+                    const fs::path p = file(rng);
+                    if (writeFile(p) && rng() % 2) tag(p, rng);
+                    break;
+                }
+                case 2:
+                case 3:
+                    tag(file(rng), rng);
+                    break;
+                case 4:
+                    ::lremovexattr(file(rng).c_str(), XattrTagStore::attributeName);
+                    break;
+                case 5:  // a file moved to another folder
+                    ::rename(file(rng).c_str(), file(rng).c_str());
+                    break;
+                case 6: {  // a whole folder renamed within its parent (or onto an empty one)
+                    const fs::path from = root / ("t" + std::to_string(rng() % 5)) / ("s" + std::to_string(rng() % 4));
+                    ::rename(from.c_str(), (from.parent_path() / ("s" + std::to_string(rng() % 4))).c_str());
+                    break;
+                }
+                default: {  // folders come back after being renamed away
+                    std::error_code ignored;
+                    fs::create_directories(folder(rng), ignored);
+                }
+            }
+        }
+    };
+    Watched w(optionsFor(root));
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 4; ++t) threads.emplace_back(churn, seed + 1 + t);
+    for (auto& t : threads) t.join();
+    ASSERT_TRUE(w.waitGathered(60s));
+    ASSERT_TRUE(w.waitFor([&] { return w.results() == tagsOnDisk(root); }, 30s));
+    ASSERT_TRUE(w.waitSettled(30s));
+    EXPECT_EQ(w.results(), tagsOnDisk(root));
 }
 
 }  // namespace
