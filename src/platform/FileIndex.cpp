@@ -232,6 +232,9 @@ void FileIndex::stop() {
     // running hand their result to a queue that still exists.
     queue_->sync([] {});
     positionQueue_.reset();
+    // Writes under way may still post to the index queue (after damage);
+    // later ones see the flag.
+    storeQueue_->sync([] {});
     queue_.reset();
     storeQueue_.reset();  // finishes the writes already handed to it
     tree_.reset();
@@ -253,7 +256,8 @@ void FileIndex::load() {
                 return;
             }
             if (options_.rebuild) {
-                store_->clear();
+                // Left as it was, the crawl's rows still replace every stored one.
+                if (!store_->clear()) log("[setup] Cannot clear the index database " + path);
                 return;
             }
             bool ok = false;
@@ -303,7 +307,7 @@ void FileIndex::load() {
     take(rest, false);
     rest.clear();
     if (!outside.empty())
-        storeQueue_->async([this, outside = std::move(outside)] { store_->apply({}, outside); });
+        storeQueue_->async([this, outside = std::move(outside)] { storeChanges({}, outside); });
     log(setupLine("Index database", secondsSince(began), state_->itemCount(), "stored items"));
     updateStats();
 }
@@ -443,12 +447,27 @@ void FileIndex::flush() {
     if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
     if (storeUsable_ && (!c.upserts.empty() || !c.deletions.empty())) {
         storeQueue_->async([this, upserts = std::move(c.upserts), deletions = std::move(c.deletions)] {
-            if (store_) store_->apply(upserts, deletions);
+            storeChanges(upserts, deletions);
         });
     }
     // Reading contents competes with the crawl for the disk and the cores;
     // the positions wait until the walk is done.
     if (!crawling_) startPositionReads();
+}
+
+void FileIndex::storeChanges(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions) {
+    if (!store_) return;
+    const unsigned rebuilds = store_->rebuildCount();
+    if (store_->apply(upserts, deletions)) return;
+    if (store_->rebuildCount() == rebuilds || !store_->isOpen() || shared_->stopping) return;
+    // Damage found while writing: the store started again empty. Everything
+    // the index holds goes into it, not just the next changes.
+    queue_->async([this] {
+        if (shared_->stopping) return;
+        state_->markAllDirty();
+        flush();
+        updateStats();
+    });
 }
 
 void FileIndex::startPositionReads() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "library/MetadataQuery.h"
+#include "platform/IndexRecord.h"
 
 namespace qm {
 
@@ -88,6 +89,8 @@ private:
     void walk(const std::string& root, uint32_t pass, bool sweepAfter);
     void handleEvents();
     void flush();
+    // On IndexStoreQueue: writes a flush's rows; after damage, has all rows written again.
+    void storeChanges(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
     void startPositionReads();
     void maybeFinishPositions();
     void updateStats();

@@ -15,8 +15,8 @@ class XattrTagStore final : public TagStore {
 public:
     static constexpr const char* attributeName = "user.xdg.tags";
 
-    ReadResult readTags(const std::string& path) override;
-    WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
+    [[nodiscard]] ReadResult readTags(const std::string& path) override;
+    [[nodiscard]] WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
 
     // Splits a stored value at "," and drops empty pieces, as KDE's reader does.
     static std::vector<std::string> parse(std::string_view value);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -665,6 +666,74 @@ TEST(FileIndex, WithoutInotifyTheCrawlGoesOnAndRescansFindChanges) {
     w.index.stop();
     EXPECT_EQ(countLines(w.logLines, "Cannot watch for file changes"), 1u);
     EXPECT_EQ(countLines(w.logLines, "rescanned every"), 1u);
+}
+
+// Rows in the saved state, read with SQLite itself.
+size_t storedRows(const fs::path& db) {
+    sqlite3* h = nullptr;
+    size_t rows = 0;
+    if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(h, "SELECT count(*) FROM items", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            rows = size_t(sqlite3_column_int64(st, 0));
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(h);
+    return rows;
+}
+
+TEST(FileIndex, StoreRebuiltAfterDamageFoundWhileWritingGetsWhatTheIndexHolds) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    for (int i = 0; i < 1500; ++i)
+        makeFile(root / ("d" + std::to_string(i % 30)) / ("f" + std::to_string(i)), i % 2 ? "T" : "");
+    const fs::path db = dir / "cache/index.sqlite3";
+    FileIndex::Options o = optionsFor(root, false);
+    {
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+    }
+    // Most rows forgotten, so that the next crawl stores them again; their
+    // pages go to the free list, whose first page number in the header is
+    // then damaged. Loading never reads the free list: the damage shows only
+    // while writing.
+    {
+        sqlite3* h = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(h,
+                               "DELETE FROM items WHERE (dev, ino) IN "
+                               "(SELECT dev, ino FROM items ORDER BY dev, ino LIMIT 1200);"
+                               "PRAGMA wal_checkpoint(TRUNCATE);",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(h);
+    }
+    std::string bytes = test::readFile(db);
+    auto be = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + size_t(i)]);
+        return v;
+    };
+    ASSERT_NE(be(32, 4), 0u) << "no free pages";
+    for (size_t i = 32; i < 36; ++i) bytes[i] = '\x7f';  // a page far beyond the end
+    fs::remove(db);
+    test::writeFile(db, bytes);
+
+    {
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.results(), tagsOnDisk(root));
+        const size_t items = w.index.stats().items;
+        // Rows are written on the store's own queue, after the index settled.
+        EXPECT_TRUE(w.waitFor([&] { return storedRows(db) == items; }, 20s)) << storedRows(db) << " of " << items;
+        EXPECT_EQ(countLines(w.logLines, "damaged"), 1u);
+    }
+    Watched again(o);  // and the next start finds it all
+    ASSERT_TRUE(again.waitSettled());
+    EXPECT_EQ(countLines(again.logLines, "damaged"), 0u);
+    EXPECT_TRUE(again.batches.empty());
+    EXPECT_EQ(again.results(), tagsOnDisk(root));
 }
 
 // A harsher churn than the test above: several threads, a deeper tree, whole
