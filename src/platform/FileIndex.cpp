@@ -382,10 +382,10 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
             if (S_ISDIR(st.st_mode)) {
                 if (excluded(path)) continue;
                 if (st.st_dev != dir.device && InotifyTree::isPseudoFileSystem(path)) continue;
-                state_->visit(path, st, pass);
+                state_->visit(path, st, pass, false, fd, name);
                 stack.push_back({path, st.st_dev});
             } else if (S_ISREG(st.st_mode)) {
-                state_->visit(path, st, pass);
+                state_->visit(path, st, pass, false, fd, name);
             }
         }
         ::closedir(d);

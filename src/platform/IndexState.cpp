@@ -100,8 +100,20 @@ bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
            uint64_t(st.st_ino) == item.inode;
 }
 
-void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st) {
+void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st, int dirFd,
+                                  const char* name) {
     const bool isDir = S_ISDIR(st.st_mode);
+    if (name) {
+        // The crawl: its stat was taken just before, through the open folder.
+        // Opening every file as well would cost the first crawl a third more;
+        // the racy rule below still keeps a later write from looking current.
+        (void)dirFd;
+        r.tags = readTagAttribute(path);
+        r.size = isDir ? 0 : int64_t(st.st_size);
+        r.mtimeNs = nanoseconds(st.st_mtim);
+        r.ctimeNs = isRacy(nanoseconds(st.st_ctim)) ? racyCtime : nanoseconds(st.st_ctim);
+        return;
+    }
     const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (isDir ? O_DIRECTORY : 0);
     const int fd = ::open(path.c_str(), flags);
     struct stat now;
@@ -176,7 +188,8 @@ std::vector<MetadataItem> IndexState::itemsAtOrBelow(const std::string& path) co
     return out;
 }
 
-void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags) {
+void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags, int dirFd,
+                       const char* name) {
     const MetadataItem item{uint64_t(st.st_dev), uint64_t(st.st_ino)};
     const bool isDir = S_ISDIR(st.st_mode);
     // A folder's size says nothing about its contents worth comparing.
@@ -208,7 +221,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
             // Only an attribute event brings us here: nothing to do unless
             // the tags differ from what was read.
             IndexRecord fresh = r;
-            readTagsAndTimes(fresh, path, st);
+            readTagsAndTimes(fresh, path, st, dirFd, name);
             if (fresh.tags == r.tags && fresh.ctimeNs == r.ctimeNs && fresh.size == r.size &&
                 fresh.mtimeNs == r.mtimeNs) {
                 if (!r.gpsChecked) askPosition(e);
@@ -223,7 +236,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         const bool wasDir = r.isDirectory;
         r.isDirectory = isDir;
         if (readTags) {
-            readTagsAndTimes(r, path, st);
+            readTagsAndTimes(r, path, st, dirFd, name);
         } else {
             r.size = size;
             r.mtimeNs = mtime;
@@ -260,7 +273,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     r.item = item;
     r.path = path;
     r.isDirectory = isDir;
-    readTagsAndTimes(r, path, st);
+    readTagsAndTimes(r, path, st, dirFd, name);
     r.gpsChecked = isDir || !wantsPosition(path);
     e.pass = pass;
     byPath_.emplace(std::string_view(r.path), item);

@@ -41,7 +41,10 @@ public:
     // it seen by the crawl of that number (0: not a crawl). `rereadTags`
     // reads the tags even when the stat looks unchanged (an attribute event:
     // a write within one ctime granule of the last read leaves ctime as is).
-    void visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags = false);
+    // `dirFd` and `name`, when given, name the same entry relative to its
+    // open folder, which spares resolving the whole path again.
+    void visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags = false,
+               int dirFd = -1, const char* name = nullptr);
     // Stats `path` and visits it; removes what was known there when it is
     // gone or no longer a file or folder.
     void refresh(const std::string& path, bool rereadTags = false);
@@ -107,7 +110,8 @@ private:
     // both describe the same file, and stores them in `r` (a racy read keeps
     // racyCtime). `st` is the caller's stat, used when the file cannot be
     // opened or is no longer the item.
-    void readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st);
+    void readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st, int dirFd = -1,
+                          const char* name = nullptr);
     // Items at `path` and below it, in path order.
     std::vector<MetadataItem> itemsAtOrBelow(const std::string& path) const;
     // True when `path` still names the file `item` (a second hard link).
