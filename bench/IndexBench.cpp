@@ -210,7 +210,10 @@ void BM_RestartMillionGathering(benchmark::State& state) {
             r.gpsChecked = true;
             rows.push_back(std::move(r));
             if (rows.size() == 100000) {
-                store.apply(rows, {});
+                if (!store.apply(rows, {})) {
+                    state.SkipWithError("cannot store the rows");
+                    return;
+                }
                 rows.clear();
             }
         }

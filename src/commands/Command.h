@@ -25,6 +25,20 @@ public:
     // The Edit-menu text after "Undo "/"Redo " when this command is the one
     // the user performed; empty for commands that only arise as inverses.
     virtual std::string menuText() const = 0;
+
+    // The toast after a run that returned `inverse`. Commands whose items can
+    // fail one by one count what was done and say what failed; when all
+    // went, this is statusText().
+    virtual std::string statusTextAfterRun(const Command& inverse) const {
+        (void)inverse;
+        return statusText();
+    }
+    // True when the run that returned `inverse` changed nothing, so there is
+    // nothing to undo.
+    virtual bool changedNothing(const Command& inverse) const {
+        (void)inverse;
+        return false;
+    }
 };
 
 }  // namespace qm

@@ -94,4 +94,11 @@ std::string displayPath(std::string_view path) {
     return std::string(path);
 }
 
+std::string partialOutcomeText(std::string done, size_t failed, std::string_view participle) {
+    if (failed == 0) return done;
+    done += "; " + std::to_string(failed) + " could not be ";
+    done += participle;
+    return done;
+}
+
 }  // namespace qm

@@ -24,6 +24,11 @@ std::string listDescription(const std::vector<std::string>& items);
 std::string listDescription(const std::set<std::string>& items);
 std::string pairListDescription(const std::vector<std::pair<std::string, std::string>>& pairs);
 
+// The toast of a command whose items can fail one by one: `done` ("Moved 2
+// files") alone when nothing failed, else followed by "; 1 could not be "
+// and the participle ("moved").
+std::string partialOutcomeText(std::string done, size_t failed, std::string_view participle);
+
 // A path without the home directory and its slash when it is inside home.
 std::string displayPath(std::string_view path);
 

@@ -17,13 +17,17 @@ void CommandStack::performCommand(const CommandPtr& command, std::optional<NodeP
     NodePath nodeAfter = node ? std::move(*node) : window->currentNode();
     QuickStringSet selectionAfter = selection ? std::move(*selection) : window->currentSelection();
     CommandPtr inverse = command->run(window->context());
-    _undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(),
-                                    selectionAfter, window->currentSelection()});
-    _redoStack.clear();
+    // A command that did nothing leaves nothing to undo, and the redo steps
+    // still apply to the unchanged state.
+    if (!command->changedNothing(*inverse)) {
+        _undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(),
+                                        selectionAfter, window->currentSelection()});
+        _redoStack.clear();
+    }
     window->setCurrentNode(nodeAfter);
     window->setCurrentSelection(selectionAfter);
     commandLog("[run] " + command->debugDescription());
-    commandDidRun.emit(command->statusText());
+    commandDidRun.emit(command->statusTextAfterRun(*inverse));
 }
 
 void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>& to, const char* label) {
@@ -37,7 +41,7 @@ void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>
     window->setCurrentNode(item.nodeAfter);
     window->setCurrentSelection(item.selectionAfter);
     commandLog(std::string("[run] ") + label + item.command->debugDescription());
-    commandDidRun.emit(item.command->statusText());
+    commandDidRun.emit(item.command->statusTextAfterRun(*to.back().command));
 }
 
 void CommandStack::undo() {

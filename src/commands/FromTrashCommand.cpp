@@ -24,4 +24,22 @@ CommandPtr FromTrashCommand::run(CommandContext& context) const {
     return std::make_shared<ToTrashCommand>(std::move(restored), kind);
 }
 
+namespace {
+// How many items the run carried out: its inverse lists exactly those.
+size_t doneCount(const Command& inverse) {
+    auto* back = dynamic_cast<const ToTrashCommand*>(&inverse);
+    return back ? back->paths.size() : 0;
+}
+}  // namespace
+
+std::string FromTrashCommand::statusTextAfterRun(const Command& inverse) const {
+    size_t done = doneCount(inverse);
+    if (done >= fromTo.size()) return statusText();
+    return partialOutcomeText("Restored " + trashPhrase(kind, done), fromTo.size() - done, "restored");
+}
+
+bool FromTrashCommand::changedNothing(const Command& inverse) const {
+    return doneCount(inverse) == 0;
+}
+
 }  // namespace qm

@@ -1,5 +1,9 @@
 #include "commands/TagChangeCommand.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 #include "commands/CommandLog.h"
 #include "library/Tree.h"
 
@@ -62,14 +66,30 @@ void TagChangeCommand::runTreePhase(DB& db) const {
     });
 }
 
-void TagChangeCommand::runFilePhase(CommandContext& context) const {
+std::vector<TagChange> TagChangeCommand::runFilePhase(CommandContext& context,
+                                                      const std::vector<QuickStringSet>* treeTagsBefore) const {
     TagStore& store = *context.tagStore;
-    // Files whose write failed, with what the disk still holds.
-    std::vector<std::pair<QuickString, std::vector<std::string>>> unchanged;
-    for (const TagChange& change : files) {
+    std::vector<TagChange> done;
+    done.reserve(files.size());
+    // Files left as they were, with the tag nodes the tree should show.
+    std::vector<std::pair<QuickString, QuickStringSet>> unchanged;
+    const TagFormat& format = *context.db->format;
+    auto nodeNames = [&](const std::vector<std::string>& tags) {
+        QuickStringSet names;
+        for (const std::string& tag : tags)
+            names.insert(format.nodeNameForTag(tag));
+        return names;
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        const TagChange& change = files[i];
+        TagChange& actual = done.emplace_back(TagChange{change.path, {}, {}});
         std::string path(change.path.utf8());
         TagStore::ReadResult read = store.readTags(path);
-        if (!read.ok) continue;
+        if (!read.ok) {
+            // Nothing was written: the tree goes back to what it showed.
+            if (treeTagsBefore) unchanged.emplace_back(change.path, (*treeTagsBefore)[i]);
+            continue;
+        }
         std::set<std::string> old(read.tags.begin(), read.tags.end());
         std::set<std::string> now = old;
         for (const std::string& tag : change.tagsToRemove)
@@ -89,21 +109,22 @@ void TagChangeCommand::runFilePhase(CommandContext& context) const {
         if (!written.ok) {
             commandLog("[fs] Failed to set tags for " + qm::quotedText(change.path) + ": " + written.error);
             TagStore::ReadResult again = store.readTags(path);
-            unchanged.emplace_back(change.path, again.ok ? again.tags : read.tags);
+            unchanged.emplace_back(change.path, nodeNames(again.ok ? again.tags : read.tags));
+            continue;
         }
+        std::set_difference(now.begin(), now.end(), old.begin(), old.end(),
+                            std::inserter(actual.tagsToAdd, actual.tagsToAdd.end()));
+        std::set_difference(old.begin(), old.end(), now.begin(), now.end(),
+                            std::inserter(actual.tagsToRemove, actual.tagsToRemove.end()));
     }
-    if (unchanged.empty()) return;
+    if (unchanged.empty()) return done;
     // The tree already shows the new tags: put back what the disk holds.
     DB& db = *context.db;
-    const TagFormat& format = *db.format;
     db.performBatch([&] {
-        for (const auto& [path, tags] : unchanged) {
-            QuickStringSet names;
-            for (const std::string& tag : tags)
-                names.insert(format.nodeNameForTag(tag));
+        for (const auto& [path, names] : unchanged)
             db.noteChange(db.tree().setTags(names, path));
-        }
     });
+    return done;
 }
 
 std::shared_ptr<const TagChangeCommand> TagChangeCommand::makeInverse() const {
@@ -115,10 +136,20 @@ std::shared_ptr<const TagChangeCommand> TagChangeCommand::makeInverse() const {
                                               nodesToMake, nodesToTrim);
 }
 
+std::shared_ptr<const TagChangeCommand> TagChangeCommand::makeInverse(std::vector<TagChange> done) const {
+    for (TagChange& change : done)
+        std::swap(change.tagsToAdd, change.tagsToRemove);
+    return std::make_shared<TagChangeCommand>(originalKind, inverse(currentKind), std::move(done), nodesToMake,
+                                              nodesToTrim);
+}
+
 CommandPtr TagChangeCommand::run(CommandContext& context) const {
+    std::vector<QuickStringSet> treeTagsBefore;
+    treeTagsBefore.reserve(files.size());
+    for (const TagChange& change : files)
+        treeTagsBefore.push_back(context.db->tree().tagsFor(change.path));
     runTreePhase(*context.db);
-    runFilePhase(context);
-    return makeInverse();
+    return makeInverse(runFilePhase(context, &treeTagsBefore));
 }
 
 }  // namespace qm

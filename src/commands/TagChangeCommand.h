@@ -8,6 +8,7 @@
 #include "commands/Command.h"
 #include "commands/TagChange.h"
 #include "commands/TagChangeKind.h"
+#include "core/QuickString.h"
 
 namespace qm {
 
@@ -30,10 +31,19 @@ public:
     std::string menuText() const override;
     CommandPtr run(CommandContext& context) const override;
 
-    // The two halves of `run`, apart for measuring.
+    // The two halves of `run`, apart for measuring. The file phase returns,
+    // for each file in order, what it actually changed on disk: a tag added
+    // only where it was missing, removed only where it was present, nothing
+    // where the read or write failed. `treeTagsBefore` (the tag nodes each
+    // file had in the tree before the tree phase) is what the tree is put
+    // back to for a file whose tags cannot be read.
     void runTreePhase(DB& db) const;
-    void runFilePhase(CommandContext& context) const;
+    std::vector<TagChange> runFilePhase(CommandContext& context,
+                                        const std::vector<QuickStringSet>* treeTagsBefore = nullptr) const;
+    // The inverse of the requested changes, or of `done` (same files, same
+    // order) so that undoing restores exactly the tags each file had.
     std::shared_ptr<const TagChangeCommand> makeInverse() const;
+    std::shared_ptr<const TagChangeCommand> makeInverse(std::vector<TagChange> done) const;
 };
 
 }  // namespace qm

@@ -25,4 +25,22 @@ CommandPtr ToTrashCommand::run(CommandContext& context) const {
     return std::make_shared<FromTrashCommand>(std::move(trashed), kind);
 }
 
+namespace {
+// How many items the run carried out: its inverse lists exactly those.
+size_t doneCount(const Command& inverse) {
+    auto* back = dynamic_cast<const FromTrashCommand*>(&inverse);
+    return back ? back->fromTo.size() : 0;
+}
+}  // namespace
+
+std::string ToTrashCommand::statusTextAfterRun(const Command& inverse) const {
+    size_t done = doneCount(inverse);
+    if (done >= paths.size()) return statusText();
+    return partialOutcomeText("Trashed " + trashPhrase(kind, done), paths.size() - done, "trashed");
+}
+
+bool ToTrashCommand::changedNothing(const Command& inverse) const {
+    return doneCount(inverse) == 0;
+}
+
 }  // namespace qm

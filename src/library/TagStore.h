@@ -21,9 +21,9 @@ public:
 
     virtual ~TagStore() = default;
     // A file without tags reads as ok with an empty list.
-    virtual ReadResult readTags(const std::string& path) = 0;
+    [[nodiscard]] virtual ReadResult readTags(const std::string& path) = 0;
     // Stores the list sorted; an empty list removes the stored value.
-    virtual WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) = 0;
+    [[nodiscard]] virtual WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) = 0;
 };
 
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +59,7 @@ std::optional<GPS> readPosition(const std::string& path) {
 
 struct FileIndex::Shared {
     std::atomic<bool> stopping{false};
+    std::condition_variable timerWake;  // with `mutex`: wakes the rescan timer to stop
     std::atomic<uint64_t> contentReads{0};
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
@@ -139,7 +141,16 @@ void FileIndex::start() {
         o.coalesce = options_.coalesce;
         o.maxWatches = options_.maxWatches;
         o.unwatchedRescanInterval = options_.unwatchedRescanInterval;
-        o.log = [this](const std::string& line) { log(line); };
+        o.simulatedStartError = options_.simulatedWatchStartError;
+        // A start failure is told in one line of ours below.
+        auto startFailure = std::make_shared<std::string>();
+        auto starting = std::make_shared<std::atomic<bool>>(true);
+        o.log = [this, startFailure, starting](const std::string& line) {
+            if (*starting)
+                *startFailure = line;
+            else
+                log(line);
+        };
         // Watching starts before the crawl, so nothing changed during it is missed.
         tree_ = std::make_unique<InotifyTree>(std::move(o), [this](std::vector<InotifyEvent> batch) {
             notifyObservers(batch);
@@ -154,7 +165,29 @@ void FileIndex::start() {
             }
             if (schedule) queue_->async([this] { handleEvents(); });
         });
-        tree_->start();
+        const bool started = tree_->start();
+        *starting = false;
+        if (!started) {
+            // Out of inotify instances (desktops running many programs reach
+            // the per-user limit): go on as at the watch limit.
+            tree_.reset();
+            char line[512];
+            std::snprintf(line, sizeof line, "%s; the indexed folders are rescanned every %.0f seconds",
+                          startFailure->empty() ? "[watch] Cannot watch for file changes" : startFailure->c_str(),
+                          std::chrono::duration<double>(options_.unwatchedRescanInterval).count());
+            log(line);
+            rescanTimer_ = std::thread([this] {
+                std::unique_lock lock(shared_->mutex);
+                while (!shared_->stopping) {
+                    if (shared_->timerWake.wait_for(lock, options_.unwatchedRescanInterval,
+                                                    [this] { return shared_->stopping.load(); }))
+                        break;
+                    lock.unlock();
+                    queue_->async([this] { rescanRoots(); });
+                    lock.lock();
+                }
+            });
+        }
     }
     queue_->async([this] {
         load();
@@ -164,14 +197,32 @@ void FileIndex::start() {
     });
 }
 
+void FileIndex::rescanRoots() {
+    if (shared_->stopping || !crawled_) return;
+    for (const std::string& root : options_.roots) {
+        if (shared_->stopping) return;
+        crawl(root, ++pass_, true);
+    }
+    flush();
+    updateStats();
+}
+
 void FileIndex::stop() {
     if (!queue_) return;
-    shared_->stopping = true;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->stopping = true;
+    }
+    shared_->timerWake.notify_all();
+    if (rescanTimer_.joinable()) rescanTimer_.join();
     if (tree_) tree_->stop();
     // Index tasks see the flag and post nothing more; position tasks still
     // running hand their result to a queue that still exists.
     queue_->sync([] {});
     positionQueue_.reset();
+    // Writes under way may still post to the index queue (after damage);
+    // later ones see the flag.
+    storeQueue_->sync([] {});
     queue_.reset();
     storeQueue_.reset();  // finishes the writes already handed to it
     tree_.reset();
@@ -193,7 +244,8 @@ void FileIndex::load() {
                 return;
             }
             if (options_.rebuild) {
-                store_->clear();
+                // Left as it was, the crawl's rows still replace every stored one.
+                if (!store_->clear()) log("[setup] Cannot clear the index database " + path);
                 return;
             }
             bool ok = false;
@@ -243,7 +295,7 @@ void FileIndex::load() {
     take(rest, false);
     rest.clear();
     if (!outside.empty())
-        storeQueue_->async([this, outside = std::move(outside)] { store_->apply({}, outside); });
+        storeQueue_->async([this, outside = std::move(outside)] { storeChanges({}, outside); });
     log(setupLine("Index database", secondsSince(began), state_->itemCount(), "stored items"));
     updateStats();
 }
@@ -318,10 +370,10 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
             if (S_ISDIR(st.st_mode)) {
                 if (excluded(path)) continue;
                 if (st.st_dev != dir.device && InotifyTree::isPseudoFileSystem(path)) continue;
-                state_->visit(path, st, pass);
+                state_->visit(path, st, pass, false, fd, name);
                 stack.push_back({path, st.st_dev});
             } else if (S_ISREG(st.st_mode)) {
-                state_->visit(path, st, pass);
+                state_->visit(path, st, pass, false, fd, name);
             }
         }
         ::closedir(d);
@@ -341,8 +393,12 @@ void FileIndex::handleEvents() {
     }
     for (const InotifyEvent& e : events) {
         switch (e.kind) {
-            case InotifyEvent::Kind::created:
             case InotifyEvent::Kind::attributes:
+                // A tag write within one ctime granule of the last read leaves
+                // the stat as it was: the tags are read again regardless.
+                state_->refresh(e.path, /*rereadTags=*/true);
+                break;
+            case InotifyEvent::Kind::created:
             case InotifyEvent::Kind::written:
             case InotifyEvent::Kind::deleted:
                 // Events are hints: what the path holds now decides.
@@ -380,12 +436,27 @@ void FileIndex::flush() {
     if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
     if (storeUsable_ && (!c.upserts.empty() || !c.deletions.empty())) {
         storeQueue_->async([this, upserts = std::move(c.upserts), deletions = std::move(c.deletions)] {
-            if (store_) store_->apply(upserts, deletions);
+            storeChanges(upserts, deletions);
         });
     }
     // Reading contents competes with the crawl for the disk and the cores;
     // the positions wait until the walk is done.
     if (!crawling_) startPositionReads();
+}
+
+void FileIndex::storeChanges(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions) {
+    if (!store_) return;
+    const unsigned rebuilds = store_->rebuildCount();
+    if (store_->apply(upserts, deletions)) return;
+    if (store_->rebuildCount() == rebuilds || !store_->isOpen() || shared_->stopping) return;
+    // Damage found while writing: the store started again empty. Everything
+    // the index holds goes into it, not just the next changes.
+    queue_->async([this] {
+        if (shared_->stopping) return;
+        state_->markAllDirty();
+        flush();
+        updateStats();
+    });
 }
 
 void FileIndex::startPositionReads() {
@@ -433,18 +504,32 @@ void FileIndex::updateStats() {
     shared_->changed.notify_all();
 }
 
+bool FileIndex::watcherBusy() const {
+    return tree_ && tree_->pendingEventCount() != 0;
+}
+
 FileIndex::Stats FileIndex::stats() const {
     std::lock_guard lock(shared_->mutex);
     Stats s = shared_->stats;
     s.contentReads = shared_->contentReads.load();
+    // Events still in the watcher's hands are changes not applied yet.
+    s.settled = s.settled && !watcherBusy();
     return s;
 }
 
 bool FileIndex::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(shared_->mutex);
-    return shared_->changed.wait_for(lock, timeout, [this] {
-        return shared_->stats.settled || shared_->stopping.load();
-    }) && shared_->stats.settled;
+    auto settled = [this] { return shared_->stats.settled && !watcherBusy(); };
+    while (!settled() && !shared_->stopping) {
+        // Events the watcher drops as hidden or excluded bring no
+        // notification, so its count is looked at again now and then.
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) break;
+        shared_->changed.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
+                                            deadline - now, std::chrono::milliseconds(20)));
+    }
+    return settled();
 }
 
 void FileIndex::simulateOverflow() {

@@ -9,9 +9,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/MetadataQuery.h"
+#include "platform/IndexRecord.h"
 
 namespace qm {
 
@@ -44,6 +46,7 @@ public:
         // Passed on to the watcher (test seams).
         size_t maxWatches = 0;
         std::chrono::milliseconds unwatchedRescanInterval{std::chrono::seconds(60)};
+        int simulatedWatchStartError = 0;
         // Receives the log lines (without newline); standard output by default.
         std::function<void(const std::string& line)> log;
     };
@@ -101,10 +104,15 @@ private:
     void walk(const std::string& root, uint32_t pass, bool sweepAfter);
     void handleEvents();
     void flush();
+    // On IndexStoreQueue: writes a flush's rows; after damage, has all rows written again.
+    void storeChanges(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
     void startPositionReads();
     void maybeFinishPositions();
     void updateStats();
     void notifyObservers(const std::vector<InotifyEvent>& batch) const;
+    void rescanRoots();
+    // True when the watcher has events it has not handed on yet.
+    bool watcherBusy() const;
     void log(const std::string& line) const;
 
     Options options_;
@@ -121,6 +129,8 @@ private:
     bool storeUsable_ = false;
     std::unique_ptr<IndexStore> store_;  // IndexStoreQueue only
     std::unique_ptr<InotifyTree> tree_;
+    // Without inotify: rescans the roots every unwatchedRescanInterval.
+    std::thread rescanTimer_;
     std::unique_ptr<SerialQueue> storeQueue_, positionQueue_, queue_;
 };
 

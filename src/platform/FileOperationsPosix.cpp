@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <vector>
 
 #include "core/PathNames.h"
+#include "commands/CommandLog.h"
 
 namespace qm::posix {
 
@@ -144,11 +146,28 @@ std::string copyData(int src, int dst) {
     }
 }
 
-std::string copyEntry(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname);
+// What a copy took from the source: each entry as it was when copied, so
+// that the removal afterwards deletes only what is safely in the copy.
+struct Copied {
+    std::string name;
+    struct stat st {};
+    std::vector<Copied> children;
+};
 
-std::string copyRegular(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
+std::string copyEntry(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname,
+                      Copied& record);
+
+std::string copyRegular(int sdir, const char* sname, const struct stat& given, int ddir, const char* dname,
+                        Copied& record) {
     Fd src(::openat(sdir, sname, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!src.valid()) return failed("cannot open source", errno);
+    // The identity, size and times of what is actually read, taken before
+    // the data: a write during the copy then shows as a change.
+    struct stat st;
+    if (::fstat(src.get(), &st) != 0) return failed("cannot examine source", errno);
+    if (!S_ISREG(st.st_mode)) return failed(std::string("changed during the copy: ") + sname, EAGAIN);
+    (void)given;
+    record.st = st;
     Fd dst(::openat(ddir, dname, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!dst.valid()) return failed("cannot create copy", errno);
     std::string e = copyData(src.get(), dst.get());
@@ -164,9 +183,14 @@ std::string copyRegular(int sdir, const char* sname, const struct stat& st, int 
     return e;
 }
 
-std::string copyDirectory(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
+std::string copyDirectory(int sdir, const char* sname, const struct stat& given, int ddir, const char* dname,
+                          Copied& record) {
     Fd src(::openat(sdir, sname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!src.valid()) return failed("cannot open folder", errno);
+    struct stat st;
+    if (::fstat(src.get(), &st) != 0) return failed("cannot examine folder", errno);
+    (void)given;
+    record.st = st;
     if (::mkdirat(ddir, dname, 0700) != 0) return failed("cannot create folder", errno);
     Fd dst(::openat(ddir, dname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dst.valid()) return failed("cannot open new folder", errno);
@@ -191,7 +215,10 @@ std::string copyDirectory(int sdir, const char* sname, const struct stat& st, in
         struct stat cst;
         if (::fstatat(src.get(), name.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0)
             return failed("cannot examine " + name, errno);
-        std::string e = copyEntry(src.get(), name.c_str(), cst, dst.get(), name.c_str());
+        Copied& child = record.children.emplace_back();
+        child.name = name;
+        child.st = cst;
+        std::string e = copyEntry(src.get(), name.c_str(), cst, dst.get(), name.c_str(), child);
         if (!e.empty()) return e;
     }
     std::string e = copyAttributes(src.get(), dst.get());
@@ -199,6 +226,8 @@ std::string copyDirectory(int sdir, const char* sname, const struct stat& st, in
     copyOwnerAndMode(dst.get(), st);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(dst.get(), times);
+    // The folder's entries must be on disk before the source goes.
+    if (::fsync(dst.get()) != 0 && errno != EINVAL) return failed("cannot flush folder", errno);
     return {};
 }
 
@@ -220,9 +249,11 @@ std::string copySymlink(int sdir, const char* sname, const struct stat& st, int 
     return {};
 }
 
-std::string copyEntry(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname) {
-    if (S_ISREG(st.st_mode)) return copyRegular(sdir, sname, st, ddir, dname);
-    if (S_ISDIR(st.st_mode)) return copyDirectory(sdir, sname, st, ddir, dname);
+std::string copyEntry(int sdir, const char* sname, const struct stat& st, int ddir, const char* dname,
+                      Copied& record) {
+    record.st = st;
+    if (S_ISREG(st.st_mode)) return copyRegular(sdir, sname, st, ddir, dname, record);
+    if (S_ISDIR(st.st_mode)) return copyDirectory(sdir, sname, st, ddir, dname, record);
     if (S_ISLNK(st.st_mode)) return copySymlink(sdir, sname, st, ddir, dname);
     if (S_ISFIFO(st.st_mode)) {
         if (::mkfifoat(ddir, dname, st.st_mode & 07777) != 0) return failed("cannot create pipe", errno);
@@ -270,6 +301,73 @@ std::string removeAt(int dirfd, const char* name) {
     return first;
 }
 
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Removes from the source only what the copy holds unchanged: the same item
+// (device and inode), and for non-folders the same size, modification and
+// change times. Anything else stays where it is, with the folders holding
+// it, and is listed in `left` with the reason.
+void removeCopied(int dirfd, const Copied& entry, const std::string& path,
+                  std::vector<std::string>& left) {
+    struct stat now;
+    if (::fstatat(dirfd, entry.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) left.push_back(quotedText(path) + ": " + errorText(errno));
+        return;
+    }
+    const struct stat& was = entry.st;
+    if (now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+        (now.st_mode & S_IFMT) != (was.st_mode & S_IFMT)) {
+        left.push_back(quotedText(path) + ": replaced during the move");
+        return;
+    }
+    if (!S_ISDIR(now.st_mode)) {
+        if (now.st_size != was.st_size || !sameTime(now.st_mtim, was.st_mtim) ||
+            !sameTime(now.st_ctim, was.st_ctim)) {
+            left.push_back(quotedText(path) + ": changed during the move");
+            return;
+        }
+        if (::unlinkat(dirfd, entry.name.c_str(), 0) != 0 && errno != ENOENT)
+            left.push_back(quotedText(path) + ": " + errorText(errno));
+        return;
+    }
+    Fd fd(::openat(dirfd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat opened;
+    if (!fd.valid() || ::fstat(fd.get(), &opened) != 0 || opened.st_ino != was.st_ino ||
+        opened.st_dev != was.st_dev) {
+        left.push_back(quotedText(path) + ": cannot open the folder to remove it");
+        return;
+    }
+    const size_t leftBefore = left.size();
+    for (const Copied& child : entry.children)
+        removeCopied(fd.get(), child, path + "/" + child.name, left);
+    if (::unlinkat(dirfd, entry.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return;
+    int err = errno;
+    if (err != ENOTEMPTY && err != EEXIST) {
+        left.push_back(quotedText(path) + ": " + errorText(err));
+        return;
+    }
+    // Still holds something: what the copy lacks was added meanwhile.
+    int listFd = ::dup(fd.get());
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        if (left.size() == leftBefore) left.push_back(quotedText(path) + ": not empty");
+        return;
+    }
+    while (struct dirent* ent = ::readdir(dir)) {
+        std::string_view n = ent->d_name;
+        if (n == "." || n == "..") continue;
+        bool copiedHere = false;
+        for (const Copied& child : entry.children)
+            copiedHere = copiedHere || child.name == n;
+        if (!copiedHere) left.push_back(quotedText(path + "/" + std::string(n)) + ": added during the move");
+    }
+    ::closedir(dir);
+    if (left.size() == leftBefore) left.push_back(quotedText(path) + ": not empty");
+}
+
 // Rename within one file system without replacing. File systems that do not
 // know the flag get a hard link (atomic, no replace) for files and a checked
 // rename otherwise.
@@ -303,7 +401,9 @@ std::string errorText(int err) {
     return s ? std::string(s) : std::string("error ") + std::to_string(err);
 }
 
-FileResult copyThenRemove(const std::string& from, const std::string& to) {
+FileResult copyThenRemove(const std::string& from, const std::string& to, bool* leftRemnant,
+                          const std::function<void()>& beforeRemoval) {
+    if (leftRemnant) *leftRemnant = false;
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0) return FileResult::failure(errorText(errno));
     struct stat tst;
@@ -318,11 +418,13 @@ FileResult copyThenRemove(const std::string& from, const std::string& to) {
     // Copy under a hidden name so that a half-made copy never shows at `to`.
     std::string tmp;
     std::string e;
+    Copied copied;
+    copied.name = fromName;
     for (int n = 0;; ++n) {
         tmp = "." + toName.substr(0, 180) + ".qm-partial-" + std::to_string(::getpid()) + "-" +
               std::to_string(n);
         if (::fstatat(dstDir.get(), tmp.c_str(), &tst, AT_SYMLINK_NOFOLLOW) == 0) continue;
-        e = copyEntry(srcDir.get(), fromName.c_str(), st, dstDir.get(), tmp.c_str());
+        e = copyEntry(srcDir.get(), fromName.c_str(), st, dstDir.get(), tmp.c_str(), copied);
         break;
     }
     if (!e.empty()) {
@@ -333,24 +435,37 @@ FileResult copyThenRemove(const std::string& from, const std::string& to) {
         removeAt(dstDir.get(), tmp.c_str());
         return FileResult::failure(errorText(err));
     }
-    if (S_ISDIR(st.st_mode)) {
-        std::string r = removeAt(srcDir.get(), fromName.c_str());
-        // Parts of the source may already be gone: keep the complete copy.
-        if (!r.empty()) return FileResult::failure("copied, but the original could not be removed: " + r);
-    } else if (::unlinkat(srcDir.get(), fromName.c_str(), 0) != 0) {
+    // The copy's name in its folder must be on disk before the source goes.
+    if (::fsync(dstDir.get()) != 0 && errno != EINVAL) {
         int err = errno;
-        ::unlinkat(dstDir.get(), toName.c_str(), 0);
-        return FileResult::failure(errorText(err));
+        removeAt(dstDir.get(), toName.c_str());
+        return FileResult::failure("cannot flush " + parentOf(to) + ": " + errorText(err));
     }
-    return FileResult::success(to);
+    if (beforeRemoval) beforeRemoval();
+
+    std::vector<std::string> left;
+    removeCopied(srcDir.get(), copied, from, left);
+    if (left.empty()) return FileResult::success(to);
+    if (!S_ISDIR(copied.st.st_mode)) {
+        // A lone item that changed stays whole at its place; its copy is stale.
+        ::unlinkat(dstDir.get(), toName.c_str(), 0);
+        return FileResult::failure("changed during the move, left in place");
+    }
+    for (const std::string& line : left)
+        commandLog("[fs] Left " + line);
+    if (leftRemnant) *leftRemnant = true;
+    return FileResult::failure("copied to " + quotedText(to) + ", but " + std::to_string(left.size()) +
+                               (left.size() == 1 ? " item was" : " items were") +
+                               " left in the original place");
 }
 
-FileResult moveNoReplace(const std::string& from, const std::string& to) {
+FileResult moveNoReplace(const std::string& from, const std::string& to, bool* leftRemnant) {
+    if (leftRemnant) *leftRemnant = false;
     if (from.empty() || to.empty() || lastNameOf(from).empty() || lastNameOf(to).empty())
         return FileResult::failure(errorText(EINVAL));
     int err = renameNoReplaceAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
     if (err == 0) return FileResult::success(to);
-    if (err == EXDEV) return copyThenRemove(from, to);
+    if (err == EXDEV) return copyThenRemove(from, to, leftRemnant);
     return FileResult::failure(errorText(err));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "commands/FileOperations.h"
@@ -13,13 +14,19 @@ std::string errorText(int err);
 
 // Renames `from` to `to` unless something exists at `to`. Across file systems
 // the item (with its contents, mode, times and extended attributes) is copied
-// under a temporary name next to `to`, put in place, and only then is the
-// source removed; on any failure the partial copy goes and the source stays.
-FileResult moveNoReplace(const std::string& from, const std::string& to);
+// under a temporary name next to `to`, flushed, put in place, and only then
+// is the source removed; on any failure the partial copy goes and the source
+// stays. The removal deletes only what was copied and has not changed since
+// (same identity, size and times); a folder whose other items stay behind is
+// a failure that keeps the complete copy at `to`, logs what was left, and
+// sets `*leftRemnant`.
+FileResult moveNoReplace(const std::string& from, const std::string& to, bool* leftRemnant = nullptr);
 
 // The cross-file-system half of moveNoReplace, callable on its own so that
 // it can be exercised where only one file system is at hand.
-FileResult copyThenRemove(const std::string& from, const std::string& to);
+// `beforeRemoval` runs between the copy and the removal of the source.
+FileResult copyThenRemove(const std::string& from, const std::string& to, bool* leftRemnant = nullptr,
+                          const std::function<void()>& beforeRemoval = {});
 
 // Removes `path` and, for a folder, everything below it, never following
 // symbolic links. Returns an empty string or the first error met.

@@ -1,6 +1,9 @@
 #include "platform/IndexState.h"
 
+#include <fcntl.h>
 #include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,6 +33,26 @@ std::string childPrefix(const std::string& path) {
     return path == "/" ? path : path + "/";
 }
 
+// True when a change time is so close to now that a write after the read
+// just made could still carry the same time. File times come from the
+// coarse clock; one of its ticks is the granule (a generous floor covers
+// file systems with coarser times of their own).
+// A value that cannot be read now keeps the last one read.
+void readTags(IndexRecord& r, std::optional<std::string> value) {
+    if (value) r.tags = std::move(*value);
+}
+
+bool isRacy(int64_t ctimeNs) {
+    static const int64_t granule = [] {
+        struct timespec res {};
+        ::clock_getres(CLOCK_REALTIME_COARSE, &res);
+        return std::max<int64_t>(nanoseconds(res), 10'000'000);
+    }();
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return ctimeNs + granule >= nanoseconds(now);
+}
+
 }  // namespace
 
 bool IndexState::wantsPosition(std::string_view path) {
@@ -40,6 +63,41 @@ bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && uint64_t(st.st_dev) == item.device &&
            uint64_t(st.st_ino) == item.inode;
+}
+
+void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st, int dirFd,
+                                  const char* name) {
+    const bool isDir = S_ISDIR(st.st_mode);
+    if (name) {
+        // The crawl: its stat was taken just before, through the open folder.
+        // Opening every file as well would cost the first crawl a third more;
+        // the racy rule below still keeps a later write from looking current.
+        (void)dirFd;
+        readTags(r, XattrTagStore::readAttribute(path));
+        r.size = isDir ? 0 : int64_t(st.st_size);
+        r.mtimeNs = nanoseconds(st.st_mtim);
+        r.ctimeNs = isRacy(nanoseconds(st.st_ctim)) ? racyCtime : nanoseconds(st.st_ctim);
+        return;
+    }
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (isDir ? O_DIRECTORY : 0);
+    const int fd = ::open(path.c_str(), flags);
+    struct stat now;
+    if (fd >= 0 && ::fstat(fd, &now) == 0 && uint64_t(now.st_dev) == r.item.device &&
+        uint64_t(now.st_ino) == r.item.inode && S_ISDIR(now.st_mode) == isDir) {
+        // The stat first: a write after it shows as a newer ctime next time.
+        readTags(r, XattrTagStore::readAttribute(fd));
+        ::close(fd);
+        r.size = isDir ? 0 : int64_t(now.st_size);
+        r.mtimeNs = nanoseconds(now.st_mtim);
+        r.ctimeNs = isRacy(nanoseconds(now.st_ctim)) ? racyCtime : nanoseconds(now.st_ctim);
+        return;
+    }
+    if (fd >= 0) ::close(fd);
+    // Unreadable, or replaced meanwhile: the caller's stat, checked again later.
+    readTags(r, XattrTagStore::readAttribute(path));
+    r.size = isDir ? 0 : int64_t(st.st_size);
+    r.mtimeNs = nanoseconds(st.st_mtim);
+    r.ctimeNs = racyCtime;
 }
 
 void IndexState::touch(const MetadataItem& item, const Entry* entry, bool dirty) {
@@ -95,7 +153,8 @@ std::vector<MetadataItem> IndexState::itemsAtOrBelow(const std::string& path) co
     return out;
 }
 
-void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass) {
+void IndexState::visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags, int dirFd,
+                       const char* name) {
     const MetadataItem item{uint64_t(st.st_dev), uint64_t(st.st_ino)};
     const bool isDir = S_ISDIR(st.st_mode);
     // A folder's size says nothing about its contents worth comparing.
@@ -117,24 +176,39 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         if (pass) e.pass = pass;
         const bool sameStat =
             r.size == size && r.mtimeNs == mtime && r.ctimeNs == ctime && r.isDirectory == isDir;
-        if (!moved && sameStat) {
+        if (!moved && sameStat && !rereadTags) {
             if (!r.gpsChecked) askPosition(e);
             return;
+        }
+        // Attribute writes (tags) and renames move ctime; contents move mtime.
+        const bool readTags = r.ctimeNs != ctime || r.isDirectory != isDir || rereadTags;
+        if (!moved && sameStat && readTags) {
+            // Only an attribute event brings us here: nothing to do unless
+            // the tags differ from what was read.
+            IndexRecord fresh = r;
+            readTagsAndTimes(fresh, path, st, dirFd, name);
+            if (fresh.tags == r.tags && fresh.ctimeNs == r.ctimeNs && fresh.size == r.size &&
+                fresh.mtimeNs == r.mtimeNs) {
+                if (!r.gpsChecked) askPosition(e);
+                return;
+            }
         }
         touch(item, &e);
         account(r, -1);
         const bool kindChanged = moved && wantsPosition(r.path) != wantsPosition(path);
         if (moved) setPath(e, path);
-        // Attribute writes (tags) and renames move ctime; contents move mtime.
-        // A value that cannot be read now keeps the last one read.
-        if (r.ctimeNs != ctime || r.isDirectory != isDir)
-            if (auto tags = XattrTagStore::readAttribute(path)) r.tags = std::move(*tags);
-        const bool contentChanged =
-            r.size != size || r.mtimeNs != mtime || r.isDirectory != isDir || kindChanged;
-        r.size = size;
-        r.mtimeNs = mtime;
-        r.ctimeNs = ctime;
+        const int64_t oldSize = r.size, oldMtime = r.mtimeNs;
+        const bool wasDir = r.isDirectory;
         r.isDirectory = isDir;
+        if (readTags) {
+            readTagsAndTimes(r, path, st, dirFd, name);
+        } else {
+            r.size = size;
+            r.mtimeNs = mtime;
+            r.ctimeNs = ctime;
+        }
+        const bool contentChanged =
+            oldSize != r.size || oldMtime != r.mtimeNs || wasDir != isDir || kindChanged;
         if (contentChanged) {
             // The old position stays until the new read says otherwise.
             r.gpsChecked = isDir || !wantsPosition(path);
@@ -164,10 +238,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     r.item = item;
     r.path = path;
     r.isDirectory = isDir;
-    r.size = size;
-    r.mtimeNs = mtime;
-    r.ctimeNs = ctime;
-    r.tags = XattrTagStore::readAttribute(path).value_or(std::string());
+    readTagsAndTimes(r, path, st, dirFd, name);
     r.gpsChecked = isDir || !wantsPosition(path);
     e.pass = pass;
     byPath_.emplace(std::string_view(r.path), item);
@@ -175,13 +246,13 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     if (!r.gpsChecked) askPosition(e);
 }
 
-void IndexState::refresh(const std::string& path) {
+void IndexState::refresh(const std::string& path, bool rereadTags) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
         removeSubtree(path);
         return;
     }
-    visit(path, st, 0);
+    visit(path, st, 0, rereadTags);
 }
 
 void IndexState::removeSubtree(const std::string& path) {

@@ -38,11 +38,16 @@ public:
     };
 
     // Records a file or folder found at `path` with this stat. `pass` marks
-    // it seen by the crawl of that number (0: not a crawl).
-    void visit(const std::string& path, const struct stat& st, uint32_t pass);
+    // it seen by the crawl of that number (0: not a crawl). `rereadTags`
+    // reads the tags even when the stat looks unchanged (an attribute event:
+    // a write within one ctime granule of the last read leaves ctime as is).
+    // `dirFd` and `name`, when given, name the same entry relative to its
+    // open folder, which spares resolving the whole path again.
+    void visit(const std::string& path, const struct stat& st, uint32_t pass, bool rereadTags = false,
+               int dirFd = -1, const char* name = nullptr);
     // Stats `path` and visits it; removes what was known there when it is
     // gone or no longer a file or folder.
-    void refresh(const std::string& path);
+    void refresh(const std::string& path, bool rereadTags = false);
     // Forgets the item at `path` and everything below it.
     void removeSubtree(const std::string& path);
     // The item at `from` and everything below it now live under `to`;
@@ -75,6 +80,10 @@ public:
 
     // True for the names a position is read from.
     static bool wantsPosition(std::string_view path);
+    // The stored change time of a record whose tags were read within one
+    // ctime granule of that time: a later write could keep the same ctime,
+    // so the record must not look current to any later stat.
+    static constexpr int64_t racyCtime = 0;
 
 private:
     struct Entry {
@@ -95,6 +104,12 @@ private:
     void setPath(Entry& entry, const std::string& path);
     void account(const IndexRecord& r, int sign);
     void askPosition(Entry& entry);
+    // Reads the tags of `path` and its stat through one descriptor, so that
+    // both describe the same file, and stores them in `r` (a racy read keeps
+    // racyCtime). `st` is the caller's stat, used when the file cannot be
+    // opened or is no longer the item.
+    void readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st, int dirFd = -1,
+                          const char* name = nullptr);
     // Items at `path` and below it, in path order.
     std::vector<MetadataItem> itemsAtOrBelow(const std::string& path) const;
     // True when `path` still names the file `item` (a second hard link).

@@ -90,6 +90,7 @@ IndexStore::OpenResult IndexStore::open(const std::string& path,
 }
 
 void IndexStore::rebuildAfterDamage() {
+    ++rebuilds_;
     const std::string message = db_ ? sqlite3_errmsg(db_) : "damaged";
     close();
     for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());

@@ -39,10 +39,13 @@ public:
     // empty one (one log line) and nothing is returned, so the caller crawls.
     std::vector<IndexRecord> load(bool onlyWithMetadata, bool& ok);
     // Writes and deletes in one transaction. On damage the file is replaced by
-    // an empty one as in `load` and false is returned.
-    bool apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
+    // an empty one as in `load` (rebuildCount() goes up) and false is
+    // returned: the caller must then write all it holds again.
+    [[nodiscard]] bool apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
     // Drops everything stored.
-    bool clear();
+    [[nodiscard]] bool clear();
+    // How often damage replaced the file by an empty one since opening.
+    unsigned rebuildCount() const { return rebuilds_; }
 
     static constexpr int schemaVersion = 1;
 
@@ -56,6 +59,7 @@ private:
     sqlite3* db_ = nullptr;
     std::string path_;
     std::function<void(const std::string&)> log_;
+    unsigned rebuilds_ = 0;
 };
 
 }  // namespace qm

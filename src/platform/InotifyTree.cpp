@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -143,6 +144,7 @@ struct InotifyTree::State {
         }
         if (batch.empty()) batchDeadline = Clock::now() + options.coalesce;
         batch.emplace_back(std::move(event));
+        tree.bufferedCount_ = batch.size();
     }
 
     void scheduleRetry() {
@@ -345,6 +347,7 @@ struct InotifyTree::State {
         bool visible = isVisible(path, name);
         if (ev.mask & IN_MOVED_FROM) {
             batch.emplace_back(std::nullopt);
+            tree.bufferedCount_ = batch.size();
             if (batch.size() == 1) batchDeadline = Clock::now() + options.coalesce;
             pendingMoves.push_back({ev.cookie, batch.size() - 1, path, visible, isDir, Clock::now()});
             return;
@@ -427,6 +430,9 @@ struct InotifyTree::State {
         batch.clear();
         repeatKeys.clear();
         if (!out.empty() && !tree.stopping_ && tree.callback_) tree.callback_(std::move(out));
+        // Only now: whoever waits for quiet sees either the count or what the
+        // callback did with the batch.
+        tree.bufferedCount_ = 0;
     }
 
     void setUp() {
@@ -477,8 +483,16 @@ struct InotifyTree::State {
                 uint64_t value = 0;
                 (void)!read(tree.wakeFd_, &value, sizeof value);
             }
-            if (tree.overflowRequested_.exchange(false)) overflow();
+            if (tree.overflowRequested_.load()) {
+                // Cleared after its events are in the batch, so it counts as
+                // pending throughout.
+                overflow();
+                tree.overflowRequested_ = false;
+            }
             if (n > 0 && (fds[0].revents & POLLIN)) {
+                // Set around the read so that events taken from the kernel
+                // count as pending until they are in the batch.
+                tree.reading_ = true;
                 for (;;) {
                     ssize_t len = read(tree.inotifyFd_, buffer, sizeof buffer);
                     if (len <= 0) break;
@@ -488,6 +502,7 @@ struct InotifyTree::State {
                         at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
                     }
                 }
+                tree.reading_ = false;
             }
             auto now = Clock::now();
             resolveStaleMoves(false);
@@ -510,6 +525,11 @@ InotifyTree::~InotifyTree() { stop(); }
 
 bool InotifyTree::start() {
     if (thread_.joinable()) return true;
+    if (options_.simulatedStartError) {
+        options_.log(std::string("[watch] Cannot watch for file changes: ") +
+                     std::strerror(options_.simulatedStartError));
+        return false;
+    }
     inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotifyFd_ < 0) {
         options_.log(std::string("[watch] Cannot watch for file changes: ") + std::strerror(errno));
@@ -524,6 +544,8 @@ bool InotifyTree::start() {
     }
     stopping_ = false;
     overflowRequested_ = false;
+    reading_ = false;
+    bufferedCount_ = 0;
     {
         std::lock_guard lock(readyMutex_);
         ready_ = false;
@@ -550,6 +572,18 @@ void InotifyTree::stop() {
     state_.reset();
     watchCount_ = 0;
     unwatchedCount_ = 0;
+}
+
+size_t InotifyTree::pendingEventCount() const {
+    if (!thread_.joinable()) return 0;
+    // In this order: a kernel queue found empty was read already, so a read
+    // not under way means its events are in the buffer count.
+    int queued = 0;
+    if (ioctl(inotifyFd_, FIONREAD, &queued) != 0) queued = 0;
+    size_t pending = queued > 0 ? 1 : 0;
+    if (reading_.load()) ++pending;
+    if (overflowRequested_.load()) ++pending;
+    return pending + bufferedCount_.load();
 }
 
 bool InotifyTree::waitUntilReady(std::chrono::milliseconds timeout) {

@@ -87,6 +87,9 @@ public:
         // Test seam: behave as if the kernel refused more than this many
         // watches (0: only the kernel's own limit).
         size_t maxWatches = 0;
+        // Test seam: start() fails as if inotify_init1 had failed with this
+        // error (0: it really tries).
+        int simulatedStartError = 0;
         // Receives log lines (without the newline); by default they go to
         // standard output.
         std::function<void(const std::string& line)> log;
@@ -100,7 +103,7 @@ public:
 
     // Starts the thread; false (with a log line) when inotify is unavailable.
     // Calling it on a running tree does nothing and returns true.
-    bool start();
+    [[nodiscard]] bool start();
     void stop();
 
     // True once the first pass placed its watches (or gave up on them).
@@ -111,6 +114,10 @@ public:
     void simulateOverflow();
 
     size_t watchCount() const { return watchCount_.load(); }
+    // Events seen but not yet handed to the callback: waiting in the kernel
+    // queue, being read, or gathered for coalescing (0 when stopped). A
+    // batch counts until the callback has returned.
+    size_t pendingEventCount() const;
     // Directories (subtree tops) currently left without a watch.
     size_t unwatchedCount() const { return unwatchedCount_.load(); }
 
@@ -130,6 +137,8 @@ private:
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overflowRequested_{false};
+    std::atomic<bool> reading_{false};
+    std::atomic<size_t> bufferedCount_{0};
     std::atomic<size_t> watchCount_{0};
     std::atomic<size_t> unwatchedCount_{0};
     std::mutex readyMutex_;

@@ -42,6 +42,11 @@ std::string escapeListingField(std::string_view bytes) {
     out.reserve(bytes.size());
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t size = bytes.size();
+    auto escapeByte = [&](unsigned char b) {
+        out += "\\x";
+        out += hex[b >> 4];
+        out += hex[b & 0xF];
+    };
     size_t i = 0;
     while (i < size) {
         const unsigned char b = p[i];
@@ -54,14 +59,19 @@ std::string escapeListingField(std::string_view bytes) {
         } else if (b == '\n') {
             out += "\\n";
             ++i;
+        } else if (b < 0x20 || b == 0x7F) {
+            escapeByte(b);  // C0 controls and DEL: ESC, CR and kin
+            ++i;
+        } else if (b == 0xC2 && i + 1 < size && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F) {
+            escapeByte(p[i]);  // C1 controls (CSI and kin), U+0080..U+009F
+            escapeByte(p[i + 1]);
+            i += 2;
         } else if (size_t n = sequenceLength(p + i, size - i); n > 0) {
             out.append(bytes.data() + i, n);
             i += n;
         } else {
             // One byte at a time: what follows a bad lead byte is judged on its own.
-            out += "\\x";
-            out += hex[b >> 4];
-            out += hex[b & 0xF];
+            escapeByte(b);
             ++i;
         }
     }

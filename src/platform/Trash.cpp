@@ -122,6 +122,12 @@ std::optional<std::string> Trash::infoPathFor(const std::string& trashedPath) {
 }
 
 FileResult Trash::trashItem(const std::string& rawPath) {
+    return trashItem(rawPath, [](const std::string& from, const std::string& to, bool* leftRemnant) {
+        return posix::moveNoReplace(from, to, leftRemnant);
+    });
+}
+
+FileResult Trash::trashItem(const std::string& rawPath, const Mover& mover) {
     std::string path = rawPath;
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
@@ -182,7 +188,13 @@ FileResult Trash::trashItem(const std::string& rawPath) {
             ::unlink(infoPath.c_str());  // an item without a record holds the name
             continue;
         }
-        FileResult moved = posix::moveNoReplace(path, place);
+        bool leftRemnant = false;
+        FileResult moved = mover(path, place, &leftRemnant);
+        if (!moved.ok && leftRemnant) {
+            // The copy is complete and keeps its record, so it can be
+            // restored; copying the remnant again would only pile up copies.
+            return moved;
+        }
         if (!moved.ok) {
             ::unlink(infoPath.c_str());
             if (::lstat(place.c_str(), &pst) == 0 && ::lstat(path.c_str(), &pst) == 0) continue;

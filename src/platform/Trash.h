@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,12 @@ public:
     // Moves the item into the Trash of its volume; the result's path is its
     // new place (<trash>/files/<name>).
     static FileResult trashItem(const std::string& path);
+
+    // How an item gets into the Trash folder: moveNoReplace, or a stand-in
+    // in tests. `leftRemnant` reports a complete copy whose source could not
+    // be fully removed.
+    using Mover = std::function<FileResult(const std::string& from, const std::string& to, bool* leftRemnant)>;
+    static FileResult trashItem(const std::string& path, const Mover& mover);
 
     // Moves an item from <trash>/files back to `to` (never replacing) and
     // then removes its .trashinfo, so no orphan record stays behind.

@@ -48,19 +48,24 @@ std::string XattrTagStore::format(const std::vector<std::string>& tags) {
     return out;
 }
 
-std::optional<std::string> XattrTagStore::readAttribute(const std::string& path) {
+namespace {
+
+// The attribute through `get` (lgetxattr of a path or fgetxattr of an open
+// file, bound to the attribute's name).
+template <typename Get>
+std::optional<std::string> readAttributeWith(Get get) {
     // Most values fit the stack buffer: one call.
     char small[1024];
-    ssize_t n = ::lgetxattr(path.c_str(), attributeName, small, sizeof small);
+    ssize_t n = get(small, sizeof small);
     if (n >= 0) return std::string(small, static_cast<size_t>(n));
     if (meansNoTags(errno)) return std::string();
     if (errno != ERANGE) return std::nullopt;
     // Larger: ask for the size, which may change again meanwhile; retry then.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        ssize_t size = ::lgetxattr(path.c_str(), attributeName, nullptr, 0);
+        ssize_t size = get(nullptr, 0);
         if (size < 0) return meansNoTags(errno) ? std::optional<std::string>(std::string()) : std::nullopt;
         std::string value(static_cast<size_t>(size) + 1, '\0');
-        n = ::lgetxattr(path.c_str(), attributeName, value.data(), value.size());
+        n = get(value.data(), value.size());
         if (n >= 0) {
             value.resize(static_cast<size_t>(n));
             return value;
@@ -70,6 +75,17 @@ std::optional<std::string> XattrTagStore::readAttribute(const std::string& path)
     }
     errno = ERANGE;
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> XattrTagStore::readAttribute(const std::string& path) {
+    return readAttributeWith(
+        [&](void* buffer, size_t size) { return ::lgetxattr(path.c_str(), attributeName, buffer, size); });
+}
+
+std::optional<std::string> XattrTagStore::readAttribute(int fd) {
+    return readAttributeWith([&](void* buffer, size_t size) { return ::fgetxattr(fd, attributeName, buffer, size); });
 }
 
 TagStore::ReadResult XattrTagStore::readTags(const std::string& path) {

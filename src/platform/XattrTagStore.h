@@ -16,13 +16,15 @@ class XattrTagStore final : public TagStore {
 public:
     static constexpr const char* attributeName = "user.xdg.tags";
 
-    ReadResult readTags(const std::string& path) override;
+    [[nodiscard]] ReadResult readTags(const std::string& path) override;
 
     // The raw attribute, never following a symlink: "" when the file carries
     // none (or its file system cannot), none when it cannot be read (errno
     // tells why; ERANGE when the value kept changing while read).
     static std::optional<std::string> readAttribute(const std::string& path);
-    WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
+    // The same of an open file.
+    static std::optional<std::string> readAttribute(int fd);
+    [[nodiscard]] WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
 
     // Splits a stored value at "," and drops empty pieces, as KDE's reader does.
     static std::vector<std::string> parse(std::string_view value);

@@ -74,15 +74,30 @@ TEST(FileCommandsTest, TrashAndRestore) {
     h.stack().performCommand(std::make_shared<ToTrashCommand>(Strings{d1.string(), d2.string(), gone.string()},
                                                               TrashKind::directories));
     log = two.take();
-    EXPECT_EQ(h.statuses.back(), "Trashed 3 Folders");
+    EXPECT_EQ(h.statuses.back(), "Trashed 2 Folders; 1 could not be trashed");
+    EXPECT_EQ(*h.stack().undoMenuTitle(), "Undo Trash 3 Folders");
     EXPECT_NE(log.find("[fs] Failed to trash \"" + gone.string().substr(home.size()) + "\": "),
               std::string::npos);
     const auto& inv = *h.stack().undoStack().back().command;
     EXPECT_EQ(inv.statusText(), "Restored 2 Folders");
     h.stack().undo();
+    EXPECT_EQ(h.statuses.back(), "Restored 2 Folders");
     EXPECT_TRUE(fs::exists(d1 / "inner" / "n.txt"));
     EXPECT_TRUE(fs::is_directory(d2));
     EXPECT_EQ(entries(trash / "info"), 0u);
+
+    // Nothing trashed: said so, and nothing to undo; the redo step stays.
+    ASSERT_EQ(h.redoTitles(), (Strings{"Trash 3 Folders"}));
+    h.stack().performCommand(std::make_shared<ToTrashCommand>(Strings{gone.string()}, TrashKind::files));
+    EXPECT_EQ(h.statuses.back(), "Trashed 0 Files; 1 could not be trashed");
+    EXPECT_TRUE(h.stack().undoStack.empty());
+    EXPECT_EQ(h.redoTitles(), (Strings{"Trash 3 Folders"}));
+    // A restore that partly fails says so too.
+    h.stack().redo();
+    fs::create_directories(d2);  // something took the place of one folder
+    h.stack().undo();
+    EXPECT_EQ(h.statuses.back(), "Restored Folder; 1 could not be restored");
+    EXPECT_TRUE(fs::exists(d1 / "inner" / "n.txt"));
 
     ToTrashCommand twoFolders({"/a", "/b"}, TrashKind::directories);
     EXPECT_EQ(twoFolders.statusText(), "Trashed 2 Folders");
@@ -106,7 +121,7 @@ TEST(FileCommandsTest, MovesNeverReplace) {
                                      {c.string(), (dest / "c.txt").string()}};
     h.stack().performCommand(std::make_shared<MoveFilesCommand>(pairs));
     std::string log = out.take();
-    EXPECT_EQ(h.statuses.back(), "Moved 3 files");
+    EXPECT_EQ(h.statuses.back(), "Moved 2 files; 1 could not be moved");
     EXPECT_EQ(*h.stack().undoMenuTitle(), "Undo Move 3 files");
     EXPECT_EQ(qm::test::readFile(taken), "other B");
     EXPECT_EQ(qm::test::readFile(b), "B");
@@ -127,6 +142,13 @@ TEST(FileCommandsTest, MovesNeverReplace) {
     EXPECT_EQ(qm::test::readFile(c), "C");
     EXPECT_EQ(qm::test::readFile(taken), "other B");
     EXPECT_EQ(MoveFilesCommand(MoveFilesCommand::Pairs{{"/x", "/y"}}).statusText(), "Moved File");
+
+    // Nothing moved: no undo step.
+    size_t steps = h.stack().undoStack.size();
+    h.stack().performCommand(std::make_shared<MoveFilesCommand>(MoveFilesCommand::Pairs{{b.string(), taken.string()}}));
+    EXPECT_EQ(h.statuses.back(), "Moved 0 files; 1 could not be moved");
+    EXPECT_EQ(h.stack().undoStack.size(), steps);
+    EXPECT_EQ(qm::test::readFile(b), "B");
 }
 
 TEST(FileCommandsTest, Subfolders) {
@@ -146,7 +168,7 @@ TEST(FileCommandsTest, Subfolders) {
     EXPECT_NE(log.find("[run] Undo: RemoveSubdirectoryCommand(path: " + deep.string() + ")\n"),
               std::string::npos);
     EXPECT_TRUE(fs::exists(deep / "keep.txt"));
-    EXPECT_EQ(h.statuses.back(), "Removed Subfolder");
+    EXPECT_EQ(h.statuses.back(), "Could not remove Subfolder");
     fs::remove(deep / "keep.txt");
     h.stack().redo();  // the inverse was made anyway: creating an existing folder is fine
     h.stack().undo();
@@ -156,8 +178,11 @@ TEST(FileCommandsTest, Subfolders) {
     // A file in the way.
     h.file("blocker");
     Output fail;
+    size_t steps = h.stack().undoStack.size();
     h.stack().performCommand(std::make_shared<NewSubdirectoryCommand>((h.root / "blocker" / "x").string()));
     EXPECT_NE(fail.take().find("[fs] Failed to create \""), std::string::npos);
+    EXPECT_EQ(h.statuses.back(), "Could not create Subfolder");
+    EXPECT_EQ(h.stack().undoStack.size(), steps);  // nothing to undo
     EXPECT_EQ(NewSubdirectoryCommand("/p q").debugDescription(), "NewSubdirectoryCommand(path: /p q)");
 }
 

@@ -162,16 +162,71 @@ TEST(TagChangeCommandTest, FailedWritesPutTheTreeBackToTheDisk) {
         EXPECT_EQ(rawTags(ro), "new,old");
         EXPECT_EQ(h.listed(P({"Tags", "new"})), (Strings{ro.string()}));
     }
-    // The inverse is still built from the fields and lists every file.
+    // The inverse lists every file, but undoes only what was written.
     const auto& inverse = dynamic_cast<const TagChangeCommand&>(*h.stack().undoStack().back().command);
     ASSERT_EQ(inverse.files.size(), 3u);
-    EXPECT_EQ(inverse.files[0].tagsToAdd, (std::set<std::string>{"old"}));
-    EXPECT_EQ(inverse.files[0].tagsToRemove, (std::set<std::string>{"x,y"}));
+    EXPECT_TRUE(inverse.files[0].tagsToAdd.empty());
+    EXPECT_TRUE(inverse.files[0].tagsToRemove.empty());
     EXPECT_EQ(inverse.currentKind, TagChangeKind::untag);
     EXPECT_EQ(inverse.originalKind, TagChangeKind::tag);
     h.stack().undo();
     EXPECT_EQ(rawTags(a), "old");
     ::chmod(ro.c_str(), 0644);
+}
+
+TEST(TagChangeCommandTest, UndoRestoresExactlyTheTagsEachFileHad) {
+    CommandHarness h;
+    fs::path a = h.file("a.jpg", "x"), b = h.file("b.jpg"), c = h.file("c.jpg", "y"), d = h.file("d.jpg", "z");
+    h.load({{a, {"x"}}, {c, {"y"}}, {d, {"z"}}});
+
+    // Tagging three files with x when one already has it.
+    h.stack().performCommand(tagCommand(TagChangeKind::tag, {a, b, c}, "x"));
+    EXPECT_EQ(h.statuses.back(), "Tagged 3 Files");
+    EXPECT_EQ(h.undoTitles(), (Strings{"Tag 3 Files"}));
+    EXPECT_EQ(rawTags(a), "x");
+    EXPECT_EQ(rawTags(b), "x");
+    EXPECT_EQ(rawTags(c), "x,y");
+    for (int round = 0; round < 2; ++round) {
+        h.stack().undo();
+        EXPECT_EQ(h.statuses.back(), "Untagged 3 Files");
+        EXPECT_EQ(rawTags(a), "x");  // had it before: keeps it
+        EXPECT_EQ(rawTags(b), "<none>");
+        EXPECT_EQ(rawTags(c), "y");
+        EXPECT_EQ(h.listed(P({"Tags", "x"})), (Strings{a.string()}));
+        h.stack().redo();
+        EXPECT_EQ(h.statuses.back(), "Tagged 3 Files");
+        EXPECT_EQ(rawTags(a), "x");
+        EXPECT_EQ(rawTags(b), "x");
+        EXPECT_EQ(rawTags(c), "x,y");
+        EXPECT_EQ(h.listed(P({"Tags", "x"})), (Strings{a.string(), b.string(), c.string()}));
+    }
+
+    // Untagging a file that never had the tag, then undoing, does not give it.
+    h.stack().performCommand(tagCommand(TagChangeKind::untag, {b, d}, "z", true));
+    EXPECT_EQ(h.statuses.back(), "Untagged 2 Files");
+    EXPECT_EQ(rawTags(d), "<none>");
+    h.stack().undo();
+    EXPECT_EQ(rawTags(b), "x");
+    EXPECT_EQ(rawTags(d), "z");
+    EXPECT_EQ(h.listed(P({"Tags", "z"})), (Strings{d.string()}));
+    h.stack().redo();
+    EXPECT_EQ(rawTags(b), "x");
+    EXPECT_EQ(rawTags(d), "<none>");
+}
+
+TEST(TagChangeCommandTest, UnreadableFilePutsTheTreeBack) {
+    CommandHarness h;
+    fs::path a = h.file("a.jpg", "old"), gone = h.file("gone.jpg", "old");
+    h.load({{a, {"old"}}, {gone, {"old"}}});
+    fs::remove(gone);  // the index has not caught up yet
+    h.stack().performCommand(tagCommand(TagChangeKind::tag, {a, gone}, "new"));
+    EXPECT_EQ(rawTags(a), "new,old");
+    EXPECT_EQ(h.tree().tagsFor(QuickString::path(gone.string())), (QuickStringSet{Q("Tags/old")}));
+    EXPECT_EQ(h.listed(P({"Tags", "new"})), (Strings{a.string()}));
+    EXPECT_EQ(h.listed(P({"Tags", "old"})), (Strings{a.string(), gone.string()}));
+    h.stack().undo();
+    EXPECT_EQ(rawTags(a), "old");
+    EXPECT_EQ(h.tree().tagsFor(QuickString::path(gone.string())), (QuickStringSet{Q("Tags/old")}));
 }
 
 TEST(TagChangeCommandTest, BuilderAndDescriptions) {

@@ -66,6 +66,25 @@ TEST(TagTreeChangeTest, ReparentSubtreeAndUndo) {
     EXPECT_EQ(h.stack().undoStack().size(), n);
 }
 
+TEST(TagTreeChangeTest, ReparentOntoATagTheFileHasUndoesExactly) {
+    CommandHarness h;
+    fs::path x = h.file("x.jpg", "a,b/a"), y = h.file("y.jpg", "a");
+    h.load({{x, {"a", "b/a"}}, {y, {"a"}}});
+    h.stack().performTagTreeChange(TagChangeKind::reparent, P({"Tags", "a"}), P({"Tags", "b", "a"}));
+    EXPECT_EQ(rawTags(x), "b/a");
+    EXPECT_EQ(rawTags(y), "b/a");
+    h.stack().undo();
+    EXPECT_EQ(rawTags(x), "a,b/a");  // b/a was there before the reparent
+    EXPECT_EQ(rawTags(y), "a");
+    EXPECT_EQ(h.listed(P({"Tags", "b", "a"})), (Strings{x.string()}));
+    EXPECT_EQ(h.listed(P({"Tags", "a"})), (Strings{x.string(), y.string()}));
+    h.stack().redo();
+    EXPECT_EQ(rawTags(x), "b/a");
+    EXPECT_EQ(rawTags(y), "b/a");
+    h.stack().undo();
+    EXPECT_EQ(rawTags(x), "a,b/a");
+}
+
 TEST(TagTreeChangeTest, MergeIntoParentDeleteAndCreate) {
     CommandHarness h;
     fs::path x = h.file("x", "a"), y = h.file("y", "a/c"), z = h.file("z", "a/c/d");

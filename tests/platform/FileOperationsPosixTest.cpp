@@ -136,6 +136,55 @@ TEST(FileOperationsPosixTest, CopyThenRemoveKeepsEverythingAndCleansUp) {
     }
 }
 
+TEST(FileOperationsPosixTest, CopyThenRemoveDeletesOnlyWhatItCopiedUnchanged) {
+    // Items added to or rewritten in the source between the copy and the
+    // removal are not in the copy: they must stay in the source.
+    test::TempDir d;
+    fs::create_directories(d / "src" / "sub");
+    fs::create_directories(d / "src" / "done");
+    fs::create_directories(d / "dst");
+    test::writeFile(d / "src" / "a.txt", "A");
+    test::writeFile(d / "src" / "sub" / "c.txt", "old");
+    test::writeFile(d / "src" / "done" / "d.txt", "D");
+    bool remnant = false;
+    FileResult r = posix::copyThenRemove((d / "src").string(), (d / "dst" / "moved").string(), &remnant, [&] {
+        test::writeFile(d / "src" / "late.txt", "late");
+        std::ofstream(d / "src" / "sub" / "c.txt", std::ios::app) << " and new";
+    });
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(remnant);
+    EXPECT_NE(r.error.find("2 items"), std::string::npos) << r.error;  // the file and its folder
+    // The copy is complete as of the copy.
+    EXPECT_EQ(test::readFile(d / "dst" / "moved" / "a.txt"), "A");
+    EXPECT_EQ(test::readFile(d / "dst" / "moved" / "sub" / "c.txt"), "old");
+    EXPECT_EQ(test::readFile(d / "dst" / "moved" / "done" / "d.txt"), "D");
+    EXPECT_FALSE(fs::exists(d / "dst" / "moved" / "late.txt"));
+    // The source keeps exactly what the copy lacks.
+    EXPECT_EQ(test::readFile(d / "src" / "late.txt"), "late");
+    EXPECT_EQ(test::readFile(d / "src" / "sub" / "c.txt"), "old and new");
+    EXPECT_FALSE(fs::exists(d / "src" / "a.txt"));
+    EXPECT_FALSE(fs::exists(d / "src" / "done"));
+    EXPECT_EQ(count(d / "src"), 2u);
+    EXPECT_EQ(count(d / "src" / "sub"), 1u);
+
+    // A lone file written after its copy stays whole; the stale copy goes.
+    test::writeFile(d / "one", "1");
+    remnant = true;
+    FileResult lone = posix::copyThenRemove((d / "one").string(), (d / "dst" / "one").string(), &remnant,
+                                            [&] { std::ofstream(d / "one", std::ios::app) << "2"; });
+    EXPECT_FALSE(lone.ok);
+    EXPECT_FALSE(remnant);
+    EXPECT_EQ(test::readFile(d / "one"), "12");
+    EXPECT_FALSE(fs::exists(d / "dst" / "one"));
+
+    // A whole untouched folder still moves completely.
+    remnant = true;
+    ASSERT_TRUE(posix::copyThenRemove((d / "src").string(), (d / "dst" / "rest").string(), &remnant).ok);
+    EXPECT_FALSE(remnant);
+    EXPECT_FALSE(fs::exists(d / "src"));
+    EXPECT_EQ(test::readFile(d / "dst" / "rest" / "sub" / "c.txt"), "old and new");
+}
+
 TEST(FileOperationsPosixTest, RealCrossDeviceMove) {
     // /dev/shm is a separate tmpfs on most Linux systems.
     struct stat a, b;

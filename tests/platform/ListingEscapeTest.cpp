@@ -43,6 +43,19 @@ bool referenceValid(const std::string& s) {
     return true;
 }
 
+// Valid UTF-8 without control characters (C0, DEL, C1): text a terminal
+// shows as it is.
+bool referencePlain(const std::string& s) {
+    if (!referenceValid(s)) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c == 0x7F) return false;
+        // U+0080..U+009F is C2 80..C2 9F; C2 only ever leads.
+        if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F) return false;
+    }
+    return true;
+}
+
 // What a reader of the listings does; nullopt for a malformed escape.
 std::optional<std::string> unescape(const std::string& s) {
     std::string out;
@@ -85,10 +98,14 @@ TEST(ListingEscape, SeparatorsAndBackslashAreEscapedAndTextIsKept) {
     const std::string text = "Ünïcødé/★ 東京 \xF0\x9F\x93\xB7 \xF4\x8F\xBF\xBF";
     EXPECT_EQ(escapeListingField(text), text);
     // C0 controls other than tab and newline, DEL and the C1 controls (valid
-    // UTF-8 as U+0080..U+009F) pass unchanged.
-    const std::string controls = bytes({0x01, 0x0D, 0x1B, 0x7F, 0xC2, 0x80, 0xC2, 0x9F});
-    EXPECT_EQ(escapeListingField(controls), controls);
-    EXPECT_EQ(escapeListingField(std::string("a\0b", 3)), std::string("a\0b", 3));
+    // UTF-8 as U+0080..U+009F) cannot reach the terminal: ESC [ 2 J would
+    // clear it, CR would overwrite the line, CSI (U+009B) starts a sequence too.
+    const std::string controls = bytes({0x01, 0x0D, 0x1B, 0x7F, 0xC2, 0x80, 0xC2, 0x9B, 0xC2, 0x9F});
+    EXPECT_EQ(escapeListingField(controls), "\\x01\\x0d\\x1b\\x7f\\xc2\\x80\\xc2\\x9b\\xc2\\x9f");
+    EXPECT_EQ(escapeListingField(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(escapeListingField("evil\x1b[2J\rname.jpg"), "evil\\x1b[2J\\x0dname.jpg");
+    // U+00A0 and up are text again.
+    EXPECT_EQ(escapeListingField(bytes({0xC2, 0xA0, 0xC2, 0xBF})), bytes({0xC2, 0xA0, 0xC2, 0xBF}));
 }
 
 TEST(ListingEscape, IllFormedBytesBecomeHexEscapes) {
@@ -123,20 +140,20 @@ TEST(ListingEscape, AgreesWithReferenceDecoderOnAllShortSequences) {
         for (int b = 0; b < 0x100; ++b) {
             std::string s = bytes({a, b});
             if (b == '\\' || b == '\t' || b == '\n') continue;
-            ASSERT_EQ(escapeListingField(s) == s, referenceValid(s)) << a << " " << b;
+            ASSERT_EQ(escapeListingField(s) == s, referencePlain(s)) << a << " " << b;
         }
     for (int a = 0xE0; a < 0xF0; ++a)
         for (int b = 0x00; b < 0x100; ++b)
             for (int c : {0x00, 0x41, 0x7F, 0x80, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF}) {
                 std::string s = bytes({a, b, c});
-                ASSERT_EQ(escapeListingField(s) == s, referenceValid(s)) << a << " " << b << " " << c;
+                ASSERT_EQ(escapeListingField(s) == s, referencePlain(s)) << a << " " << b << " " << c;
             }
     for (int a = 0xF0; a < 0x100; ++a)
         for (int b = 0x00; b < 0x100; ++b)
             for (int c : {0x41, 0x80, 0xBF, 0xC0})
                 for (int d : {0x41, 0x80, 0xBF, 0xC0}) {
                     std::string s = bytes({a, b, c, d});
-                    ASSERT_EQ(escapeListingField(s) == s, referenceValid(s))
+                    ASSERT_EQ(escapeListingField(s) == s, referencePlain(s))
                         << a << " " << b << " " << c << " " << d;
                 }
 }
@@ -144,7 +161,7 @@ TEST(ListingEscape, AgreesWithReferenceDecoderOnAllShortSequences) {
 TEST(ListingEscape, RandomBytesRoundTripAndKeepLinesParseable) {
     std::mt19937 rng(20261207);
     // Mix raw bytes with pieces of valid UTF-8 so both paths are exercised.
-    const std::string pieces[] = {"★", "é", "\xF0\x9F\x93\xB7", "\\", "\t", "\n", "/", ",", "a"};
+    const std::string pieces[] = {"★", "é", "\xF0\x9F\x93\xB7", "\\", "\t", "\n", "/", ",", "a", "\x1b[31m", "\r", "\xC2\x9B"};
     for (int round = 0; round < 20000; ++round) {
         std::string s;
         const int length = static_cast<int>(rng() % 24);
@@ -161,11 +178,16 @@ TEST(ListingEscape, RandomBytesRoundTripAndKeepLinesParseable) {
         auto back = unescape(e);
         ASSERT_TRUE(back.has_value()) << e;
         ASSERT_EQ(*back, s);
-        if (referenceValid(s)) {
-            // Valid text: only the three separators change.
+        for (size_t i = 0; i < e.size(); ++i) {
+            const auto c = static_cast<unsigned char>(e[i]);
+            ASSERT_TRUE(c >= 0x20 && c != 0x7F) << e;  // nothing a terminal acts on
+            ASSERT_FALSE(c == 0xC2 && i + 1 < e.size() && static_cast<unsigned char>(e[i + 1]) <= 0x9F) << e;
+        }
+        if (referencePlain(s)) {
+            // Plain text: only the separators change.
             std::string plain;
             for (char c : s)
-                plain += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : std::string(1, c);
+                plain += c == '\\' ? "\\\\" : std::string(1, c);
             ASSERT_EQ(e, plain);
         }
     }

@@ -32,11 +32,13 @@ void usage(FILE* to) {
         "  --rebuild           drop the saved index and crawl afresh\n"
         "  --list-tags         print each tagged file: its path, then each tag\n"
         "  --list-positions    print each file with a position: path, latitude, longitude\n"
-        "  --watch             keep running and print update batches as they arrive (Ctrl-C ends)\n"
+        "  --watch             keep running and print update batches as they arrive; Ctrl-C\n"
+        "                      (or SIGTERM) ends it and prints the listings asked for again\n"
         "  --help              show this text\n"
         "\n"
         "Listings separate fields with tabs; a backslash, tab or newline in a path or tag\n"
-        "is written \\\\, \\t, \\n, and bytes that are not UTF-8 as \\xhh.\n",
+        "is written \\\\, \\t, \\n, and other control characters and bytes that are not\n"
+        "UTF-8 as \\xhh.\n",
         to);
 }
 
@@ -178,9 +180,12 @@ int main(int argc, char** argv) {
         for (const auto& line : lines)
             std::printf("%s\n", line.c_str());
     };
-    if (listTags) listQuery(*tags, true);
-    if (listPositions) listQuery(*gps, false);
-    std::fflush(stdout);
+    auto listAll = [&] {
+        if (listTags) listQuery(*tags, true);
+        if (listPositions) listQuery(*gps, false);
+        std::fflush(stdout);
+    };
+    listAll();
 
     if (watch) {
         // Results known so far, so that removals can name their path.
@@ -196,6 +201,12 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         while (!interrupted)
             mainQueue().runUntil([] { return interrupted != 0; }, std::chrono::milliseconds(200));
+        // The live state at the end, to compare with a fresh crawl's listing.
+        mainQueue().runPending();
+        if (listTags || listPositions) {
+            std::printf("[watch] Listings at the end\n");
+            listAll();
+        }
     }
     index.stop();
     return 0;
