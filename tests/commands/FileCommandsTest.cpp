@@ -90,7 +90,7 @@ TEST(FileCommandsTest, TrashAndRestore) {
     ASSERT_EQ(h.redoTitles(), (Strings{"Trash 3 Folders"}));
     h.stack().performCommand(std::make_shared<ToTrashCommand>(Strings{gone.string()}, TrashKind::files));
     EXPECT_EQ(h.statuses.back(), "Trashed 0 Files; 1 could not be trashed");
-    EXPECT_TRUE(h.stack().undoStack.empty());
+    EXPECT_TRUE(h.stack().undoStack().empty());
     EXPECT_EQ(h.redoTitles(), (Strings{"Trash 3 Folders"}));
     // A restore that partly fails says so too.
     h.stack().redo();
@@ -144,10 +144,10 @@ TEST(FileCommandsTest, MovesNeverReplace) {
     EXPECT_EQ(MoveFilesCommand(MoveFilesCommand::Pairs{{"/x", "/y"}}).statusText(), "Moved File");
 
     // Nothing moved: no undo step.
-    size_t steps = h.stack().undoStack.size();
+    size_t steps = h.stack().undoStack().size();
     h.stack().performCommand(std::make_shared<MoveFilesCommand>(MoveFilesCommand::Pairs{{b.string(), taken.string()}}));
     EXPECT_EQ(h.statuses.back(), "Moved 0 files; 1 could not be moved");
-    EXPECT_EQ(h.stack().undoStack.size(), steps);
+    EXPECT_EQ(h.stack().undoStack().size(), steps);
     EXPECT_EQ(qm::test::readFile(b), "B");
 }
 
@@ -178,11 +178,11 @@ TEST(FileCommandsTest, Subfolders) {
     // A file in the way.
     h.file("blocker");
     Output fail;
-    size_t steps = h.stack().undoStack.size();
+    size_t steps = h.stack().undoStack().size();
     h.stack().performCommand(std::make_shared<NewSubdirectoryCommand>((h.root / "blocker" / "x").string()));
     EXPECT_NE(fail.take().find("[fs] Failed to create \""), std::string::npos);
     EXPECT_EQ(h.statuses.back(), "Could not create Subfolder");
-    EXPECT_EQ(h.stack().undoStack.size(), steps);  // nothing to undo
+    EXPECT_EQ(h.stack().undoStack().size(), steps);  // nothing to undo
     EXPECT_EQ(NewSubdirectoryCommand("/p q").debugDescription(), "NewSubdirectoryCommand(path: /p q)");
 }
 
