@@ -14,6 +14,7 @@
 #include "app/RootView.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "tilegrid/TileGridView.h"
 
 namespace qm {
 
