@@ -22,8 +22,8 @@ const char* const pinsKey = "pins";
 
 // A tag slice ends after this long, checked every few files, so one turn stays
 // well under a frame even on a loaded machine, view updates included.
-constexpr std::chrono::microseconds tagSliceBudget{4000};
-constexpr size_t tagSliceCheckEvery = 64;
+constexpr std::chrono::microseconds tagSliceBudget{3000};
+constexpr size_t tagSliceCheckEvery = 16;
 
 bool isFolder(const Node& node) {
     return has(node.kind, NodeKind::directory);
