@@ -1,6 +1,7 @@
 #include "library/DB.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,11 @@ namespace qm {
 namespace {
 
 const char* const pinsKey = "pins";
+
+// A tag slice ends after this long, checked every few files, so one turn stays
+// well under a frame even on a loaded machine, view updates included.
+constexpr std::chrono::microseconds tagSliceBudget{3000};
+constexpr size_t tagSliceCheckEvery = 16;
 
 bool isFolder(const Node& node) {
     return has(node.kind, NodeKind::directory);
@@ -77,7 +83,8 @@ void DB::startIngest() {
                              [tree = std::move(tree)](DB& db) mutable { db.treeReady(std::move(tree)); });
     };
     callbacks.tagChanges = [weak](SpotlightThread::TagChanges changes) {
-        mainQueue().postWeak(weak, [changes = std::move(changes)](DB& db) { db.tagsChanged(changes); });
+        mainQueue().postWeak(weak,
+                             [changes = std::move(changes)](DB& db) mutable { db.tagsChanged(std::move(changes)); });
     };
     callbacks.gpsLocations = [weak](SpotlightThread::Locations locations,
                                     std::optional<QuickStringSet> touched) {
@@ -106,6 +113,9 @@ void DB::permissionStateChanged(bool blocked) {
 }
 
 void DB::treeReady(std::shared_ptr<Tree> tree) {
+    // Changes still pending were meant for the tree being replaced; applied
+    // at once they would have gone with it.
+    pendingTags_.clear();
     tree_ = std::move(tree);
     std::unique_ptr<DirectoryWatcher> watcher;
     if (services_.makeDirectoryWatcher) watcher = services_.makeDirectoryWatcher();
@@ -120,11 +130,35 @@ void DB::treeReady(std::shared_ptr<Tree> tree) {
     setLoadingState(LoadingState::loaded);
 }
 
-void DB::tagsChanged(const Tree::TagChanges& changes) {
-    WhatChanged bits = WhatChanged::none;
-    for (const auto& [path, names] : changes)
-        bits |= tree_->setTags(names, path);
-    apply(bits);
+void DB::tagsChanged(Tree::TagChanges changes) {
+    if (changes.empty()) return;
+    const bool idle = pendingTags_.empty();
+    pendingTags_.push_back(std::move(changes));
+    // A slice is already posted for the earlier batches; this one waits.
+    if (!idle) return;
+    nextTag_ = pendingTags_.front().cbegin();
+    applyTagSlice();
+}
+
+void DB::applyTagSlice() {
+    if (pendingTags_.empty()) return;
+    const auto began = std::chrono::steady_clock::now();
+    size_t applied = 0;
+    performBatch([&] {
+        while (!pendingTags_.empty() && applied < tagSliceFiles) {
+            if (applied > 0 && applied % tagSliceCheckEvery == 0 &&
+                std::chrono::steady_clock::now() - began >= tagSliceBudget)
+                break;
+            const auto& [path, names] = *nextTag_;
+            noteChange(tree_->setTags(names, path));
+            ++applied;
+            if (++nextTag_ == pendingTags_.front().cend()) {
+                pendingTags_.pop_front();
+                if (!pendingTags_.empty()) nextTag_ = pendingTags_.front().cbegin();
+            }
+        }
+    });
+    if (!pendingTags_.empty()) mainQueue().postWeak(weak_from_this(), [](DB& db) { db.applyTagSlice(); });
 }
 
 // ---- Change delivery ----

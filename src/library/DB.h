@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,6 +57,10 @@ public:
     DB(const DB&) = delete;
     DB& operator=(const DB&) = delete;
 
+    // Most files of the ingest's tag changes applied in one main-queue turn;
+    // a turn also ends early once it has run for a few milliseconds.
+    static constexpr size_t tagSliceFiles = 1000;
+
     const std::shared_ptr<const TagFormat> format;
     EventEmitter<> treeChanged;      // the tree was replaced (once, by the first full tree)
     EventEmitter<> childrenChanged;  // some node gained or lost children
@@ -69,6 +75,8 @@ public:
     LoadingState loadingState() const { return loadingState_; }
     bool isUpdatingDirectories() const { return isUpdatingDirectories_; }
     bool isInBatch() const { return currentBatch_.has_value(); }
+    // Whether tag changes from the ingest still wait for their turn.
+    bool isApplyingTagChanges() const { return !pendingTags_.empty(); }
     UserDefaults& defaults() const { return *services_.defaults; }
 
     // ---- Change delivery ----
@@ -125,7 +133,12 @@ private:
     void startIngest();
     void setLoadingState(LoadingState state);
     void treeReady(std::shared_ptr<Tree> tree);
-    void tagsChanged(const Tree::TagChanges& changes);
+    // Queues the ingest's batch behind those still pending and applies what
+    // fits in this turn; the rest follows in later turns, in order.
+    void tagsChanged(Tree::TagChanges changes);
+    // One turn's slice of the pending tag changes, in one batch; re-posts
+    // itself while some remain.
+    void applyTagSlice();
     void feedGrid(const std::optional<QuickStringSet>& touchedPaths);
     void markStaleUpwards(const NodePtr& node);
 
@@ -137,6 +150,11 @@ private:
     bool isUpdatingDirectories_ = false;
     std::optional<WhatChanged> currentBatch_;
     LoadingState loadingState_ = LoadingState::loading;
+    // The ingest's tag batches not yet fully applied, oldest first; nextTag_
+    // is the next change of the front one. A deque keeps the front batch in
+    // place, so the iterator stays valid while later batches join.
+    std::deque<Tree::TagChanges> pendingTags_;
+    Tree::TagChanges::const_iterator nextTag_;
     // Last: destroyed first, so queued ingest work finishes while everything
     // it refers to still exists.
     std::shared_ptr<SerialQueue> spotlightQueue_;
