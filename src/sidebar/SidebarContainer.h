@@ -43,7 +43,7 @@ public:
     SidebarSearchField* searchField() const { return field_; }
     bool isShowingTree() const;
 
-signals:
+Q_SIGNALS:
     // "Show in File Manager": the files or folders to reveal (already sent to
     // the desktop's file manager).
     void revealInFileManagerRequested(const QStringList& paths);

@@ -46,7 +46,7 @@ public:
     QString accessibleHeader() const override;
     void accessibleRowAction(int index, RowAction action) override;
 
-signals:
+Q_SIGNALS:
     void openPathRequested(const qm::NodePath& path);
 
 protected:

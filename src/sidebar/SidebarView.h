@@ -76,7 +76,7 @@ public:
     QWidget* accessibleWidget() override { return this; }
     void accessibleRowAction(int index, RowAction action) override;
 
-signals:
+Q_SIGNALS:
     // A name typed into the editor was refused; nothing changed.
     void nameRefused(const QString& message);
     // "Show in File Manager" asked to reveal these files or folders.

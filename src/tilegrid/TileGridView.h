@@ -109,7 +109,7 @@ public:
     // Shift+F10 and the Menu key: the menu of the focused tile, beside it.
     QMenu* showContextMenuForCursor();
 
-signals:
+Q_SIGNALS:
     // Go to a node and select files there (a new tab with Ctrl, a new
     // window with Shift).
     void revealRequested(qm::NodePath node, qm::QuickStringSet selection, Qt::KeyboardModifiers modifiers);
