@@ -345,5 +345,10 @@ TEST(SidebarView, AccessibleActionsEventsAndKeyboardContextMenu) {
     EXPECT_TRUE(f.view->contextMenu()->isVisible());
     f.view->contextMenu()->hide();
 
+    // A colour-label row says its label's name, not only its coloured dot.
+    f.window->setExpanded(Q("Colors"), true);
+    ASSERT_TRUE(f.tree().lookup(P({"Colors", "Red"}))->color);
+    EXPECT_EQ(list->child(int(f.row("Colors/Red")))->text(QAccessible::Name), "Red");
+
     SidebarListAccessible::setEventObserver(nullptr);
 }
