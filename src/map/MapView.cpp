@@ -14,6 +14,7 @@
 #include "library/TreeNames.h"
 #include "map/MapButton.h"
 #include "map/MapCanvas.h"
+#include "map/KeyboardCircle.h"
 #include "map/MapIcons.h"
 #include "map/MapResultsUpdater.h"
 #include "map/OverlayView.h"
@@ -27,6 +28,30 @@ namespace {
 const char* const tilesEnabledKey = "mapTilesEnabled";
 const char* const tileTemplateKey = "mapTileURLTemplate";
 const char* const defaultTileTemplate = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+
+// The keyboard focus ring around the map, over everything and never in the
+// way of the pointer: the map draws no focus of its own.
+class FocusRing : public QWidget {
+public:
+    explicit FocusRing(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        // A dark line under the highlight colour: the ring shows on light and
+        // dark tiles alike, not by its colour alone.
+        QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
+        p.setPen(QPen(QColor(0, 0, 0, 140), 4));
+        p.drawRoundedRect(r, 4, 4);
+        p.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2));
+        p.drawRoundedRect(r, 4, 4);
+    }
+};
 
 // The rounded background of the side buttons, with its shadow: two groups
 // of two buttons, 10 points apart.
@@ -59,6 +84,9 @@ MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
     // Reachable with Tab and by clicking, for + and − and the place key.
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(tr("Map"));
+    setAccessibleDescription(
+        tr("C places a search circle at the centre, ] and [ grow and shrink it, Shift with the arrow keys moves it, "
+           "Delete removes it; + and - zoom"));
     canvas_ = new MapCanvas(this);
     overlay_ = new OverlayView(this);
     overlay_->setAccessibleName(tr("Map"));
@@ -88,6 +116,7 @@ MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
 
     resultsView_ = new ResultsView(this);
     resultsView_->hide();
+    focusRing_ = new FocusRing(this);
     connect(resultsView_, &ResultsView::closeRequested, this, [this] {
         // The next update is the user's; without a circle nothing changes.
         setNextMapResultsUpdateIsDueToUser();
@@ -325,6 +354,18 @@ void MapView::layoutChildren() {
     attribution_->raise();
     sideButtonView_->raise();
     resultsView_->raise();
+    focusRing_->setGeometry(r);
+    focusRing_->raise();
+}
+
+void MapView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    focusRing_->show();
+}
+
+void MapView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    focusRing_->hide();
 }
 
 void MapView::resizeEvent(QResizeEvent* event) {
@@ -353,7 +394,45 @@ void MapView::keyPressEvent(QKeyEvent* event) {
         zoomOut();
         return;
     }
+    if (handleCircleKey(event)) return;
     QWidget::keyPressEvent(event);
+}
+
+bool MapView::handleCircleKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    std::optional<MapCircle> next;
+    const MapCamera& camera = canvas_->camera();
+    if (event->key() == Qt::Key_C && mods == Qt::NoModifier) {
+        next = KeyboardCircle::placedAtCenter(camera);
+    } else if (placedCircle_) {
+        const MapCircle& c = *placedCircle_;
+        switch (event->key()) {
+        case Qt::Key_BracketRight: next = KeyboardCircle::grown(c); break;
+        case Qt::Key_BracketLeft: next = KeyboardCircle::shrunk(c); break;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down: {
+            if (mods != Qt::ShiftModifier) return false;
+            int dx = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
+            int dy = event->key() == Qt::Key_Up ? -1 : event->key() == Qt::Key_Down ? 1 : 0;
+            next = KeyboardCircle::moved(c, camera, dx, dy);
+            break;
+        }
+        case Qt::Key_Delete:
+        case Qt::Key_Backspace:
+            setNextMapResultsUpdateIsDueToUser();
+            setPlacedCircle(std::nullopt);
+            return true;
+        default: return false;
+        }
+    } else {
+        return false;
+    }
+    // As after a drag with the mouse: the results follow and so does the selection.
+    setNextMapResultsUpdateIsDueToUser();
+    setPlacedCircle(next);
+    return true;
 }
 
 bool MapView::eventFilter(QObject* watched, QEvent* event) {

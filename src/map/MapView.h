@@ -83,6 +83,7 @@ public:
     MapButton* zoomInButton() const { return zoomInButton_; }
     MapButton* zoomOutButton() const { return zoomOutButton_; }
     QLabel* attribution() const { return attribution_; }
+    QWidget* focusRing() const { return focusRing_; }
     const std::shared_ptr<MapResultsUpdater>& resultsUpdater() const { return updater_; }
     std::shared_ptr<const MultiGrid> latestGrid() const;
     bool isMapNodeCurrent() const;
@@ -93,6 +94,8 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -102,6 +105,10 @@ private:
     void updateResultsView();
     void updateButtonImages();
     void invalidateRestorableState();
+    // The keyboard's circle: C places one at the centre, ] and [ grow and
+    // shrink it, Shift+arrows move it, Delete removes it. They leave + and -
+    // to the zoom and the plain arrows to the map.
+    bool handleCircleKey(QKeyEvent* event);
     void applyResults(std::optional<std::vector<QuickString>> results, bool dueToUser);
 
     std::weak_ptr<BrowserState> window_;
@@ -116,6 +123,7 @@ private:
     MapButton* zoomOutButton_;
     ResultsView* resultsView_;
     QLabel* attribution_;
+    QWidget* focusRing_;
     std::shared_ptr<MapResultsUpdater> updater_;
 
     std::optional<MapCircle> placedCircle_;

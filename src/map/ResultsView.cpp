@@ -1,5 +1,6 @@
 #include "map/ResultsView.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
@@ -12,7 +13,7 @@ ResultsView::ResultsView(QWidget* parent)
     : QWidget(parent), label_(new QLabel(this)), closeButton_(new QToolButton(this)) {
     setAccessibleName(tr("Map Results"));
     label_->setTextFormat(Qt::PlainText);
-    label_->setAccessibleName(tr("Map Results"));
+    label_->setAccessibleDescription(tr("Map Results"));
     closeButton_->setText(QStringLiteral("\u00D7"));
     closeButton_->setAccessibleName(tr("Close"));
     closeButton_->setAutoRaise(true);
@@ -30,8 +31,25 @@ QString ResultsView::textFor(const std::optional<size_t>& count) {
     return QString::number(qulonglong(*count)) + QStringLiteral(" results");
 }
 
+namespace {
+ResultsView::EventObserver& observer() {
+    static ResultsView::EventObserver o;
+    return o;
+}
+}  // namespace
+
+void ResultsView::setEventObserver(EventObserver o) {
+    observer() = std::move(o);
+}
+
 void ResultsView::setCount(const std::optional<size_t>& count) {
-    label_->setText(textFor(count));
+    QString text = textFor(count);
+    if (text == label_->text()) return;
+    label_->setText(text);
+    if (!QAccessible::isActive() && !observer()) return;
+    QAccessibleEvent event(label_, QAccessible::NameChanged);
+    if (observer()) observer()(&event);
+    if (QAccessible::isActive()) QAccessible::updateAccessibility(&event);
 }
 
 QString ResultsView::text() const {

@@ -3,8 +3,10 @@
 #include <QWidget>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 
+class QAccessibleEvent;
 class QLabel;
 class QToolButton;
 
@@ -26,6 +28,12 @@ public:
     void setCount(const std::optional<size_t>& count);
     QString text() const;
     QToolButton* closeButton() const { return closeButton_; }
+    QLabel* label() const { return label_; }
+
+    // A new count is announced to assistive technology (the label's name is
+    // its text). Events are built only while one listens; tests watch here.
+    using EventObserver = std::function<void(QAccessibleEvent*)>;
+    static void setEventObserver(EventObserver observer);
 
 Q_SIGNALS:
     void closeRequested();

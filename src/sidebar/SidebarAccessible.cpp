@@ -1,18 +1,31 @@
 #include "sidebar/SidebarAccessible.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QWidget>
 
 namespace qm {
 
 namespace {
 
+SidebarListAccessible::EventObserver& observer() {
+    static SidebarListAccessible::EventObserver o;
+    return o;
+}
+
+QString expandName() {
+    return QCoreApplication::translate("SidebarAccessible", "Expand");
+}
+QString collapseName() {
+    return QCoreApplication::translate("SidebarAccessible", "Collapse");
+}
+
 // One row: no object of its own, it reads everything from the list.
-class SidebarRowAccessible : public QAccessibleInterface {
+class SidebarRowAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     SidebarRowAccessible(SidebarListAccessible* list, int index) : list_(list), index_(index) {}
 
-    bool isValid() const override { return list_ && index_ < list_->rows()->accessibleRowCount(); }
+    bool isValid() const override { return list_ && list_->rows() && index_ < list_->rows()->accessibleRowCount(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return list_->window(); }
     QAccessibleInterface* focusChild() const override { return nullptr; }
@@ -51,6 +64,41 @@ public:
         s.offscreen = s.invisible;
         return s;
     }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+        return nullptr;
+    }
+
+    // Expand or collapse as the row allows, and activate (press) to go to it.
+    QStringList actionNames() const override {
+        QStringList names;
+        if (!isValid()) return names;
+        auto row = list_->rows()->accessibleRow(index_);
+        if (row.isExpandable) names << (row.isExpanded ? collapseName() : expandName());
+        names << pressAction();
+        return names;
+    }
+    QString localizedActionDescription(const QString& name) const override {
+        if (name == expandName()) return QCoreApplication::translate("SidebarAccessible", "Shows the row's children");
+        if (name == collapseName()) return QCoreApplication::translate("SidebarAccessible", "Hides the row's children");
+        return QAccessibleActionInterface::localizedActionDescription(name);
+    }
+    void doAction(const QString& name) override {
+        if (!isValid()) return;
+        using A = SidebarAccessibleRows::RowAction;
+        // The rows may be rebuilt by the action: this interface can go away.
+        SidebarAccessibleRows* rows = list_->rows();
+        int index = index_;
+        if (name == expandName()) rows->accessibleRowAction(index, A::expand);
+        else if (name == collapseName()) rows->accessibleRowAction(index, A::collapse);
+        else if (name == pressAction()) rows->accessibleRowAction(index, A::activate);
+    }
+    QStringList keyBindingsForAction(const QString& name) const override {
+        if (name == expandName()) return {QStringLiteral("Right")};
+        if (name == collapseName()) return {QStringLiteral("Left")};
+        return {};
+    }
+
     int index() const { return index_; }
 
 private:
@@ -68,14 +116,26 @@ QAccessibleInterface* factory(const QString&, QObject* object) {
 }  // namespace
 
 SidebarListAccessible::SidebarListAccessible(QWidget* widget, SidebarAccessibleRows* rows)
-    : QAccessibleWidget(widget, QAccessible::Tree), rows_(rows) {}
+    : QAccessibleWidget(widget, QAccessible::Tree), rows_(rows) {
+    rows_->accessibleList_ = this;
+}
 
 SidebarListAccessible::~SidebarListAccessible() {
     rowsReset();
+    if (rows_ && rows_->accessibleList_ == this) rows_->accessibleList_ = nullptr;
+}
+
+SidebarAccessibleRows::~SidebarAccessibleRows() {
+    if (accessibleList_) accessibleList_->rowsGone();
+}
+
+void SidebarListAccessible::rowsGone() {
+    rowsReset();
+    rows_ = nullptr;
 }
 
 int SidebarListAccessible::childCount() const {
-    return rows_->accessibleRowCount();
+    return rows_ ? rows_->accessibleRowCount() : 0;
 }
 
 QAccessibleInterface* SidebarListAccessible::child(int index) const {
@@ -93,6 +153,7 @@ int SidebarListAccessible::indexOfChild(const QAccessibleInterface* child) const
 }
 
 QAccessibleInterface* SidebarListAccessible::childAt(int x, int y) const {
+    if (!rows_) return nullptr;
     QPoint p = rows_->accessibleWidget()->mapFromGlobal(QPoint(x, y));
     for (int i = 0, n = childCount(); i < n; ++i) {
         QRect r = rows_->accessibleRowRect(i);
@@ -108,6 +169,14 @@ QAccessibleInterface* SidebarListAccessible::focusChild() const {
     return nullptr;
 }
 
+QString SidebarListAccessible::text(QAccessible::Text t) const {
+    if (t == QAccessible::Description && rows_) {
+        QString header = rows_->accessibleHeader();
+        if (!header.isEmpty()) return header;
+    }
+    return QAccessibleWidget::text(t);
+}
+
 void SidebarListAccessible::rowsReset() {
     for (QAccessible::Id id : std::as_const(cache_)) QAccessible::deleteAccessibleInterface(id);
     cache_.clear();
@@ -121,27 +190,57 @@ void SidebarListAccessible::installFactory() {
     (void)installed;
 }
 
+void SidebarListAccessible::setEventObserver(EventObserver o) {
+    observer() = std::move(o);
+}
+
+bool SidebarListAccessible::wantsEvents() {
+    return QAccessible::isActive() || observer();
+}
+
+void SidebarListAccessible::post(QAccessibleEvent* event) {
+    if (observer()) observer()(event);
+    if (QAccessible::isActive()) QAccessible::updateAccessibility(event);
+}
+
 void SidebarListAccessible::notifyRowsReset(QWidget* widget) {
-    if (!QAccessible::isActive()) {
-        // Interfaces may exist from an earlier query; keep them in step anyway.
-        if (auto* iface = dynamic_cast<SidebarListAccessible*>(QAccessible::queryAccessibleInterface(widget)))
-            iface->rowsReset();
-        return;
-    }
-    if (auto* iface = dynamic_cast<SidebarListAccessible*>(QAccessible::queryAccessibleInterface(widget)))
-        iface->rowsReset();
+    // Row interfaces from an earlier query must not outlive their rows.
+    if (auto* rows = dynamic_cast<SidebarAccessibleRows*>(widget); rows && rows->accessibleList_)
+        rows->accessibleList_->rowsReset();
+    if (!wantsEvents()) return;
     QAccessibleEvent event(widget, QAccessible::ObjectReorder);
-    QAccessible::updateAccessibility(&event);
+    post(&event);
 }
 
 void SidebarListAccessible::notifyCurrentRow(QWidget* widget, int index) {
-    if (!QAccessible::isActive() || index < 0) return;
-    QAccessibleEvent focus(widget, QAccessible::Focus);
-    focus.setChild(index);
-    QAccessible::updateAccessibility(&focus);
+    if (!wantsEvents() || index < 0) return;
+    if (widget->hasFocus()) notifyFocus(widget, index);
     QAccessibleEvent selection(widget, QAccessible::Selection);
     selection.setChild(index);
-    QAccessible::updateAccessibility(&selection);
+    post(&selection);
+}
+
+void SidebarListAccessible::notifyFocus(QWidget* widget, int index) {
+    if (!wantsEvents() || index < 0) return;
+    QAccessibleEvent focus(widget, QAccessible::Focus);
+    focus.setChild(index);
+    post(&focus);
+}
+
+void SidebarListAccessible::notifyExpansion(QWidget* widget, int index) {
+    if (!wantsEvents() || index < 0) return;
+    QAccessible::State changed;
+    changed.expanded = true;
+    changed.collapsed = true;
+    QAccessibleStateChangeEvent event(widget, changed);
+    event.setChild(index);
+    post(&event);
+}
+
+void SidebarListAccessible::notifyHeaderChanged(QWidget* widget) {
+    if (!wantsEvents()) return;
+    QAccessibleEvent event(widget, QAccessible::DescriptionChanged);
+    post(&event);
 }
 
 }  // namespace qm

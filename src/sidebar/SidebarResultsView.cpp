@@ -10,6 +10,7 @@
 #include "commands/BrowserState.h"
 #include "library/DB.h"
 #include "sidebar/SearchSpanFitting.h"
+#include "sidebar/TextContrast.h"
 
 namespace qm {
 
@@ -74,6 +75,7 @@ void SidebarResultsView::setResults(std::optional<std::vector<SearchResult>> res
     if (results == results_) return;
     results_ = std::move(results);
     SidebarListAccessible::notifyRowsReset(this);
+    SidebarListAccessible::notifyHeaderChanged(this);
     updateScrollBar();
     viewport()->update();
 }
@@ -212,9 +214,14 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
     QRectF dirty = QRectF(event->rect()).translated(0, offset);
 
     QFontMetricsF systemMetrics(font()), boldMetrics(boldFont_), miniMetrics(miniFont_), smallMetrics(smallFont_);
+    // Dimmed text still reads in every theme; so does text on the selection.
+    const QColor base = pal.color(QPalette::Base);
+    const QColor selectedText = pal.color(QPalette::Active, QPalette::HighlightedText);
+    const QColor focusedFill = TextContrast::fillForText(pal.color(QPalette::Active, QPalette::Highlight), selectedText);
+    const QColor unfocusedFill = TextContrast::composite(withAlpha(text, 0.12), base);
     // Header.
     p.setFont(smallFont_);
-    p.setPen(withAlpha(text, 0.375));
+    p.setPen(TextContrast::dimmed(text, base, 0.375));
     p.drawText(QPointF(10, SidebarLayout::topPadding + smallTextOffset_ + smallMetrics.ascent()),
                smallMetrics.elidedText(headerText(results_->size()), Qt::ElideRight, std::max(0.0, width - 20)));
 
@@ -228,10 +235,12 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
         if (isCurrent) {
             QRectF bg(SidebarLayout::selectionInset, y, width - 2 * SidebarLayout::selectionInset, rowH);
             p.setPen(Qt::NoPen);
-            p.setBrush(keyFocus ? pal.color(QPalette::Active, QPalette::Highlight) : withAlpha(text, 0.12));
+            p.setBrush(keyFocus ? focusedFill : withAlpha(text, 0.12));
             p.drawRoundedRect(bg, SidebarLayout::cornerRadius, SidebarLayout::cornerRadius);
         }
-        const QColor rowColor = isCurrent && keyFocus ? pal.color(QPalette::Active, QPalette::HighlightedText) : text;
+        const QColor rowColor = isCurrent && keyFocus ? selectedText : text;
+        const QColor rowBackground = !isCurrent ? base : keyFocus ? focusedFill : unfocusedFill;
+        const QColor dimmedName = TextContrast::dimmed(rowColor, rowBackground, 0.5);
         const size_t count = result.node->pathCount();
         const QString countText = count ? QString::number(qulonglong(count)) : QString();
         const double countWidth = count ? miniMetrics.horizontalAdvance(countText) : 0;
@@ -261,14 +270,14 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
             if (fitted[i] <= 0) continue;
             const QFontMetricsF& m = isMatch[i] ? boldMetrics : systemMetrics;
             p.setFont(isMatch[i] ? boldFont_ : font());
-            p.setPen(isMatch[i] ? rowColor : withAlpha(rowColor, 0.5));
+            p.setPen(isMatch[i] ? rowColor : dimmedName);
             QString shown = fitted[i] + 0.01 >= widths[i] ? texts[i] : m.elidedText(texts[i], elideMode(i), fitted[i] + 0.5);
             p.drawText(QPointF(x, baseline), shown);
             x += fitted[i];
         }
         if (count) {
             p.setFont(miniFont_);
-            p.setPen(withAlpha(rowColor, isCurrent ? 1.0 : 0.3));
+            p.setPen(isCurrent ? rowColor : TextContrast::dimmed(rowColor, rowBackground, 0.3));
             p.drawText(QPointF(rightEdge - countWidth, y + miniTextOffset_ + miniMetrics.ascent()), countText);
         }
     }
@@ -282,6 +291,8 @@ void SidebarResultsView::resizeEvent(QResizeEvent* event) {
 void SidebarResultsView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    if (SidebarListAccessible::wantsEvents())
+        if (auto i = currentIndex()) SidebarListAccessible::notifyFocus(this, int(*i));
 }
 
 void SidebarResultsView::focusOutEvent(QFocusEvent* event) {
@@ -310,6 +321,15 @@ SidebarAccessibleRows::RowInfo SidebarResultsView::accessibleRow(int index) cons
     info.isSelected = current && *current == size_t(index);
     info.isFocused = info.isSelected && hasFocus();
     return info;
+}
+
+QString SidebarResultsView::accessibleHeader() const {
+    return results_ ? headerText(results_->size()) : QString();
+}
+
+void SidebarResultsView::accessibleRowAction(int index, RowAction action) {
+    if (action == RowAction::activate && results_ && index >= 0 && size_t(index) < results_->size())
+        navigateTo(size_t(index));
 }
 
 QRect SidebarResultsView::accessibleRowRect(int index) const {

@@ -43,6 +43,8 @@ public:
     RowInfo accessibleRow(int index) const override;
     QRect accessibleRowRect(int index) const override;
     QWidget* accessibleWidget() override { return this; }
+    QString accessibleHeader() const override;
+    void accessibleRowAction(int index, RowAction action) override;
 
 Q_SIGNALS:
     void openPathRequested(const qm::NodePath& path);

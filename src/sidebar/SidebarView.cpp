@@ -26,6 +26,7 @@
 #include "sidebar/SidebarDragData.h"
 #include "sidebar/SidebarDropRules.h"
 #include "sidebar/SidebarExpansion.h"
+#include "sidebar/TextContrast.h"
 
 namespace qm {
 
@@ -203,6 +204,12 @@ void SidebarView::paintEvent(QPaintEvent* event) {
     const QColor text = pal.color(QPalette::Text);
     const QColor lineColor = withAlpha(text, 0.1);
     const std::optional<size_t> current = currentRow();
+    // Text reads on the selection and dimmed text on the background in
+    // every theme, whatever contrast the theme's own colours have.
+    const QColor base = pal.color(QPalette::Base);
+    const QColor selectedText = pal.color(QPalette::Active, QPalette::HighlightedText);
+    const QColor focusedFill = TextContrast::fillForText(pal.color(QPalette::Active, QPalette::Highlight), selectedText);
+    const QColor unfocusedFill = TextContrast::composite(withAlpha(text, 0.12), base);
 
     p.translate(0, -offset);
     QRectF dirty = QRectF(event->rect()).translated(0, offset);
@@ -212,7 +219,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
     if (current && *current >= first && *current < last) {
         QRectF bg(SidebarLayout::selectionInset, layout_.rowTop(*current), width - 2 * SidebarLayout::selectionInset,
                   rowH);
-        QColor fill = keyFocus ? pal.color(QPalette::Active, QPalette::Highlight) : withAlpha(text, 0.12);
+        QColor fill = keyFocus ? focusedFill : withAlpha(text, 0.12);
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setPen(Qt::NoPen);
         p.setBrush(fill);
@@ -234,8 +241,8 @@ void SidebarView::paintEvent(QPaintEvent* event) {
         if (typeNavigation_.node.get() == &node)
             focusRect = QRectF(SidebarLayout::selectionInset, y, width - 2 * SidebarLayout::selectionInset, rowH);
         const double textX = SidebarLayout::textX(row.depth, node.color.has_value());
-        const QColor rowColor =
-            isCurrent && keyFocus ? pal.color(QPalette::Active, QPalette::HighlightedText) : text;
+        const QColor rowColor = isCurrent && keyFocus ? selectedText : text;
+        const QColor rowBackground = !isCurrent ? base : keyFocus ? focusedFill : unfocusedFill;
 
         const size_t count = node.pathCount();
         const QString countText = count ? QString::number(qulonglong(count)) : QString();
@@ -268,7 +275,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
         p.setFont(systemFont);
         const double baseline = y + systemTextOffset_ + systemMetrics.ascent();
         if (node.name.empty()) {
-            p.setPen(withAlpha(rowColor, 0.5));
+            p.setPen(TextContrast::dimmed(rowColor, rowBackground, 0.5));
             p.drawText(QPointF(textX, baseline),
                        systemMetrics.elidedText(QStringLiteral("(empty)"), Qt::ElideMiddle, std::max(0.0, nameWidth)));
         } else {
@@ -278,7 +285,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
         }
         if (count) {
             p.setFont(miniFont_);
-            p.setPen(withAlpha(rowColor, isCurrent ? 1.0 : 0.3));
+            p.setPen(isCurrent ? rowColor : TextContrast::dimmed(rowColor, rowBackground, 0.3));
             p.drawText(QPointF(rightEdge - countWidth, y + miniTextOffset_ + miniMetrics.ascent()), countText);
         }
 
@@ -353,6 +360,8 @@ void SidebarView::scrollContentsBy(int, int) {
 void SidebarView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    if (SidebarListAccessible::wantsEvents())
+        if (auto row = currentRow()) SidebarListAccessible::notifyFocus(this, int(*row));
 }
 
 void SidebarView::focusOutEvent(QFocusEvent* event) {
@@ -376,6 +385,11 @@ void SidebarView::setExpanded(const Node& node, bool expand, bool recursive) {
     auto window = this->browser();
     if (!window || !db_) return;
     SidebarExpansion::change(*window, *db_, node, expand, recursive);
+    if (SidebarListAccessible::wantsEvents()) {
+        const SidebarRows& r = rows();
+        for (size_t i = 0; i < r.size(); ++i)
+            if (r[i].node.get() == &node) SidebarListAccessible::notifyExpansion(this, int(i));
+    }
 }
 
 bool SidebarView::commitTypeNavigation() {
@@ -417,6 +431,13 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
         return true;
     case Qt::Key_PageDown:
         setScrollOffset(scrollOffset() + page);
+        return true;
+    case Qt::Key_Menu:
+        showContextMenuForCurrentRow();
+        return true;
+    case Qt::Key_F10:
+        if (mods != Qt::ShiftModifier) return false;
+        showContextMenuForCurrentRow();
         return true;
     case Qt::Key_F2: {
         NodePtr node = tree.lookup(window->currentNode());
@@ -558,8 +579,16 @@ void SidebarView::mouseMoveEvent(QMouseEvent* event) {
 void SidebarView::contextMenuEvent(QContextMenuEvent* event) {
     // Mouse right clicks open the menu on press; this is the keyboard's Menu key.
     if (event->reason() == QContextMenuEvent::Mouse) return;
-    if (auto row = currentRow())
-        showContextMenu(QPoint(int(SidebarLayout::textInset), int(layout_.rowTop(*row) - scrollOffset() + layout_.rowHeight)));
+    showContextMenuForCurrentRow();
+}
+
+void SidebarView::showContextMenuForCurrentRow() {
+    // Some platforms send both the key and a context-menu event for it.
+    if (menu_ && menu_->isVisible()) return;
+    auto row = currentRow();
+    if (!row) return;
+    scrollCurrentRowToVisible();
+    showContextMenu(QPoint(int(SidebarLayout::textInset), int(layout_.rowTop(*row) - scrollOffset() + layout_.rowHeight)));
 }
 
 void SidebarView::showContextMenu(const QPoint& viewportPos) {
@@ -770,6 +799,18 @@ SidebarAccessibleRows::RowInfo SidebarView::accessibleRow(int index) const {
     info.isSelected = current && *current == size_t(index);
     info.isFocused = info.isSelected && hasFocus();
     return info;
+}
+
+void SidebarView::accessibleRowAction(int index, RowAction action) {
+    const SidebarRows& r = rows();
+    if (index < 0 || size_t(index) >= r.size()) return;
+    NodePtr node = r[size_t(index)].node;
+    if (action == RowAction::activate) {
+        typeNavigation_.reset();
+        navigate(*node);
+        return;
+    }
+    if (SidebarRows::isExpandable(*node)) setExpanded(*node, action == RowAction::expand, false);
 }
 
 QRect SidebarView::accessibleRowRect(int index) const {

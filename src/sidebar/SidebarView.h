@@ -74,6 +74,7 @@ public:
     RowInfo accessibleRow(int index) const override;
     QRect accessibleRowRect(int index) const override;
     QWidget* accessibleWidget() override { return this; }
+    void accessibleRowAction(int index, RowAction action) override;
 
 Q_SIGNALS:
     // A name typed into the editor was refused; nothing changed.
@@ -116,6 +117,8 @@ private:
     void setExpanded(const Node& node, bool expand, bool recursive);
     bool commitTypeNavigation();
     void showContextMenu(const QPoint& viewportPos);
+    // Shift+F10 and the Menu key: the menu of the current row, below it.
+    void showContextMenuForCurrentRow();
     void openNameEditor(SidebarAction action);
     void refuse(const QString& message);
     void setDropTarget(std::optional<DropTarget> target);

@@ -1,11 +1,48 @@
 #include "tilegrid/TileGridAccessible.h"
 
+#include <QAccessible>
 #include <QScrollBar>
 
 #include "commands/BrowserState.h"
 #include "tilegrid/TileGridView.h"
 
 namespace qm {
+
+namespace {
+TileGridAccessible::EventObserver& observer() {
+    static TileGridAccessible::EventObserver o;
+    return o;
+}
+}  // namespace
+
+void TileGridAccessible::setEventObserver(EventObserver o) {
+    observer() = std::move(o);
+}
+
+bool TileGridAccessible::wantsEvents() {
+    return QAccessible::isActive() || observer();
+}
+
+void TileGridAccessible::post(QAccessibleEvent* event) {
+    if (observer()) observer()(event);
+    if (QAccessible::isActive()) QAccessible::updateAccessibility(event);
+}
+
+void TileGridAccessible::notifySelection(TileGridView* view) {
+    if (!wantsEvents()) return;
+    QAccessibleEvent selection(view, QAccessible::SelectionWithin);
+    post(&selection);
+    if (view->hasFocus()) notifyFocus(view);
+}
+
+void TileGridAccessible::notifyFocus(TileGridView* view) {
+    if (!wantsEvents()) return;
+    auto i = view->cursorIndex();
+    if (!i || *i > size_t(INT_MAX)) return;
+    QAccessibleEvent focus(view, QAccessible::Focus);
+    focus.setChild(int(*i));
+    post(&focus);
+}
 
 TileGridAccessible::TileGridAccessible(TileGridView* view) : QAccessibleWidget(view, QAccessible::List) {}
 
@@ -92,7 +129,7 @@ QString TileAccessible::text(QAccessible::Text t) const {
         std::string_view name = slash == std::string_view::npos ? p : p.substr(slash + 1);
         return QString::fromUtf8(name.data(), qsizetype(name.size()));
     }
-    if (t == QAccessible::Description) return QString::fromUtf8(p.data(), qsizetype(p.size()));
+    if (t == QAccessible::Description) return view_ ? view_->accessibleDescription(path_) : QString();
     return {};
 }
 
@@ -114,11 +151,33 @@ QAccessible::State TileAccessible::state() const {
         return s;
     }
     s.selected = view_->isSelected(path_);
+    if (s.selected && view_->hasFocus()) {
+        auto cursor = view_->cursorIndex();
+        s.focused = cursor && *cursor == size_t(index_);
+    }
     QRect visible = view_->viewport()->rect();
     QRect r = rect();
     r.moveTopLeft(view_->viewport()->mapFromGlobal(r.topLeft()));
     s.offscreen = !visible.intersects(r);
     return s;
+}
+
+void* TileAccessible::interface_cast(QAccessible::InterfaceType type) {
+    if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+    return nullptr;
+}
+
+QStringList TileAccessible::actionNames() const {
+    return {pressAction()};
+}
+
+void TileAccessible::doAction(const QString& name) {
+    if (view_ && name == pressAction()) view_->activate(path_);
+}
+
+QStringList TileAccessible::keyBindingsForAction(const QString& name) const {
+    if (name == pressAction()) return {QStringLiteral("Return")};
+    return {};
 }
 
 }  // namespace qm

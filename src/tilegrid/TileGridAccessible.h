@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include <deque>
+#include <functional>
 #include <utility>
 
 #include "core/QuickString.h"
@@ -29,6 +30,16 @@ public:
     QAccessibleInterface* childAt(int x, int y) const override;
     QString text(QAccessible::Text t) const override;
 
+    // Events reach assistive technology only while one listens, so the grid
+    // builds none otherwise. Tests watch them here.
+    using EventObserver = std::function<void(QAccessibleEvent*)>;
+    static void setEventObserver(EventObserver observer);
+    static bool wantsEvents();
+    static void post(QAccessibleEvent* event);
+    // The selection changed; the focused tile, when the grid has focus.
+    static void notifySelection(TileGridView* view);
+    static void notifyFocus(TileGridView* view);
+
     static constexpr size_t kKeptTiles = 128;
     size_t keptTiles() const { return kept_.size(); }
 
@@ -40,7 +51,7 @@ private:
 };
 
 // One tile: its file's name, selection state and place on the screen.
-class TileAccessible : public QAccessibleInterface {
+class TileAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     TileAccessible(TileGridView* view, int index, QuickString path);
 
@@ -57,6 +68,12 @@ public:
     QRect rect() const override;
     QAccessible::Role role() const override { return QAccessible::ListItem; }
     QAccessible::State state() const override;
+    void* interface_cast(QAccessible::InterfaceType type) override;
+
+    // Press opens the file.
+    QStringList actionNames() const override;
+    void doAction(const QString& name) override;
+    QStringList keyBindingsForAction(const QString& name) const override;
 
     int index() const { return index_; }
     const QuickString& path() const { return path_; }

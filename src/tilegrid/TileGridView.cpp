@@ -416,10 +416,7 @@ void TileGridView::onCurrentNodeChanged() {
 void TileGridView::onSelectionChanged() {
     updateTiles();
     if (preview_ && preview_->isVisible()) showPreview(false);
-    if (QAccessible::isActive()) {
-        QAccessibleEvent event(this, QAccessible::SelectionWithin);
-        QAccessible::updateAccessibility(&event);
-    }
+    TileGridAccessible::notifySelection(this);
 }
 
 void TileGridView::resizeEvent(QResizeEvent* event) {
@@ -442,6 +439,7 @@ void TileGridView::changeEvent(QEvent* event) {
 void TileGridView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    TileGridAccessible::notifyFocus(this);
 }
 
 void TileGridView::focusOutEvent(QFocusEvent* event) {
@@ -784,6 +782,13 @@ void TileGridView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Down: arrow(TileArrow::down, mods); return;
     case Qt::Key_Return:
     case Qt::Key_Enter: openSelection(); return;
+    case Qt::Key_Menu: showContextMenuForCursor(); return;
+    case Qt::Key_F10:
+        if (mods == Qt::ShiftModifier) {
+            showContextMenuForCursor();
+            return;
+        }
+        break;
     default: break;
     }
     if (event->key() == Qt::Key_A && mods == Qt::ControlModifier) {
@@ -801,6 +806,37 @@ void TileGridView::keyPressEvent(QKeyEvent* event) {
 
 void TileGridView::showSelectionInFileManager() {
     revealFilesInFileManager(toStrings(selectedShownPaths()));
+}
+
+std::optional<size_t> TileGridView::cursorIndex() const {
+    auto w = window_.lock();
+    if (!w) return std::nullopt;
+    return selection_.cursorIndex(computeLayout().paths, w->currentSelection());
+}
+
+QString TileGridView::accessibleDescription(const QuickString& path) const {
+    QStringList parts;
+    if (auto w = window_.lock()) {
+        const Tree& tree = w->context().db->tree();
+        if (tree.starsNode && tree.starsNode->resolvedPaths().contains(path)) parts << tr("starred");
+    }
+    if (const TileContents* contents = tileContentsCache().peek(path)) {
+        if (contents->metadata.duration)
+            parts << QString::fromStdString(formatMovieTime(*contents->metadata.duration));
+        if (contents->metadata.gpano) parts << tr("panorama");
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+void TileGridView::activate(const QuickString& path) {
+    auto w = window_.lock();
+    if (!w) return;
+    TileGridLayout layout = computeLayout();
+    auto it = std::find(layout.paths.begin(), layout.paths.end(), path);
+    if (it == layout.paths.end()) return;
+    selection_.isUsingCheckBoxes = false;
+    setSelection(selection_.selectIndex(size_t(it - layout.paths.begin()), false, layout.paths));
+    openSelection();
 }
 
 void TileGridView::openSelection() {
@@ -839,10 +875,31 @@ void TileGridView::deleteCurrentSelection() {
 // ---- Context menu ----
 
 void TileGridView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        showContextMenuForCursor();
+        return;
+    }
     QMenu* menu = makeContextMenu(event->pos());
     if (!menu) return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
+}
+
+QMenu* TileGridView::showContextMenuForCursor() {
+    // Some platforms send both the key and a context-menu event for it.
+    if (keyboardMenu_ && keyboardMenu_->isVisible()) return keyboardMenu_;
+    auto i = cursorIndex();
+    if (!i) return nullptr;
+    scrollCellIntoView(*i);
+    TileGridLayout layout = computeLayout();
+    TileCell c = layout.cell(*i);
+    QPoint at(int(c.x + c.side / 2), int(c.y + c.side / 2) - verticalScrollBar()->value());
+    QMenu* menu = makeContextMenu(at);
+    if (!menu) return nullptr;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    keyboardMenu_ = menu;
+    menu->popup(viewport()->mapToGlobal(at));
+    return menu;
 }
 
 QMenu* TileGridView::makeContextMenu(QPoint viewportPos) {

@@ -99,6 +99,16 @@ public:
     // tests without a window system can force it.
     void setDrawsAsFocused(std::optional<bool> focused);
 
+    // ---- For assistive technology ----
+    // The tile arrow keys move from: the focused one while the grid has focus.
+    std::optional<size_t> cursorIndex() const;
+    // "starred", the duration and "panorama", as far as they are known.
+    QString accessibleDescription(const QuickString& path) const;
+    // Selects just this file and opens it, as a double click does.
+    void activate(const QuickString& path);
+    // Shift+F10 and the Menu key: the menu of the focused tile, beside it.
+    QMenu* showContextMenuForCursor();
+
 Q_SIGNALS:
     // Go to a node and select files there (a new tab with Ctrl, a new
     // window with Shift).
@@ -192,6 +202,7 @@ private:
     QPixmap checkerboard_;
     std::optional<bool> drawsAsFocused_;
     QPointer<TilePreview> preview_;
+    QPointer<QMenu> keyboardMenu_;
 };
 
 }  // namespace qm

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "SidebarHarness.h"
+#include "sidebar/SidebarAccessible.h"
 #include "sidebar/SidebarContainer.h"
 #include "sidebar/SidebarResultsView.h"
 #include "sidebar/SidebarScrollState.h"
@@ -77,6 +78,20 @@ TEST(SidebarContainer, SearchShowsResultsAndKeysMoveThroughThem) {
     EXPECT_TRUE(list->child(1)->state().selected);
     EXPECT_EQ(list->child(1)->text(QAccessible::Description), "1");
     EXPECT_EQ(list->child(0)->text(QAccessible::Description), "");  // Work lists no file itself
+    // The header is the list's description, announced with each new search;
+    // the search field carries a name of its own.
+    EXPECT_EQ(list->text(QAccessible::Description), "2 matching tags:");
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(f.field())->text(QAccessible::Name).isEmpty());
+    int announced = 0;
+    SidebarListAccessible::setEventObserver([&](QAccessibleEvent* e) {
+        if (e->type() == QAccessible::DescriptionChanged && e->object() == f.sidebar->resultsView()) ++announced;
+    });
+    f.field()->clear();
+    f.typeInField("homework");
+    SidebarListAccessible::setEventObserver(nullptr);
+    EXPECT_GT(announced, 0);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(f.sidebar->resultsView())->text(QAccessible::Description),
+              "1 matching tag:");
 
     // Nothing found; blanks only: the results view without results.
     f.field()->clear();

@@ -279,3 +279,76 @@ TEST(SidebarView, DrawsCurrentRowInSelectedTextAndEmptyNames) {
     image = f.view->viewport()->grab().toImage();
     EXPECT_EQ(countColour(home, 35, 120, yellowish), 0);
 }
+
+TEST(SidebarView, AccessibleActionsEventsAndKeyboardContextMenu) {
+    ViewFixture f;
+    f.open(library);
+    struct Seen {
+        QAccessible::Event type;
+        int child;
+    };
+    std::vector<Seen> events;
+    SidebarListAccessible::setEventObserver([&](QAccessibleEvent* e) { events.push_back({e->type(), e->child()}); });
+    auto saw = [&](QAccessible::Event type, int child) {
+        return std::any_of(events.begin(), events.end(), [&](const Seen& s) { return s.type == type && s.child == child; });
+    };
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(f.view.get());
+    ASSERT_TRUE(list);
+    // Expanding through the accessible action expands the row and says so.
+    QAccessibleInterface* tags = list->child(int(f.row("Tags")));
+    QAccessibleActionInterface* actions = tags->actionInterface();
+    ASSERT_TRUE(actions);
+    ASSERT_TRUE(actions->actionNames().contains("Expand"));
+    EXPECT_FALSE(actions->actionNames().contains("Collapse"));
+    actions->doAction("Expand");
+    EXPECT_EQ(f.expanded(), std::vector<std::string>{"Tags"});
+    EXPECT_TRUE(saw(QAccessible::StateChanged, int(f.row("Tags"))));
+    EXPECT_TRUE(saw(QAccessible::ObjectReorder, -1));
+    tags = list->child(int(f.row("Tags")));  // the rows were rebuilt
+    EXPECT_TRUE(tags->state().expanded);
+    EXPECT_TRUE(tags->actionInterface()->actionNames().contains("Collapse"));
+
+    // Activating a row makes its node current; the view has focus, so the row
+    // is announced as focused and selected.
+    events.clear();
+    QAccessibleInterface* work = list->child(int(f.row("Tags/Work")));
+    work->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(f.current(), "Tags/Work");
+    EXPECT_TRUE(saw(QAccessible::Focus, int(f.row("Tags/Work"))));
+    EXPECT_TRUE(saw(QAccessible::Selection, int(f.row("Tags/Work"))));
+    // A leaf offers only activation.
+    QAccessibleInterface* home = list->child(int(f.row("Tags/Home")));
+    EXPECT_EQ(home->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+
+    // Keys move the focus too, and collapsing by key is announced.
+    events.clear();
+    f.key(Qt::Key_Up);
+    EXPECT_TRUE(saw(QAccessible::Focus, int(f.row("Tags/Home"))));
+    f.window->setCurrentNode(P({"Tags"}));
+    events.clear();
+    f.key(Qt::Key_Left);
+    EXPECT_TRUE(f.expanded().empty());
+    EXPECT_TRUE(saw(QAccessible::StateChanged, int(f.row("Tags"))));
+    EXPECT_TRUE(list->child(int(f.row("Tags")))->state().collapsed);
+
+    // Shift+F10 and the Menu key open the current row's context menu; the
+    // keys of its entries work without a mouse.
+    f.key(Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(f.view->contextMenu());
+    EXPECT_TRUE(f.view->contextMenu()->isVisible());
+    EXPECT_FALSE(f.view->contextMenu()->actions().isEmpty());
+    f.view->contextMenu()->hide();
+    f.key(Qt::Key_F10);  // F10 alone is not the menu key
+    EXPECT_FALSE(f.view->contextMenu()->isVisible());
+    f.key(Qt::Key_Menu);
+    EXPECT_TRUE(f.view->contextMenu()->isVisible());
+    f.view->contextMenu()->hide();
+
+    // A colour-label row says its label's name, not only its coloured dot.
+    f.window->setExpanded(Q("Colors"), true);
+    ASSERT_TRUE(f.tree().lookup(P({"Colors", "Red"}))->color);
+    EXPECT_EQ(list->child(int(f.row("Colors/Red")))->text(QAccessible::Name), "Red");
+
+    SidebarListAccessible::setEventObserver(nullptr);
+}

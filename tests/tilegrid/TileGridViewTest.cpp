@@ -713,4 +713,102 @@ TEST(TileGridView, DISABLED_Showcase) {
 }  // namespace
 }  // namespace qm::test
 
+
+namespace qm::test {
+namespace {
+
+TEST(TileGridView, AccessibleTilesFollowTheLayoutDescribeActivateAndAnnounce) {
+    Grid g;
+    const std::string star(starString().utf8());
+    fs::path starred = g.file("movie.mp4", star);
+    g.load({{starred, {star}}});
+    g.makeView(600, 400);
+    QApplication::setActiveWindow(g.view.get());
+    g.view->setFocus();
+    auto files = g.mapFiles(10000);
+    files[3] = QuickString::bytes(starred.string());
+    g.showMap(files);
+    auto basename = [](const QuickString& p) {
+        std::string_view s = p.utf8();
+        return QString::fromUtf8(s.substr(s.rfind('/') + 1));
+    };
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(g.view.get());
+    ASSERT_TRUE(grid);
+
+    // Scrolling through all 10,000 files: the tiles on the screen, found by
+    // their place, carry the names of the layout's files there.
+    const int max = g.view->verticalScrollBar()->maximum();
+    ASSERT_GT(max, 100000);
+    for (int y = 0; y <= max; y += 7919) {
+        g.scroll(y);
+        TileGridLayout l = g.view->computeLayout();
+        auto first = l.indexAt(1, y + 1);
+        ASSERT_TRUE(first);
+        for (size_t i = *first; i < std::min(*first + 12, files.size()); ++i) {
+            QAccessibleInterface* tile = grid->child(int(i));
+            ASSERT_EQ(tile->text(QAccessible::Name), basename(files[i]));
+            QRect r = tile->rect();
+            ASSERT_EQ(grid->childAt(r.center().x(), r.center().y()), tile) << i;
+        }
+    }
+    // Another list: the same index never keeps the old file's name.
+    QAccessibleInterface* before = grid->child(5);
+    EXPECT_EQ(before->text(QAccessible::Name), basename(files[5]));
+    std::vector<QuickString> reversed(files.rbegin(), files.rend());
+    g.showMap(reversed);
+    EXPECT_EQ(grid->child(5)->text(QAccessible::Name), basename(reversed[5]));
+    g.showMap(files);
+    g.scroll(0);
+
+    // The description: starred, the duration and panorama as they are known.
+    FileMetadata metadata;
+    metadata.duration = 83;
+    metadata.gpano = GPano{};
+    TileGridView::tileContentsCache().set(files[3], TileContents{QImage(), metadata}, 100);
+    EXPECT_EQ(grid->child(3)->text(QAccessible::Description), "starred, 1:23, panorama");
+    EXPECT_EQ(grid->child(2)->text(QAccessible::Description), "");
+
+    // Keys move the focus, and the new focused tile is announced.
+    std::vector<std::pair<QAccessible::Event, int>> events;
+    TileGridAccessible::setEventObserver([&](QAccessibleEvent* e) { events.emplace_back(e->type(), e->child()); });
+    g.click(g.center(1));
+    ASSERT_TRUE(g.view->hasFocus());
+    events.clear();
+    g.key(Qt::Key_Right);
+    EXPECT_EQ(g.selected(), std::vector<std::string>{std::string(files[2].utf8())});
+    EXPECT_NE(std::find(events.begin(), events.end(), std::pair(QAccessible::SelectionWithin, -1)), events.end());
+    EXPECT_NE(std::find(events.begin(), events.end(), std::pair(QAccessible::Focus, 2)), events.end());
+    EXPECT_TRUE(grid->child(2)->state().focused);
+    EXPECT_FALSE(grid->child(1)->state().focused);
+    // Shift extends; both are selected, the focus is on the last one.
+    g.key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_TRUE(grid->child(2)->state().selected);
+    EXPECT_TRUE(grid->child(3)->state().focused);
+    TileGridAccessible::setEventObserver(nullptr);
+
+    // Shift+F10 and the Menu key open the focused tile's menu and keep the selection.
+    g.key(Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    EXPECT_FALSE(menu->actions().isEmpty());
+    menu->close();
+    EXPECT_EQ(g.selected().size(), 2u);
+    g.key(Qt::Key_Menu);
+    menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    menu->close();
+
+    // Activating a tile selects it alone and opens it.
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+    grid->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(g.selected(), std::vector<std::string>{starred.string()});
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_EQ(QUrl(opened.urls[0]).toLocalFile().toStdString(), starred.string());
+}
+
+}  // namespace
+}  // namespace qm::test
+
 #include "TileGridViewTest.moc"
