@@ -15,6 +15,7 @@
 #include "app/RootView.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "library/DB.h"
 
 namespace qm {
 
@@ -84,6 +85,74 @@ AppWindow::~AppWindow() {
     state_->historyButtonsChanged = nullptr;
     state_->titleChanged = nullptr;
     state_->renameConflictAlert = nullptr;
+}
+
+// ---- Restoration ----
+
+AppWindowState AppWindow::encodeRestorableState() const {
+    // Until the library has loaded, the window shows its defaults; what it
+    // will show is the archived state, and that is what a write keeps.
+    if (initialState_ && loadingToken_) return *initialState_;
+    AppWindowState out;
+    out.currentNode.reserve(state_->currentNode().size());
+    for (const QuickString& name : state_->currentNode()) out.currentNode.emplace_back(name.utf8());
+    out.currentSelection.reserve(state_->currentSelection().size());
+    for (const QuickString& path : state_->currentSelection()) out.currentSelection.emplace_back(path.utf8());
+    out.isExpanded.reserve(state_->isExpanded().size());
+    for (const QuickString& fullName : state_->isExpanded()) out.isExpanded.emplace_back(fullName.utf8());
+    out.isSidebarVisible = rootView_->isSidebarVisible();
+    out.isTileGridViewFocused = rootView_->isTileGridViewFocused();
+    out.sidebarThickness = rootView_->sidebarThickness();
+    out.scrollState = rootView_->archivedScrollState();
+    out.placedCircle = rootView_->archivedPlacedCircle();
+    return out;
+}
+
+void AppWindow::restoreState(AppWindowState state) {
+    initialState_ = std::move(state);
+    rootView_->setSidebarThickness(initialState_->sidebarThickness);
+    rootView_->setSidebarVisible(initialState_->isSidebarVisible);
+    const auto& db = state_->context().db;
+    if (!db || db->loadingState() == LoadingState::loaded) {
+        applyInitialState();
+        return;
+    }
+    loadingToken_ = std::make_shared<int>(0);
+    std::weak_ptr<int> alive = loadingToken_;
+    db->loadingStateChanged.subscribe(loadingToken_, [this, alive, db = std::weak_ptr<DB>(db)] {
+        auto library = db.lock();
+        if (alive.expired() || !library || library->loadingState() != LoadingState::loaded) return;
+        applyInitialState();
+    });
+}
+
+void AppWindow::applyInitialState() {
+    // Once: the library's first load. A later reload must not take the user back.
+    loadingToken_.reset();
+    applyInitialStateNow();
+}
+
+void AppWindow::applyInitialStateNow() {
+    if (!initialState_) return;
+    const AppWindowState& s = *initialState_;
+    // Names and paths as archived, without path normalisation.
+    NodePath node;
+    node.reserve(s.currentNode.size());
+    for (const auto& name : s.currentNode) node.push_back(QuickString::bytes(name));
+    QuickStringSet selection;
+    selection.reserve(s.currentSelection.size());
+    for (const auto& path : s.currentSelection) selection.insert(QuickString::bytes(path));
+    QuickStringSet expanded;
+    expanded.reserve(s.isExpanded.size());
+    for (const auto& fullName : s.isExpanded) expanded.insert(QuickString::bytes(fullName));
+
+    state_->applyInitialNode(node, selection);
+    state_->setIsExpanded(std::move(expanded));
+    state_->loadExpandedFolders();
+
+    rootView_->restoreArchivedScrollState(s.scrollState);
+    rootView_->restorePlacedCircle(s.placedCircle);
+    if (s.isTileGridViewFocused && rootView_->window()) rootView_->tileGridView()->setFocus(Qt::OtherFocusReason);
 }
 
 BrowserFrame* AppWindow::frame() const {

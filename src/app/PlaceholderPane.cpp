@@ -23,6 +23,12 @@ void PlaceholderPane::setScrollState(const std::any& state) {
     if (const auto* s = std::any_cast<ScrollState>(&state)) offset_ = s->offset;
 }
 
+void PlaceholderPane::setPlacedCircle(const std::optional<Circle>& circle) {
+    if (circle == placedCircle_) return;
+    placedCircle_ = circle;
+    if (auto window = window_.lock(); window && window->invalidateRestorableState) window->invalidateRestorableState();
+}
+
 void PlaceholderPane::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));

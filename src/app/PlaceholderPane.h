@@ -5,6 +5,7 @@
 
 #include <any>
 #include <memory>
+#include <optional>
 
 #include "library/Node.h"
 #include "library/NodePath.h"
@@ -23,6 +24,13 @@ public:
     struct ScrollState {
         int offset = 0;
     };
+    // The map's placed circle, with the fields of the real map's.
+    struct Circle {
+        double centerLongitude = 0;
+        double centerLatitude = 0;
+        double radiusLongitude = 0;
+        friend bool operator==(const Circle&, const Circle&) = default;
+    };
 
     PlaceholderPane(std::shared_ptr<BrowserState> window, QString paneName, QWidget* parent = nullptr);
 
@@ -33,6 +41,9 @@ public:
     // A stand-in for how far the pane is scrolled.
     int offset() const { return offset_; }
     void setOffset(int offset) { offset_ = offset; }
+    // As the map: a new circle invalidates the window's restorable state.
+    const std::optional<Circle>& placedCircle() const { return placedCircle_; }
+    void setPlacedCircle(const std::optional<Circle>& circle);
 
 Q_SIGNALS:
     void revealRequested(qm::NodePath node, qm::QuickStringSet selection, Qt::KeyboardModifiers modifiers);
@@ -46,6 +57,7 @@ private:
     std::weak_ptr<BrowserState> window_;
     QString paneName_;
     int offset_ = 0;
+    std::optional<Circle> placedCircle_;
     std::shared_ptr<int> token_ = std::make_shared<int>(0);  // subscriptions live as long as the pane
 };
 
