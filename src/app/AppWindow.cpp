@@ -94,12 +94,9 @@ AppWindowState AppWindow::encodeRestorableState() const {
     // will show is the archived state, and that is what a write keeps.
     if (initialState_ && loadingToken_) return *initialState_;
     AppWindowState out;
-    out.currentNode.reserve(state_->currentNode().size());
-    for (const QuickString& name : state_->currentNode()) out.currentNode.emplace_back(name.utf8());
-    out.currentSelection.reserve(state_->currentSelection().size());
-    for (const QuickString& path : state_->currentSelection()) out.currentSelection.emplace_back(path.utf8());
-    out.isExpanded.reserve(state_->isExpanded().size());
-    for (const QuickString& fullName : state_->isExpanded()) out.isExpanded.emplace_back(fullName.utf8());
+    out.currentNode = state_->currentNode();
+    out.currentSelection.assign(state_->currentSelection().begin(), state_->currentSelection().end());
+    out.isExpanded.assign(state_->isExpanded().begin(), state_->isExpanded().end());
     out.isSidebarVisible = rootView_->isSidebarVisible();
     out.isTileGridViewFocused = rootView_->isTileGridViewFocused();
     out.sidebarThickness = rootView_->sidebarThickness();
@@ -135,18 +132,9 @@ void AppWindow::applyInitialState() {
 void AppWindow::applyInitialStateNow() {
     if (!initialState_) return;
     const AppWindowState& s = *initialState_;
-    // Names and paths as archived, without path normalisation.
-    NodePath node;
-    node.reserve(s.currentNode.size());
-    for (const auto& name : s.currentNode) node.push_back(QuickString::bytes(name));
-    QuickStringSet selection;
-    selection.reserve(s.currentSelection.size());
-    for (const auto& path : s.currentSelection) selection.insert(QuickString::bytes(path));
-    QuickStringSet expanded;
-    expanded.reserve(s.isExpanded.size());
-    for (const auto& fullName : s.isExpanded) expanded.insert(QuickString::bytes(fullName));
-
-    state_->applyInitialNode(node, selection);
+    const QuickStringSet selection(s.currentSelection.begin(), s.currentSelection.end());
+    QuickStringSet expanded(s.isExpanded.begin(), s.isExpanded.end());
+    state_->applyInitialNode(s.currentNode, selection);
     state_->setIsExpanded(std::move(expanded));
     state_->loadExpandedFolders();
 

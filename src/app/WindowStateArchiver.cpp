@@ -52,6 +52,7 @@ void WindowStateArchiver::say(const std::string& line) {
 }
 
 int WindowStateArchiver::restoreWindows() {
+    AtomicFileWriter::removeLeftovers(path_);
     const std::string prefix = "[setup] The window state " + path_ + " restores nothing";
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0) {

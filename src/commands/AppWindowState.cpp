@@ -10,23 +10,25 @@ namespace {
 
 using nlohmann::json;
 
-json encodeStrings(const std::vector<std::string>& strings) {
+json encodeStrings(const std::vector<QuickString>& strings) {
     json array = json::array();
     auto& items = array.get_ref<json::array_t&>();
     items.reserve(strings.size());
-    for (const auto& s : strings) items.emplace_back(encodeByteSafeText(s));
+    for (const auto& s : strings) items.emplace_back(encodeByteSafeText(s.utf8()));
     return array;
 }
 
 // Every element must be a string in the byte-safe form.
-bool decodeStrings(const json& object, const char* key, std::vector<std::string>& out) {
+bool decodeStrings(const json& object, const char* key, std::vector<QuickString>& out) {
     const auto it = object.find(key);
     if (it == object.end() || !it->is_array()) return false;
     out.clear();
     out.reserve(it->size());
+    std::string bytes;
     for (const auto& element : *it) {
         if (!element.is_string()) return false;
-        if (!decodeByteSafeText(element.get_ref<const std::string&>(), out.emplace_back())) return false;
+        if (!decodeByteSafeText(element.get_ref<const std::string&>(), bytes)) return false;
+        out.push_back(QuickString::bytes(bytes));
     }
     return true;
 }

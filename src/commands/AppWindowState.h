@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "core/QuickString.h"
+
 namespace qm {
 
 // What one browser window keeps across a relaunch. Plain values only: the
 // window turns its panes' own scroll states into these records and back, so
-// this codec knows nothing of the views. Strings hold the raw bytes of node
-// names and paths.
+// this codec knows nothing of the views. Names and paths are their raw bytes,
+// taken as they are (no path normalisation).
 struct AppWindowState {
     struct SidebarScroll {
         double relativeScrollOffset = 0;
@@ -45,9 +47,10 @@ struct AppWindowState {
         friend bool operator==(const Circle&, const Circle&) = default;
     };
 
-    std::vector<std::string> currentNode;
-    std::vector<std::string> currentSelection;
-    std::vector<std::string> isExpanded;
+    // Shared strings, so that taking a window's state copies no bytes.
+    std::vector<QuickString> currentNode;
+    std::vector<QuickString> currentSelection;
+    std::vector<QuickString> isExpanded;
     bool isSidebarVisible = false;
     bool isTileGridViewFocused = false;
     double sidebarThickness = 0;

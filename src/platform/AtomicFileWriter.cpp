@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -64,6 +65,22 @@ std::string AtomicFileWriter::write(const std::string& path, std::string_view by
         ::close(folderFd);
     }
     return {};
+}
+
+void AtomicFileWriter::removeLeftovers(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    const std::string prefix = target.filename().string() + ".tmp-";
+    const auto folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const auto cutoff = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
+        std::error_code entryError;
+        if (it->is_regular_file(entryError) && it->last_write_time(entryError) < cutoff && !entryError)
+            fs::remove(it->path(), entryError);
+    }
 }
 
 }  // namespace qm

@@ -14,6 +14,10 @@ public:
     // Creates the missing folders of the path. Returns an empty string on
     // success, otherwise what failed (the target is then untouched).
     static std::string write(const std::string& path, std::string_view bytes);
+    // Removes the temporary files of writes that were cut off (a crash or a
+    // kill) and are older than a minute, so that a write in progress in
+    // another process keeps its own.
+    static void removeLeftovers(const std::string& path);
 };
 
 }  // namespace qm

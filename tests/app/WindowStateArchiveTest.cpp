@@ -124,7 +124,7 @@ TEST(WindowStateArchive, WindowsTabsNodesSelectionsExpansionAndCircleComeBackWit
         // A write meanwhile keeps what the windows are about to show.
         const StateArchive meanwhile = app->delegate->stateArchiver()->capture();
         ASSERT_EQ(meanwhile.frames.size(), 2u);
-        EXPECT_EQ(meanwhile.frames[0].tabs[0].state->currentNode, (std::vector<std::string>{"Tags", "Travel", "Rome"}));
+        EXPECT_EQ(meanwhile.frames[0].tabs[0].state->currentNode, P({"Tags", "Travel", "Rome"}));
 
         app->load();
         AppWindow* rome = tabs[0];
@@ -220,10 +220,10 @@ TEST(WindowStateArchive, ChangesAreWrittenCoalescedAndAnUnwritableFolderLogsOnce
     const auto reading = decodeStateArchive(readFile(home.stateFile));
     ASSERT_TRUE(reading.archive);
     const auto& saved = *reading.archive->frames.at(0).tabs.at(0).state;
-    EXPECT_EQ(saved.currentNode, (std::vector<std::string>{"Tags", "Travel", "Rome"}));
-    EXPECT_EQ(saved.currentSelection, (std::vector<std::string>{(home.folder / "rome1.jpg").string()}));
+    EXPECT_EQ(saved.currentNode, P({"Tags", "Travel", "Rome"}));
+    EXPECT_EQ(saved.currentSelection, std::vector<QuickString>{home.path("rome1.jpg")});
     EXPECT_EQ(saved.isExpanded.size(), w->state()->isExpanded().size());
-    EXPECT_NE(std::find(saved.isExpanded.begin(), saved.isExpanded.end(), "Tags/Travel"), saved.isExpanded.end());
+    EXPECT_NE(std::find(saved.isExpanded.begin(), saved.isExpanded.end(), Q("Tags/Travel")), saved.isExpanded.end());
 
     // A file where the state folder should be: every write fails, one line says so.
     fs::remove_all(home.stateFile.parent_path());

@@ -13,11 +13,17 @@ namespace {
 
 using nlohmann::json;
 
+std::vector<QuickString> names(std::initializer_list<std::string> list) {
+    std::vector<QuickString> out;
+    for (const auto& s : list) out.push_back(QuickString::bytes(s));
+    return out;
+}
+
 AppWindowState fullState() {
     AppWindowState s;
-    s.currentNode = {"Tags", "Travel", "Rome"};
-    s.currentSelection = {"/home/u/a.jpg", "/home/u/b c.jpg", std::string("/home/u/\xff\xfe.jpg")};
-    s.isExpanded = {"Tags", "Tags/Travel", std::string("Tags/caf\xe9")};
+    s.currentNode = names({"Tags", "Travel", "Rome"});
+    s.currentSelection = names({"/home/u/a.jpg", "/home/u/b c.jpg", "/home/u/\xff\xfe.jpg"});
+    s.isExpanded = names({"Tags", "Tags/Travel", "Tags/caf\xe9", std::string("\0odd", 4)});
     s.isSidebarVisible = true;
     s.isTileGridViewFocused = true;
     s.sidebarThickness = 231.5;

@@ -13,8 +13,8 @@ using nlohmann::json;
 
 AppWindowState stateAt(std::vector<std::string> node, std::vector<std::string> selection = {}) {
     AppWindowState s;
-    s.currentNode = std::move(node);
-    s.currentSelection = std::move(selection);
+    for (const auto& name : node) s.currentNode.push_back(QuickString::bytes(name));
+    for (const auto& path : selection) s.currentSelection.push_back(QuickString::bytes(path));
     s.scrollState.tileGrid = AppWindowState::TileGridScroll{"/home/u/x", 3};
     return s;
 }

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -27,9 +29,9 @@ std::string archiveText(int round) {
     auto& frame = a.frames.emplace_back();
     for (int t = 0; t < 1 + round % 3; ++t) {
         AppWindowState s;
-        s.currentNode = {"Tags", "round " + std::to_string(round)};
+        s.currentNode = {QuickString::literal("Tags"), QuickString::literal("round " + std::to_string(round))};
         for (int i = 0; i < 4000 + 1000 * (round % 5); ++i)
-            s.currentSelection.push_back("/home/u/Pictures/file " + std::to_string(i) + ".jpg");
+            s.currentSelection.push_back(QuickString::bytes("/home/u/Pictures/file " + std::to_string(i) + ".jpg"));
         frame.tabs.push_back({s});
     }
     return encodeStateArchive(a);
@@ -113,6 +115,17 @@ TEST(AtomicFileWriter, KillingTheWriterNeverLeavesAnUnreadableFile) {
         ASSERT_TRUE(reading.archive) << "round " << round << ": " << reading.problems.front();
         ASSERT_EQ(reading.archive->frames.size(), 1u);
     }
+    // The temporary files of the cut-off writes go once they are old; a fresh one stays.
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path() != file) fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    test::writeFile(file.string() + ".tmp-abcdef", "in progress elsewhere");
+    test::writeFile(file.string() + ".tmp-old", "not ours");
+    fs::last_write_time(file.string() + ".tmp-old", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    AtomicFileWriter::removeLeftovers(file);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"state.json", "state.json.tmp-abcdef", "state.json.tmp-old"}));
 }
 
 }  // namespace
