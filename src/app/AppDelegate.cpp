@@ -18,6 +18,7 @@
 #include "app/CascadePlacement.h"
 #include "app/PreferencesWindow.h"
 #include "app/RootView.h"
+#include "app/WindowStateArchiver.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
 #include "platform/ThumbnailService.h"
@@ -63,6 +64,11 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
     makeHelpWindow();
     themeApplier_.apply(currentTheme_);
     qApp->installEventFilter(this);
+    if (!services_.stateFile.empty()) {
+        archiver_ = new WindowStateArchiver(*this, services_.stateFile);
+        // Quitting by closing the last window: what is pending reaches the disk.
+        connect(qApp, &QCoreApplication::aboutToQuit, archiver_, &WindowStateArchiver::writeAtQuit);
+    }
 }
 
 AppDelegate::~AppDelegate() {
@@ -105,6 +111,7 @@ QButtonGroup* AppDelegate::themeSegmentedControl() const {
 
 void AppDelegate::applicationDidFinishLaunching() {
     connect(themeSegmentedControl(), &QButtonGroup::idClicked, this, &AppDelegate::handleThemeChange);
+    if (archiver_) archiver_->restoreWindows();
     if (!didRestoreState) makeKeyAndFront(makeWindowInNewFrame(true));
     if (helpWindow_->isVisible() && !canShowHelpWindow_) helpWindow_->hide();
 }
@@ -130,6 +137,7 @@ AppWindow* AppDelegate::makeWindowInNewFrame(bool cascade) {
     auto* window = new AppWindow(*this);
     frame->addWindow(window);
     if (cascade) placeWithCascade(frame);
+    if (archiver_) archiver_->watchWindow(window);
     return window;
 }
 
@@ -138,6 +146,7 @@ AppWindow* AppDelegate::makeWindowInTabOf(AppWindow* anchor) {
     if (!frame) return makeWindowInNewFrame(true);
     auto* window = new AppWindow(*this);
     frame->addWindow(window, anchor);
+    if (archiver_) archiver_->watchWindow(window);
     return window;
 }
 
@@ -295,7 +304,12 @@ void AppDelegate::makeActions() {
          standard(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)), "document-open");
     make(Action::closeWindow, "Close Tab", [this] { closeWindow(); },
          standard(QKeySequence::Close, QKeySequence(Qt::CTRL | Qt::Key_W)), "window-close");
-    make(Action::quit, "Quit", [] { QApplication::closeAllWindows(); QApplication::quit(); },
+    make(Action::quit, "Quit", [this] {
+        // The windows are saved as they are before they close.
+        if (archiver_) archiver_->writeAtQuit();
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    },
          {QKeySequence(Qt::CTRL | Qt::Key_Q)}, "application-exit");
     make(Action::undo, "Undo", [this] { handleUndo(); }, {QKeySequence(Qt::CTRL | Qt::Key_Z)}, "edit-undo");
     make(Action::redo, "Redo", [this] { handleRedo(); },

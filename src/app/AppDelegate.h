@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/Theme.h"
@@ -27,6 +28,7 @@ class AppWindow;
 class BrowserFrame;
 class PreferencesWindow;
 class ThumbnailService;
+class WindowStateArchiver;
 
 // What the program runs on; main() passes the Linux services, tests their own.
 struct AppServices {
@@ -39,6 +41,8 @@ struct AppServices {
     std::function<std::optional<size_t>()> crawlProgress;
     // Opens a file or web address with the desktop's default application.
     std::function<void(const QUrl&)> openUrl;
+    // The file that keeps the windows across launches; empty: they are not kept.
+    std::string stateFile;
 };
 
 // The process-wide object of the program: the one library database, the
@@ -100,6 +104,7 @@ public:
     // The active frame's current tab; null when another window (or none) is active.
     AppWindow* keyBrowserWindow() const;
     std::vector<BrowserFrame*> frames() const;
+    WindowStateArchiver* stateArchiver() const { return archiver_; }
 
     QAction* action(Action which) const { return actions_[static_cast<size_t>(which)]; }
     // Sets every menu item's enabled state and title from the key browser
@@ -163,6 +168,7 @@ private:
     std::unique_ptr<QWidget> helpWindow_;
     QTextBrowser* helpBrowser_ = nullptr;
     std::vector<QPointer<BrowserFrame>> frames_;
+    WindowStateArchiver* archiver_ = nullptr;  // a child; null when windows are not kept
 };
 
 }  // namespace qm

@@ -15,6 +15,7 @@
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
 #include "tilegrid/TileGridView.h"
+#include "library/DB.h"
 
 namespace qm {
 
@@ -84,6 +85,62 @@ AppWindow::~AppWindow() {
     state_->historyButtonsChanged = nullptr;
     state_->titleChanged = nullptr;
     state_->renameConflictAlert = nullptr;
+}
+
+// ---- Restoration ----
+
+AppWindowState AppWindow::encodeRestorableState() const {
+    // Until the library has loaded, the window shows its defaults; what it
+    // will show is the archived state, and that is what a write keeps.
+    if (initialState_ && loadingToken_) return *initialState_;
+    AppWindowState out;
+    out.currentNode = state_->currentNode();
+    out.currentSelection.assign(state_->currentSelection().begin(), state_->currentSelection().end());
+    out.isExpanded.assign(state_->isExpanded().begin(), state_->isExpanded().end());
+    out.isSidebarVisible = rootView_->isSidebarVisible();
+    out.isTileGridViewFocused = rootView_->isTileGridViewFocused();
+    out.sidebarThickness = rootView_->sidebarThickness();
+    out.scrollState = rootView_->archivedScrollState();
+    out.placedCircle = rootView_->archivedPlacedCircle();
+    return out;
+}
+
+void AppWindow::restoreState(AppWindowState state) {
+    initialState_ = std::move(state);
+    rootView_->setSidebarThickness(initialState_->sidebarThickness);
+    rootView_->setSidebarVisible(initialState_->isSidebarVisible);
+    const auto& db = state_->context().db;
+    if (!db || db->loadingState() == LoadingState::loaded) {
+        applyInitialState();
+        return;
+    }
+    loadingToken_ = std::make_shared<int>(0);
+    std::weak_ptr<int> alive = loadingToken_;
+    db->loadingStateChanged.subscribe(loadingToken_, [this, alive, db = std::weak_ptr<DB>(db)] {
+        auto library = db.lock();
+        if (alive.expired() || !library || library->loadingState() != LoadingState::loaded) return;
+        applyInitialState();
+    });
+}
+
+void AppWindow::applyInitialState() {
+    // Once: the library's first load. A later reload must not take the user back.
+    loadingToken_.reset();
+    applyInitialStateNow();
+}
+
+void AppWindow::applyInitialStateNow() {
+    if (!initialState_) return;
+    const AppWindowState& s = *initialState_;
+    const QuickStringSet selection(s.currentSelection.begin(), s.currentSelection.end());
+    QuickStringSet expanded(s.isExpanded.begin(), s.isExpanded.end());
+    state_->applyInitialNode(s.currentNode, selection);
+    state_->setIsExpanded(std::move(expanded));
+    state_->loadExpandedFolders();
+
+    rootView_->restoreArchivedScrollState(s.scrollState);
+    rootView_->restorePlacedCircle(s.placedCircle);
+    if (s.isTileGridViewFocused && rootView_->window()) rootView_->tileGridView()->setFocus(Qt::OtherFocusReason);
 }
 
 BrowserFrame* AppWindow::frame() const {

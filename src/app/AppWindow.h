@@ -4,11 +4,13 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "commands/AppWindowState.h"
 #include "commands/DropInfo.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
@@ -72,6 +74,17 @@ public:
     // The widget Tab (next) or Shift+Tab would focus from `from`; null when none.
     QWidget* keyViewFrom(QWidget* from, bool next) const;
 
+    // ---- Restoration ----
+    // This window's state for the archive, as it is now.
+    AppWindowState encodeRestorableState() const;
+    // Takes a decoded state: the sidebar at once, the rest once the library
+    // has loaded (at once when it already has).
+    void restoreState(AppWindowState state);
+    // Goes to the archived node, selection and expansion without recording
+    // history, then restores the panes and the circle; nothing without a state.
+    void applyInitialState();
+    const std::optional<AppWindowState>& initialState() const { return initialState_; }
+
 Q_SIGNALS:
     void titleChanged();
     // The state to archive for restoration changed.
@@ -82,6 +95,7 @@ protected:
 
 private:
     void updateTitle();
+    void applyInitialStateNow();
 
     AppDelegate& delegate_;
     std::shared_ptr<BrowserState> state_;
@@ -90,6 +104,8 @@ private:
     QAction* forwardAction_ = nullptr;
     QAction* sidebarAction_ = nullptr;
     RootView* rootView_ = nullptr;
+    std::optional<AppWindowState> initialState_;
+    std::shared_ptr<int> loadingToken_;  // the subscription waiting for the library; null once applied
 };
 
 }  // namespace qm

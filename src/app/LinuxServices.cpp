@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include "app/WindowStateArchiver.h"
 #include "platform/FileIndex.h"
 #include "platform/InotifyDirectoryWatcher.h"
 #include "platform/LinuxFileOperations.h"
@@ -59,6 +60,7 @@ LinuxServices makeLinuxServices() {
     };
     s.tagStore = std::make_shared<XattrTagStore>();
     s.fileOperations = std::make_shared<LinuxFileOperations>();
+    s.stateFile = WindowStateArchiver::defaultPath();
     s.crawlProgress = [weakIndex]() -> std::optional<size_t> {
         auto index = weakIndex.lock();
         if (!index) return std::nullopt;

@@ -1,5 +1,9 @@
 #include "app/RootView.h"
 
+#include <algorithm>
+#include <cmath>
+#include <type_traits>
+
 #include <QAbstractButton>
 #include <QEvent>
 #include <QResizeEvent>
@@ -10,6 +14,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppWindow.h"
 #include "app/LoadingMessageView.h"
+#include "app/PaneStateArchive.h"
 #include "app/ToastView.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
@@ -66,6 +71,10 @@ RootView::RootView(AppWindow& window, QWidget* parent)
     splitView_->setStretchFactor(0, 0);
     splitView_->setStretchFactor(1, 1);
     splitView_->setSizes({sidebarWidth_, 1024 - sidebarWidth_});
+    // Remember a dragged divider, so a window that is not on screen archives it too.
+    connect(splitView_, &QSplitter::splitterMoved, this, [this] {
+        if (isSidebarVisible() && sidebarContainer_->width() > 0) sidebarWidth_ = sidebarContainer_->width();
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -163,7 +172,8 @@ bool RootView::isSidebarVisible() const {
 void RootView::setSidebarVisible(bool visible) {
     if (visible == isSidebarVisible()) return;
     if (!visible) {
-        sidebarWidth_ = sidebarContainer_->width() > 0 ? sidebarContainer_->width() : sidebarWidth_;
+        // Only a laid-out sidebar has a width of its own; before that it is the one set.
+        if (splitView_->isVisible() && sidebarContainer_->width() > 0) sidebarWidth_ = sidebarContainer_->width();
         sidebarContainer_->hide();
         splitView_->refresh();  // lay out now rather than at the next event loop turn
     } else {
@@ -186,6 +196,56 @@ void RootView::restoreScrollState(const HistoryScrollState& state) {
     if (state.sidebar.has_value()) sidebarView_->setScrollState(state.sidebar);
     if (state.map.has_value()) mapView_->setScrollState(state.map);
     tileGridView_->setScrollState(state.tileGrid);
+}
+
+AppWindowState::RootViewScrollState RootView::archivedScrollState() const {
+    return paneStateArchive::archived(captureScrollState());
+}
+
+void RootView::restoreArchivedScrollState(const AppWindowState::RootViewScrollState& state) {
+    restoreScrollState(paneStateArchive::restored(state));
+}
+
+std::optional<AppWindowState::Circle> RootView::archivedPlacedCircle() const {
+    const auto& circle = mapView_->placedCircle();
+    if (!circle) return std::nullopt;
+    return AppWindowState::Circle{circle->centerLongitude, circle->centerLatitude, circle->radiusLongitude};
+}
+
+void RootView::restorePlacedCircle(const std::optional<AppWindowState::Circle>& circle) {
+    // Whatever circle type the map pane has: both name their fields alike.
+    using Circle = std::remove_cvref_t<decltype(*mapView_->placedCircle())>;
+    if (!circle) {
+        mapView_->setPlacedCircle(std::nullopt);
+        return;
+    }
+    Circle placed;
+    placed.centerLongitude = circle->x;
+    placed.centerLatitude = circle->y;
+    placed.radiusLongitude = circle->r;
+    mapView_->setPlacedCircle(placed);
+}
+
+double RootView::sidebarThickness() const {
+    if (isSidebarVisible() && splitView_->isVisible() && sidebarContainer_->width() > 0) return sidebarContainer_->width();
+    return sidebarWidth_;
+}
+
+void RootView::setSidebarThickness(double thickness) {
+    // The split view keeps the sidebar at least as wide as its contents need,
+    // so an archive without a width (0) or with a tiny one cannot make it vanish.
+    const int minimum = std::max(sidebarContainer_->minimumSizeHint().width(), 1);
+    if (!std::isfinite(thickness) || thickness < minimum) thickness = thickness > 0 ? minimum : contentLayout::sidebarThickness;
+    sidebarWidth_ = static_cast<int>(std::lround(std::min(thickness, 1e6)));
+    if (isSidebarVisible()) {
+        const int total = std::max(splitView_->width(), sidebarWidth_ + 1);
+        splitView_->setSizes({sidebarWidth_, total - sidebarWidth_});
+    }
+}
+
+bool RootView::isTileGridViewFocused() const {
+    QWidget* focused = window_.focusWidget();
+    return focused && (focused == tileGridView_ || tileGridView_->isAncestorOf(focused));
 }
 
 void RootView::revealPaths(const NodePath& node, const QuickStringSet& paths) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/ContentLayout.h"
+#include "commands/AppWindowState.h"
 #include "commands/HistoryEntry.h"
 
 class QSplitter;
@@ -53,6 +54,19 @@ public:
 
     HistoryScrollState captureScrollState() const;
     void restoreScrollState(const HistoryScrollState& state);
+
+    // The parts of the window's archived state the panes and the split view hold.
+    AppWindowState::RootViewScrollState archivedScrollState() const;
+    // The sidebar from its part, the map's area when present, the grid from its part.
+    void restoreArchivedScrollState(const AppWindowState::RootViewScrollState& state);
+    std::optional<AppWindowState::Circle> archivedPlacedCircle() const;
+    // None removes the circle.
+    void restorePlacedCircle(const std::optional<AppWindowState::Circle>& circle);
+    // The sidebar's width, kept while it is collapsed.
+    double sidebarThickness() const;
+    void setSidebarThickness(double thickness);
+    // The tile grid (or a widget inside it) has the window's keyboard focus.
+    bool isTileGridViewFocused() const;
 
     // Makes the node current with these files selected and scrolled into view.
     void revealPaths(const NodePath& node, const QuickStringSet& paths);

@@ -75,7 +75,7 @@ struct AppHarness {
     fs::path root;
 
     explicit AppHarness(const std::vector<std::pair<fs::path, std::vector<std::string>>>& tagged = {},
-                        std::optional<std::string> theme = std::nullopt) {
+                        std::optional<std::string> theme = std::nullopt, std::string stateFile = {}) {
         root = testHome() / ("app" + std::to_string(counter()++));
         fs::create_directories(root);
         for (const auto& [path, tags] : tagged)
@@ -87,6 +87,7 @@ struct AppHarness {
         services.tagStore = std::make_shared<XattrTagStore>();
         services.fileOperations = std::make_shared<LinuxFileOperations>();
         services.openUrl = [this](const QUrl& url) { opened.push_back(url); };
+        services.stateFile = std::move(stateFile);
         delegate = std::make_unique<AppDelegate>(std::move(services));
     }
 
