@@ -1,11 +1,14 @@
 // Folder scanning, on a real directory tree in a temporary home:
 // - BM_RefreshBigDirectory: one refreshDirectory of a folder with 100,000
-//   files (arg 0: first read into an empty node; arg 1: re-read, nothing
-//   changed). Target: under 300 ms each.
+//   files, read on the folder queue and applied on the main queue (arg 0:
+//   first read into an empty node; arg 1: re-read, nothing changed).
+//   Target: under 300 ms each; the main-thread turn that applies the result
+//   ("max_apply_ms") under 25 ms.
 // - BM_ScanPass: the whole pass over an opened folder with 200 sub-folders
-//   beside the 100,000-file one, turn by turn; the longest main-queue turn
-//   ("max_turn_ms") must stay within one directory read (under 300 ms), and
-//   there is one turn per directory read ("turns").
+//   beside the 100,000-file one, turn by turn; no main-queue turn
+//   ("max_turn_ms") may reach 50 ms, as directories are read off the main
+//   thread; "turns" counts the turns that ran (two per directory read: start
+//   and apply).
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +23,7 @@
 #include <string>
 
 #include "core/MainQueue.h"
+#include "core/SerialQueue.h"
 #include "library/DB.h"
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
@@ -93,6 +97,8 @@ void BM_RefreshBigDirectory(benchmark::State& state) {
         return;
     }
     lib.db->openDirectories({QuickString::literal("Folders/Big")});
+    mainQueue().runUntil([&] { return !lib.db->isUpdatingDirectories(); }, std::chrono::minutes(1));
+    double maxApply = 0;
     for (auto _ : state) {
         state.PauseTiming();
         if (!reread) {
@@ -101,8 +107,17 @@ void BM_RefreshBigDirectory(benchmark::State& state) {
         big->flags |= NodeFlags::stale;
         state.ResumeTiming();
         lib.db->refreshDirectory(big);
+        lib.db->folderQueue().sync([] {});
+        const auto began = std::chrono::steady_clock::now();
+        mainQueue().runPending();
+        maxApply = std::max(maxApply, std::chrono::duration<double, std::milli>(
+                                          std::chrono::steady_clock::now() - began).count());
+        state.PauseTiming();
+        mainQueue().runUntil([&] { return !lib.db->isUpdatingDirectories(); }, std::chrono::minutes(1));
+        state.ResumeTiming();
     }
     state.counters["files"] = double(big->paths().size());
+    state.counters["max_apply_ms"] = maxApply;
     state.SetLabel(reread ? "re-read, target < 300 ms" : "first read, target < 300 ms");
 }
 BENCHMARK(BM_RefreshBigDirectory)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -118,6 +133,11 @@ void BM_ScanPass(benchmark::State& state) {
         lib.db->openDirectories({QuickString::literal("Folders/Many")});
         turns = 0;
         while (lib.db->isUpdatingDirectories()) {
+            // Nothing queued: a directory is being read; wait for it.
+            if (mainQueue().pendingCount() == 0) {
+                lib.db->folderQueue().sync([] {});
+                continue;
+            }
             const auto began = std::chrono::steady_clock::now();
             mainQueue().runPending();
             maxTurn = std::max(maxTurn, std::chrono::duration<double, std::milli>(
@@ -129,7 +149,7 @@ void BM_ScanPass(benchmark::State& state) {
     }
     state.counters["max_turn_ms"] = maxTurn;
     state.counters["turns"] = double(turns);
-    state.SetLabel("longest turn must be one directory read, < 300 ms");
+    state.SetLabel("longest turn < 50 ms");
 }
 BENCHMARK(BM_ScanPass)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -54,9 +54,13 @@ std::shared_ptr<DB> DB::create(LibraryServices services) {
 DB::DB(LibraryServices services)
     : format(std::make_shared<TagFormat>()), services_(std::move(services)), tree_(std::make_shared<Tree>()) {
     if (!services_.defaults) services_.defaults = std::make_shared<MemoryUserDefaults>();
+    folderQueue_ = std::make_unique<SerialQueue>("FolderQueue");
 }
 
 DB::~DB() {
+    // A read still in flight owns copies only; its result finds the database
+    // gone and is dropped.
+    folderQueue_.reset();
     // Finish the ingest's queued work before the objects it uses go.
     spotlightQueue_.reset();
     fsMonitor_.reset();
@@ -230,8 +234,10 @@ void DB::scheduleDirectoryUpdate() {
 }
 
 void DB::updateDirectories() {
-    if (scanNext(tree_->rootNode)) {
-        mainQueue().postWeak(weak_from_this(), [](DB& db) { db.updateDirectories(); });
+    // The read's result re-posts the pass once it is applied.
+    if (readingNode_) return;
+    if (continueOpening(true) || scanNext(tree_->rootNode)) {
+        if (!readingNode_) mainQueue().postWeak(weak_from_this(), [](DB& db) { db.updateDirectories(); });
     } else {
         isUpdatingDirectories_ = false;
     }
@@ -239,8 +245,7 @@ void DB::updateDirectories() {
 
 bool DB::scanNext(const NodePtr& node) {
     if (node->hasFlag(NodeFlags::descendantStale)) {
-        // A copy: reading a child may mark this node, never change its
-        // children, but the cache must not be relied on across the read.
+        // A copy: the cache must not be relied on across a read.
         const std::vector<NodePtr> children = node->sortedChildren();
         for (const NodePtr& child : children)
             if (scanNext(child)) return true;
@@ -256,36 +261,70 @@ void DB::markStaleUpwards(const NodePtr& node) {
 
 bool DB::refreshDirectory(const NodePtr& node) {
     if (!node->hasFlag(NodeFlags::stale)) return false;
+    if (readingNode_) {
+        // One read at a time: leave the node stale and let the pass, which
+        // goes on once the current read is applied, find it.
+        if (NodePtr parent = node->parent.lock()) markStaleUpwards(parent);
+        scheduleDirectoryUpdate();
+        return true;
+    }
     node->flags &= ~NodeFlags::stale;
 
     auto directory = folderPathForNode(node->fullName);
     if (!directory) return true;
+    startDirectoryRead(node, *directory);
+    return true;
+}
 
-    auto contents = readFolderContents(*directory, node == tree_->directoriesNode);
-    if (!contents) {
-        // The directory may have gone: have the parent read again, which
-        // drops this node if so.
-        NodePtr parent = node->parent.lock();
-        if (parent && isFolder(*parent)) {
-            parent->flags |= NodeFlags::stale;
-            if (NodePtr above = parent->parent.lock()) markStaleUpwards(above);
-            scheduleDirectoryUpdate();
+void DB::startDirectoryRead(const NodePtr& node, const std::string& directory) {
+    readingNode_ = node;
+    // The result continues the pass, which must be known to be running.
+    isUpdatingDirectories_ = true;
+    folderQueue_->async([weak = weak_from_this(), directory, isHome = node == tree_->directoriesNode] {
+        // The listing and the path table are built here, off the main
+        // thread; the main thread only swaps them in.
+        auto contents = readFolderContents(directory, isHome);
+        mainQueue().postWeak(weak, [contents = std::move(contents)](DB& db) mutable {
+            db.directoryRead(std::move(contents));
+        });
+    });
+}
+
+void DB::directoryRead(std::optional<FolderContents> contents) {
+    NodePtr node = std::move(readingNode_);
+    readingNode_.reset();
+    // A folder removed, or a tree replaced, while its directory was read has
+    // nothing to update.
+    if (node && tree_->lookup(node->nodePath()) == node) {
+        if (contents) {
+            applyDirectoryContents(node, *contents);
+        } else {
+            // The directory may have gone: have the parent read again, which
+            // drops this node if so.
+            NodePtr parent = node->parent.lock();
+            if (parent && isFolder(*parent)) {
+                parent->flags |= NodeFlags::stale;
+                if (NodePtr above = parent->parent.lock()) markStaleUpwards(above);
+            }
         }
-        return true;
     }
+    // The pass goes on in a turn of its own. A new event for the node while
+    // it was read left it stale, so the pass reads it again.
+    mainQueue().postWeak(weak_from_this(), [](DB& db) { db.updateDirectories(); });
+}
 
-    const int result = syncSubfolders(node, contents->subfolderNames);
+void DB::applyDirectoryContents(const NodePtr& node, FolderContents& contents) {
+    const int result = syncSubfolders(node, contents.subfolderNames);
     if (result == 2) {
         markStaleUpwards(node);
         scheduleDirectoryUpdate();
     }
     WhatChanged bits = result != 0 ? WhatChanged::children : WhatChanged::none;
-    if (node->paths() != contents->files) {
-        node->replacePaths(std::move(contents->files));
+    if (node->paths() != contents.files) {
+        node->replacePaths(std::move(contents.files));
         bits |= WhatChanged::paths;
     }
     apply(bits);
-    return true;
 }
 
 int DB::syncSubfolders(const NodePtr& node, const QuickStringSet& names) {
@@ -328,33 +367,49 @@ void DB::directoryChanged(const QuickString& path, bool recursive) {
 }
 
 void DB::openDirectories(const std::vector<QuickString>& fullNames) {
-    std::vector<QuickString> prefixes;
-    QuickStringSet seen;
+    QuickStringSet seen(pendingOpens_.begin(), pendingOpens_.end());
     for (const QuickString& fullName : fullNames) {
         std::string prefix;
         for (const QuickString& component : nodePathForFullName(fullName)) {
             if (!prefix.empty()) prefix += '/';
             prefix += component.utf8();
             QuickString p = QuickString::literal(prefix);
-            if (seen.insert(p).second) prefixes.push_back(std::move(p));
+            if (seen.insert(p).second) pendingOpens_.push_back(std::move(p));
         }
     }
-    for (const QuickString& prefix : prefixes) {
-        NodePtr node = tree_->lookup(nodePathForFullName(prefix));
-        if (!node || !isFolder(*node)) continue;
-        refreshDirectory(node);
-        node->flags |= NodeFlags::opened;
-        bool scheduled = false;
-        for (const auto& [name, child] : node->children()) {
-            if (!child->hasFlag(NodeFlags::foundUnscheduled)) continue;
-            child->flags &= ~NodeFlags::foundUnscheduled;
-            child->flags |= NodeFlags::stale;
-            scheduled = true;
+    // What needs no read is opened now; the pass's next turn starts the
+    // first read, and the rest are opened as their reads are applied.
+    continueOpening(false);
+    if (!pendingOpens_.empty()) scheduleDirectoryUpdate();
+}
+
+bool DB::continueOpening(bool mayRead) {
+    while (!pendingOpens_.empty()) {
+        if (readingNode_) return true;
+        NodePtr node = tree_->lookup(nodePathForFullName(pendingOpens_.front()));
+        if (node && isFolder(*node)) {
+            // Read first; the node is opened once its read is applied.
+            if (node->hasFlag(NodeFlags::stale) && !mayRead) return false;
+            if (refreshDirectory(node) && readingNode_) return true;
+            markOpened(node);
         }
-        if (scheduled) {
-            markStaleUpwards(node);
-            scheduleDirectoryUpdate();
-        }
+        pendingOpens_.pop_front();
+    }
+    return false;
+}
+
+void DB::markOpened(const NodePtr& node) {
+    node->flags |= NodeFlags::opened;
+    bool scheduled = false;
+    for (const auto& [name, child] : node->children()) {
+        if (!child->hasFlag(NodeFlags::foundUnscheduled)) continue;
+        child->flags &= ~NodeFlags::foundUnscheduled;
+        child->flags |= NodeFlags::stale;
+        scheduled = true;
+    }
+    if (scheduled) {
+        markStaleUpwards(node);
+        scheduleDirectoryUpdate();
     }
 }
 

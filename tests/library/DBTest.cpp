@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/MainQueue.h"
+#include "core/SerialQueue.h"
 #include "geo/AsyncMultiGrid.h"
 #include "support/ManualDirectoryWatcher.h"
 #include "support/MemoryMetadataIndex.h"
@@ -59,10 +60,20 @@ struct Fixture {
         ASSERT_TRUE(mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; },
                                          std::chrono::seconds(10)));
     }
-    // Runs the folder pass to its end.
+    // Runs the folder pass, its directory reads included, to its end.
     void pump() {
         ASSERT_TRUE(
             mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, std::chrono::seconds(10)));
+    }
+    // Waits for the directory read in flight (or the one the pass's next
+    // turn starts) and applies its result, without running the rest of the
+    // pass.
+    void applyRead() {
+        if (!db->isReadingDirectory()) mainQueue().runPending();
+        ASSERT_TRUE(db->isReadingDirectory());
+        db->folderQueue().sync([] {});
+        mainQueue().runPending();
+        EXPECT_FALSE(db->isReadingDirectory());
     }
     // Lets the grid's queue publish what it was given.
     void settleGrid() {
@@ -151,6 +162,7 @@ TEST(DBTest, FoldersOnARealHome) {
     EXPECT_TRUE(docs->paths().empty()) << "lazy: not read before it is opened";
 
     f.db->openDirectories({QuickString::literal("Folders/Docs")});
+    f.applyRead();
     EXPECT_EQ(docs->paths().size(), 1u);
     EXPECT_TRUE(docs->paths().contains(QuickString::literal((home / "Docs" / "d\xff.txt").string())));
     pump();
@@ -178,6 +190,7 @@ TEST(DBTest, FoldersOnARealHome) {
     std::filesystem::remove_all(home / "Docs" / "Locked");
     locked->flags |= NodeFlags::stale;
     EXPECT_TRUE(f.db->refreshDirectory(locked));
+    f.applyRead();
     EXPECT_EQ(locked->paths().size(), 1u) << "an unreadable directory keeps what it had";
     EXPECT_TRUE(docs->hasFlag(NodeFlags::stale));
     pump();
@@ -341,9 +354,9 @@ TEST(DBTest, OneDirectoryPerTurnAndRecursiveEvents) {
         return out;
     };
 
-    // Opening ScanWork reads home and it at once; then W3 is read at once.
-    // Left to the pass: home's other folders (other tests may have made
-    // some), W3's seven siblings and W3's three sub-folders.
+    // Opening ScanWork opens home (read already) at once; the pass then
+    // reads ScanWork first and W3 second. Left to it after them: home's other folders (other tests may have
+    // made some), W3's seven siblings and W3's three sub-folders.
     size_t homeFolders = 0;
     for (const auto& entry : std::filesystem::directory_iterator(home)) {
         std::string name = entry.path().filename().string();
@@ -353,19 +366,37 @@ TEST(DBTest, OneDirectoryPerTurnAndRecursiveEvents) {
     }
     f.db->openDirectories({QuickString::literal("Folders/ScanWork")});
     f.db->openDirectories({QuickString::literal("Folders/ScanWork/W3")});
+    EXPECT_TRUE(t.directoriesNode->hasFlag(NodeFlags::opened));
     size_t turns = 0, reads = 0;
+    size_t w3Turn = 0, scanHTurn = 0;
+    auto w3 = [&] { return work->child(QuickString::literal("W3")); };
     while (f.db->isUpdatingDirectories() && turns < 1000) {
+        // Nothing queued means a read is in flight: wait for its result.
+        if (mainQueue().pendingCount() == 0) f.db->folderQueue().sync([] {});
         auto before = staleNodes();
         ASSERT_EQ(mainQueue().runPending(), 1u) << "the pass alone is queued";
         ++turns;
         size_t read = 0;
         auto after = staleNodes();
         for (const Node* n : before)
-            if (!after.contains(n)) ++read;
+            if (!after.contains(n)) {
+                ++read;
+                if (turns == 1) {
+                    EXPECT_EQ(n, work.get()) << "ScanWork is read first";
+                }
+            }
         EXPECT_LE(read, 1u) << "turn " << turns;
         reads += read;
+        if (!w3Turn && w3() && !w3()->children().empty()) w3Turn = turns;
+        for (int i = 0; i < 6 && !scanHTurn; ++i)
+            if (!t.directoriesNode->child(QuickString::literal("ScanH" + std::to_string(i)))->paths().empty())
+                scanHTurn = turns;
     }
-    EXPECT_EQ(reads, homeFolders - 1 + 7 + 3);
+    // W3 turns stale and is read in the same turn, when ScanWork is opened,
+    // so that read is not counted.
+    EXPECT_EQ(reads, 1 + homeFolders - 1 + 7 + 3);
+    EXPECT_GT(w3Turn, 0u);
+    EXPECT_LT(w3Turn, scanHTurn) << "the opened folders are read before the rest";
     expectMirrors(t.directoriesNode, home, true);
     auto w5 = work->child(QuickString::literal("W5"));
     ASSERT_TRUE(w5);
@@ -408,6 +439,7 @@ TEST(DBTest, UnreadableDirectoryKeepsItsNodeAndMarksTheParent) {
     f.db->directoryChanged(QuickString::path((home / "Shut" / "Inner").string()), false);
     f.events.clear();
     EXPECT_TRUE(f.db->scanNext(t.rootNode));
+    f.applyRead();
     if (::geteuid() != 0) {
         EXPECT_EQ(keys(inner->paths()), (std::set<std::string>{(home / "Shut" / "Inner" / "a").string()}));
         EXPECT_TRUE(shut->hasFlag(NodeFlags::stale)) << "the parent is read again";
