@@ -30,7 +30,7 @@ const MultiGrid& millionFiles() {
         std::vector<GPS> cities;
         cities.push_back(GPS{.latitude = 48.8566, .longitude = 2.3522});  // Paris, for the city view
         for (int i = 1; i < 300; ++i) cities.push_back(GPS{.latitude = lat(rng), .longitude = lon(rng)});
-        std::vector<Cell::Element> points;
+        std::vector<MultiGrid::Cell::Element> points;
         points.reserve(1000000);
         for (size_t i = 0; i < 1000000; ++i) {
             GPS g{lon(rng), lat(rng)};

@@ -107,7 +107,7 @@ TEST(OverlayGeometry, OnlyWholeQuadsThatFitAreUploaded) {
 
     // A world view with more clusters than the buffer holds keeps the circle
     // and the preview inside it.
-    std::vector<Cell::Element> points;
+    std::vector<MultiGrid::Cell::Element> points;
     for (int i = 0; i < 400; ++i)
         for (int j = 0; j < 200; ++j)
             points.push_back({QuickString::bytes(std::to_string(i) + "/" + std::to_string(j)),
