@@ -409,6 +409,14 @@ void TileGridView::revealPaths(const NodePath& nodePath, const QuickStringSet& p
 // ---- Window events ----
 
 void TileGridView::onCurrentNodeChanged() {
+    // A folder reached without its row being opened (history, a jump, a
+    // restored window) is listed now, with its ancestors.
+    if (auto w = window_.lock()) {
+        const auto& db = w->context().db;
+        const NodePath& node = w->currentNode();
+        if (db && node.size() > 1 && nodePathStartsWith(node, db->tree().directoriesNode->nodePath()))
+            db->openDirectories({fullNameForNodePath(node)});
+    }
     updateTiles();
     if (preview_ && preview_->isVisible()) preview_->close();
 }
