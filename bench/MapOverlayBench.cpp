@@ -18,6 +18,7 @@
 #include "map/MapCamera.h"
 #include "map/OverlayGeometry.h"
 #include "map/WorldBaseLayer.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 using namespace qm;
@@ -97,10 +98,5 @@ BENCHMARK(BM_BaseLayerCountry)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }

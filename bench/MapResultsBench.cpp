@@ -24,6 +24,7 @@
 #include "map/MapView.h"
 #include "map/OverlayView.h"
 #include "map/ResultsView.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 using namespace qm;
@@ -105,10 +106,5 @@ BENCHMARK(BM_PlaceCircleToResults)->UseManualTime()->Unit(benchmark::kMillisecon
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }

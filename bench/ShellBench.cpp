@@ -43,6 +43,7 @@
 #include "library/DB.h"
 #include "platform/FileIndex.h"
 #include "platform/QtMainQueue.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -272,10 +273,5 @@ BENCHMARK(BM_TagBurstLongestTurn)->UseManualTime()->Unit(benchmark::kMillisecond
 int main(int argc, char** argv) {
     // The in-process run uses the generated home and its own config and cache.
     if (!benchHome().empty()) useBenchEnvironment();
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }

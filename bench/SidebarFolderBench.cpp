@@ -30,6 +30,7 @@
 #include "platform/XattrTagStore.h"
 #include "sidebar/SidebarExpansion.h"
 #include "sidebar/SidebarView.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -105,10 +106,5 @@ BENCHMARK(BM_ExpandFolders)->Unit(benchmark::kMillisecond)->Iterations(3);
 }  // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }

@@ -25,6 +25,7 @@
 #include "platform/XattrTagStore.h"
 #include "sidebar/SidebarRows.h"
 #include "sidebar/SidebarView.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -128,10 +129,5 @@ BENCHMARK(BM_RebuildRows)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }

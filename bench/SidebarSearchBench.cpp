@@ -27,6 +27,7 @@
 #include "sidebar/SidebarSearchField.h"
 #include "sidebar/TagSearch.h"
 #include "sidebar/TagSearchQuery.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -136,10 +137,5 @@ BENCHMARK(BM_ContainerKeystroke)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }

@@ -31,6 +31,7 @@
 
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridView.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -124,18 +125,5 @@ BENCHMARK(BM_AnnounceWithoutAT)->Unit(benchmark::kNanosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    std::string h = home.path().toStdString();
-    setenv("HOME", h.c_str(), 1);
-    for (const char* var : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"}) {
-        std::string d = h + "/" + var;
-        fs::create_directories(d);
-        setenv(var, d.c_str(), 1);
-    }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv, true);
 }

@@ -34,6 +34,7 @@
 
 #include "platform/ThumbnailService.h"
 #include "tilegrid/TileGridView.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -207,18 +208,5 @@ BENCHMARK(BM_FirstScreenWarmCache)->Unit(benchmark::kMillisecond)->Iterations(10
 }  // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    std::string h = home.path().toStdString();
-    setenv("HOME", h.c_str(), 1);
-    for (const char* var : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"}) {
-        std::string d = h + "/" + var;
-        fs::create_directories(d);
-        setenv(var, d.c_str(), 1);
-    }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv, true);
 }

@@ -30,6 +30,7 @@
 #include "platform/LinuxFileOperations.h"
 #include "platform/QtMainQueue.h"
 #include "platform/XattrTagStore.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
@@ -115,10 +116,5 @@ BENCHMARK(WindowStateDecode)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qm::test::runQtBenchmarks(argc, argv);
 }
