@@ -16,7 +16,7 @@
 #include "commands/BrowserState.h"
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 
 #include <QAccessible>

@@ -24,7 +24,7 @@
 #include "commands/StateArchive.h"
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "library/MemoryMetadataIndex.h"
+#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "platform/AtomicFileWriter.h"
 #include "platform/LinuxFileOperations.h"
