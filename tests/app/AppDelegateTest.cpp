@@ -31,17 +31,6 @@ std::string rawTags(const fs::path& p) {
     return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
 }
 
-CommandPtr tagCommand(const std::vector<fs::path>& paths, const std::string& tag) {
-    std::vector<TagChange> changes;
-    for (const auto& p : paths) {
-        TagChange c{QuickString::path(p.string()), {}, {}};
-        c.tagsToAdd.insert(tag);
-        changes.push_back(c);
-    }
-    return std::make_shared<TagChangeCommand>(TagChangeKind::tag, TagChangeKind::tag, changes,
-                                              std::set<std::string>{}, std::set<std::string>{});
-}
-
 // Opens the menu that holds the action, as a person would, and closes it;
 // returns the action's title and enabled state as the open menu showed them.
 std::pair<std::string, bool> shownInMenu(BrowserFrame* frame, QAction* action) {

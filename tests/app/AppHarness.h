@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "app/BrowserFrame.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "commands/TagChangeCommand.h"
 #include "core/MainQueue.h"
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
@@ -57,6 +59,18 @@ public:
     MemoryUserDefaults inner;
     int writes = 0;
 };
+
+// A command tagging the files with one tag, as a drop onto a tag row makes it.
+inline CommandPtr tagCommand(const std::vector<fs::path>& paths, const std::string& tag) {
+    std::vector<TagChange> changes;
+    for (const auto& p : paths) {
+        TagChange c{QuickString::path(p.string()), {}, {}};
+        c.tagsToAdd.insert(tag);
+        changes.push_back(c);
+    }
+    return std::make_shared<TagChangeCommand>(TagChangeKind::tag, TagChangeKind::tag, changes,
+                                              std::set<std::string>{}, std::set<std::string>{});
+}
 
 // Makes a top-level window the active one and waits until the platform says so.
 inline void activate(QWidget* window) {

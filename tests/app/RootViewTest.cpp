@@ -17,17 +17,6 @@
 namespace qm::test {
 namespace {
 
-CommandPtr tagCommand(const std::vector<fs::path>& paths, const std::string& tag) {
-    std::vector<TagChange> changes;
-    for (const auto& p : paths) {
-        TagChange c{QuickString::path(p.string()), {}, {}};
-        c.tagsToAdd.insert(tag);
-        changes.push_back(c);
-    }
-    return std::make_shared<TagChangeCommand>(TagChangeKind::tag, TagChangeKind::tag, changes,
-                                              std::set<std::string>{}, std::set<std::string>{});
-}
-
 TEST(RootViewTest, LoadingMessageUntilTheLibraryIsLoaded) {
     AppHarness h;
     AppWindow* w = h.launch();
