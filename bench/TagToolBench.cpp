@@ -15,11 +15,13 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +31,11 @@
 #include <sstream>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/IndexLiveLock.h"
+#include "platform/IndexStore.h"
 
 extern char** environ;
 
@@ -100,8 +106,34 @@ void BM_FindThreeTerms(benchmark::State& state) {
 void BM_FindThreeTermsSaved(benchmark::State& state) {
     find(state, false);
 }
+// While a live index runs (here quillomere-index --watch, as the program's
+// would): the tool answers from the saved index it keeps current.
+void BM_FindThreeTermsWithLiveIndex(benchmark::State& state) {
+    if (!useBenchHome(state)) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>(QM_INDEX_TOOL), const_cast<char*>("--watch"), nullptr};
+    pid_t watcher = 0;
+    if (posix_spawn(&watcher, QM_INDEX_TOOL, &actions, nullptr, argv, environ) != 0) {
+        state.SkipWithError("quillomere-index did not start");
+        return;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    const std::string db = qm::IndexStore::defaultPath();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    while (!qm::IndexLiveLock::isHeld(db) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (qm::IndexLiveLock::isHeld(db))
+        find(state, true);
+    else
+        state.SkipWithError("the live index never kept the saved index");
+    ::kill(watcher, SIGINT);
+    ::waitpid(watcher, nullptr, 0);
+}
 BENCHMARK(BM_FindThreeTerms)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_FindThreeTermsSaved)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_FindThreeTermsWithLiveIndex)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // 10,000 fresh files outside any index; each round first strips the tag again.
 std::vector<std::string> tenThousandFiles() {

@@ -100,6 +100,7 @@ FileIndex::FileIndex(Options options)
         if (!inside) roots.push_back(r);
     }
     options_.roots = std::move(roots);
+    servesHome_ = options_.roots == std::vector<std::string>{withoutTrailingSlash(homeDirectory())};
     // An exclusion only cuts pieces out of a root; one holding a whole root
     // (a database kept beside the tree it indexes) would hide everything.
     std::erase_if(options_.excludedPaths, [this](const std::string& e) {
@@ -225,6 +226,7 @@ void FileIndex::stop() {
     storeQueue_->sync([] {});
     queue_.reset();
     storeQueue_.reset();  // finishes the writes already handed to it
+    liveLock_.release();
     tree_.reset();
     std::lock_guard lock(shared_->mutex);
     shared_->changed.notify_all();
@@ -309,6 +311,12 @@ void FileIndex::crawlRoots() {
     }
     flush();
     crawled_ = true;
+    // Once the crawl's rows are written the saved state follows the disk, as
+    // long as every folder is watched: readers may then answer from it.
+    if (tree_ && servesHome_ && storeUsable_ && tree_->unwatchedCount() == 0)
+        storeQueue_->async([this] {
+            if (store_ && !shared_->stopping) liveLock_.acquire(store_->path());
+        });
     log(setupLine("Index crawl", secondsSince(began), state_->itemCount(), "files and folders"));
     tagQuery_->markGathered();
     maybeFinishPositions();

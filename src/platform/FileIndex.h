@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "library/MetadataQuery.h"
+#include "platform/IndexLiveLock.h"
 #include "platform/IndexRecord.h"
 
 namespace qm {
@@ -128,6 +129,10 @@ private:
     size_t readsDone_ = 0;
     bool storeUsable_ = false;
     std::unique_ptr<IndexStore> store_;  // IndexStoreQueue only
+    // Held while the saved state follows the home folder's changes, so that
+    // readers may answer from it (IndexStoreQueue only, until stop()).
+    IndexLiveLock liveLock_;
+    bool servesHome_ = false;  // the one root is the home folder
     std::unique_ptr<InotifyTree> tree_;
     // Without inotify: rescans the roots every unwatchedRescanInterval.
     std::thread rescanTimer_;

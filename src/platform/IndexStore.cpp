@@ -178,6 +178,24 @@ std::vector<IndexRecord> IndexStore::load(bool onlyWithMetadata, bool& ok) {
     return out;
 }
 
+std::vector<std::optional<std::string>> IndexStore::storedTags(const std::vector<MetadataItem>& items) {
+    std::vector<std::optional<std::string>> out(items.size());
+    if (!db_) return out;
+    Statement st(db_, "SELECT tags FROM items WHERE dev=? AND ino=?");
+    if (!st) return out;
+    sqlite3_stmt* s = st.get();
+    for (size_t i = 0; i < items.size(); ++i) {
+        sqlite3_bind_int64(s, 1, static_cast<sqlite3_int64>(items[i].device));
+        sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(items[i].inode));
+        if (sqlite3_step(s) == SQLITE_ROW) {
+            const auto* t = static_cast<const char*>(sqlite3_column_blob(s, 0));
+            out[i] = t ? std::string(t, static_cast<size_t>(sqlite3_column_bytes(s, 0))) : std::string();
+        }
+        sqlite3_reset(s);
+    }
+    return out;
+}
+
 bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions) {
     if (!db_) return false;
     if (upserts.empty() && deletions.empty()) return true;

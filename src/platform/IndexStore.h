@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ public:
     // file could not be read through; a damaged file is then replaced by an
     // empty one (one log line) and nothing is returned, so the caller crawls.
     std::vector<IndexRecord> load(bool onlyWithMetadata, bool& ok);
+    // The stored tag value of each item, in order: none when the item has
+    // no row, "" when it has one without tags.
+    std::vector<std::optional<std::string>> storedTags(const std::vector<MetadataItem>& items);
     // Writes and deletes in one transaction. On damage the file is replaced by
     // an empty one as in `load` (rebuildCount() goes up) and false is
     // returned: the caller must then write all it holds again.

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "core/MainQueue.h"
 #include "platform/FileIndex.h"
+#include "platform/IndexLiveLock.h"
 #include "platform/IndexStore.h"
 #include "platform/XattrTagStore.h"
 
@@ -27,7 +30,8 @@ FileIndex::Options indexOptions(const LibraryReader::Options& options) {
 }  // namespace
 
 LibraryReader::LibraryReader(Options options) {
-    if (!options.reconcile && !options.folder) {
+    if (!options.folder &&
+        (!options.reconcile || IndexLiveLock::isHeld(options.databasePath.value_or(IndexStore::defaultPath())))) {
         readSaved(options);
         return;
     }
@@ -49,6 +53,39 @@ LibraryReader::LibraryReader(Options options) {
 
 LibraryReader::~LibraryReader() {
     if (index_) index_->stop();
+}
+
+void LibraryReader::awaitLiveIndex(const std::vector<std::string>& changedFiles, std::chrono::milliseconds timeout,
+                                   const std::optional<std::string>& databasePath) {
+    const std::string path = databasePath.value_or(IndexStore::defaultPath());
+    if (changedFiles.empty() || !IndexLiveLock::isHeld(path)) return;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::vector<MetadataItem> items;
+    std::vector<std::string> expected;  // the attribute as it is now
+    for (const std::string& f : changedFiles) {
+        struct stat st;
+        if (::lstat(f.c_str(), &st) != 0) continue;
+        items.push_back({uint64_t(st.st_dev), uint64_t(st.st_ino)});
+        expected.push_back(XattrTagStore::readAttribute(f).value_or(""));
+    }
+    IndexStore store;
+    if (store.open(path, {}) != IndexStore::OpenResult::opened) return;
+    while (!items.empty()) {
+        const std::vector<std::optional<std::string>> stored = store.storedTags(items);
+        size_t kept = 0;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!stored[i] || *stored[i] == expected[i]) continue;  // unknown, or already stored
+            if (kept != i) {
+                items[kept] = items[i];
+                expected[kept] = std::move(expected[i]);
+            }
+            ++kept;
+        }
+        items.resize(kept);
+        expected.resize(kept);
+        if (items.empty() || std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 void LibraryReader::readSaved(const Options& options) {

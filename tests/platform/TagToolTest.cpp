@@ -17,10 +17,14 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/MainQueue.h"
 #include "platform/FileIndex.h"
+#include "platform/IndexLiveLock.h"
+#include "platform/IndexStore.h"
+#include "platform/LibraryReader.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -343,6 +347,60 @@ TEST(TagTool, ATagAddedArrivesAsAnUpdateInAWatchingIndex) {
     EXPECT_TRUE(mainQueue().runUntil(
         [&] { return std::find(arrived.begin(), arrived.end(), "From the shell") != arrived.end(); }, 60s));
     index.stop();
+}
+
+TEST(TagTool, WhileALiveIndexRunsQueriesReadItsSavedIndexAndSeeTheToolsOwnChanges) {
+    const fs::path home = test::testHome() / "Live";
+    fs::remove_all(home);
+    test::writeFile(home / "before.txt", "x");
+    setfattr(home / "before.txt", "Live");
+    test::writeFile(home / "later.txt", "x");
+    const std::string db = IndexStore::defaultPath();
+    ASSERT_FALSE(IndexLiveLock::isHeld(db));
+
+    // The program's index: the home folder, the default saved index, watching.
+    FileIndex::Options o;
+    o.log = [](const std::string&) {};
+    auto index = std::make_unique<FileIndex>(o);
+    index->tagQuery()->setHandlers({});
+    index->gpsQuery()->setHandlers({});
+    index->start();
+    index->tagQuery()->execute();
+    index->gpsQuery()->execute();
+    ASSERT_TRUE(index->waitUntilSettled(60s));
+    // The lock comes from the index's store queue, with nothing for the main queue.
+    for (auto deadline = std::chrono::steady_clock::now() + 60s;
+         !IndexLiveLock::isHeld(db) && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(IndexLiveLock::isHeld(db));
+    {
+        LibraryReader reader(LibraryReader::Options{});
+        EXPECT_TRUE(reader.answeredFromSavedIndex());
+    }
+
+    // add, then find at once: the tool waited until the live index stored it.
+    for (int round = 0; round < 3; ++round) {
+        const std::string tag = "Round-" + std::to_string(round);
+        ASSERT_EQ(tool({"add", tag, "--", (home / "later.txt").string()}).status, 0);
+        Result r = tool({"find", "-0", tag});
+        EXPECT_EQ(splitNul(r.out), std::vector<std::string>{(home / "later.txt").string()}) << round << r.err;
+        ASSERT_EQ(tool({"remove", tag, "--", (home / "later.txt").string()}).status, 0);
+        EXPECT_EQ(tool({"find", "-0", tag}).out, "") << round;
+    }
+    EXPECT_EQ(splitNul(tool({"find", "-0", "Live"}).out), std::vector<std::string>{(home / "before.txt").string()});
+
+    // Once it stops nobody keeps the saved index current: readers walk the disk.
+    index.reset();
+    mainQueue().runPending();
+    EXPECT_FALSE(IndexLiveLock::isHeld(db));
+    setfattr(home / "later.txt", "Unseen");
+    {
+        LibraryReader reader(LibraryReader::Options{});
+        EXPECT_FALSE(reader.answeredFromSavedIndex());
+    }
+    EXPECT_EQ(splitNul(tool({"find", "-0", "Unseen"}).out),
+              std::vector<std::string>{(home / "later.txt").string()});
+    fs::remove_all(home);
 }
 
 TEST(TagTool, BashCompletionOffersCommandsOptionsAndTagNames) {

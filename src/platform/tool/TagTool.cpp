@@ -53,8 +53,8 @@ constexpr const char* helpText =
     "  --json              write a JSON array of objects\n"
     "  --no-index FOLDER   read FOLDER from the disk instead of the saved index\n"
     "  --saved             answer from the saved index as it was last written, without\n"
-    "                      bringing it up to date first: much faster over a large\n"
-    "                      home, and current while Quillomere runs, but changes made\n"
+    "                      bringing it up to date first even when Quillomere is not\n"
+    "                      running: much faster over a large home, but changes made\n"
     "                      while it was not running may be missing\n"
     "  -h, --help          show this text\n"
     "\n"
@@ -71,11 +71,14 @@ constexpr const char* helpText =
     "  (counted in bytes from 1) and the reason.\n"
     "  Example: quillomere-tag find 'Taxes/2025 and not done'\n"
     "\n"
-    "Queries answer from the saved index in $XDG_CACHE_HOME/quillomere after bringing\n"
-    "it up to date with the disk, as the program does when it starts; hidden files\n"
-    "and folders are not indexed. Text output writes a backslash, tab or newline in\n"
-    "a path or tag as \\\\, \\t, \\n, and bytes that are not UTF-8 as \\xhh. Paths\n"
-    "and tags are listed in natural order.\n"
+    "Queries answer from the saved index in $XDG_CACHE_HOME/quillomere. While\n"
+    "Quillomere (or quillomere-index --watch) runs, it keeps that index current and\n"
+    "it is read at once; otherwise it is first brought up to date with the disk, as\n"
+    "the program does when it starts. add and remove wait (at most 3 seconds) until\n"
+    "a running Quillomere has stored their changes. Hidden files and folders are not\n"
+    "indexed. Text output writes a backslash, tab or newline in a path or tag as\n"
+    "\\\\, \\t, \\n, and bytes that are not UTF-8 as \\xhh. Paths and tags are listed\n"
+    "in natural order.\n"
     "\n"
     "Exit status: 0 on success, 1 when some FILE could not be read or changed (each\n"
     "one is named on standard error), 2 for a usage error or malformed expression.\n";
@@ -117,13 +120,19 @@ int editTags(const Arguments& a, bool adding) {
     TagEditor editor(store);
     const std::vector<std::string> none;
     int status = 0;
+    std::vector<std::string> changed;
     for (const std::string& file : a.files) {
         TagEditor::Outcome o = adding ? editor.change(file, a.operands, none) : editor.change(file, none, a.operands);
         if (!o.ok) {
             std::fprintf(stderr, "quillomere-tag: %s\n", o.error.c_str());
             status = 1;
+        } else if (o.changed) {
+            changed.push_back(file);
         }
     }
+    // A running window answers the next query from its saved index: let it
+    // store these changes first, so that "add" then "find" agree.
+    LibraryReader::awaitLiveIndex(changed, std::chrono::seconds(3));
     return status;
 }
 
