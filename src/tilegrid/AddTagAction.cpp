@@ -4,21 +4,11 @@
 
 #include "commands/TagChangeBuilder.h"
 #include "commands/TagChangeCommand.h"
+#include "commands/TagNameInput.h"
 #include "core/TagFormat.h"
 #include "library/Tree.h"
 
 namespace qm {
-
-namespace {
-
-void collectTags(const Node& node, std::vector<std::string>& out) {
-    for (const auto& [name, child] : node.children()) {
-        if (auto tag = TagFormat::tagForNodeName(child->fullName)) out.push_back(std::move(*tag));
-        collectTags(*child, out);
-    }
-}
-
-}  // namespace
 
 std::string AddTagAction::message(const std::vector<QuickString>& selection) {
     if (selection.size() == 1) {
@@ -30,12 +20,18 @@ std::string AddTagAction::message(const std::vector<QuickString>& selection) {
     return "Enter the tag to add to the " + std::to_string(selection.size()) + " selected files:";
 }
 
-std::vector<std::string> AddTagAction::tagNames(const Tree& tree) {
+std::vector<std::string> AddTagAction::typedLevels(std::string_view text) {
     std::vector<std::string> out;
-    for (const auto& [name, label] : tree.colorsNode->children())
-        if (auto tag = TagFormat::tagForNodeName(label->fullName)) out.push_back(std::move(*tag));
-    collectTags(*tree.tagsNode, out);
-    return out;
+    while (true) {
+        size_t slash = text.find('/');
+        std::string level = TagNameInput::trimmed(text.substr(0, slash));
+        if (slash == std::string_view::npos) {
+            out.push_back(std::move(level));
+            return out;
+        }
+        if (!level.empty()) out.push_back(std::move(level));
+        text.remove_prefix(slash + 1);
+    }
 }
 
 CommandPtr AddTagAction::command(const Tree& tree, const TagFormat& format,

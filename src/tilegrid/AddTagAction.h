@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands/Command.h"
@@ -12,9 +13,9 @@ namespace qm {
 class TagFormat;
 class Tree;
 
-// The grid's "Add Tag…" apart from its prompt: what the prompt says, the
-// tag names it offers while a person types, and the command that tags the
-// selected files.
+// The grid's "Add Tag…" apart from its prompt: what the prompt says, how
+// the path being typed splits into levels for completion, and the command
+// that tags the selected files.
 class AddTagAction {
 public:
     static constexpr const char* title = "Add Tag\u2026";
@@ -24,9 +25,10 @@ public:
     // "Enter the tag to add to the N selected files:".
     static std::string message(const std::vector<QuickString>& selection);
 
-    // Every tag the tree has a node for, written as it is typed: the labels
-    // under Colors and every tag and sub-tag under Tags ("Work", "Work/2024").
-    static std::vector<std::string> tagNames(const Tree& tree);
+    // The levels of a tag path being typed, for completion: split at "/",
+    // each level trimmed, empty levels dropped except the last, which is the
+    // one being typed (" Work / " gives "Work" and "").
+    static std::vector<std::string> typedLevels(std::string_view text);
 
     // One undoable command of kind tag that adds `tag` to the selected files
     // that lack it; null when every one has it already. Files that carried

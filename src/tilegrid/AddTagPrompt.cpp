@@ -2,19 +2,18 @@
 
 #include <QCompleter>
 #include <QDialogButtonBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStringListModel>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 #include "tilegrid/AddTagAction.h"
+#include "tilegrid/TagCompleter.h"
 
 namespace qm {
 
-AddTagPrompt::AddTagPrompt(const QString& message, QStringList tagNames, QWidget* parent) : QDialog(parent) {
+AddTagPrompt::AddTagPrompt(const QString& message, const Tree& tree, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("addTagPrompt"));
     setWindowTitle(QString::fromUtf8(AddTagAction::button));
     setWindowModality(Qt::WindowModal);
@@ -26,23 +25,16 @@ AddTagPrompt::AddTagPrompt(const QString& message, QStringList tagNames, QWidget
     edit_->setObjectName(QStringLiteral("addTagEditor"));
     edit_->setAccessibleName(QString::fromUtf8(AddTagAction::button));
     edit_->setAccessibleDescription(message);
-    edit_->setMinimumWidth(edit_->fontMetrics().averageCharWidth() * 40);
+    // Wide enough for the message with a file name of usual length on one line.
+    edit_->setMinimumWidth(edit_->fontMetrics().averageCharWidth() * 56);
     label->setBuddy(edit_);
 
-    // A sorted model lets the completer find prefixes by binary search,
-    // which keeps typing quick with a hundred thousand tags.
-    std::sort(tagNames.begin(), tagNames.end(),
-              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-    tagNames.erase(std::unique(tagNames.begin(), tagNames.end()), tagNames.end());
-    completer_ = new QCompleter(this);
-    completer_->setModel(new QStringListModel(tagNames, completer_));
-    completer_->setCaseSensitivity(Qt::CaseInsensitive);
-    completer_->setModelSorting(QCompleter::CaseInsensitivelySortedModel);
-    completer_->setCompletionMode(QCompleter::PopupCompletion);
+    completer_ = new TagCompleter(tree, this);
     edit_->setCompleter(completer_);
 
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QDialogButtonBox::Cancel);
+    // The style may give the standard button an icon; "Add Tag" has none.
+    buttons->addButton(QDialogButtonBox::Cancel)->setIcon(QIcon());
     add_ = buttons->addButton(QString::fromUtf8(AddTagAction::button), QDialogButtonBox::AcceptRole);
     add_->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QStringList>
 
 class QCompleter;
 class QLineEdit;
@@ -9,15 +8,17 @@ class QPushButton;
 
 namespace qm {
 
+class Tree;
+
 // The small window-modal prompt of the grid's "Add Tag…": a message, a line
-// edit that completes the existing tag names as they are typed, and the
+// edit that completes the tree's tag names as they are typed, and the
 // buttons "Cancel" and "Add Tag". Return adds, Escape cancels. It only
 // collects the text; the grid decides what the text does.
 class AddTagPrompt : public QDialog {
     Q_OBJECT
 
 public:
-    AddTagPrompt(const QString& message, QStringList tagNames, QWidget* parent);
+    AddTagPrompt(const QString& message, const Tree& tree, QWidget* parent);
 
     QLineEdit* lineEdit() const { return edit_; }
     QCompleter* completer() const { return completer_; }

@@ -892,12 +892,8 @@ AddTagPrompt* TileGridView::promptToAddTag() {
     std::vector<QuickString> selection = selectedShownPaths();
     if (selection.empty()) return nullptr;
     if (addTagPrompt_) addTagPrompt_->reject();
-    // Listed when the prompt opens: tags made while it is open are rare and
-    // only miss the completion.
-    QStringList names;
-    for (const std::string& n : AddTagAction::tagNames(w->context().db->tree()))
-        names << QString::fromUtf8(n.data(), qsizetype(n.size()));
-    auto* prompt = new AddTagPrompt(QString::fromStdString(AddTagAction::message(selection)), std::move(names), this);
+    auto* prompt = new AddTagPrompt(QString::fromStdString(AddTagAction::message(selection)),
+                                    w->context().db->tree(), this);
     connect(prompt, &AddTagPrompt::tagEntered, this,
             [this, selection](const QString& text) { addTag(selection, text); });
     connect(prompt, &QDialog::finished, this, &TileGridView::takeBackKeyboard);

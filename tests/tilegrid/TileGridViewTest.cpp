@@ -498,14 +498,22 @@ TEST(TileGridView, AddTagPromptTagsTheSelectedFilesInOneUndoableCommand) {
     EXPECT_EQ(prompt->addButton()->text(), "Add Tag");
     EXPECT_TRUE(QTest::qWaitFor([&] { return prompt->lineEdit()->hasFocus(); }));
 
-    // Completion over the existing tags, every level as it is typed.
+    // Completion over the existing tags and labels, a level at a time.
+    auto offered = [&] {
+        QStringList out;
+        for (int i = 0; i < prompt->completer()->completionCount(); ++i) {
+            prompt->completer()->setCurrentRow(i);
+            out << prompt->completer()->currentCompletion();
+        }
+        return out;
+    };
     QTest::keyClicks(prompt->lineEdit(), "wo");
-    QStringList offered;
-    for (int i = 0; i < prompt->completer()->completionCount(); ++i) {
-        prompt->completer()->setCurrentRow(i);
-        offered << prompt->completer()->currentCompletion();
-    }
-    EXPECT_EQ(offered, (QStringList{"Work", "Work/2024"}));
+    EXPECT_EQ(offered(), QStringList{"Work"});
+    QTest::keyClicks(prompt->lineEdit(), "rk / 2");
+    EXPECT_EQ(offered(), QStringList{"Work/2024"});
+    prompt->lineEdit()->clear();
+    QTest::keyClicks(prompt->lineEdit(), "r");
+    EXPECT_EQ(offered(), QStringList{"Red"});
     prompt->completer()->popup()->hide();
     prompt->lineEdit()->clear();
 
