@@ -27,14 +27,14 @@ public:
     QModelIndex index(int row, int column, const QModelIndex& parent) const override {
         const Item* level = itemFor(parent);
         if (column != 0 || row < 0 || size_t(row) >= level->nodes.size()) return {};
-        return createIndex(row, column, const_cast<Item*>(childItem(*level, size_t(row))));
+        return createIndex(row, column, childItem(*level, size_t(row)));
     }
     QModelIndex parent(const QModelIndex& index) const override {
         if (!index.isValid()) return {};
         const Item* item = static_cast<const Item*>(index.internalPointer());
         const Item* up = item->parent;
         if (up == &root_) return {};
-        return createIndex(int(up->row), 0, const_cast<Item*>(up));
+        return createIndex(int(up->row), 0, up);
     }
     int rowCount(const QModelIndex& parent) const override {
         if (parent.column() > 0) return 0;
