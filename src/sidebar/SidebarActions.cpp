@@ -16,9 +16,6 @@
 
 namespace qm {
 
-const char* const SidebarActions::tagSlashMessage = "The tag name cannot contain a \"/\" character";
-// Tags are stored comma-separated in user.xdg.tags; a comma would split the name.
-const char* const SidebarActions::tagCommaMessage = "The tag name cannot contain a \",\" character";
 const char* const SidebarActions::folderSlashMessage = "The folder name cannot contain a \"/\" character";
 const char* const SidebarActions::folderDotMessage = "The folder name cannot start with a \".\" character";
 
@@ -62,9 +59,7 @@ bool isTagsOrPinned(const NodePath& path) {
 }
 
 std::string checkTagName(const std::string& name) {
-    if (name.find('/') != std::string::npos) return SidebarActions::tagSlashMessage;
-    if (name.find(',') != std::string::npos) return SidebarActions::tagCommaMessage;
-    return {};
+    return TagNameInput::refusalForLevel(name);
 }
 
 std::string checkFolderName(const std::string& name) {
@@ -76,10 +71,7 @@ std::string checkFolderName(const std::string& name) {
 }  // namespace
 
 std::string SidebarActions::trimmed(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return std::string(text);
+    return TagNameInput::trimmed(text);
 }
 
 std::vector<SidebarMenuItem> SidebarActions::menuFor(const Tree& tree, const NodePath& path) {

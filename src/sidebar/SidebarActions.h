@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/TagNameInput.h"
 #include "library/NodePath.h"
 
 namespace qm {
@@ -67,8 +68,8 @@ public:
     // Leading and trailing white space and line breaks removed.
     static std::string trimmed(std::string_view text);
 
-    static const char* const tagSlashMessage;
-    static const char* const tagCommaMessage;
+    static constexpr const char* tagSlashMessage = TagNameInput::slashMessage;
+    static constexpr const char* tagCommaMessage = TagNameInput::commaMessage;
     static const char* const folderSlashMessage;
     static const char* const folderDotMessage;
 };

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -24,12 +25,15 @@
 #include "core/FileURL.h"
 #include "commands/TagChangeBuilder.h"
 #include "commands/TagChangeCommand.h"
+#include "commands/TagNameInput.h"
 #include "commands/ToTrashCommand.h"
 #include "core/MainQueue.h"
 #include "core/TagFormat.h"
 #include "library/DB.h"
 #include "library/TreeNames.h"
 #include "platform/ThumbnailService.h"
+#include "tilegrid/AddTagAction.h"
+#include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/DesktopActions.h"
 #include "tilegrid/MovieTime.h"
 #include "tilegrid/PlaceNames.h"
@@ -880,6 +884,56 @@ void TileGridView::deleteCurrentSelection() {
     }
 }
 
+// ---- Add Tag ----
+
+AddTagPrompt* TileGridView::promptToAddTag() {
+    auto w = window_.lock();
+    if (!w) return nullptr;
+    std::vector<QuickString> selection = selectedShownPaths();
+    if (selection.empty()) return nullptr;
+    if (addTagPrompt_) addTagPrompt_->reject();
+    auto* prompt = new AddTagPrompt(QString::fromStdString(AddTagAction::message(selection)),
+                                    w->context().db->tree(), this);
+    connect(prompt, &AddTagPrompt::tagEntered, this,
+            [this, selection](const QString& text) { addTag(selection, text); });
+    connect(prompt, &QDialog::finished, this, &TileGridView::takeBackKeyboard);
+    addTagPrompt_ = prompt;
+    prompt->open();
+    return prompt;
+}
+
+void TileGridView::addTag(const std::vector<QuickString>& selection, const QString& text) {
+    auto w = window_.lock();
+    if (!w) return;
+    const QByteArray utf8 = text.toUtf8();
+    TagNameInput::Path typed = TagNameInput::parsePath(std::string_view(utf8.constData(), size_t(utf8.size())));
+    if (!typed.refusal.empty()) {
+        refuse(QString::fromStdString(typed.refusal));
+        return;
+    }
+    DB& db = *w->context().db;
+    if (CommandPtr command = AddTagAction::command(db.tree(), *db.format, selection, typed.tag))
+        w->commandStack()->performCommand(command);
+}
+
+void TileGridView::refuse(const QString& message) {
+    auto* box = new QMessageBox(QMessageBox::Warning, QString(), message, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("tileGridTagRefusal"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    connect(box, &QDialog::finished, this, &TileGridView::takeBackKeyboard);
+    box->open();
+}
+
+void TileGridView::takeBackKeyboard() {
+    // Not every window manager (nor the offscreen platform) activates the
+    // window again when its modal prompt closes; without it the keyboard
+    // would go nowhere. A refusal that opened meanwhile keeps it.
+    if (QApplication::activeModalWidget()) return;
+    activateWindow();
+    setFocus(Qt::OtherFocusReason);
+}
+
 // ---- Context menu ----
 
 void TileGridView::contextMenuEvent(QContextMenuEvent* event) {
@@ -968,6 +1022,7 @@ void TileGridView::runMenuAction(const TileMenuEntry& entry, const std::vector<Q
     case A::none: break;
     case A::showInFileManager: showSelectionInFileManager(); break;
     case A::open: openSelection(); break;
+    case A::addTag: promptToAddTag(); break;
     case A::remove: deleteCurrentSelection(); break;
     case A::jumpToDir: {
         auto name = nodeNameForFolder(entry.target);

@@ -30,6 +30,7 @@ class QMimeData;
 
 namespace qm {
 
+class AddTagPrompt;
 class BrowserState;
 class ThumbnailService;
 
@@ -71,6 +72,9 @@ public:
     void openSelection();
     // Untags in a tag node, moves to the Trash in a folder node.
     void deleteCurrentSelection();
+    // "Add Tag…": opens the prompt for the selected files shown; null when
+    // none is selected. Accepting it tags them in one undoable command.
+    AddTagPrompt* promptToAddTag();
     // The context menu for a viewport point; null outside every tile. Makes
     // the tile under the point selected first when it is not.
     QMenu* makeContextMenu(QPoint viewportPos);
@@ -166,6 +170,11 @@ private:
     // keyboard where it is.
     void showPreview(bool bringToFront);
     void runMenuAction(const TileMenuEntry& entry, const std::vector<QuickString>& selection);
+    void addTag(const std::vector<QuickString>& selection, const QString& text);
+    // A typed tag was refused; nothing changed.
+    void refuse(const QString& message);
+    // The window and the grid get the keyboard back when a prompt closes.
+    void takeBackKeyboard();
     QColor accentColor(float alpha) const;
     QColor selectionColor() const;
     QPointF documentPoint(QPointF viewportPoint) const;
@@ -203,6 +212,7 @@ private:
     std::optional<bool> drawsAsFocused_;
     QPointer<TilePreview> preview_;
     QPointer<QMenu> keyboardMenu_;
+    QPointer<AddTagPrompt> addTagPrompt_;
 };
 
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/TagFormat.h"
+#include "tilegrid/AddTagAction.h"
 
 namespace qm {
 
@@ -45,6 +46,7 @@ std::vector<TileMenuEntry> buildTileMenu(const Tree& tree, const NodePtr& node, 
     using A = TileMenuEntry::Action;
     out.push_back(item(A::showInFileManager, "Show in File Manager"));
     out.push_back(item(A::open, selection.size() == 1 ? "Open File" : "Open Files"));
+    if (!selection.empty()) out.push_back(item(A::addTag, AddTagAction::title));
     const bool isTag = has(node->kind, NodeKind::tag);
     if (isTag) out.push_back(item(A::remove, "Remove from Tag"));
     if (has(node->kind, NodeKind::directory)) out.push_back(item(A::remove, "Move to Trash"));

@@ -14,7 +14,7 @@ namespace qm {
 // One line of the grid's context menu, free of any toolkit.
 struct TileMenuEntry {
     enum class Kind : uint8_t { item, separator, header };
-    enum class Action : uint8_t { none, showInFileManager, open, remove, jumpToDir, jumpToTag, jumpToMap };
+    enum class Action : uint8_t { none, showInFileManager, open, addTag, remove, jumpToDir, jumpToTag, jumpToMap };
 
     Kind kind = Kind::item;
     Action action = Action::none;
@@ -26,8 +26,8 @@ struct TileMenuEntry {
     friend bool operator==(const TileMenuEntry&, const TileMenuEntry&) = default;
 };
 
-// The menu for the selected files of a node: show, open, remove or trash,
-// then the sections that jump to the files' folders, tags and map position.
+// The menu for the selected files of a node: show, open, add a tag (the
+// keyboard's way to tag files), remove or trash, then the sections that jump to the files' folders, tags and map position.
 // Empty without a node. `isMapNode` marks the window's map node.
 std::vector<TileMenuEntry> buildTileMenu(const Tree& tree, const NodePtr& node, bool isMapNode,
                                          const std::vector<QuickString>& selection);

@@ -11,15 +11,22 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QCompleter>
 #include <QDragEnterEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QAbstractItemView>
 #include <QTest>
 
 #include <deque>
 
 #include "platform/ThumbnailService.h"
+#include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridScrollState.h"
 #include "tilegrid/TileGridView.h"
@@ -421,7 +428,7 @@ TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
     ASSERT_TRUE(menu);
     EXPECT_EQ(g.selected(), std::vector<std::string>{a.string()});  // the clicked tile only
     EXPECT_EQ(menuTexts(menu.get()),
-              (std::vector<std::string>{"Show in File Manager", "Open File", "Remove from Tag", "--",
+              (std::vector<std::string>{"Show in File Manager", "Open File", "Add Tag…", "Remove from Tag", "--",
                                         "(Jump to Folder:)", rel, "--", "(Jump to Tag:)", "Trip [x]", "--",
                                         "(Jump to Map:)", "48.85340, 2.34880"}));
     // The place name replaces the coordinates once the offline geocoder answers.
@@ -433,7 +440,7 @@ TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
     g.window->setCurrentSelection({Q(a.string()), Q(b.string())});
     menu.reset(g.view->makeContextMenu(g.center(1)));
     EXPECT_EQ(menuTexts(menu.get()),
-              (std::vector<std::string>{"Show in File Manager", "Open Files", "Remove from Tag", "--",
+              (std::vector<std::string>{"Show in File Manager", "Open Files", "Add Tag…", "Remove from Tag", "--",
                                         "(Jump to Folder:)", rel, "--", "(Jump to Tag:)", "Best", "Trip [x]"}));
 
     // A folder node: Move to Trash, no folder section.
@@ -444,7 +451,7 @@ TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
     g.window->setCurrentSelection({});
     menu.reset(g.view->makeContextMenu(g.center(1)));
     ASSERT_TRUE(menu);
-    EXPECT_EQ(menuTexts(menu.get()), (std::vector<std::string>{"Show in File Manager", "Open File", "Move to Trash",
+    EXPECT_EQ(menuTexts(menu.get()), (std::vector<std::string>{"Show in File Manager", "Open File", "Add Tag…", "Move to Trash",
                                                                "--", "(Jump to Tag:)", "Best", "Trip"}));
 
     // The map node: a folder section; with two files no map section, with the
@@ -452,7 +459,7 @@ TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
     g.showMap({Q(a.string()), Q(b.string())});
     g.window->setCurrentSelection({Q(a.string()), Q(b.string())});
     menu.reset(g.view->makeContextMenu(g.center(0)));
-    EXPECT_EQ(menuTexts(menu.get()).size(), 9u);
+    EXPECT_EQ(menuTexts(menu.get()).size(), 10u);
     g.window->setCurrentSelection({Q(a.string())});
     menu.reset(g.view->makeContextMenu(g.center(0)));
     EXPECT_EQ(menuTexts(menu.get()).back(), "Paris, Île-de-France, France");
@@ -467,6 +474,102 @@ TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
         if (act->text().toStdString() == rel || act->text() == "Trip") act->trigger();
     EXPECT_EQ(reveals, (std::vector<std::pair<std::string, size_t>>{{std::string(folder.utf8()), 1},
                                                                     {"Tags/Trip", 1}}));
+}
+
+// The keyboard's way to tag files: the menu's "Add Tag…" prompt, driven by
+// key presses, checked against the files' extended attributes.
+TEST(TileGridView, AddTagPromptTagsTheSelectedFilesInOneUndoableCommand) {
+    Grid g;
+    fs::path a = g.file("trip/a.jpg", "Trip"), b = g.file("trip/b.jpg", "Trip,Work/2024");
+    g.load({{a, {"Trip"}}, {b, {"Trip", "Work/2024"}}});
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Trip"}));
+    g.window->setCurrentSelection({Q(a.string()), Q(b.string())});
+
+    std::unique_ptr<QMenu> menu(g.view->makeContextMenu(g.center(0)));
+    ASSERT_TRUE(menu);
+    QAction* item = menu->actions()[2];
+    ASSERT_EQ(item->text(), "Add Tag…");
+    item->trigger();
+    auto* prompt = qobject_cast<AddTagPrompt*>(QApplication::activeModalWidget());
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(prompt->findChild<QLabel*>()->text(), "Enter the tag to add to the 2 selected files:");
+    EXPECT_EQ(prompt->addButton()->text(), "Add Tag");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return prompt->lineEdit()->hasFocus(); }));
+
+    // Completion over the existing tags and labels, a level at a time.
+    auto offered = [&] {
+        QStringList out;
+        for (int i = 0; i < prompt->completer()->completionCount(); ++i) {
+            prompt->completer()->setCurrentRow(i);
+            out << prompt->completer()->currentCompletion();
+        }
+        return out;
+    };
+    QTest::keyClicks(prompt->lineEdit(), "wo");
+    EXPECT_EQ(offered(), QStringList{"Work"});
+    QTest::keyClicks(prompt->lineEdit(), "rk / 2");
+    EXPECT_EQ(offered(), QStringList{"Work/2024"});
+    prompt->lineEdit()->clear();
+    QTest::keyClicks(prompt->lineEdit(), "r");
+    EXPECT_EQ(offered(), QStringList{"Red"});
+    prompt->completer()->popup()->hide();
+    prompt->lineEdit()->clear();
+
+    // Levels are trimmed and empty ones dropped; one command tags both.
+    QTest::keyClicks(prompt->lineEdit(), " Plans / /Next ");
+    QTest::keyClick(prompt->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(prompt->isHidden());
+    EXPECT_EQ(rawTags(a), "Plans/Next,Trip");
+    EXPECT_EQ(rawTags(b), "Plans/Next,Trip,Work/2024");
+    EXPECT_EQ(g.listed(P({"Tags", "Plans", "Next"})), (std::vector<std::string>{a.string(), b.string()}));
+    EXPECT_EQ(g.undoTitles(), std::vector<std::string>{"Tag 2 Files"});
+    g.stack().undo();
+    EXPECT_EQ(rawTags(a), "Trip");
+    EXPECT_EQ(rawTags(b), "Trip,Work/2024");
+    EXPECT_EQ(g.listed(P({"Tags", "Plans", "Next"})), std::vector<std::string>{"<missing>"});
+
+    // A file that has the tag already is left out, so undoing keeps its tag.
+    prompt = g.view->promptToAddTag();
+    ASSERT_TRUE(prompt);
+    QTest::keyClicks(prompt->lineEdit(), "Work/2024");
+    prompt->completer()->popup()->hide();
+    QTest::keyClick(prompt->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(rawTags(a), "Trip,Work/2024");
+    EXPECT_EQ(g.undoTitles().back(), "Tag File");
+    g.stack().undo();
+    EXPECT_EQ(rawTags(a), "Trip");
+    EXPECT_EQ(rawTags(b), "Trip,Work/2024");
+
+    // A comma is refused in the sidebar's words; nothing changes.
+    const size_t undos = g.undoTitles().size();
+    prompt = g.view->promptToAddTag();
+    ASSERT_TRUE(prompt);
+    QTest::keyClicks(prompt->lineEdit(), "Plans, Next");
+    QTest::keyClick(prompt->lineEdit(), Qt::Key_Return);
+    auto* refusal = g.view->findChild<QMessageBox*>("tileGridTagRefusal");
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->text(), "The tag name cannot contain a \",\" character");
+    refusal->close();
+    EXPECT_EQ(g.undoTitles().size(), undos);
+    EXPECT_EQ(rawTags(a), "Trip");
+
+    // Escape cancels; one file's prompt names it.
+    g.window->setCurrentSelection({Q(a.string())});
+    prompt = g.view->promptToAddTag();
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->findChild<QLabel*>()->text(), "Enter the tag to add to the file \"a.jpg\":");
+    QTest::keyClicks(prompt->lineEdit(), "Never");
+    QTest::keyClick(prompt->lineEdit(), Qt::Key_Escape);
+    EXPECT_TRUE(prompt->isHidden());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g.view->hasFocus(); }));  // the keyboard comes back
+    EXPECT_EQ(rawTags(a), "Trip");
+    EXPECT_EQ(g.undoTitles().size(), undos);
+
+    // Without a selection there is nothing to tag.
+    g.window->setCurrentSelection({});
+    EXPECT_EQ(g.view->promptToAddTag(), nullptr);
 }
 
 TEST(TileGridView, ScrollStateRevealAndNodeChanges) {
