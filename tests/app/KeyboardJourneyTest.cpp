@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 
 #include "AppHarness.h"
 #include "app/RootView.h"
@@ -144,6 +145,41 @@ TEST(KeyboardJourneyTest, TagUndoAndSearchTheMapWithTheKeyboardAlone) {
         << results->text(QAccessible::Name).toStdString();
     ASSERT_TRUE(state->mapResults());
     EXPECT_EQ(state->mapResults()->size(), 2u);
+}
+
+// A name the sidebar refuses, typed and dismissed from the keyboard: the
+// keyboard comes back to the tree, not to nowhere.
+TEST(KeyboardJourneyTest, ARefusedTagNameGivesTheKeyboardBackToTheSidebar) {
+    AppHarness h;
+    fs::path a = h.file("a.txt", "Trip");
+    h.index.add({a.string(), std::vector<std::string>{"Trip"}, std::nullopt, std::nullopt});
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr; }));
+    QWidget* sidebar = w->rootView()->sidebarView();
+    ASSERT_TRUE(tabTo(sidebar));
+    QTest::keyClicks(QApplication::focusWidget(), "trip");
+    press(Qt::Key_Return);
+    ASSERT_EQ(w->state()->currentNode(), P({"Tags", "Trip"}));
+
+    press(Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    for (int i = 0; i < 10 && !(menu->activeAction() && menu->activeAction()->text() == "Rename Tag"); ++i)
+        QTest::keyClick(menu, Qt::Key_Down);
+    ASSERT_TRUE(menu->activeAction());
+    ASSERT_EQ(menu->activeAction()->text(), "Rename Tag");
+    QTest::keyClick(menu, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "Trip, 2026");
+    press(Qt::Key_Return);
+
+    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }));
+    QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return focusIsIn(sidebar); }));
+    EXPECT_EQ(rawTags(a), "Trip");
 }
 
 }  // namespace
