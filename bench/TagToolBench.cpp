@@ -6,12 +6,19 @@
 // - find with a three-term expression over the saved index of 1,000,000 files:
 //   under 1 s from process start to the last line (goal 0.5 s). Measured both
 //   as a warm start does it (the index brought up to date by a crawl of the
-//   whole home, which alone walks a million files) and with --saved.
+//   whole home, which alone walks a million files), with --saved, and while a
+//   live index (quillomere-index --watch) keeps the saved index current, which
+//   is what the tool then reads at once.
 // - add of one tag to 10,000 files: files per second, against setfattr run on
 //   the same files in the same run.
 // - near over the home's 20,500 positions, timed, and checked against a
 //   brute-force great-circle filter of every position (by vector geometry, not
 //   the haversine) for circles across the antimeridian and over both poles.
+//
+// Measured on the 2-core machine (load average 1.0 to 1.6), the home of
+// 1,000,000 files (738,369 indexed items): find with a live index 0.20 s
+// (6,333 results), --saved 0.21 s, reconciling without one 4.7 s. add of one
+// tag to 10,000 files 117,000 files/s, setfattr 272,000 files/s.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
