@@ -25,12 +25,6 @@ namespace {
 
 using Action = AppDelegate::Action;
 
-std::string rawTags(const fs::path& p) {
-    char buf[1024];
-    ssize_t n = ::lgetxattr(p.c_str(), "user.xdg.tags", buf, sizeof buf);
-    return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
-}
-
 // Opens the menu that holds the action, as a person would, and closes it;
 // returns the action's title and enabled state as the open menu showed them.
 std::pair<std::string, bool> shownInMenu(BrowserFrame* frame, QAction* action) {

@@ -72,6 +72,13 @@ inline CommandPtr tagCommand(const std::vector<fs::path>& paths, const std::stri
                                               std::set<std::string>{}, std::set<std::string>{});
 }
 
+// A file's tag attribute as stored ("<none>" when it has none).
+inline std::string rawTags(const fs::path& p) {
+    char buf[4096];
+    ssize_t n = ::lgetxattr(p.c_str(), "user.xdg.tags", buf, sizeof buf);
+    return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
+}
+
 // Makes a top-level window the active one and waits until the platform says so.
 inline void activate(QWidget* window) {
     window->show();

@@ -26,12 +26,6 @@ namespace {
 
 using Action = AppDelegate::Action;
 
-std::string rawTags(const fs::path& p) {
-    char buf[4096];
-    ssize_t n = ::lgetxattr(p.c_str(), "user.xdg.tags", buf, sizeof buf);
-    return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
-}
-
 // Whether the keyboard focus is in the pane (the pane itself or a child).
 bool focusIsIn(QWidget* pane) {
     QWidget* f = QApplication::focusWidget();
@@ -53,6 +47,19 @@ void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* f = QApplication::focusWidget();
     ASSERT_TRUE(f);
     QTest::keyClick(f, key, modifiers);
+}
+
+// Opens the focused view's context menu with Shift+F10 and picks the item
+// with the arrow keys and Return.
+void chooseFromContextMenu(const QString& title) {
+    press(Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    for (int i = 0; i < 12 && !(menu->activeAction() && menu->activeAction()->text() == title); ++i)
+        QTest::keyClick(menu, Qt::Key_Down);
+    ASSERT_TRUE(menu->activeAction());
+    ASSERT_EQ(menu->activeAction()->text(), title);
+    QTest::keyClick(menu, Qt::Key_Return);
 }
 
 TEST(KeyboardJourneyTest, TagUndoAndSearchTheMapWithTheKeyboardAlone) {
@@ -93,14 +100,7 @@ TEST(KeyboardJourneyTest, TagUndoAndSearchTheMapWithTheKeyboardAlone) {
     ASSERT_EQ(state->currentSelection(), (QuickStringSet{Q(a.string()), Q(b.string())}));
 
     // 5. The context menu from the keyboard, "Add Tag…" chosen with the arrows.
-    press(Qt::Key_F10, Qt::ShiftModifier);
-    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }));
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    for (int i = 0; i < 6 && !(menu->activeAction() && menu->activeAction()->text() == "Add Tag…"); ++i)
-        QTest::keyClick(menu, Qt::Key_Down);
-    ASSERT_TRUE(menu->activeAction());
-    ASSERT_EQ(menu->activeAction()->text(), "Add Tag…");
-    QTest::keyClick(menu, Qt::Key_Return);
+    chooseFromContextMenu("Add Tag…");
 
     ASSERT_TRUE(QTest::qWaitFor([] {
         auto* prompt = qobject_cast<AddTagPrompt*>(QApplication::activeModalWidget());
@@ -163,14 +163,7 @@ TEST(KeyboardJourneyTest, ARefusedTagNameGivesTheKeyboardBackToTheSidebar) {
     press(Qt::Key_Return);
     ASSERT_EQ(w->state()->currentNode(), P({"Tags", "Trip"}));
 
-    press(Qt::Key_F10, Qt::ShiftModifier);
-    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }));
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    for (int i = 0; i < 10 && !(menu->activeAction() && menu->activeAction()->text() == "Rename Tag"); ++i)
-        QTest::keyClick(menu, Qt::Key_Down);
-    ASSERT_TRUE(menu->activeAction());
-    ASSERT_EQ(menu->activeAction()->text(), "Rename Tag");
-    QTest::keyClick(menu, Qt::Key_Return);
+    chooseFromContextMenu("Rename Tag");
     ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()); }));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), "Trip, 2026");
