@@ -1,14 +1,21 @@
 // Folder scanning, on a real directory tree in a temporary home:
 // - BM_RefreshBigDirectory: one refreshDirectory of a folder with 100,000
 //   files, read on the folder queue and applied on the main queue (arg 0:
-//   first read into an empty node; arg 1: re-read, nothing changed).
-//   Target: under 300 ms each; the main-thread turn that applies the result
-//   ("max_apply_ms") under 25 ms.
+//   first read into an empty node; arg 1: re-read, nothing changed; arg 2:
+//   re-read with one file added or removed). Target: under 300 ms each; the
+//   main-thread turn that applies the result ("max_apply_ms") within a frame,
+//   16 ms.
 // - BM_ScanPass: the whole pass over an opened folder with 200 sub-folders
 //   beside the 100,000-file one, turn by turn; no main-queue turn
 //   ("max_turn_ms") may reach 50 ms, as directories are read off the main
 //   thread; "turns" counts the turns that ran (two per directory read: start
 //   and apply).
+//
+// Measured on the 2-core machine (load average 1.3 to 2.2): max_apply_ms
+// 0.03 (first read), 11 (unchanged re-read: comparing the two tables), 0.02
+// (one file changed: the sizes differ). Freeing the table of 100,000 paths
+// left over on the main thread had taken another 15 ms (47.6 ms worst), so
+// the folder queue frees it now.
 
 #include <benchmark/benchmark.h>
 
@@ -90,7 +97,10 @@ struct Library {
 
 void BM_RefreshBigDirectory(benchmark::State& state) {
     Library lib;
-    const bool reread = state.range(0) == 1;
+    const bool reread = state.range(0) >= 1;
+    const bool change = state.range(0) == 2;
+    const fs::path extra = benchHome() / "Big" / "extra.jpg";
+    int round = 0;
     NodePtr big = lib.db->tree().directoriesNode->child(QuickString::literal("Big"));
     if (!big) {
         state.SkipWithError("no Big folder");
@@ -103,6 +113,12 @@ void BM_RefreshBigDirectory(benchmark::State& state) {
         state.PauseTiming();
         if (!reread) {
             big->replacePaths({});
+        }
+        if (change) {
+            if (round++ % 2 == 0)
+                touch(extra);
+            else
+                fs::remove(extra);
         }
         big->flags |= NodeFlags::stale;
         state.ResumeTiming();
@@ -118,9 +134,11 @@ void BM_RefreshBigDirectory(benchmark::State& state) {
     }
     state.counters["files"] = double(big->paths().size());
     state.counters["max_apply_ms"] = maxApply;
-    state.SetLabel(reread ? "re-read, target < 300 ms" : "first read, target < 300 ms");
+    state.SetLabel(change ? "re-read, one file changed; target < 300 ms"
+                          : reread ? "re-read, target < 300 ms" : "first read, target < 300 ms");
+    fs::remove(extra);
 }
-BENCHMARK(BM_RefreshBigDirectory)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_RefreshBigDirectory)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_ScanPass(benchmark::State& state) {
     double maxTurn = 0;

@@ -298,6 +298,11 @@ void DB::directoryRead(std::optional<FolderContents> contents) {
     if (node && tree_->lookup(node->nodePath()) == node) {
         if (contents) {
             applyDirectoryContents(node, *contents);
+            // Freeing a table of 100,000 paths takes longer than a frame:
+            // the folder queue does it.
+            folderQueue_->async([unused = std::make_shared<FolderContents>(std::move(*contents))] {
+                FolderContents freedHere = std::move(*unused);
+            });
         } else {
             // The directory may have gone: have the parent read again, which
             // drops this node if so.
@@ -321,7 +326,8 @@ void DB::applyDirectoryContents(const NodePtr& node, FolderContents& contents) {
     }
     WhatChanged bits = result != 0 ? WhatChanged::children : WhatChanged::none;
     if (node->paths() != contents.files) {
-        node->replacePaths(std::move(contents.files));
+        // What `contents` holds from here on is thrown away by the caller.
+        contents.files = node->replacePaths(std::move(contents.files));
         bits |= WhatChanged::paths;
     }
     apply(bits);

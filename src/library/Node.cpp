@@ -445,9 +445,10 @@ bool Node::erasePath(const QuickString& path) {
     return true;
 }
 
-void Node::replacePaths(Paths paths) {
-    _paths = std::move(paths);
+Node::Paths Node::replacePaths(Paths paths) {
+    Paths old = std::exchange(_paths, std::move(paths));
     _sortedPathsOrNil.reset();
+    return old;
 }
 
 }  // namespace qm

@@ -135,8 +135,10 @@ public:
     NodePtr removeChild(const QuickString& name);                            // the removed node or null
     bool insertPath(const QuickString& path, const PathMetadata& metadata);  // true when new
     bool erasePath(const QuickString& path);                                 // true when it was there
-    // Replaces every path at once (the caller compares first when that saves work).
-    void replacePaths(Paths paths);
+    // Replaces every path at once (the caller compares first when that saves
+    // work). The old table is handed back, so that a big one can be freed
+    // off the main thread.
+    Paths replacePaths(Paths paths);
 
 private:
     Children _children;
