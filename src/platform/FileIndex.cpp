@@ -143,14 +143,24 @@ void FileIndex::start() {
         o.maxWatches = options_.maxWatches;
         o.unwatchedRescanInterval = options_.unwatchedRescanInterval;
         o.simulatedStartError = options_.simulatedWatchStartError;
-        // A start failure is told in one line of ours below.
-        auto startFailure = std::make_shared<std::string>();
-        auto starting = std::make_shared<std::atomic<bool>>(true);
-        o.log = [this, startFailure, starting](const std::string& line) {
-            if (*starting)
-                *startFailure = line;
-            else
-                log(line);
+        // A start failure is told in one line of ours below. Lines said while
+        // starting (the watcher's thread may already be adding watches, and
+        // say it reached the limit) wait until it is known which they are.
+        struct Starting {
+            std::mutex mutex;
+            bool done = false;
+            std::vector<std::string> held;
+        };
+        auto starting = std::make_shared<Starting>();
+        o.log = [this, starting](const std::string& line) {
+            {
+                std::lock_guard lock(starting->mutex);
+                if (!starting->done) {
+                    starting->held.push_back(line);
+                    return;
+                }
+            }
+            log(line);
         };
         // Watching starts before the crawl, so nothing changed during it is missed.
         tree_ = std::make_unique<InotifyTree>(std::move(o), [this](std::vector<InotifyEvent> batch) {
@@ -167,14 +177,22 @@ void FileIndex::start() {
             if (schedule) queue_->async([this] { handleEvents(); });
         });
         const bool started = tree_->start();
-        *starting = false;
+        std::vector<std::string> held;
+        {
+            std::lock_guard lock(starting->mutex);
+            starting->done = true;
+            held = std::move(starting->held);
+        }
+        if (started)
+            for (const std::string& line : held)
+                log(line);
         if (!started) {
             // Out of inotify instances (desktops running many programs reach
             // the per-user limit): go on as at the watch limit.
             tree_.reset();
             char line[512];
             std::snprintf(line, sizeof line, "%s; the indexed folders are rescanned every %.0f seconds",
-                          startFailure->empty() ? "[watch] Cannot watch for file changes" : startFailure->c_str(),
+                          held.empty() ? "[watch] Cannot watch for file changes" : held.back().c_str(),
                           std::chrono::duration<double>(options_.unwatchedRescanInterval).count());
             log(line);
             rescanTimer_ = std::thread([this] {
