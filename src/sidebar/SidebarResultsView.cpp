@@ -22,7 +22,7 @@ QColor withAlpha(QColor c, double alpha) {
 }  // namespace
 
 SidebarResultsView::SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : QAbstractScrollArea(parent), window_(window) {
+    : SidebarRowsArea(parent), window_(window) {
     SidebarListAccessible::installFactory();
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -281,29 +281,6 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
             p.drawText(QPointF(rightEdge - countWidth, y + miniTextOffset_ + miniMetrics.ascent()), countText);
         }
     }
-}
-
-void SidebarResultsView::resizeEvent(QResizeEvent* event) {
-    QAbstractScrollArea::resizeEvent(event);
-    updateScrollBar();
-}
-
-void SidebarResultsView::focusInEvent(QFocusEvent* event) {
-    QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
-    if (SidebarListAccessible::wantsEvents())
-        if (auto i = currentIndex()) SidebarListAccessible::notifyFocus(this, int(*i));
-}
-
-void SidebarResultsView::focusOutEvent(QFocusEvent* event) {
-    QAbstractScrollArea::focusOutEvent(event);
-    viewport()->update();
-}
-
-void SidebarResultsView::changeEvent(QEvent* event) {
-    QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) updateFonts();
-    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange) viewport()->update();
 }
 
 int SidebarResultsView::accessibleRowCount() const {

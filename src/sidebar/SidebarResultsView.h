@@ -1,14 +1,12 @@
 #pragma once
 
-#include <QAbstractScrollArea>
-
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "library/NodePath.h"
-#include "sidebar/SidebarAccessible.h"
 #include "sidebar/SidebarLayout.h"
+#include "sidebar/SidebarRowsArea.h"
 #include "sidebar/TagSearch.h"
 
 namespace qm {
@@ -18,7 +16,7 @@ class BrowserState;
 // The tag search's hits as a flat list under a header ("3 matching tags:"),
 // each name with its matched parts in bold. A click shows the tag's files; a
 // double click asks the container to reveal it in the tree.
-class SidebarResultsView : public QAbstractScrollArea, public SidebarAccessibleRows {
+class SidebarResultsView : public SidebarRowsArea {
     Q_OBJECT
 public:
     explicit SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
@@ -51,20 +49,17 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     std::optional<size_t> currentIndex() const;
     std::optional<size_t> indexAt(int viewportY) const;
     void navigateTo(size_t index);
-    void updateScrollBar();
-    void updateFonts();
+    void updateScrollBar() override;
+    void updateFonts() override;
+    std::optional<size_t> focusedRow() override { return currentIndex(); }
 
     std::weak_ptr<BrowserState> window_;
     std::shared_ptr<int> token_ = std::make_shared<int>(0);

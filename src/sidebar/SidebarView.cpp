@@ -47,7 +47,7 @@ constexpr double hoverExpandSeconds = 1.0;
 }  // namespace
 
 SidebarView::SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : QAbstractScrollArea(parent), window_(window), db_(window ? window->context().db : nullptr) {
+    : SidebarRowsArea(parent), window_(window), db_(window ? window->context().db : nullptr) {
     SidebarListAccessible::installFactory();
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -347,32 +347,9 @@ void SidebarView::paintEvent(QPaintEvent* event) {
     }
 }
 
-void SidebarView::resizeEvent(QResizeEvent* event) {
-    QAbstractScrollArea::resizeEvent(event);
-    updateScrollBar();
-}
-
 void SidebarView::scrollContentsBy(int, int) {
     viewport()->update();
     if (editor_) cancelNameEditor();
-}
-
-void SidebarView::focusInEvent(QFocusEvent* event) {
-    QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
-    if (SidebarListAccessible::wantsEvents())
-        if (auto row = currentRow()) SidebarListAccessible::notifyFocus(this, int(*row));
-}
-
-void SidebarView::focusOutEvent(QFocusEvent* event) {
-    QAbstractScrollArea::focusOutEvent(event);
-    viewport()->update();
-}
-
-void SidebarView::changeEvent(QEvent* event) {
-    QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) updateFonts();
-    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange) viewport()->update();
 }
 
 // ---- Navigation and expansion ----

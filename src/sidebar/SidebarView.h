@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QAbstractScrollArea>
 #include <QPointer>
 #include <QTimer>
 
@@ -9,10 +8,10 @@
 
 #include "commands/DropInfo.h"
 #include "library/NodePath.h"
-#include "sidebar/SidebarAccessible.h"
 #include "sidebar/SidebarActions.h"
 #include "sidebar/SidebarLayout.h"
 #include "sidebar/SidebarRows.h"
+#include "sidebar/SidebarRowsArea.h"
 #include "sidebar/TypeNavigation.h"
 
 #include <QLineEdit>
@@ -29,7 +28,7 @@ class DB;
 // keys and hovering drops expand and collapse rows; typing finds rows; the
 // context menu edits tags and folders through the window's command stack;
 // files and tags dropped on rows tag, move or reparent.
-class SidebarView : public QAbstractScrollArea, public SidebarAccessibleRows {
+class SidebarView : public SidebarRowsArea {
     Q_OBJECT
 public:
     explicit SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
@@ -84,7 +83,6 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -93,9 +91,6 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -109,8 +104,9 @@ private:
     std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
     void subscribe();
     void rowsChanged();
-    void updateScrollBar();
-    void updateFonts();
+    void updateScrollBar() override;
+    void updateFonts() override;
+    std::optional<size_t> focusedRow() override { return currentRow(); }
     std::optional<size_t> currentRow();
     std::optional<size_t> rowAtViewportY(int y);
     void navigate(const Node& node);
