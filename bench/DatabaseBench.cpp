@@ -19,6 +19,7 @@
 #include "library/DB.h"
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
+#include "support/LoadedLibrary.h"
 #include "SyntheticLibrary.h"
 
 namespace {
@@ -41,13 +42,7 @@ void BM_LiveTagUpdate(benchmark::State& state) {
     const auto& sets = library.sets;
     const auto& items = library.items;
 
-    auto defaults = std::make_shared<MemoryUserDefaults>();
-    defaults->setValue("hasBeenLaunched", true);
-    auto db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, std::make_shared<NoProbe>()});
-    mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::minutes(1));
-    index.tagQuery()->finish();
-    mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::minutes(5));
-    mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, std::chrono::minutes(1));
+    auto db = test::loadLibrary(index);
     if (db->loadingState() != LoadingState::loaded) {
         state.SkipWithError("no tree delivered");
         return;

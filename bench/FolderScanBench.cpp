@@ -34,16 +34,12 @@
 #include "library/DB.h"
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
 using namespace qm;
 namespace fs = std::filesystem;
-
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
 
 constexpr int bigFiles = 100'000;
 constexpr int smallFolders = 200;
@@ -81,13 +77,7 @@ struct Library {
 
     Library() {
         benchHome();
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, std::make_shared<NoProbe>()});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::minutes(1));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::minutes(1));
-        mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, std::chrono::minutes(1));
+        db = test::loadLibrary(index);
     }
     ~Library() {
         db.reset();

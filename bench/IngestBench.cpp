@@ -14,6 +14,7 @@
 
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
+#include "support/LoadedLibrary.h"
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "library/SpotlightThread.h"
@@ -41,7 +42,7 @@ void BM_InitialTagBuild(benchmark::State& state) {
     auto format = std::make_shared<TagFormat>();
     for (auto _ : state) {
         auto thread = std::make_shared<SpotlightThread>(format, index.tagQuery(), index.gpsQuery(), defaults,
-                                                        std::make_shared<NoProbe>());
+                                                        std::make_shared<test::NoFolderProbe>());
         auto queue = std::make_shared<SerialQueue>("SpotlightQueue");
         auto delivered = std::make_shared<std::shared_ptr<Tree>>();
         SpotlightThread::Callbacks cb;

@@ -25,6 +25,7 @@
 #include "map/OverlayView.h"
 #include "map/ResultsView.h"
 #include "support/QtBenchmarkMain.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 using namespace qm;
@@ -35,10 +36,7 @@ void BM_PlaceCircleToResults(benchmark::State& state) {
     auto defaults = std::make_shared<MemoryUserDefaults>();
     defaults->setValue("hasBeenLaunched", true);
     defaults->setValue("mapTilesEnabled", false);
-    auto db = DB::create(LibraryServices{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-    mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, minutes(1));
-    index.tagQuery()->finish();
-    mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, minutes(1));
+    auto db = test::loadLibrary(index, defaults, nullptr);
 
     std::mt19937_64 rng(42);
     std::uniform_real_distribution<double> lon(-180, 180), lat(-60, 70), unit(0, 1);

@@ -31,16 +31,12 @@
 #include "sidebar/SidebarExpansion.h"
 #include "sidebar/SidebarView.h"
 #include "support/QtBenchmarkMain.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
 using namespace qm;
 namespace fs = std::filesystem;
-
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
 
 const fs::path& benchHome() {
     static const fs::path home = [] {
@@ -65,13 +61,7 @@ void BM_ExpandFolders(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         MemoryMetadataIndex index;
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        auto db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, std::make_shared<NoProbe>()});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::minutes(1));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::minutes(1));
-        mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, std::chrono::minutes(1));
+        auto db = test::loadLibrary(index);
         auto window = BrowserState::create(
             CommandContext{db, std::make_shared<XattrTagStore>(), std::make_shared<LinuxFileOperations>()});
         window->setIsExpanded({QuickString()});

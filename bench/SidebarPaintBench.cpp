@@ -26,15 +26,11 @@
 #include "sidebar/SidebarRows.h"
 #include "sidebar/SidebarView.h"
 #include "support/QtBenchmarkMain.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
 using namespace qm;
-
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
 
 struct Library {
     MemoryMetadataIndex index;
@@ -42,12 +38,7 @@ struct Library {
     std::shared_ptr<BrowserState> window;
 
     explicit Library(int parents) {
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, std::make_shared<NoProbe>()});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::minutes(1));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::minutes(1));
+        db = test::loadLibrary(index);
         const QuickString tags = QuickString::literal("Tags");
         QuickStringSet expanded{QuickString(), tags};
         for (int p = 0; p < parents; ++p) {

@@ -33,15 +33,11 @@
 #include "sidebar/TagSearch.h"
 #include "sidebar/TagSearchQuery.h"
 #include "support/QtBenchmarkMain.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
 using namespace qm;
-
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
 
 struct Library {
     MemoryMetadataIndex index;
@@ -50,12 +46,7 @@ struct Library {
     size_t tagNodes = 0;
 
     Library() {
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, std::make_shared<NoProbe>()});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::minutes(1));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::minutes(1));
+        db = test::loadLibrary(index);
         // Straight into the live tree: the ingest is measured elsewhere.
         const QuickString tags = QuickString::literal("Tags");
         for (int p = 0; p < 1000; ++p) {

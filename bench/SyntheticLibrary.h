@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "library/FolderAccessProbe.h"
 #include "support/MemoryMetadataIndex.h"
 
 namespace qm::bench {
@@ -19,12 +18,6 @@ namespace qm::bench {
 constexpr size_t fileCount = 1'000'000;
 constexpr size_t tagCount = 20'000;
 constexpr size_t setCount = 60'000;
-
-// A probe that grants access at once, so the benchmarks time the ingest only.
-class NoProbe final : public FolderAccessProbe {
-public:
-    void listDirectory(const std::string&) override {}
-};
 
 // Zipf-like pick: small indices are far more common, as popular tags are.
 inline size_t skewed(std::mt19937_64& rng, size_t n) {

@@ -24,6 +24,7 @@
 #include "library/MemoryUserDefaults.h"
 #include "platform/LinuxFileOperations.h"
 #include "platform/XattrTagStore.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
@@ -90,13 +91,7 @@ struct Setup {
         }
         command = std::make_shared<TagChangeCommand>(TagChangeKind::tag, TagChangeKind::tag, std::move(changes),
                                                      std::set<std::string>{}, std::set<std::string>{});
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        db = DB::create(LibraryServices{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(10));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::seconds(10));
-        mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, std::chrono::seconds(30));
+        db = test::loadLibrary(index, nullptr, nullptr);
         window = BrowserState::create(
             CommandContext{db, std::make_shared<XattrTagStore>(), std::make_shared<LinuxFileOperations>()});
         db->childrenChanged.subscribe(token, [this] { ++children; });

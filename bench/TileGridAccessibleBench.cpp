@@ -32,6 +32,7 @@
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridView.h"
 #include "support/QtBenchmarkMain.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
@@ -46,12 +47,7 @@ struct Library {
     std::vector<QuickString> sorted;
 
     Library() {
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        db = DB::create(LibraryServices{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(10));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::seconds(10));
+        db = test::loadLibrary(index, nullptr, nullptr);
         window = BrowserState::create(CommandContext{db, nullptr, nullptr});
         Node::Paths paths;
         paths.reserve(100000);

@@ -35,6 +35,7 @@
 #include "platform/ThumbnailService.h"
 #include "tilegrid/TileGridView.h"
 #include "support/QtBenchmarkMain.h"
+#include "support/LoadedLibrary.h"
 
 namespace {
 
@@ -47,12 +48,7 @@ struct Library {
     std::shared_ptr<BrowserState> window;
 
     Library() {
-        auto defaults = std::make_shared<MemoryUserDefaults>();
-        defaults->setValue("hasBeenLaunched", true);
-        db = DB::create(LibraryServices{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(10));
-        index.tagQuery()->finish();
-        mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, std::chrono::seconds(10));
+        db = test::loadLibrary(index, nullptr, nullptr);
         window = BrowserState::create(CommandContext{db, nullptr, nullptr});
     }
     // A tag node of n files named like camera files.
