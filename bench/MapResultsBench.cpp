@@ -24,8 +24,8 @@
 #include "map/MapView.h"
 #include "map/OverlayView.h"
 #include "map/ResultsView.h"
-#include "support/QtBenchmarkMain.h"
 #include "support/LoadedLibrary.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 using namespace qm;

@@ -30,8 +30,8 @@
 #include "platform/XattrTagStore.h"
 #include "sidebar/SidebarExpansion.h"
 #include "sidebar/SidebarView.h"
-#include "support/QtBenchmarkMain.h"
 #include "support/LoadedLibrary.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 

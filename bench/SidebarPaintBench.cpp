@@ -25,8 +25,8 @@
 #include "platform/XattrTagStore.h"
 #include "sidebar/SidebarRows.h"
 #include "sidebar/SidebarView.h"
-#include "support/QtBenchmarkMain.h"
 #include "support/LoadedLibrary.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 

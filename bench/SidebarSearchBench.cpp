@@ -32,8 +32,8 @@
 #include "sidebar/SidebarSearchField.h"
 #include "sidebar/TagSearch.h"
 #include "sidebar/TagSearchQuery.h"
-#include "support/QtBenchmarkMain.h"
 #include "support/LoadedLibrary.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 

@@ -31,8 +31,8 @@
 
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridView.h"
-#include "support/QtBenchmarkMain.h"
 #include "support/LoadedLibrary.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 

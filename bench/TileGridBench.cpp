@@ -34,8 +34,8 @@
 
 #include "platform/ThumbnailService.h"
 #include "tilegrid/TileGridView.h"
-#include "support/QtBenchmarkMain.h"
 #include "support/LoadedLibrary.h"
+#include "support/QtBenchmarkMain.h"
 
 namespace {
 
