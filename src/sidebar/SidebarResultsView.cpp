@@ -80,32 +80,8 @@ void SidebarResultsView::setResults(std::optional<std::vector<SearchResult>> res
     viewport()->update();
 }
 
-double SidebarResultsView::contentHeight() const {
+double SidebarResultsView::contentHeight() {
     return layout_.contentHeight((results_ ? results_->size() : 0) + 1);
-}
-
-void SidebarResultsView::updateScrollBar() {
-    int page = viewport()->height();
-    verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(contentHeight())) - page));
-    verticalScrollBar()->setPageStep(page);
-    verticalScrollBar()->setSingleStep(int(layout_.rowHeight));
-}
-
-int SidebarResultsView::scrollOffset() const {
-    return verticalScrollBar()->value();
-}
-
-void SidebarResultsView::setScrollOffset(int y) {
-    updateScrollBar();
-    verticalScrollBar()->setValue(y);
-}
-
-void SidebarResultsView::scrollToVisible(double top, double bottom) {
-    int y = scrollOffset(), h = viewport()->height();
-    if (top < y)
-        setScrollOffset(int(std::floor(top)));
-    else if (bottom > y + h)
-        setScrollOffset(int(std::ceil(std::min(top, bottom - h))));
 }
 
 std::optional<size_t> SidebarResultsView::currentIndex() const {

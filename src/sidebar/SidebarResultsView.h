@@ -25,15 +25,11 @@ public:
     void setResults(std::optional<std::vector<SearchResult>> results);
     const std::optional<std::vector<SearchResult>>& results() const { return results_; }
 
-    double contentHeight() const;
+    double contentHeight() override;
     std::optional<QRectF> rectForPath(const NodePath& path) const;
     bool handleKeyDown(QKeyEvent* event);
-    int scrollOffset() const;
-    void setScrollOffset(int y);
-    void scrollToVisible(double top, double bottom);
     void scrollCurrentRowToVisible();
     bool hasKeyFocus() const;
-    const SidebarLayout& layout() const { return layout_; }
     // "0 matching tags", "1 matching tag:", "n matching tags:".
     static QString headerText(size_t count);
 
@@ -57,14 +53,12 @@ private:
     std::optional<size_t> currentIndex() const;
     std::optional<size_t> indexAt(int viewportY) const;
     void navigateTo(size_t index);
-    void updateScrollBar() override;
     void updateFonts() override;
     std::optional<size_t> focusedRow() override { return currentIndex(); }
 
     std::weak_ptr<BrowserState> window_;
     std::shared_ptr<int> token_ = std::make_shared<int>(0);
     std::optional<std::vector<SearchResult>> results_;
-    SidebarLayout layout_{13};
     QFont boldFont_, miniFont_, smallFont_;
     double systemTextOffset_ = 0, smallTextOffset_ = 0, miniTextOffset_ = 0;
 };

@@ -1,8 +1,36 @@
 #include "sidebar/SidebarRowsArea.h"
 
 #include <QEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
 
 namespace qm {
+
+void SidebarRowsArea::updateScrollBar() {
+    const int page = viewport()->height();
+    verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(contentHeight())) - page));
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setSingleStep(int(layout_.rowHeight));
+}
+
+int SidebarRowsArea::scrollOffset() const {
+    return verticalScrollBar()->value();
+}
+
+void SidebarRowsArea::setScrollOffset(int y) {
+    updateScrollBar();
+    verticalScrollBar()->setValue(y);
+}
+
+void SidebarRowsArea::scrollToVisible(double top, double bottom) {
+    const int y = scrollOffset(), h = viewport()->height();
+    if (top < y)
+        setScrollOffset(int(std::floor(top)));
+    else if (bottom > y + h)
+        setScrollOffset(int(std::ceil(std::min(top, bottom - h))));
+}
 
 void SidebarRowsArea::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);

@@ -127,32 +127,6 @@ double SidebarView::contentHeight() {
     return layout_.contentHeight(rows().size());
 }
 
-void SidebarView::updateScrollBar() {
-    int content = int(std::ceil(layout_.contentHeight(rows().size())));
-    int page = viewport()->height();
-    verticalScrollBar()->setRange(0, std::max(0, content - page));
-    verticalScrollBar()->setPageStep(page);
-    verticalScrollBar()->setSingleStep(int(layout_.rowHeight));
-}
-
-int SidebarView::scrollOffset() const {
-    return verticalScrollBar()->value();
-}
-
-void SidebarView::setScrollOffset(int y) {
-    updateScrollBar();
-    verticalScrollBar()->setValue(y);
-}
-
-void SidebarView::scrollToVisible(double top, double bottom) {
-    int y = scrollOffset();
-    int h = viewport()->height();
-    if (top < y)
-        setScrollOffset(int(std::floor(top)));
-    else if (bottom > y + h)
-        setScrollOffset(int(std::ceil(std::min(top, bottom - h))));
-}
-
 std::optional<size_t> SidebarView::currentRow() {
     const SidebarRows& r = rows();
     if (!currentRowCache_) {

@@ -35,21 +35,16 @@ public:
     ~SidebarView() override;
 
     // ---- For the container ----
-    double contentHeight();
+    double contentHeight() override;
     // The row of a node path in content coordinates (y from the top of the
     // content, not of the viewport); none when that row is not visible.
     std::optional<QRectF> rectForPath(const NodePath& path);
     bool handleKeyDown(QKeyEvent* event);
-    int scrollOffset() const;
-    void setScrollOffset(int y);
-    // Scrolls as little as possible to show the content rows [top, bottom).
-    void scrollToVisible(double top, double bottom);
     void scrollCurrentRowToVisible();
     // Whether current-row text is drawn in the selected colour: the sidebar
     // holds the keyboard focus in the active window.
     bool hasKeyFocus() const;
 
-    const SidebarLayout& layout() const { return layout_; }
     const SidebarRows& rows();
     // For tests: the type-ahead clock, the last context menu and name editor.
     void setTypeNavigationClock(TypeNavigation::Clock clock) { typeNavigation_ = TypeNavigation(std::move(clock)); }
@@ -104,7 +99,6 @@ private:
     std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
     void subscribe();
     void rowsChanged();
-    void updateScrollBar() override;
     void updateFonts() override;
     std::optional<size_t> focusedRow() override { return currentRow(); }
     std::optional<size_t> currentRow();
@@ -123,7 +117,6 @@ private:
     std::weak_ptr<BrowserState> window_;
     std::shared_ptr<DB> db_;
     std::shared_ptr<int> token_ = std::make_shared<int>(0);
-    SidebarLayout layout_{13};
     QFont miniFont_;
     double systemTextOffset_ = 0;
     double miniTextOffset_ = 0;
