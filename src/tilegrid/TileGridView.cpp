@@ -1107,14 +1107,7 @@ void TileGridView::setDropTarget(NodePtr node) {
 }
 
 void TileGridView::dragEnterEvent(QDragEnterEvent* event) {
-    if (canDrop(event->mimeData())) {
-        setDropTarget(currentNode());
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        setDropTarget(nullptr);
-        event->ignore();
-    }
+    dragMoveEvent(event);  // entering is the first move
 }
 
 void TileGridView::dragMoveEvent(QDragMoveEvent* event) {
