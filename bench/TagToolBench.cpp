@@ -43,6 +43,7 @@
 
 #include "platform/IndexLiveLock.h"
 #include "platform/IndexStore.h"
+#include "support/VectorDistance.h"
 
 extern char** environ;
 
@@ -208,17 +209,6 @@ std::vector<Located> nearLines(const std::vector<std::string>& args) {
     return lines;
 }
 
-double vectorDistanceMeters(double lat1, double lon1, double lat2, double lon2) {
-    const double r = std::numbers::pi / 180;
-    auto unit = [&](double lat, double lon) {
-        return std::array<double, 3>{std::cos(lat * r) * std::cos(lon * r), std::cos(lat * r) * std::sin(lon * r),
-                                     std::sin(lat * r)};
-    };
-    const auto a = unit(lat1, lon1), b = unit(lat2, lon2);
-    const double cx = a[1] * b[2] - a[2] * b[1], cy = a[2] * b[0] - a[0] * b[2], cz = a[0] * b[1] - a[1] * b[0];
-    return 6371008.8 * std::atan2(std::sqrt(cx * cx + cy * cy + cz * cz), a[0] * b[0] + a[1] * b[1] + a[2] * b[2]);
-}
-
 void BM_NearAgreesWithBruteForce(benchmark::State& state) {
     if (!useBenchHome(state)) return;
     // Every position: no two points on the globe are 20,100 km apart.
@@ -240,7 +230,7 @@ void BM_NearAgreesWithBruteForce(benchmark::State& state) {
             const double radius = std::stod(c.radius) * 1000;
             std::set<std::string> expected, found;
             for (const Located& l : all) {
-                const double d = vectorDistanceMeters(lat, lon, l.latitude, l.longitude);
+                const double d = qm::test::vectorDistanceMeters(lat, lon, l.latitude, l.longitude);
                 // Coordinates are listed with 7 decimals (about 1 cm): leave
                 // points within a metre of the rim to either side.
                 if (std::fabs(d - radius) < 1) continue;
@@ -248,7 +238,7 @@ void BM_NearAgreesWithBruteForce(benchmark::State& state) {
             }
             for (size_t i = 0; i < got.size(); ++i) {
                 if (i > 0 && got[i].distance < got[i - 1].distance) state.SkipWithError("not nearest first");
-                const double d = vectorDistanceMeters(lat, lon, got[i].latitude, got[i].longitude);
+                const double d = qm::test::vectorDistanceMeters(lat, lon, got[i].latitude, got[i].longitude);
                 if (std::fabs(d - radius) >= 1) found.insert(got[i].path);
             }
             if (found != expected) state.SkipWithError(("near differs from brute force at " + std::string(c.lat) +

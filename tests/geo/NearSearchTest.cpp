@@ -10,35 +10,18 @@
 #include <vector>
 
 #include "geo/GreatCircle.h"
+#include "support/VectorDistance.h"
 
 using namespace qm;
-
-namespace {
-
-// An independent distance: the angle between the two points' unit vectors,
-// by atan2 of the cross and dot products (accurate at every angle).
-double vectorDistance(double lat1, double lon1, double lat2, double lon2) {
-    const double r = std::numbers::pi / 180;
-    auto unit = [&](double lat, double lon) {
-        return std::array<double, 3>{std::cos(lat * r) * std::cos(lon * r), std::cos(lat * r) * std::sin(lon * r),
-                                     std::sin(lat * r)};
-    };
-    const auto a = unit(lat1, lon1), b = unit(lat2, lon2);
-    const double cx = a[1] * b[2] - a[2] * b[1], cy = a[2] * b[0] - a[0] * b[2], cz = a[0] * b[1] - a[1] * b[0];
-    const double dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-    return GreatCircle::earthRadiusMeters * std::atan2(std::sqrt(cx * cx + cy * cy + cz * cz), dot);
-}
-
-}  // namespace
 
 TEST(GreatCircle, DistancesAgreeWithVectorGeometry) {
     // A quarter of the equator, pole to pole, across the antimeridian, over a pole.
     const double quarter = GreatCircle::earthRadiusMeters * std::numbers::pi / 2;
     EXPECT_NEAR(GreatCircle::distanceMeters(0, 0, 0, 90), quarter, 1e-6);
     EXPECT_NEAR(GreatCircle::distanceMeters(90, 0, -90, 0), 2 * quarter, 1e-6);
-    EXPECT_NEAR(GreatCircle::distanceMeters(0, 179.99, 0, -179.99), vectorDistance(0, 179.99, 0, -179.99), 1e-6);
+    EXPECT_NEAR(GreatCircle::distanceMeters(0, 179.99, 0, -179.99), test::vectorDistanceMeters(0, 179.99, 0, -179.99), 1e-6);
     EXPECT_LT(GreatCircle::distanceMeters(0, 179.99, 0, -179.99), 2300);
-    EXPECT_NEAR(GreatCircle::distanceMeters(89.99, 0, 89.99, 180), vectorDistance(89.99, 0, 89.99, 180), 1e-6);
+    EXPECT_NEAR(GreatCircle::distanceMeters(89.99, 0, 89.99, 180), test::vectorDistanceMeters(89.99, 0, 89.99, 180), 1e-6);
     EXPECT_LT(GreatCircle::distanceMeters(89.99, 0, 89.99, 180), 2300);
     EXPECT_NEAR(GreatCircle::distanceMeters(90, 10, 90, -170), 0, 1e-6);
     EXPECT_NEAR(GreatCircle::distanceMeters(0, 0, 0, 180), 2 * quarter, 1e-6);
@@ -47,7 +30,7 @@ TEST(GreatCircle, DistancesAgreeWithVectorGeometry) {
     std::uniform_real_distribution<double> lat(-90, 90), lon(-180, 180);
     for (int i = 0; i < 20000; ++i) {
         const double a = lat(rng), b = lon(rng), c = lat(rng), d = lon(rng);
-        ASSERT_NEAR(GreatCircle::distanceMeters(a, b, c, d), vectorDistance(a, b, c, d), 0.01)
+        ASSERT_NEAR(GreatCircle::distanceMeters(a, b, c, d), test::vectorDistanceMeters(a, b, c, d), 0.01)
             << a << "," << b << " to " << c << "," << d;
     }
 }
@@ -91,7 +74,7 @@ TEST(NearSearch, FindsExactlyTheBruteForceSetNearestFirst) {
 
         std::vector<std::string> expected, got;
         for (const auto& [path, la, lo] : points)
-            if (vectorDistance(c.lat, c.lon, la, lo) <= c.radius) expected.push_back(path);
+            if (test::vectorDistanceMeters(c.lat, c.lon, la, lo) <= c.radius) expected.push_back(path);
         for (const auto& h : hits)
             got.push_back(h.path);
         std::sort(expected.begin(), expected.end());
@@ -106,7 +89,7 @@ TEST(NearSearch, FindsExactlyTheBruteForceSetNearestFirst) {
         for (size_t i = 1; i < hits.size(); ++i)
             ASSERT_LE(hits[i - 1].distanceMeters, hits[i].distanceMeters);
         for (const auto& h : hits)
-            EXPECT_NEAR(h.distanceMeters, vectorDistance(c.lat, c.lon, h.latitude, h.longitude), 0.01);
+            EXPECT_NEAR(h.distanceMeters, test::vectorDistanceMeters(c.lat, c.lon, h.latitude, h.longitude), 0.01);
     }
     NearSearch tie(89, 0, 1000);
     tie.add("photo 10", 89, 0.001);
