@@ -119,20 +119,8 @@ void SidebarResultsView::navigateTo(size_t index) {
 
 bool SidebarResultsView::handleKeyDown(QKeyEvent* event) {
     const bool command = event->modifiers() & Qt::ControlModifier;
-    const int page = viewport()->height();
+    if (scrollByKey(event->key())) return true;
     switch (event->key()) {
-    case Qt::Key_Home:
-        setScrollOffset(0);
-        return true;
-    case Qt::Key_End:
-        setScrollOffset(int(std::ceil(contentHeight())));
-        return true;
-    case Qt::Key_PageUp:
-        setScrollOffset(scrollOffset() - page);
-        return true;
-    case Qt::Key_PageDown:
-        setScrollOffset(scrollOffset() + page);
-        return true;
     case Qt::Key_Down:
     case Qt::Key_Up: {
         if (!results_ || results_->empty()) return true;

@@ -32,6 +32,17 @@ void SidebarRowsArea::scrollToVisible(double top, double bottom) {
         setScrollOffset(int(std::ceil(std::min(top, bottom - h))));
 }
 
+bool SidebarRowsArea::scrollByKey(int key) {
+    const int page = viewport()->height();
+    switch (key) {
+    case Qt::Key_Home: setScrollOffset(0); return true;
+    case Qt::Key_End: setScrollOffset(int(std::ceil(contentHeight()))); return true;
+    case Qt::Key_PageUp: setScrollOffset(scrollOffset() - page); return true;
+    case Qt::Key_PageDown: setScrollOffset(scrollOffset() + page); return true;
+    default: return false;
+    }
+}
+
 void SidebarRowsArea::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBar();

@@ -30,6 +30,9 @@ public:
 
 protected:
     void updateScrollBar();
+    // Home, End, Page Up and Page Down scroll without moving the current
+    // row; true when `key` was one of them.
+    bool scrollByKey(int key);
     virtual void updateFonts() = 0;
     // The row of the window's current node, if shown.
     virtual std::optional<size_t> focusedRow() = 0;

@@ -358,7 +358,7 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const bool command = mods & Qt::ControlModifier;
     const bool option = mods & Qt::AltModifier;
-    const int page = viewport()->height();
+    if (scrollByKey(event->key())) return true;
     Tree& tree = db_->tree();
     switch (event->key()) {
     case Qt::Key_Return:
@@ -370,18 +370,6 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
             typeNavigation_.reset();
             viewport()->update();
         }
-        return true;
-    case Qt::Key_Home:
-        setScrollOffset(0);
-        return true;
-    case Qt::Key_End:
-        setScrollOffset(int(std::ceil(contentHeight())));
-        return true;
-    case Qt::Key_PageUp:
-        setScrollOffset(scrollOffset() - page);
-        return true;
-    case Qt::Key_PageDown:
-        setScrollOffset(scrollOffset() + page);
         return true;
     case Qt::Key_Menu:
         showContextMenuForCurrentRow();
