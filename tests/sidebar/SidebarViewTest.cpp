@@ -352,3 +352,25 @@ TEST(SidebarView, AccessibleActionsEventsAndKeyboardContextMenu) {
 
     SidebarListAccessible::setEventObserver(nullptr);
 }
+
+TEST(SidebarView, HomeEndAndPageKeysScrollWithoutMovingTheCurrentRow) {
+    std::vector<std::vector<std::string>> many;
+    for (int i = 0; i < 200; ++i) many.push_back({"Tag " + std::to_string(i)});
+    ViewFixture f;
+    f.open(many);
+    f.window->setExpanded(Q("Tags"), true);
+    f.window->setCurrentNode(P({"Tags", "Tag 5"}));
+    const int page = f.view->viewport()->height();
+    const int bottom = int(std::ceil(f.view->contentHeight())) - page;
+    ASSERT_GT(bottom, 2 * page);
+
+    f.key(Qt::Key_End);
+    EXPECT_EQ(f.view->scrollOffset(), bottom);
+    f.key(Qt::Key_PageUp);
+    EXPECT_EQ(f.view->scrollOffset(), bottom - page);
+    f.key(Qt::Key_Home);
+    EXPECT_EQ(f.view->scrollOffset(), 0);
+    f.key(Qt::Key_PageDown);
+    EXPECT_EQ(f.view->scrollOffset(), page);
+    EXPECT_EQ(f.current(), "Tags/Tag 5");
+}
