@@ -42,7 +42,7 @@
 #include "core/MainQueue.h"
 #include "library/DB.h"
 #include "platform/FileIndex.h"
-#include "platform/QtMainQueue.h"
+#include "desktop/QtMainQueue.h"
 #include "support/QtBenchmarkMain.h"
 
 namespace {

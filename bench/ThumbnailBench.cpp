@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ScaledImageDecoder.h"
-#include "platform/ThumbnailCache.h"
-#include "platform/ThumbnailService.h"
+#include "desktop/ScaledImageDecoder.h"
+#include "desktop/ThumbnailCache.h"
+#include "desktop/ThumbnailService.h"
 
 namespace {
 

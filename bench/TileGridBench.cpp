@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ThumbnailService.h"
+#include "desktop/ThumbnailService.h"
 #include "tilegrid/TileGridView.h"
 #include "support/LoadedLibrary.h"
 #include "support/QtBenchmarkMain.h"

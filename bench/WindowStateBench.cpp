@@ -28,7 +28,7 @@
 #include "library/MemoryUserDefaults.h"
 #include "platform/AtomicFileWriter.h"
 #include "platform/LinuxFileOperations.h"
-#include "platform/QtMainQueue.h"
+#include "desktop/QtMainQueue.h"
 #include "platform/XattrTagStore.h"
 #include "support/QtBenchmarkMain.h"
 

@@ -1,22 +1,23 @@
-# qm_subsystem(<target> [QT] SOURCES <globs...> [EXCLUDE <regex>] [DEPS <targets...>])
-# A static library of the sources matched in the current directory; headers are
-# included as "<dir>/<Type>.h" from src/. QT runs moc and rcc over it (views).
+# qm_subsystem(<target> [QT] SOURCES <files...> [DEPS <targets...>])
+# A static library of one folder under src/, built from the files listed.
+#
+# Headers are included as "<folder>/<Type>.h". Each library's include root is a
+# folder of the build tree holding one link, <folder> -> src/<folder>, so a
+# library sees its own headers and, through its PUBLIC link dependencies, those
+# of the libraries below it, and nothing else: an #include that points up the
+# order in src/CMakeLists.txt does not compile. QT runs moc and rcc over it.
 function(qm_subsystem target)
-  cmake_parse_arguments(A "QT" "EXCLUDE" "SOURCES;DEPS" ${ARGN})
-  set(files)
-  foreach(g IN LISTS A_SOURCES)
-    file(GLOB matched CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${g})
-    list(APPEND files ${matched})
-  endforeach()
-  if(A_EXCLUDE)
-    list(FILTER files EXCLUDE REGEX "${A_EXCLUDE}")
+  cmake_parse_arguments(A "QT" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT A_SOURCES)
+    message(FATAL_ERROR "qm_subsystem(${target}): no SOURCES")
   endif()
-  if(NOT files)
-    # An empty subsystem still exists so that dependents can name it.
-    set(files ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
-  endif()
-  add_library(${target} STATIC ${files})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(root ${CMAKE_BINARY_DIR}/include/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+
+  add_library(${target} STATIC ${A_SOURCES})
+  target_include_directories(${target} PUBLIC ${root})
   target_link_libraries(${target} PUBLIC ${A_DEPS})
   if(A_QT)
     set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)

@@ -21,7 +21,7 @@
 #include "app/WindowStateArchiver.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
-#include "platform/ThumbnailService.h"
+#include "desktop/ThumbnailService.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void initialiseAppResources() {

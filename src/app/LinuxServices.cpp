@@ -8,7 +8,7 @@
 #include "platform/FileIndex.h"
 #include "platform/InotifyDirectoryWatcher.h"
 #include "platform/LinuxFileOperations.h"
-#include "platform/SettingsUserDefaults.h"
+#include "desktop/SettingsUserDefaults.h"
 #include "platform/XattrTagStore.h"
 
 namespace qm {

@@ -15,7 +15,7 @@
 #include "app/LinuxServices.h"
 #include "core/EventEmitter.h"
 #include "library/DB.h"
-#include "platform/QtMainQueue.h"
+#include "desktop/QtMainQueue.h"
 
 namespace {
 

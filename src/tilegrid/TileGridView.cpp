@@ -31,7 +31,7 @@
 #include "core/TagFormat.h"
 #include "library/DB.h"
 #include "library/TreeNames.h"
-#include "platform/ThumbnailService.h"
+#include "desktop/ThumbnailService.h"
 #include "tilegrid/AddTagAction.h"
 #include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/DesktopActions.h"

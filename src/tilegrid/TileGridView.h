@@ -16,7 +16,7 @@
 #include "core/QuickString.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
-#include "platform/ThumbnailRequest.h"
+#include "desktop/ThumbnailRequest.h"
 #include "media/FileMetadata.h"
 #include "tilegrid/TileContents.h"
 #include "tilegrid/TileGridLayout.h"

@@ -19,7 +19,7 @@
 #include <QVideoWidget>
 
 #include "core/FileURL.h"
-#include "platform/MimeIcon.h"
+#include "desktop/MimeIcon.h"
 
 namespace qm {
 

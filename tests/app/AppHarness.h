@@ -25,7 +25,7 @@
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "platform/LinuxFileOperations.h"
-#include "platform/QtMainQueue.h"
+#include "desktop/QtMainQueue.h"
 #include "platform/XattrTagStore.h"
 #include "support/TempDir.h"
 

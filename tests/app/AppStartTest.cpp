@@ -20,8 +20,8 @@
 #include "commands/BrowserState.h"
 #include "core/MainQueue.h"
 #include "platform/FileIndex.h"
-#include "platform/QtMainQueue.h"
-#include "platform/SettingsUserDefaults.h"
+#include "desktop/QtMainQueue.h"
+#include "desktop/SettingsUserDefaults.h"
 #include "support/TempDir.h"
 
 namespace qm::test {

@@ -25,7 +25,7 @@
 
 #include <deque>
 
-#include "platform/ThumbnailService.h"
+#include "desktop/ThumbnailService.h"
 #include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridScrollState.h"

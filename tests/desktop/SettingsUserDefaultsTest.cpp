@@ -1,4 +1,4 @@
-#include "platform/SettingsUserDefaults.h"
+#include "desktop/SettingsUserDefaults.h"
 
 #include <gtest/gtest.h>
 

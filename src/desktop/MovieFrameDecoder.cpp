@@ -1,4 +1,4 @@
-#include "platform/MovieFrameDecoder.h"
+#include "desktop/MovieFrameDecoder.h"
 
 #include <QTransform>
 

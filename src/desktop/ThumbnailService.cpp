@@ -1,4 +1,4 @@
-#include "platform/ThumbnailService.h"
+#include "desktop/ThumbnailService.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/MimeIcon.h"
-#include "platform/MovieFrameDecoder.h"
-#include "platform/ScaledImageDecoder.h"
+#include "desktop/MimeIcon.h"
+#include "desktop/MovieFrameDecoder.h"
+#include "desktop/ScaledImageDecoder.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define QM_TSAN 1

@@ -1,4 +1,4 @@
-#include "platform/ThumbnailCache.h"
+#include "desktop/ThumbnailCache.h"
 
 #include "core/FileURL.h"
 #include "core/XdgDirectories.h"

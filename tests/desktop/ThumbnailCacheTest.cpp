@@ -7,9 +7,9 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
-#include "platform/ThumbnailCache.h"
-#include "platform/ThumbnailService.h"
-#include "platform/ThumbnailTestSupport.h"
+#include "desktop/ThumbnailCache.h"
+#include "desktop/ThumbnailService.h"
+#include "desktop/ThumbnailTestSupport.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

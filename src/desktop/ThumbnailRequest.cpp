@@ -1,4 +1,4 @@
-#include "platform/ThumbnailRequest.h"
+#include "desktop/ThumbnailRequest.h"
 
 namespace qm {
 

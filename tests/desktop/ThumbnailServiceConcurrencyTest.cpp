@@ -12,9 +12,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/MimeIcon.h"
-#include "platform/ThumbnailService.h"
-#include "platform/ThumbnailTestSupport.h"
+#include "desktop/MimeIcon.h"
+#include "desktop/ThumbnailService.h"
+#include "desktop/ThumbnailTestSupport.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/MimeIcon.h"
+#include "desktop/MimeIcon.h"
 
 #include <QDir>
 #include <QGuiApplication>

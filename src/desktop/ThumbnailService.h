@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/ThumbnailCache.h"
-#include "platform/ThumbnailRequest.h"
+#include "desktop/ThumbnailCache.h"
+#include "desktop/ThumbnailRequest.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "platform/QtMainQueue.h"
+#include "desktop/QtMainQueue.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "platform/ScaledImageDecoder.h"
+#include "desktop/ScaledImageDecoder.h"
 
 #include <QImageReader>
 
