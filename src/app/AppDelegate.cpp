@@ -22,6 +22,7 @@
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
 #include "desktop/ThumbnailService.h"
+#include "library/SettingsSchema.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void initialiseAppResources() {
@@ -56,8 +57,7 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
     if (!services_.openUrl) services_.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
     // A stored theme that is not exactly one of the three names is ignored.
-    if (auto stored = db_->defaults().value("theme"); stored && stored->is_string())
-        if (auto theme = themeFromString(stored->get_ref<const std::string&>())) currentTheme_ = *theme;
+    if (auto theme = themeFromString(db_->defaults().get(settings::theme))) currentTheme_ = *theme;
 
     makeActions();
     makePreferencesWindow();
@@ -93,7 +93,7 @@ void AppDelegate::setCurrentTheme(Theme theme) {
     if (theme == currentTheme_) return;
     currentTheme_ = theme;
     themeApplier_.apply(theme);
-    db_->defaults().setValue("theme", themeString(theme));
+    db_->defaults().set(settings::theme, themeString(theme));
     if (QAbstractButton* segment = themeSegmentedControl()->button(static_cast<int>(theme)))
         segment->setChecked(true);
     Q_EMIT themeChanged();

@@ -8,9 +8,16 @@
 #include <QLineEdit>
 #include <QToolButton>
 
-#include "library/UserDefaults.h"
+#include "library/SettingsSchema.h"
 
 namespace qm {
+
+namespace {
+QString defaultTileURL() {
+    const std::string_view url = settings::mapTileURLTemplate.fallback;
+    return QString::fromUtf8(url.data(), qsizetype(url.size()));
+}
+}  // namespace
 
 PreferencesWindow::PreferencesWindow(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent, Qt::Window), defaults_(defaults) {
@@ -37,7 +44,7 @@ PreferencesWindow::PreferencesWindow(UserDefaults& defaults, QWidget* parent)
 
     mapTiles_ = new QCheckBox(QStringLiteral("Show online map tiles"), this);
     tileURL_ = new QLineEdit(this);
-    tileURL_->setPlaceholderText(QString::fromLatin1(defaultTileURLTemplate));
+    tileURL_->setPlaceholderText(defaultTileURL());
     tileURL_->setMinimumWidth(360);
     auto* tileHint = new QLabel(
         QStringLiteral("The address of one tile, with {z}, {x} and {y} for zoom, column and row. "
@@ -54,34 +61,31 @@ PreferencesWindow::PreferencesWindow(UserDefaults& defaults, QWidget* parent)
 
     reload();
     connect(mapTiles_, &QCheckBox::toggled, this, [this](bool on) {
-        defaults_.setValue(mapTilesEnabledKey, on);
+        defaults_.set(settings::mapTilesEnabled, on);
         tileURL_->setEnabled(on);
     });
     connect(tileURL_, &QLineEdit::editingFinished, this, &PreferencesWindow::storeTileURL);
 }
 
 void PreferencesWindow::reload() {
-    auto enabled = defaults_.value(mapTilesEnabledKey);
-    const bool on = !(enabled && enabled->is_boolean()) || enabled->get<bool>();
+    const bool on = defaults_.get(settings::mapTilesEnabled);
     QSignalBlocker block(mapTiles_);
     mapTiles_->setChecked(on);
     tileURL_->setEnabled(on);
-    auto url = defaults_.value(mapTileURLTemplateKey);
-    tileURL_->setText(url && url->is_string() ? QString::fromStdString(url->get<std::string>())
-                                              : QString::fromLatin1(defaultTileURLTemplate));
+    tileURL_->setText(QString::fromStdString(defaults_.get(settings::mapTileURLTemplate)));
 }
 
 void PreferencesWindow::storeTileURL() {
     QString text = tileURL_->text().trimmed();
     if (text.isEmpty()) {
         // An empty field goes back to the standard tiles.
-        text = QString::fromLatin1(defaultTileURLTemplate);
+        text = defaultTileURL();
         tileURL_->setText(text);
     }
-    auto stored = defaults_.value(mapTileURLTemplateKey);
-    if (stored && stored->is_string() && stored->get<std::string>() == text.toStdString()) return;
-    if (!stored && text == QLatin1String(defaultTileURLTemplate)) return;
-    defaults_.setValue(mapTileURLTemplateKey, text.toStdString());
+    // What reads the same already (the default while none is stored) is not written.
+    const std::string url = text.toStdString();
+    if (defaults_.get(settings::mapTileURLTemplate) == url) return;
+    defaults_.set(settings::mapTileURLTemplate, url);
 }
 
 }  // namespace qm

@@ -16,10 +16,6 @@ class UserDefaults;
 class PreferencesWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr const char* mapTilesEnabledKey = "mapTilesEnabled";
-    static constexpr const char* mapTileURLTemplateKey = "mapTileURLTemplate";
-    static constexpr const char* defaultTileURLTemplate = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
-
     explicit PreferencesWindow(UserDefaults& defaults, QWidget* parent = nullptr);
 
     QButtonGroup* themeSegmentedControl() const { return themeSegments_; }

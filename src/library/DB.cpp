@@ -11,14 +11,13 @@
 #include "library/FileSystemMonitor.h"
 #include "library/FolderContents.h"
 #include "library/MemoryUserDefaults.h"
+#include "library/SettingsSchema.h"
 #include "library/SpotlightThread.h"
 #include "library/TreeNames.h"
 
 namespace qm {
 
 namespace {
-
-const char* const pinsKey = "pins";
 
 // A tag slice ends after this long, checked every few files, so one turn stays
 // well under a frame even on a loaded machine, view updates included.
@@ -207,22 +206,18 @@ void DB::setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSe
 // ---- Pins ----
 
 void DB::loadPins(const UserDefaults& defaults, Tree& tree) {
-    auto pins = defaults.value(pinsKey);
-    if (!pins || !pins->is_array()) return;
-    for (const DefaultsValue& pin : *pins) {
-        if (!pin.is_string()) continue;
-        tree.addPin(QuickString::literal(pin.get_ref<const std::string&>()));
-    }
+    for (const std::string& pin : defaults.get(settings::pins))
+        tree.addPin(QuickString::literal(pin));
 }
 
 void DB::savePins() {
-    DefaultsValue pins = DefaultsValue::array();
+    std::vector<std::string> pins;
     for (const NodePtr& pin : tree_->pinnedNode->sortedChildren()) {
         std::string text = "Tags/";
         text += pin->name.utf8();
         pins.push_back(std::move(text));
     }
-    services_.defaults->setValue(pinsKey, pins);
+    services_.defaults->set(settings::pins, pins);
 }
 
 // ---- Folders ----

@@ -17,6 +17,7 @@
 #include "core/MainQueue.h"
 #include "core/Prefetch.h"
 #include "core/SerialQueue.h"
+#include "library/SettingsSchema.h"
 
 namespace qm {
 
@@ -168,9 +169,9 @@ void SpotlightThread::start(std::weak_ptr<SerialQueue> queue, Callbacks callback
 }
 
 void SpotlightThread::runProbe() {
-    if (!defaults_->boolForKey("hasBeenLaunched")) {
+    if (!defaults_->get(settings::hasBeenLaunched)) {
         std::this_thread::sleep_for(kPermissionDelay);
-        defaults_->setValue("hasBeenLaunched", true);
+        defaults_->set(settings::hasBeenLaunched, true);
     }
     {
         OneShotTimer timer(kPermissionDelay, [cb = callbacks_.permissionState] {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -13,8 +14,24 @@ namespace qm {
 // so readers check the type of every element. Text is raw bytes.
 using DefaultsValue = nlohmann::json;
 
-// The persistent per-user key-value store: "pins" (array of text),
-// "hasBeenLaunched" (Boolean), "theme" (number). Values are written when they
+// The settings of the schema (library/SettingsSchema.h): each names its key
+// and the type of its value, and what an unset value, or one of another type,
+// reads as.
+struct BoolSetting {
+    std::string_view key;
+    bool fallback;
+};
+// Empty text reads as the fallback too.
+struct TextSetting {
+    std::string_view key;
+    std::string_view fallback;
+};
+// An array of text; elements of other types are skipped. Unset reads as empty.
+struct TextListSetting {
+    std::string_view key;
+};
+
+// The persistent per-user key-value store. Values are written when they
 // change; nothing is saved at quit. Callable from any thread (the ingest reads
 // and writes on its queue while the main thread saves pins), so
 // implementations synchronise internally. Nothing throws.
@@ -27,11 +44,13 @@ public:
     virtual void setValue(std::string_view key, const DefaultsValue& value) = 0;
     virtual void removeValue(std::string_view key) = 0;
 
-    // False when unset or not a Boolean.
-    bool boolForKey(std::string_view key) const {
-        auto v = value(key);
-        return v && v->is_boolean() && v->get<bool>();
-    }
+    // The settings of the schema, typed.
+    bool get(const BoolSetting& setting) const;
+    std::string get(const TextSetting& setting) const;
+    std::vector<std::string> get(const TextListSetting& setting) const;
+    void set(const BoolSetting& setting, bool value);
+    void set(const TextSetting& setting, std::string_view value);
+    void set(const TextListSetting& setting, const std::vector<std::string>& value);
 };
 
 }  // namespace qm

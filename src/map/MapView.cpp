@@ -11,6 +11,7 @@
 #include "geo/AsyncMultiGrid.h"
 #include "geo/MultiGrid.h"
 #include "library/DB.h"
+#include "library/SettingsSchema.h"
 #include "library/TreeNames.h"
 #include "map/MapButton.h"
 #include "map/MapCanvas.h"
@@ -24,10 +25,6 @@
 namespace qm {
 
 namespace {
-
-const char* const tilesEnabledKey = "mapTilesEnabled";
-const char* const tileTemplateKey = "mapTileURLTemplate";
-const char* const defaultTileTemplate = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
 
 // The keyboard focus ring around the map, over everything and never in the
 // way of the pointer: the map draws no focus of its own.
@@ -313,18 +310,17 @@ void MapView::zoomOut() {
 
 void MapView::applyTilePreferences() {
     auto w = window_.lock();
-    bool enabled = true;
-    QString urlTemplate = QString::fromLatin1(defaultTileTemplate);
+    bool enabled = settings::mapTilesEnabled.fallback;
+    std::string urlTemplate(settings::mapTileURLTemplate.fallback);
     if (w && w->context().db) {
-        UserDefaults& d = w->context().db->defaults();
-        if (auto v = d.value(tilesEnabledKey); v && v->is_boolean()) enabled = v->get<bool>();
-        if (auto v = d.value(tileTemplateKey); v && v->is_string() && !v->get<std::string>().empty())
-            urlTemplate = QString::fromStdString(v->get<std::string>());
+        const UserDefaults& d = w->context().db->defaults();
+        enabled = d.get(settings::mapTilesEnabled);
+        urlTemplate = d.get(settings::mapTileURLTemplate);
     }
     if (!enabled) urlTemplate.clear();
     std::filesystem::path cacheHome =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString();
-    canvas_->setTileSource(urlTemplate, TileDiskCache::rootFor(cacheHome, urlTemplate.toStdString()));
+    canvas_->setTileSource(QString::fromStdString(urlTemplate), TileDiskCache::rootFor(cacheHome, urlTemplate));
     attribution_->setVisible(enabled);
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <thread>
 
+#include "library/SettingsSchema.h"
 #include "support/TempDir.h"
 
 namespace qm {
@@ -19,7 +20,7 @@ TEST(SettingsUserDefaultsTest, NativeStoreLivesUnderXdgConfigHome) {
     EXPECT_EQ(expected.string(), defaults.fileName());
     defaults.setValue("hasBeenLaunched", true);
     EXPECT_TRUE(fs::exists(expected));  // written when set, not at quit
-    EXPECT_TRUE(SettingsUserDefaults().boolForKey("hasBeenLaunched"));
+    EXPECT_EQ(SettingsUserDefaults().value("hasBeenLaunched"), DefaultsValue(true));
 }
 
 TEST(SettingsUserDefaultsTest, ValuesKeepTheirTypesAcrossInstances) {
@@ -43,9 +44,8 @@ TEST(SettingsUserDefaultsTest, ValuesKeepTheirTypesAcrossInstances) {
     SettingsUserDefaults d(file);
     EXPECT_EQ(pins, d.value("pins"));
     EXPECT_EQ(DefaultsValue(2), d.value("theme"));
-    EXPECT_TRUE(d.boolForKey("hasBeenLaunched"));
+    EXPECT_EQ(d.value("hasBeenLaunched"), DefaultsValue(true));
     EXPECT_EQ(DefaultsValue("true"), d.value("text"));
-    EXPECT_FALSE(d.boolForKey("text"));
     EXPECT_EQ(DefaultsValue::array({rawBytes}), d.value("raw"));
     EXPECT_EQ((DefaultsValue{{"k", 1.5}, {"n", nullptr}}), d.value("map"));
     EXPECT_FALSE(d.value("gone"));
@@ -60,7 +60,64 @@ TEST(SettingsUserDefaultsTest, HandWrittenAndDamagedFilesReadWithoutHarm) {
     auto pins = d.value("pins");
     ASSERT_TRUE(pins);
     EXPECT_EQ(DefaultsValue::array({"a", "b"}), *pins);
-    EXPECT_TRUE(d.boolForKey("hasBeenLaunched"));
+    EXPECT_EQ(d.value("hasBeenLaunched"), DefaultsValue(true));
+}
+
+TEST(SettingsUserDefaultsTest, TheSchemaKeepsTheKeysAndFormatsOfExistingFiles) {
+    test::TempDir dir;
+    // Unset, every setting reads as its default; reading writes nothing.
+    {
+        SettingsUserDefaults d((dir / "fresh.conf").string());
+        EXPECT_FALSE(d.get(settings::hasBeenLaunched));
+        EXPECT_TRUE(d.get(settings::pins).empty());
+        EXPECT_EQ(d.get(settings::theme), "auto");
+        EXPECT_TRUE(d.get(settings::mapTilesEnabled));
+        EXPECT_EQ(d.get(settings::mapTileURLTemplate), "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
+    }
+    EXPECT_FALSE(fs::exists(dir / "fresh.conf"));
+
+    // Written through the schema, the file holds what settings files have
+    // always held: each value as JSON text under its key.
+    const fs::path file = dir / "q.conf";
+    {
+        SettingsUserDefaults d(file.string());
+        d.set(settings::hasBeenLaunched, true);
+        d.set(settings::pins, {"Tags/A", "Tags/b c"});
+        d.set(settings::theme, "dark");
+        d.set(settings::mapTilesEnabled, false);
+        d.set(settings::mapTileURLTemplate, "https://tiles.example.org/{z}/{x}/{y}.png");
+    }
+    EXPECT_EQ(test::readFile(file), R"([General]
+hasBeenLaunched=true
+mapTileURLTemplate=\"https://tiles.example.org/{z}/{x}/{y}.png\"
+mapTilesEnabled=false
+pins="[\"Tags/A\",\"Tags/b c\"]"
+theme=\"dark\"
+)");
+    {
+        SettingsUserDefaults d(file.string());
+        EXPECT_TRUE(d.get(settings::hasBeenLaunched));
+        EXPECT_EQ(d.get(settings::pins), (std::vector<std::string>{"Tags/A", "Tags/b c"}));
+        EXPECT_EQ(d.get(settings::theme), "dark");
+        EXPECT_FALSE(d.get(settings::mapTilesEnabled));
+        EXPECT_EQ(d.get(settings::mapTileURLTemplate), "https://tiles.example.org/{z}/{x}/{y}.png");
+    }
+
+    // Values of another type, left by hand or by another program, read as
+    // the defaults; text elements of a list are kept, the others skipped.
+    std::ofstream(file) << R"([General]
+hasBeenLaunched=1
+mapTilesEnabled=\"no\"
+mapTileURLTemplate=\"\"
+theme=2
+pins="[3, \"Tags/A\", null]"
+)";
+    SettingsUserDefaults d(file.string());
+    EXPECT_FALSE(d.get(settings::hasBeenLaunched));
+    EXPECT_TRUE(d.get(settings::mapTilesEnabled));
+    EXPECT_EQ(d.get(settings::mapTileURLTemplate), settings::mapTileURLTemplate.fallback);
+    EXPECT_EQ(d.get(settings::theme), "auto");
+    EXPECT_EQ(d.get(settings::pins), std::vector<std::string>{"Tags/A"});
 }
 
 TEST(SettingsUserDefaultsTest, UsableFromSeveralThreads) {

@@ -355,11 +355,11 @@ TEST(SpotlightThreadTest, FolderAccessProbeReportsABlockedStart) {
     {
         auto probe = std::make_shared<SlowProbe>(std::chrono::milliseconds(0));
         IngestHarness h(probe, /*launchedBefore=*/false);
-        EXPECT_FALSE(h.defaults->boolForKey("hasBeenLaunched"));
+        EXPECT_EQ(h.defaults->value("hasBeenLaunched"), std::nullopt);
         h.start();
         h.settle();
         EXPECT_EQ(h.permission(), (std::vector<bool>{false}));
-        EXPECT_TRUE(h.defaults->boolForKey("hasBeenLaunched"));
+        EXPECT_EQ(h.defaults->value("hasBeenLaunched"), DefaultsValue(true));
     }
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "library/UserDefaults.h"
+
+// Every setting the program keeps in the user defaults, with its type and the
+// value it has until one is stored. The keys and the stored types are what
+// existing settings files hold: never rename or retype one.
+namespace qm::settings {
+
+// Set once the first start's folder-access probe has run.
+inline constexpr BoolSetting hasBeenLaunched{"hasBeenLaunched", false};
+// The pinned tags' node names ("Tags/Holidays"), in natural order.
+inline constexpr TextListSetting pins{"pins"};
+// "light", "dark" or "auto"; any other text is no theme and reads as auto.
+inline constexpr TextSetting theme{"theme", "auto"};
+// Whether the map loads online tiles over its built-in world map.
+inline constexpr BoolSetting mapTilesEnabled{"mapTilesEnabled", true};
+// The address of one tile, with {z}, {x} and {y} for zoom, column and row.
+inline constexpr TextSetting mapTileURLTemplate{"mapTileURLTemplate",
+                                                "https://tile.openstreetmap.org/{z}/{x}/{y}.png"};
+
+}  // namespace qm::settings
