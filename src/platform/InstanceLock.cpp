@@ -1,0 +1,49 @@
+#include "platform/InstanceLock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "core/PathNames.h"
+
+namespace qm {
+
+InstanceLock::~InstanceLock() {
+    release();
+}
+
+std::string InstanceLock::lockPath(const std::string& guardedPath) {
+    return guardedPath + ".lock";
+}
+
+std::optional<std::string> InstanceLock::acquire(const std::vector<std::string>& guardedPaths) {
+    release();
+    for (const std::string& guarded : guardedPaths) {
+        if (guarded.empty()) continue;
+        const std::string path = lockPath(guarded);
+        std::error_code ignored;
+        std::filesystem::create_directories(parentOf(path), ignored);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) continue;
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;  // the whole file, however long
+        if (::fcntl(fd, F_OFD_SETLK, &l) != 0) {
+            ::close(fd);
+            release();
+            return path;
+        }
+        fds_.push_back(fd);
+    }
+    return std::nullopt;
+}
+
+void InstanceLock::release() {
+    for (int fd : fds_)
+        ::close(fd);  // closing the description drops its lock
+    fds_.clear();
+}
+
+}  // namespace qm
