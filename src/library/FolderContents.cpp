@@ -10,6 +10,12 @@
 
 namespace qm {
 
+bool isListedInFolders(std::string_view name, bool isDirectory, bool isInHomeFolder) {
+    if (name.empty() || name.front() == '.') return false;
+    if (isInHomeFolder && name == "Library") return false;
+    return !(isDirectory && name.ends_with(".photoslibrary"));
+}
+
 std::optional<FolderContents> readFolderContents(const std::string& directory, bool isHomeFolder) {
     int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -36,8 +42,7 @@ std::optional<FolderContents> readFolderContents(const std::string& directory, b
             break;
         }
         std::string_view name(entry->d_name);
-        if (name.empty() || name.front() == '.') continue;
-        if (isHomeFolder && name == "Library") continue;
+        if (name.empty() || name.front() == '.') continue;  // before the stat a link would need
 
         bool isDirectory;
         if (entry->d_type == DT_DIR) {
@@ -52,8 +57,8 @@ std::optional<FolderContents> readFolderContents(const std::string& directory, b
             isDirectory = S_ISDIR(st.st_mode);
         }
 
+        if (!isListedInFolders(name, isDirectory, isHomeFolder)) continue;
         if (isDirectory) {
-            if (name.ends_with(".photoslibrary")) continue;
             out.subfolderNames.insert(QuickString::literal(name));
         } else {
             path.resize(prefix);

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "library/Node.h"
 
@@ -13,6 +14,9 @@ struct FolderContents {
     QuickStringSet subfolderNames;
     Node::Paths files;
 };
+
+// Whether the Folders section lists an entry of this name (see below).
+bool isListedInFolders(std::string_view name, bool isDirectory, bool isInHomeFolder);
 
 // Reads a directory for the Folders section. Skipped: names beginning with
 // ".", "Library" in the home directory itself (isHomeFolder), entries gone
