@@ -76,6 +76,8 @@ void useBenchEnvironment() {
     ::setenv("XDG_CACHE_HOME", (x + "/cache").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (x + "/data").c_str(), 1);
     ::setenv("XDG_STATE_HOME", (x + "/state").c_str(), 1);
+    // No session bus: a Quillomere the developer runs must not take the start over.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + x + "/no-bus").c_str(), 1);
 }
 
 // Brings the saved index fully up to date (crawl, positions, store) with the

@@ -109,11 +109,31 @@ QButtonGroup* AppDelegate::themeSegmentedControl() const {
 
 // ---- Launch ----
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::applicationDidFinishLaunching(const std::optional<Place>& place) {
+    didFinishLaunching_ = true;
     connect(themeSegmentedControl(), &QButtonGroup::idClicked, this, &AppDelegate::handleThemeChange);
     if (archiver_) archiver_->restoreWindows();
-    if (!didRestoreState) makeKeyAndFront(makeWindowInNewFrame(true));
+    if (place)
+        openPlace(*place);
+    else if (!didRestoreState)
+        makeKeyAndFront(makeWindowInNewFrame(true));
     if (helpWindow_->isVisible() && !canShowHelpWindow_) helpWindow_->hide();
+}
+
+void AppDelegate::openRequest(const PlaceRequest& request) {
+    if (!didFinishLaunching_)
+        applicationDidFinishLaunching(request.place);
+    else if (request.place)
+        openPlace(*request.place);
+    else if (request.refusals.empty())
+        newWindow();
+}
+
+AppWindow* AppDelegate::openPlace(const Place& place) {
+    AppWindow* window = makeWindowInNewFrame(true);
+    window->restoreState(stateForPlace(window->encodeRestorableState(), place));
+    makeKeyAndFront(window);
+    return window;
 }
 
 // ---- Windows ----

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PlaceRequest.h"
 #include "app/Theme.h"
 #include "commands/CommandContext.h"
 #include "library/DB.h"
@@ -99,7 +100,17 @@ public:
     void setCurrentTheme(Theme theme);
 
     // Opens the first window unless restoration made some, and readies help.
-    void applicationDidFinishLaunching();
+    // A start with a place opens the place's window instead, after the
+    // restored ones.
+    void applicationDidFinishLaunching(const std::optional<Place>& place = std::nullopt);
+    bool didFinishLaunching() const { return didFinishLaunching_; }
+    // A start's request: the first one launches; a later one (another start
+    // handing over) opens a new window, on its place when it has one, and
+    // nothing when every argument it had was refused.
+    void openRequest(const PlaceRequest& request);
+    // A new window on the place, key and front; its folder and selection
+    // apply once the library has loaded.
+    AppWindow* openPlace(const Place& place);
 
     // The active frame's current tab; null when another window (or none) is active.
     AppWindow* keyBrowserWindow() const;
@@ -163,6 +174,7 @@ private:
     Theme currentTheme_ = Theme::automatic;
     ThemeApplier themeApplier_;
     bool canShowHelpWindow_ = false;
+    bool didFinishLaunching_ = false;
     std::array<QAction*, static_cast<size_t>(Action::count)> actions_{};
     std::unique_ptr<PreferencesWindow> preferencesWindow_;
     std::unique_ptr<QWidget> helpWindow_;

@@ -1,5 +1,6 @@
 // quillomere: the tag browser. Runs on the user's home folder with the
-// embedded index; log lines go to standard output.
+// embedded index; log lines go to standard output. One runs per session: a
+// later start hands its request to it over the session bus.
 
 #include <QApplication>
 #include <QTimer>
@@ -7,15 +8,26 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
 #include "app/LinuxServices.h"
+#include "app/PlaceRequest.h"
+#include "app/SingleInstance.h"
+#include "app/WindowStateArchiver.h"
 #include "core/EventEmitter.h"
-#include "library/DB.h"
+#include "core/FileURL.h"
 #include "desktop/QtMainQueue.h"
+#include "library/DB.h"
+#include "platform/IndexStore.h"
+#include "platform/InstanceLock.h"
+#include "platform/ListingEscape.h"
 
 namespace {
 
@@ -48,28 +60,95 @@ bool hasDisplay() {
     return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+std::string workingDirectory() {
+    std::error_code error;
+    std::filesystem::path cwd = std::filesystem::current_path(error);
+    return error ? std::string("/") : cwd.string();
+}
+
+void printRefusals(const qm::PlaceRequest& request) {
+    for (const std::string& line : request.refusals)
+        std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const auto began = Clock::now();
+    auto parsed = qm::CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "quillomere: %s\nTry 'quillomere --help'.\n", error->c_str());
+        return 2;
+    }
+    const qm::CommandLine& commandLine = std::get<qm::CommandLine>(parsed);
+    if (commandLine.help) {
+        std::fputs(qm::CommandLine::helpText, stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        std::printf("quillomere %s\n", QM_VERSION);
+        return 0;
+    }
+    // Relative paths name places in this start's working directory, so they
+    // are resolved here, before a hand-over.
+    const qm::PlaceRequest request = qm::PlaceRequest::resolve(commandLine.places, workingDirectory());
+    printRefusals(request);
+    if (!commandLine.places.empty() && !request.place) return 1;
     if (!hasDisplay()) {
         std::fprintf(stderr, "quillomere: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                              "start it from a desktop session\n");
         return 1;
     }
-    QApplication app(argc, argv);
+    // Qt sees no arguments: all of them are ours (a file may be named "-style").
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillomere"));
     QApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.quillomere.Quillomere"));
+
+    qm::SingleInstance instance;
+    std::vector<std::string> uris;
+    for (const std::string& path : request.accepted)
+        uris.push_back(qm::fileURLForPath(path));
+    const auto claim = instance.claim(uris, !commandLine.service);
+    if (claim == qm::SingleInstance::Claim::handedOver) return 0;
+    if (claim == qm::SingleInstance::Claim::failed) {
+        // Started by the bus while another start took the name: that one serves.
+        if (commandLine.service) return 0;
+        std::fprintf(stderr, "quillomere: Quillomere is running but did not take the request: %s\n",
+                     instance.error().toLocal8Bit().constData());
+        return 1;
+    }
+    if (claim == qm::SingleInstance::Claim::noBus && commandLine.service) {
+        std::fprintf(stderr, "quillomere: --service needs a session bus: %s\n", instance.error().toLocal8Bit().constData());
+        return 1;
+    }
+    // Another Quillomere on this home that no bus reaches (none, or another
+    // session's) would write the same state file and index.
+    qm::InstanceLock instanceLock;
+    if (auto held = instanceLock.acquire({qm::WindowStateArchiver::defaultPath(), qm::IndexStore::defaultPath()})) {
+        std::fprintf(stderr, "quillomere: another Quillomere is running on this home folder (it holds %s) "
+                             "and cannot be reached over this session's bus\n",
+                     qm::escapeListingField(*held).c_str());
+        return 1;
+    }
 
     qm::QtMainQueue mainQueueBinding;
     qm::LinuxServices platform = qm::makeLinuxServices();
     for (const std::string& line : platform.warnings)
         std::printf("%s\n", line.c_str());
     qm::AppDelegate delegate(platform.services);
-    delegate.applicationDidFinishLaunching();
-    std::printf("[setup] First window: %.3f seconds\n", secondsSince(began));
-    std::fflush(stdout);
+    // Started by the bus, the first request launches.
+    if (!commandLine.service) {
+        delegate.applicationDidFinishLaunching(request.place);
+        std::printf("[setup] First window: %.3f seconds\n", secondsSince(began));
+        std::fflush(stdout);
+    }
+    instance.setHandler([&delegate](const std::vector<std::string>& received) {
+        const qm::PlaceRequest next = qm::PlaceRequest::resolve(received, "/");
+        printRefusals(next);
+        delegate.openRequest(next);
+    });
 
     // When the library first shows, say how long it took and what it costs.
     auto token = std::make_shared<int>(0);

@@ -15,6 +15,7 @@
 #include <QTextBrowser>
 
 #include "AppHarness.h"
+#include "app/PlaceRequest.h"
 #include "app/PreferencesWindow.h"
 #include "app/RootView.h"
 #include "app/Theme.h"
@@ -288,6 +289,42 @@ TEST(AppDelegateTest, PreferencesStoreTheMapTileSettings) {
     QTest::keyClicks(prefs->tileURLField(), "https://tiles.example.org/{z}/{x}/{y}.png");
     QTest::keyClick(prefs->tileURLField(), Qt::Key_Return);
     EXPECT_EQ(h.defaults->value("mapTileURLTemplate"), DefaultsValue("https://tiles.example.org/{z}/{x}/{y}.png"));
+}
+
+TEST(AppDelegateTest, AStartOnAPlaceOpensThereAndLaterRequestsOpenNewWindows) {
+    AppHarness h;
+    const fs::path a = h.file("Photos/a.jpg"), b = h.file("Photos/b.jpg");
+    const std::string app = h.root.filename().string();
+    const NodePath photos = P({"Folders", app.c_str(), "Photos"});
+
+    // The first request launches, before the library has loaded: the one
+    // window goes to the place once it has.
+    h.delegate->openRequest(PlaceRequest::resolve({a.string()}, "/"));
+    ASSERT_EQ(h.delegate->frames().size(), 1u);
+    AppWindow* first = h.delegate->frames()[0]->currentWindow();
+    h.load();
+    const QuickStringSet onlyA{Q(a.string())};
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        NodePtr node = h.delegate->db()->tree().lookup(photos);
+        return first->state()->currentNode() == photos && node && node->paths().contains(Q(a.string()));
+    }));
+    // The folder was listed meanwhile; the file is still selected and the
+    // sidebar opened down to it.
+    EXPECT_EQ(first->state()->currentSelection(), onlyA);
+    EXPECT_TRUE(first->state()->isExpanded().contains(QuickString::literal("Folders/" + app)));
+    EXPECT_TRUE(first->state()->backHistory().empty());
+
+    // Later requests: a new window; nothing when all was refused; a place.
+    h.delegate->openRequest(PlaceRequest{});
+    EXPECT_EQ(h.delegate->frames().size(), 2u);
+    EXPECT_EQ(h.delegate->frames()[1]->currentWindow()->state()->currentNode(), NodePath{});
+    h.delegate->openRequest(PlaceRequest::resolve({"/etc"}, "/"));
+    EXPECT_EQ(h.delegate->frames().size(), 2u);
+    h.delegate->openRequest(PlaceRequest::resolve({b.string()}, "/"));
+    ASSERT_EQ(h.delegate->frames().size(), 3u);
+    AppWindow* third = h.delegate->frames()[2]->currentWindow();
+    EXPECT_EQ(third->state()->currentNode(), photos);
+    EXPECT_EQ(third->state()->currentSelection(), QuickStringSet{Q(b.string())});
 }
 
 }  // namespace
