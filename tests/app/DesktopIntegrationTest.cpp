@@ -55,6 +55,10 @@ TEST(DesktopIntegrationTest, DesktopEntryAndMetainfoValidate) {
     auto [entryStatus, entryOutput] = run("desktop-file-validate " + quoted(entry));
     EXPECT_EQ(entryStatus, 0) << entryOutput;
     EXPECT_EQ(entryOutput, "");
+    // Offered for folders by file managers, with URIs, and started over the bus.
+    const std::string text = readFile(entry);
+    for (const char* line : {"\nExec=quillomere %U\n", "\nMimeType=inode/directory;\n", "\nDBusActivatable=true\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
     auto [metaStatus, metaOutput] = run("appstreamcli validate --no-net " + quoted(metainfo));
     EXPECT_EQ(metaStatus, 0) << metaOutput;
 }
@@ -70,8 +74,19 @@ TEST(DesktopIntegrationTest, InstallPlacesProgramToolAndDesktopFiles) {
     }
     for (const char* rel : {"share/applications/org.quillomere.Quillomere.desktop",
                             "share/metainfo/org.quillomere.Quillomere.metainfo.xml",
-                            "share/icons/hicolor/scalable/apps/org.quillomere.Quillomere.svg"})
+                            "share/icons/hicolor/scalable/apps/org.quillomere.Quillomere.svg",
+                            "share/man/man1/quillomere.1.gz", "share/man/man1/quillomere-tag.1.gz",
+                            "share/man/man1/quillomere-index.1.gz", "share/doc/quillomere/copyright",
+                            "share/doc/quillomere/changelog.gz"})
         EXPECT_TRUE(fs::is_regular_file(prefix.path() / rel)) << rel;
+    // The pages are the repository's, compressed.
+    auto [pageStatus, page] = run("gzip -dc " + quoted(prefix.path() / "share/man/man1/quillomere-tag.1.gz"));
+    EXPECT_EQ(pageStatus, 0);
+    EXPECT_EQ(page, readFile(desktopDir() / "../../../data/man/quillomere-tag.1"));
+    // The bus starts the program where this install put it.
+    EXPECT_EQ(readFile(prefix.path() / "share/dbus-1/services/org.quillomere.Quillomere.service"),
+              "[D-BUS Service]\nName=org.quillomere.Quillomere\nExec=" + (prefix.path() / "bin/quillomere").string() +
+                  " --service\n");
 }
 
 TEST(DesktopIntegrationTest, WithoutADisplayTheProgramSaysSoInOneLineAndFails) {
