@@ -62,10 +62,16 @@ private:
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
 
 SingleInstance::~SingleInstance() {
+    release();
+}
+
+void SingleInstance::release() {
     if (!object_) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(QString::fromLatin1(objectPath));
     if (isOwner_) bus.unregisterService(QString::fromLatin1(serviceName));
+    bus.unregisterObject(QString::fromLatin1(objectPath));
+    object_.reset();
+    isOwner_ = false;
 }
 
 SingleInstance::Claim SingleInstance::claim(const std::vector<std::string>& uris, bool mayHandOver,

@@ -46,6 +46,10 @@ public:
     // before a handler is set wait for it.
     void setHandler(Handler handler);
 
+    // Gives the name up (at quit): a start from now on becomes the owner
+    // instead of waiting for an answer that will not come.
+    void release();
+
     // Takes a request as the bus object does (the bus delivers them here).
     void receive(std::vector<std::string> uris);
 

@@ -125,8 +125,10 @@ int main(int argc, char** argv) {
     }
     // Another Quillomere on this home that no bus reaches (none, or another
     // session's) would write the same state file and index.
+    // One that is quitting (it gave the name up) lets go of it within moments.
     qm::InstanceLock instanceLock;
-    if (auto held = instanceLock.acquire({qm::WindowStateArchiver::defaultPath(), qm::IndexStore::defaultPath()})) {
+    if (auto held = instanceLock.acquire({qm::WindowStateArchiver::defaultPath(), qm::IndexStore::defaultPath()},
+                                         std::chrono::seconds(3))) {
         std::fprintf(stderr, "quillomere: another Quillomere is running on this home folder (it holds %s) "
                              "and cannot be reached over this session's bus\n",
                      qm::escapeListingField(*held).c_str());
@@ -144,6 +146,7 @@ int main(int argc, char** argv) {
         std::printf("[setup] First window: %.3f seconds\n", secondsSince(began));
         std::fflush(stdout);
     }
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance, &qm::SingleInstance::release);
     instance.setHandler([&delegate](const std::vector<std::string>& received) {
         const qm::PlaceRequest next = qm::PlaceRequest::resolve(received, "/");
         printRefusals(next);

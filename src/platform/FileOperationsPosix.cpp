@@ -243,7 +243,9 @@ std::string copySymlink(int sdir, const char* sname, const struct stat& st, int 
         target.resize(target.size() * 2);
     }
     if (::symlinkat(target.data(), ddir, dname) != 0) return failed("cannot create link", errno);
-    ::fchownat(ddir, dname, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    // Owner and times as the original's where allowed; a user may not give
+    // a link away, and the link is made either way.
+    (void)!::fchownat(ddir, dname, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::utimensat(ddir, dname, times, AT_SYMLINK_NOFOLLOW);
     return {};

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "core/PathNames.h"
 
@@ -18,7 +19,18 @@ std::string InstanceLock::lockPath(const std::string& guardedPath) {
     return guardedPath + ".lock";
 }
 
-std::optional<std::string> InstanceLock::acquire(const std::vector<std::string>& guardedPaths) {
+std::optional<std::string> InstanceLock::acquire(const std::vector<std::string>& guardedPaths,
+                                                 std::chrono::milliseconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        auto held = tryAcquire(guardedPaths);
+        if (!held || std::chrono::steady_clock::now() >= deadline) return held;
+        // The holder says nothing when it lets go; ask again shortly.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+std::optional<std::string> InstanceLock::tryAcquire(const std::vector<std::string>& guardedPaths) {
     release();
     for (const std::string& guarded : guardedPaths) {
         if (guarded.empty()) continue;

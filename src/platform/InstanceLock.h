@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,11 +25,16 @@ public:
     // folders), or none of them: on failure, the lock file another holder
     // has. A lock file that cannot be made is skipped: its folder is one where
     // the guarded file cannot be written either. Empty paths are skipped.
-    [[nodiscard]] std::optional<std::string> acquire(const std::vector<std::string>& guardedPaths);
+    // A lock held by another is tried again until `patience` has passed: a
+    // program that is quitting lets go soon.
+    [[nodiscard]] std::optional<std::string> acquire(const std::vector<std::string>& guardedPaths,
+                                                     std::chrono::milliseconds patience = {});
     void release();
     bool holds() const { return !fds_.empty(); }
 
 private:
+    std::optional<std::string> tryAcquire(const std::vector<std::string>& guardedPaths);
+
     std::vector<int> fds_;
 };
 

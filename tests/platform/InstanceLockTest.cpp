@@ -69,3 +69,31 @@ TEST(InstanceLock, OneHolderAtATimeAllOrNothingAndGoneWithItsProcess) {
     EXPECT_TRUE(partly.holds());
     EXPECT_EQ(second.acquire({db}), InstanceLock::lockPath(db));
 }
+
+TEST(InstanceLock, WaitsForAHolderThatLetsGo) {
+    test::TempDir dir;
+    const std::string state = (dir / "state.json").string();
+    int toChild[2], toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        InstanceLock lock;
+        const char ok = lock.acquire({state}) ? 'n' : 'y';
+        (void)!::write(toParent[1], &ok, 1);
+        char go;
+        (void)!::read(toChild[0], &go, 1);  // a program quitting: it lets go
+        ::_exit(0);
+    }
+    char got = 0;
+    ASSERT_EQ(::read(toParent[0], &got, 1), 1);
+    ASSERT_EQ(got, 'y');
+    InstanceLock impatient;
+    EXPECT_EQ(impatient.acquire({state}), InstanceLock::lockPath(state));
+    (void)!::write(toChild[1], "g", 1);
+    InstanceLock patient;
+    EXPECT_EQ(patient.acquire({state}, std::chrono::seconds(60)), std::nullopt);
+    ::waitpid(child, nullptr, 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        ::close(fd);
+}
