@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 namespace qm::test {
@@ -32,40 +33,24 @@ fs::path desktopDir() {
     return {};
 }
 
-// Exit status and output of a shell command.
-std::pair<int, std::string> run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return {-1, ""};
-    std::array<char, 4096> buffer;
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        output.append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
 TEST(DesktopIntegrationTest, DesktopEntryAndMetainfoValidate) {
     const fs::path entry = desktopDir() / "org.quillomere.Quillomere.desktop";
     const fs::path metainfo = desktopDir() / "org.quillomere.Quillomere.metainfo.xml";
     ASSERT_TRUE(fs::exists(entry)) << entry;
-    auto [entryStatus, entryOutput] = run("desktop-file-validate " + quoted(entry));
+    auto [entryStatus, entryOutput] = runShell("desktop-file-validate " + shellQuoted(entry) + " 2>&1");
     EXPECT_EQ(entryStatus, 0) << entryOutput;
     EXPECT_EQ(entryOutput, "");
     // Offered for folders by file managers, with URIs, and started over the bus.
     const std::string text = readFile(entry);
     for (const char* line : {"\nExec=quillomere %U\n", "\nMimeType=inode/directory;\n", "\nDBusActivatable=true\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
-    auto [metaStatus, metaOutput] = run("appstreamcli validate --no-net " + quoted(metainfo));
+    auto [metaStatus, metaOutput] = runShell("appstreamcli validate --no-net " + shellQuoted(metainfo) + " 2>&1");
     EXPECT_EQ(metaStatus, 0) << metaOutput;
 }
 
 TEST(DesktopIntegrationTest, InstallPlacesProgramToolAndDesktopFiles) {
     TempDir prefix("qm-prefix");
-    auto [status, output] = run("cmake --install " + quoted(buildDir()) + " --prefix " + quoted(prefix.path()));
+    auto [status, output] = runShell("cmake --install " + shellQuoted(buildDir()) + " --prefix " + shellQuoted(prefix.path()) + " 2>&1");
     ASSERT_EQ(status, 0) << output;
     for (const char* rel : {"bin/quillomere", "bin/quillomere-index"}) {
         const fs::path p = prefix.path() / rel;
@@ -80,7 +65,7 @@ TEST(DesktopIntegrationTest, InstallPlacesProgramToolAndDesktopFiles) {
                             "share/doc/quillomere/changelog.gz"})
         EXPECT_TRUE(fs::is_regular_file(prefix.path() / rel)) << rel;
     // The pages are the repository's, compressed.
-    auto [pageStatus, page] = run("gzip -dc " + quoted(prefix.path() / "share/man/man1/quillomere-tag.1.gz"));
+    auto [pageStatus, page] = runShell("gzip -dc " + shellQuoted(prefix.path() / "share/man/man1/quillomere-tag.1.gz"));
     EXPECT_EQ(pageStatus, 0);
     EXPECT_EQ(page, readFile(desktopDir() / "../../../data/man/quillomere-tag.1"));
     // The bus starts the program where this install put it.
@@ -92,7 +77,7 @@ TEST(DesktopIntegrationTest, InstallPlacesProgramToolAndDesktopFiles) {
 TEST(DesktopIntegrationTest, WithoutADisplayTheProgramSaysSoInOneLineAndFails) {
     const fs::path program = buildDir() / "src/app/quillomere";
     ASSERT_TRUE(fs::exists(program));
-    auto [status, output] = run("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + quoted(program));
+    auto [status, output] = runShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + shellQuoted(program) + " 2>&1");
     EXPECT_NE(status, 0);
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
     EXPECT_NE(output.find("no display"), std::string::npos) << output;

@@ -13,29 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "support/ShellCommand.h"
+
 namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::pair<int, std::string> run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return {-1, ""};
-    std::array<char, 4096> buffer;
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        output.append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
 
 std::string collapseBlanks(const std::string& s) {
     std::string out;
@@ -64,7 +47,7 @@ bool isEntry(const std::string& line) {
 
 std::vector<std::string> helpOptions(const std::string& help) {
     std::vector<std::string> out;
-    for (const std::string& line : lines(help))
+    for (const std::string& line : outputLines(help))
         if (isEntry(line) && line[2] == '-') out.push_back(entryOf(line));
     std::sort(out.begin(), out.end());
     return out;
@@ -74,7 +57,7 @@ std::vector<std::string> helpOptions(const std::string& help) {
 std::vector<std::string> helpCommands(const std::string& help) {
     std::vector<std::string> out;
     bool inside = false;
-    for (const std::string& line : lines(help)) {
+    for (const std::string& line : outputLines(help)) {
         if (line == "Commands:") {
             inside = true;
         } else if (line.empty()) {
@@ -157,7 +140,7 @@ std::string printed(const std::string& line) {
 // The tags of the .TP paragraphs of one section.
 std::vector<std::string> pageEntries(const std::string& page, const std::string& section) {
     std::vector<std::string> out;
-    const std::vector<std::string> all = lines(page);
+    const std::vector<std::string> all = outputLines(page);
     bool inside = false;
     for (size_t i = 0; i < all.size(); ++i) {
         if (all[i].starts_with(".SH ")) inside = all[i] == ".SH " + section;
@@ -187,7 +170,7 @@ TEST(ManualPagesTest, EachPageListsTheOptionsAndCommandsOfItsProgramsHelp) {
                              Program{QM_TAG_TOOL, "quillomere-tag.1", true}}) {
         SCOPED_TRACE(p.page);
         // --help needs no display: a terminal without one still gets it.
-        auto [status, help] = run(std::string("env -u DISPLAY -u WAYLAND_DISPLAY '") + p.path + "' --help");
+        auto [status, help] = runShell(std::string("env -u DISPLAY -u WAYLAND_DISPLAY '") + p.path + "' --help");
         ASSERT_EQ(status, 0) << help;
         const std::string page = readAll(manuals / p.page);
         ASSERT_FALSE(page.empty());
@@ -201,25 +184,25 @@ TEST(ManualPagesTest, EachPageListsTheOptionsAndCommandsOfItsProgramsHelp) {
             EXPECT_EQ(pageEntries(page, "COMMANDS"), commands);
         }
         // The page's header names the version the programs are.
-        EXPECT_NE(lines(page).at(0).find("\"Quillomere " QM_VERSION "\""), std::string::npos) << lines(page).at(0);
+        EXPECT_NE(outputLines(page).at(0).find("\"Quillomere " QM_VERSION "\""), std::string::npos) << outputLines(page).at(0);
 
         // Rendered as man(1) does, with every warning on: none.
-        auto [groffStatus, warnings] = run("groff -man -ww -z -Tutf8 '" + (manuals / p.page).string() + "' 2>&1");
+        auto [groffStatus, warnings] = runShell("groff -man -ww -z -Tutf8 '" + (manuals / p.page).string() + "' 2>&1");
         EXPECT_EQ(groffStatus, 0);
         EXPECT_EQ(warnings, "");
     }
 }
 
 TEST(ManualPagesTest, TheProgramsVersionAndUsageErrors) {
-    auto [status, version] = run(std::string("'") + QM_PROGRAM + "' --version");
+    auto [status, version] = runShell(std::string("'") + QM_PROGRAM + "' --version");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(version, "quillomere " QM_VERSION "\n");
-    auto [badStatus, bad] = run(std::string("'") + QM_PROGRAM + "' --frobnicate 2>&1");
+    auto [badStatus, bad] = runShell(std::string("'") + QM_PROGRAM + "' --frobnicate 2>&1");
     EXPECT_EQ(badStatus, 2);
     EXPECT_EQ(bad, "quillomere: unknown option --frobnicate\nTry 'quillomere --help'.\n");
     // Qt's own options are not ours: refused, not taken as a display setting.
-    EXPECT_EQ(run(std::string("'") + QM_PROGRAM + "' -platform offscreen 2>&1").first, 2);
-    EXPECT_EQ(run(std::string("'") + QM_PROGRAM + "' --service /tmp 2>&1").first, 2);
+    EXPECT_EQ(runShell(std::string("'") + QM_PROGRAM + "' -platform offscreen 2>&1").first, 2);
+    EXPECT_EQ(runShell(std::string("'") + QM_PROGRAM + "' --service /tmp 2>&1").first, 2);
 }
 
 }  // namespace

@@ -15,35 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::pair<int, std::string> run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return {-1, ""};
-    std::array<char, 4096> buffer;
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        output.append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string shellQuoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) out.push_back(line);
-    return out;
-}
 
 // The package names of a Depends field, alternatives included, without versions.
 std::set<std::string> dependedOn(const std::string& field) {
@@ -68,18 +46,18 @@ std::set<std::string> dependedOn(const std::string& field) {
 // (its NEEDED entries), found where the loader finds them (ldd).
 std::set<std::string> libraryPackages(const fs::path& program) {
     std::set<std::string> needed;
-    for (const std::string& line : lines(run("objdump -p " + shellQuoted(program)).second)) {
+    for (const std::string& line : outputLines(runShell("objdump -p " + shellQuoted(program)).second)) {
         std::istringstream words(line);
         std::string key, name;
         if (words >> key >> name && key == "NEEDED") needed.insert(name);
     }
     std::set<std::string> out;
-    for (const std::string& line : lines(run("ldd " + shellQuoted(program)).second)) {
+    for (const std::string& line : outputLines(runShell("ldd " + shellQuoted(program)).second)) {
         std::istringstream words(line);
         std::string name, arrow, path;
         if (!(words >> name >> arrow >> path) || arrow != "=>" || !needed.contains(name)) continue;
         // A library reached through /lib is registered under /usr/lib (merged /usr).
-        std::string owner = run("dpkg -S " + shellQuoted(fs::path(path)) + " 2>/dev/null || dpkg -S " +
+        std::string owner = runShell("dpkg -S " + shellQuoted(fs::path(path)) + " 2>/dev/null || dpkg -S " +
                                 shellQuoted(fs::canonical(path)) + " 2>/dev/null").second;
         owner = owner.substr(0, owner.find_first_of(":\n"));
         EXPECT_FALSE(owner.empty()) << path << " belongs to no package";
@@ -94,14 +72,14 @@ TEST(PackageTest, HoldsWhatInstallPlacesUnderUsrWithItsDependencies) {
     const fs::path build = QM_BUILD_DIR;
     TempDir work("qm-package");
 
-    auto [status, output] = run("cd " + shellQuoted(work.path()) + " && cpack --config " +
+    auto [status, output] = runShell("cd " + shellQuoted(work.path()) + " && cpack --config " +
                                 shellQuoted(build / "CPackConfig.cmake") + " -B " + shellQuoted(work.path()) + " 2>&1");
     ASSERT_EQ(status, 0) << output;
     const fs::path deb = work / ("quillomere_" QM_VERSION "_amd64.deb");
     ASSERT_TRUE(fs::is_regular_file(deb)) << output;
 
     // Control fields.
-    auto field = [&](const char* name) { return run("dpkg-deb -f " + shellQuoted(deb) + " " + name).second; };
+    auto field = [&](const char* name) { return runShell("dpkg-deb -f " + shellQuoted(deb) + " " + name).second; };
     EXPECT_EQ(field("Package"), "quillomere\n");
     EXPECT_EQ(field("Version"), QM_VERSION "\n");
     EXPECT_EQ(field("Architecture"), "amd64\n");
@@ -110,7 +88,7 @@ TEST(PackageTest, HoldsWhatInstallPlacesUnderUsrWithItsDependencies) {
     EXPECT_NE(field("Maintainer").find('@'), std::string::npos);
     const std::string description = field("Description");
     EXPECT_TRUE(description.starts_with("browse and organise files by their tags\n")) << description;
-    EXPECT_GT(lines(description).size(), 4u) << "a long description too";
+    EXPECT_GT(outputLines(description).size(), 4u) << "a long description too";
 
     // Every library the programs load comes with the package's dependencies,
     // and so do the plugins and data no binary names.
@@ -128,16 +106,17 @@ TEST(PackageTest, HoldsWhatInstallPlacesUnderUsrWithItsDependencies) {
     // by root, programs executable, nothing writable by others.
     const fs::path root = work / "root";
     auto [installStatus, installOutput] =
-        run("DESTDIR=" + shellQuoted(root) + " cmake --install " + shellQuoted(build) + " --prefix /usr 2>&1");
+        runShell("DESTDIR=" + shellQuoted(root) + " cmake --install " + shellQuoted(build) + " --prefix /usr 2>&1");
     ASSERT_EQ(installStatus, 0) << installOutput;
     std::set<std::string> installed;
     for (const auto& entry : fs::recursive_directory_iterator(root))
         if (!entry.is_directory()) installed.insert("./" + fs::relative(entry.path(), root).string());
 
-    auto [listStatus, listing] = run("dpkg-deb -c " + shellQuoted(deb));
+    auto [listStatus, listing] = runShell("dpkg-deb -c " + shellQuoted(deb));
     ASSERT_EQ(listStatus, 0);
     std::set<std::string> packaged;
-    for (const std::string& line : lines(listing)) {
+    for (const std::string& line : outputLines(listing)) {
+        if (line.empty()) continue;
         // "-rwxr-xr-x root/root 1234 2026-01-01 00:00 ./usr/bin/quillomere"
         std::istringstream fieldsOf(line);
         std::string mode, owner, size, date, time, path;
@@ -157,7 +136,7 @@ TEST(PackageTest, HoldsWhatInstallPlacesUnderUsrWithItsDependencies) {
         EXPECT_TRUE(packaged.contains(expected)) << expected;
 
     // The bus starts the installed program, not one in the staging folder.
-    auto [serviceStatus, service] = run("dpkg-deb --fsys-tarfile " + shellQuoted(deb) +
+    auto [serviceStatus, service] = runShell("dpkg-deb --fsys-tarfile " + shellQuoted(deb) +
                                         " | tar -xO ./usr/share/dbus-1/services/org.quillomere.Quillomere.service");
     EXPECT_EQ(service, "[D-BUS Service]\nName=org.quillomere.Quillomere\nExec=/usr/bin/quillomere --service\n");
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/FileURL.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 namespace qm::test {
@@ -36,30 +37,12 @@ using json = nlohmann::json;
 constexpr const char* busName = "org.quillomere.Quillomere";
 constexpr int patience = 60000;  // milliseconds; the sanitizer build starts slowly
 
-std::string quoted(const std::string& s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::pair<int, std::string> run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return {-1, ""};
-    std::array<char, 4096> buffer;
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        output.append(buffer.data(), n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
 // A session bus of the test's own, with its own name table and activation
 // from $XDG_DATA_HOME/dbus-1/services; ended with the test.
 class PrivateBus {
 public:
     PrivateBus() {
-        auto [status, out] = run("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+        auto [status, out] = runShell("dbus-daemon --session --fork --print-address=1 --print-pid=1");
         const size_t newline = out.find('\n');
         if (status != 0 || newline == std::string::npos) return;
         address_ = out.substr(0, newline);
@@ -117,11 +100,11 @@ private:
 // A start that ends by itself: its exit status and everything it printed.
 std::pair<int, std::string> start(const std::string& busAddress, const std::vector<std::string>& arguments,
                                   const fs::path& workingDirectory) {
-    std::string command = "cd " + quoted(workingDirectory.string()) +
-                          " && DBUS_SESSION_BUS_ADDRESS=" + quoted(busAddress) + " timeout 60 " + quoted(QM_PROGRAM);
+    std::string command = "cd " + shellQuoted(workingDirectory.string()) +
+                          " && DBUS_SESSION_BUS_ADDRESS=" + shellQuoted(busAddress) + " timeout 60 " + shellQuoted(QM_PROGRAM);
     for (const std::string& a : arguments)
-        command += " " + quoted(a);
-    return run(command + " 2>&1");
+        command += " " + shellQuoted(a);
+    return runShell(command + " 2>&1");
 }
 
 fs::path stateFile() {
