@@ -49,8 +49,7 @@ void BM_LiveTagUpdate(benchmark::State& state) {
     }
 
     size_t paths = 0;
-    auto token = std::make_shared<int>(0);
-    db->pathsChanged.subscribe(token, [&] { ++paths; });
+    const Subscription onPaths = db->pathsChanged.subscribe([&] { ++paths; });
 
     // Each round retags 1,000 files spread over the library: every third
     // gains a tag, every third swaps its set for another, the rest lose one.

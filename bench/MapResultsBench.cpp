@@ -54,8 +54,7 @@ void BM_PlaceCircleToResults(benchmark::State& state) {
         paths[QuickString::bytes("/home/u/Pictures/p" + std::to_string(i) + ".jpg")] = PathMetadata{g};
     }
     bool published = false;
-    auto token = std::make_shared<int>(0);
-    db->gridChanged.subscribe(token, [&] { published = true; });
+    const Subscription onGrid = db->gridChanged.subscribe([&] { published = true; });
     db->setMapPaths(paths, std::nullopt);
     mainQueue().runUntil([&] { return published; }, minutes(2));
 

@@ -76,7 +76,7 @@ struct Setup {
     MemoryMetadataIndex index;
     std::shared_ptr<DB> db;
     std::shared_ptr<BrowserState> window;
-    std::shared_ptr<int> token = std::make_shared<int>(0);
+    std::vector<Subscription> subscriptions;
     int children = 0, paths = 0;
     std::shared_ptr<TagChangeCommand> command;
 
@@ -94,8 +94,8 @@ struct Setup {
         db = test::loadLibrary(index, nullptr, nullptr);
         window = BrowserState::create(
             CommandContext{db, std::make_shared<XattrTagStore>(), std::make_shared<LinuxFileOperations>()});
-        db->childrenChanged.subscribe(token, [this] { ++children; });
-        db->pathsChanged.subscribe(token, [this] { ++paths; });
+        subscriptions.push_back(db->childrenChanged.subscribe([this] { ++children; }));
+        subscriptions.push_back(db->pathsChanged.subscribe([this] { ++paths; }));
     }
 };
 

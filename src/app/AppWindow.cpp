@@ -92,7 +92,7 @@ AppWindow::~AppWindow() {
 AppWindowState AppWindow::encodeRestorableState() const {
     // Until the library has loaded, the window shows its defaults; what it
     // will show is the archived state, and that is what a write keeps.
-    if (initialState_ && loadingToken_) return *initialState_;
+    if (initialState_ && loadingSubscription_.isActive()) return *initialState_;
     AppWindowState out;
     out.currentNode = state_->currentNode();
     out.currentSelection.assign(state_->currentSelection().begin(), state_->currentSelection().end());
@@ -114,18 +114,14 @@ void AppWindow::restoreState(AppWindowState state) {
         applyInitialState();
         return;
     }
-    loadingToken_ = std::make_shared<int>(0);
-    std::weak_ptr<int> alive = loadingToken_;
-    db->loadingStateChanged.subscribe(loadingToken_, [this, alive, db = std::weak_ptr<DB>(db)] {
-        auto library = db.lock();
-        if (alive.expired() || !library || library->loadingState() != LoadingState::loaded) return;
-        applyInitialState();
+    loadingSubscription_ = db->loadingStateChanged.subscribe([this] {
+        if (state_->context().db->loadingState() == LoadingState::loaded) applyInitialState();
     });
 }
 
 void AppWindow::applyInitialState() {
     // Once: the library's first load. A later reload must not take the user back.
-    loadingToken_.reset();
+    loadingSubscription_.reset();
     applyInitialStateNow();
 }
 
@@ -189,10 +185,8 @@ void AppWindow::renameConflictAlert(const NodePtr& target, const DropInfo& drop,
     QPushButton* rename = box->addButton(QStringLiteral("Rename"), QMessageBox::AcceptRole);
     box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(rename);
-    std::weak_ptr<BrowserState> weak = state_;
-    connect(box, &QMessageBox::buttonClicked, this, [weak, rename, target, drop](QAbstractButton* button) {
-        auto state = weak.lock();
-        if (state && button == static_cast<QAbstractButton*>(rename)) state->commandStack()->performDrop(target, drop, true);
+    connect(box, &QMessageBox::buttonClicked, this, [this, rename, target, drop](QAbstractButton* button) {
+        if (button == static_cast<QAbstractButton*>(rename)) state_->commandStack()->performDrop(target, drop, true);
     });
     box->open();
 }

@@ -12,6 +12,7 @@
 
 #include "commands/AppWindowState.h"
 #include "commands/DropInfo.h"
+#include "core/Subscription.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
 
@@ -105,7 +106,7 @@ private:
     QAction* sidebarAction_ = nullptr;
     RootView* rootView_ = nullptr;
     std::optional<AppWindowState> initialState_;
-    std::shared_ptr<int> loadingToken_;  // the subscription waiting for the library; null once applied
+    Subscription loadingSubscription_;  // waiting for the library; ended once applied
 };
 
 }  // namespace qm

@@ -88,12 +88,11 @@ RootView::RootView(AppWindow& window, QWidget* parent)
 
     toastView_ = new ToastView(this);
 
-    state_->commandStack()->commandDidRun.subscribe(token_, [this](const std::string& text) {
-        toastView_->show(QString::fromStdString(text));
-    });
-    db_->loadingStateChanged.subscribe(token_, [this] { applyLoadingState(); });
-    state_->currentNodeChanged.subscribe(token_, [this] { updateContentMode(true); });
-    state_->mapResultsChanged.subscribe(token_, [this] { updateContentMode(false); });
+    subscriptions_.push_back(state_->commandStack()->commandDidRun.subscribe(
+        [this](const std::string& text) { toastView_->show(QString::fromStdString(text)); }));
+    subscriptions_.push_back(db_->loadingStateChanged.subscribe([this] { applyLoadingState(); }));
+    subscriptions_.push_back(state_->currentNodeChanged.subscribe([this] { updateContentMode(true); }));
+    subscriptions_.push_back(state_->mapResultsChanged.subscribe([this] { updateContentMode(false); }));
 
     // Upward requests of the panes.
     // Tab and Shift+Tab go from pane to pane: the search field (Ctrl+F) and

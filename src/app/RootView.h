@@ -3,10 +3,12 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 #include "app/ContentLayout.h"
 #include "commands/AppWindowState.h"
 #include "commands/HistoryEntry.h"
+#include "core/Subscription.h"
 
 class QSplitter;
 class QTimer;
@@ -101,7 +103,7 @@ private:
     TileGridConstraints tileGridConstraints_ = TileGridConstraints::full;
     int sidebarWidth_ = contentLayout::sidebarThickness;
     QTimer* progressTimer_ = nullptr;
-    std::shared_ptr<int> token_ = std::make_shared<int>(0);
+    std::vector<Subscription> subscriptions_;
 };
 
 }  // namespace qm

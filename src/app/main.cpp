@@ -154,7 +154,6 @@ int main(int argc, char** argv) {
     });
 
     // When the library first shows, say how long it took and what it costs.
-    auto token = std::make_shared<int>(0);
     auto reportLoaded = [&, reported = false]() mutable {
         if (reported || delegate.db()->loadingState() != qm::LoadingState::loaded) return;
         reported = true;
@@ -166,7 +165,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         });
     };
-    delegate.db()->loadingStateChanged.subscribe(token, reportLoaded);
+    const qm::Subscription loaded = delegate.db()->loadingStateChanged.subscribe(reportLoaded);
     reportLoaded();
     return app.exec();
 }

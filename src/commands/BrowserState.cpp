@@ -12,11 +12,11 @@ std::shared_ptr<BrowserState> BrowserState::create(CommandContext context) {
     std::shared_ptr<BrowserState> state(new BrowserState(std::move(context)));
     state->_commandStack = std::make_shared<CommandStack>(state);
     if (state->_context.db) {
-        std::weak_ptr<BrowserState> weak = state;
-        state->_context.db->treeChanged.subscribe(weak, [weak] {
-            auto self = weak.lock();
-            if (!self || !self->_isFirstTreeChanged) return;
+        BrowserState* self = state.get();
+        state->_treeChangedSubscription = state->_context.db->treeChanged.subscribe([self] {
+            if (!self->_isFirstTreeChanged) return;
             self->_isFirstTreeChanged = false;
+            self->_treeChangedSubscription.reset();
             self->loadExpandedFolders();
         });
     }

@@ -11,6 +11,7 @@
 #include "commands/DropInfo.h"
 #include "commands/HistoryEntry.h"
 #include "core/EventEmitter.h"
+#include "core/Subscription.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
 
@@ -108,6 +109,7 @@ private:
     QuickStringSet _isExpanded;
     std::string _title;
     std::string _subtitle;
+    Subscription _treeChangedSubscription;  // until the first tree has arrived
 };
 
 }  // namespace qm

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/Subscription.h"
+
 namespace qm {
 
 namespace detail {
@@ -19,8 +21,9 @@ struct EmitterCallback<void> {
 };
 }  // namespace detail
 
-// The observer mechanism between model and views. Subscribers are held weakly:
-// a released subscriber drops out by itself, so there is no unsubscribe.
+// The observer mechanism between model and views. Each subscription is a
+// Subscription handle held by the subscriber; the emitter holds the callback
+// only weakly, so a released subscriber drops out by itself.
 // Main thread only. EventEmitter<> carries no payload; EventEmitter<T> passes a
 // const T& to each callback.
 template <typename T = void>
@@ -28,20 +31,23 @@ class EventEmitter {
 public:
     using Callback = typename detail::EmitterCallback<T>::type;
     struct Record {
-        std::weak_ptr<void> object;  // the subscriber; the record is dead once it is gone
-        Callback fn;                 // should capture the subscriber weakly itself
+        // Owned by the subscriber's handle; the record is dead once it is gone.
+        std::weak_ptr<const Callback> fn;
     };
 
     EventEmitter() = default;
     EventEmitter(const EventEmitter&) = delete;
     EventEmitter& operator=(const EventEmitter&) = delete;
 
-    // Appends a record; one object may subscribe several times.
-    void subscribe(std::weak_ptr<void> object, Callback fn) {
+    // Appends a record, live while the returned handle is; one subscriber may
+    // subscribe several times.
+    [[nodiscard]] Subscription subscribe(Callback fn) {
+        auto callback = std::make_shared<const Callback>(std::move(fn));
         // An emission in progress holds the current list; leave it untouched so
         // that records added by a callback are not called in that emission.
         if (records_.use_count() > 1) records_ = std::make_shared<std::vector<Record>>(*records_);
-        records_->push_back(Record{std::move(object), std::move(fn)});
+        records_->push_back(Record{callback});
+        return Subscription(std::move(callback));
     }
 
     // Calls every live record in subscription order. Dead records are pruned
@@ -65,21 +71,22 @@ private:
     void run(const Call& call) {
         const auto& list = *records_;
         for (const Record& r : list) {
-            if (r.object.expired()) {
+            if (r.fn.expired()) {
                 auto pruned = std::make_shared<std::vector<Record>>();
                 pruned->reserve(list.size());
                 for (const Record& keep : list)
-                    if (!keep.object.expired()) pruned->push_back(keep);
+                    if (!keep.fn.expired()) pruned->push_back(keep);
                 records_ = std::move(pruned);
                 break;
             }
         }
-        // Holding the list keeps it (and each callback) alive even when a
-        // callback subscribes, or destroys the emitter's owner.
+        // Holding the list keeps it alive even when a callback subscribes, or
+        // destroys the emitter's owner; holding the callback keeps it alive
+        // while it runs, even when it ends its own subscription.
         std::shared_ptr<std::vector<Record>> snapshot = records_;
         for (const Record& r : *snapshot) {
-            if (r.object.expired() || !r.fn) continue;
-            call(r.fn);
+            std::shared_ptr<const Callback> fn = r.fn.lock();
+            if (fn && *fn) call(*fn);
         }
     }
 

@@ -77,7 +77,7 @@ protected:
 }  // namespace
 
 MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : QWidget(parent), window_(window), asyncGrid_(window->context().db->asyncGrid()) {
+    : QWidget(parent), window_(std::move(window)), asyncGrid_(window_->context().db->asyncGrid()) {
     // Reachable with Tab and by clicking, for + and − and the place key.
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(tr("Map"));
@@ -137,18 +137,14 @@ MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
     };
     updater_ = MapResultsUpdater::create(std::move(hooks));
 
-    QPointer<MapView> self(this);
-    window->currentNodeChanged.subscribe(token_, [self] {
-        if (self && self->isMapNodeCurrent()) self->overlay_->redraw();
-    });
-    window->mapResultsChanged.subscribe(token_, [self] {
-        if (self) self->updateResultsView();
-    });
-    window->context().db->gridChanged.subscribe(token_, [self] {
-        if (!self) return;
-        if (self->isMapNodeCurrent()) self->overlay_->redraw();
-        self->requestMapResultsUpdate(false);
-    });
+    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] {
+        if (isMapNodeCurrent()) overlay_->redraw();
+    }));
+    subscriptions_.push_back(window_->mapResultsChanged.subscribe([this] { updateResultsView(); }));
+    subscriptions_.push_back(window_->context().db->gridChanged.subscribe([this] {
+        if (isMapNodeCurrent()) overlay_->redraw();
+        requestMapResultsUpdate(false);
+    }));
 
     applyTilePreferences();
     updateResultsView();
@@ -165,12 +161,11 @@ std::shared_ptr<const MultiGrid> MapView::latestGrid() const {
 }
 
 bool MapView::isMapNodeCurrent() const {
-    auto w = window_.lock();
-    return w && w->currentNode().size() == 1 && w->currentNode()[0] == mapSectionName();
+    return window_->currentNode().size() == 1 && window_->currentNode()[0] == mapSectionName();
 }
 
 void MapView::invalidateRestorableState() {
-    if (auto w = window_.lock(); w && w->invalidateRestorableState) w->invalidateRestorableState();
+    if (window_->invalidateRestorableState) window_->invalidateRestorableState();
 }
 
 // ---- Circle and results ----
@@ -203,28 +198,26 @@ void MapView::revealLocation(double longitude, double latitude) {
 }
 
 void MapView::applyResults(std::optional<std::vector<QuickString>> results, bool dueToUser) {
-    auto w = window_.lock();
-    if (!w) return;
+    BrowserState& w = *window_;
     const bool onMap = isMapNodeCurrent();
     if (!results) {
-        w->setMapResults(std::nullopt);
-        if (onMap && dueToUser) w->setCurrentSelection({});
+        w.setMapResults(std::nullopt);
+        if (onMap && dueToUser) w.setCurrentSelection({});
         return;
     }
     QuickStringSet inside;
     if (onMap && dueToUser) inside.insert(results->begin(), results->end());
-    w->setMapResults(std::move(results));
+    w.setMapResults(std::move(results));
     if (onMap && dueToUser) {
         QuickStringSet kept;
-        for (const QuickString& p : w->currentSelection())
+        for (const QuickString& p : w.currentSelection())
             if (inside.contains(p)) kept.insert(p);
-        w->setCurrentSelection(kept);
+        w.setCurrentSelection(kept);
     }
 }
 
 void MapView::updateResultsView() {
-    auto w = window_.lock();
-    const auto& results = w ? w->mapResults() : std::optional<std::vector<QuickString>>();
+    const auto& results = window_->mapResults();
     resultsView_->setCount(results ? std::optional<size_t>(results->size()) : std::nullopt);
     resultsView_->setVisible(results.has_value());
 }
@@ -309,11 +302,10 @@ void MapView::zoomOut() {
 // ---- Tiles ----
 
 void MapView::applyTilePreferences() {
-    auto w = window_.lock();
     bool enabled = settings::mapTilesEnabled.fallback;
     std::string urlTemplate(settings::mapTileURLTemplate.fallback);
-    if (w && w->context().db) {
-        const UserDefaults& d = w->context().db->defaults();
+    if (window_->context().db) {
+        const UserDefaults& d = window_->context().db->defaults();
         enabled = d.get(settings::mapTilesEnabled);
         urlTemplate = d.get(settings::mapTileURLTemplate);
     }

@@ -5,8 +5,10 @@
 #include <any>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/QuickString.h"
+#include "core/Subscription.h"
 #include "map/MapCircle.h"
 #include "map/MapScrollState.h"
 #include "map/MapTool.h"
@@ -39,6 +41,7 @@ public:
     static constexpr int buttonSize = 27;
     static constexpr int buttonGroupGap = 10;
 
+    // window: not null.
     explicit MapView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
     ~MapView() override;
 
@@ -111,9 +114,8 @@ private:
     bool handleCircleKey(QKeyEvent* event);
     void applyResults(std::optional<std::vector<QuickString>> results, bool dueToUser);
 
-    std::weak_ptr<BrowserState> window_;
+    const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     std::shared_ptr<AsyncMultiGrid> asyncGrid_;
-    std::shared_ptr<int> token_ = std::make_shared<int>(0);  // emitter subscriptions
     MapCanvas* canvas_;
     OverlayView* overlay_;
     QWidget* sideButtonView_;
@@ -130,6 +132,7 @@ private:
     Tool toolFromSideButton_ = Tool::panCamera;
     bool isOptionKeyPressed_ = false;
     bool shouldIgnoreOptionKey_ = false;
+    std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 
 }  // namespace qm

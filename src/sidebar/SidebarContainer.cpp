@@ -1,7 +1,6 @@
 #include "sidebar/SidebarContainer.h"
 
 #include <QKeyEvent>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -26,12 +25,12 @@ constexpr int fieldInset = 3;
 }  // namespace
 
 SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : QWidget(parent), window_(window) {
+    : QWidget(parent), window_(std::move(window)) {
     setObjectName(QStringLiteral("sidebar"));
     resize(initialWidth, height());
     stack_ = new QStackedWidget(this);
-    tree_ = new SidebarView(window, stack_);
-    results_ = new SidebarResultsView(window, stack_);
+    tree_ = new SidebarView(window_, stack_);
+    results_ = new SidebarResultsView(window_, stack_);
     stack_->addWidget(tree_);
     stack_->addWidget(results_);
     field_ = new SidebarSearchField(this);
@@ -58,16 +57,11 @@ SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget
     tree_->installEventFilter(this);
     results_->installEventFilter(this);
 
-    if (window) {
-        QPointer<SidebarContainer> self(this);
-        window->currentNodeChanged.subscribe(token_, [self] {
-            if (self) self->scrollCurrentRowToVisible();
-        });
-        // The library changed under a running search: search again.
-        window->context().db->childrenChanged.subscribe(token_, [self] {
-            if (self && !self->isShowingTree()) self->queryUpdate();
-        });
-    }
+    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] { scrollCurrentRowToVisible(); }));
+    // The library changed under a running search: search again.
+    subscriptions_.push_back(window_->context().db->childrenChanged.subscribe([this] {
+        if (!isShowingTree()) queryUpdate();
+    }));
     showTree(true);
 }
 
@@ -92,16 +86,14 @@ void SidebarContainer::focusSearchField() {
 }
 
 void SidebarContainer::queryUpdate() {
-    auto window = this->browser();
-    if (!window) return;
     const QByteArray text = field_->text().toUtf8();
     std::vector<std::string> tokens = TagSearchQuery::tokens(std::string_view(text.constData(), size_t(text.size())));
     std::optional<std::vector<SearchResult>> results;
     bool currentFound = false;
     if (!tokens.empty()) {
-        results = TagSearch::search(*window->context().db->tree().rootNode, tokens);
-        if (!window->currentNode().empty()) {
-            QuickString current = fullNameForNodePath(window->currentNode());
+        results = TagSearch::search(*window_->context().db->tree().rootNode, tokens);
+        if (!window_->currentNode().empty()) {
+            QuickString current = fullNameForNodePath(window_->currentNode());
             for (const SearchResult& r : *results)
                 if (r.node->fullName == current) {
                     currentFound = true;
@@ -110,7 +102,7 @@ void SidebarContainer::queryUpdate() {
         }
     }
     results_->setResults(std::move(results));
-    if (!currentFound && !window->currentNode().empty()) window->setCurrentNode({});
+    if (!currentFound && !window_->currentNode().empty()) window_->setCurrentNode({});
     showTree(field_->text().isEmpty());
 }
 
@@ -137,22 +129,20 @@ void SidebarContainer::scrollCurrentRowToVisible() {
 }
 
 void SidebarContainer::openPathInTree(const NodePath& path) {
-    auto window = this->browser();
-    if (!window) return;
-    DB& db = *window->context().db;
+    DB& db = *window_->context().db;
     if (NodePtr node = db.tree().lookup(path)) {
-        QuickStringSet expanded = window->isExpanded();
+        QuickStringSet expanded = window_->isExpanded();
         bool changed = false;
         for (NodePtr up = node->parent.lock(); up && up->parent.lock(); up = up->parent.lock()) {
             if (expanded.contains(up->fullName)) break;
             expanded.insert(up->fullName);
             changed = true;
         }
-        if (changed) window->setIsExpanded(std::move(expanded));
+        if (changed) window_->setIsExpanded(std::move(expanded));
     }
     std::optional<double> offset;
     if (auto rect = activeRectForPath(path)) offset = rect->top() - activeScrollOffset();
-    window->setCurrentNode(path);
+    window_->setCurrentNode(path);
     {
         QSignalBlocker quiet(field_);
         field_->clear();
@@ -167,18 +157,15 @@ void SidebarContainer::openPathInTree(const NodePath& path) {
 }
 
 std::any SidebarContainer::scrollState() const {
-    auto window = this->browser();
-    if (!window) return {};
-    auto rect = activeRectForPath(window->currentNode());
+    auto rect = activeRectForPath(window_->currentNode());
     if (!rect) return {};
     return SidebarScrollState{rect->top() - activeScrollOffset()};
 }
 
 void SidebarContainer::setScrollState(const std::any& state) {
-    auto window = this->browser();
     const auto* saved = std::any_cast<SidebarScrollState>(&state);
-    if (!window || !saved) return;
-    if (auto rect = activeRectForPath(window->currentNode()))
+    if (!saved) return;
+    if (auto rect = activeRectForPath(window_->currentNode()))
         setActiveScrollOffset(int(std::lround(rect->top() - saved->relativeScrollOffset)));
 }
 
@@ -205,9 +192,7 @@ bool SidebarContainer::eventFilter(QObject* watched, QEvent* event) {
     }
     case Qt::Key_Return:
     case Qt::Key_Enter: {
-        auto window = this->browser();
-        if (!window) return true;
-        NodePath path = window->currentNode();
+        NodePath path = window_->currentNode();
         if (path.empty() && results_->results() && !results_->results()->empty())
             path = nodePathForFullName(results_->results()->front().node->fullName);
         openPathInTree(path);

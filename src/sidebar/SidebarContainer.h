@@ -4,7 +4,9 @@
 
 #include <any>
 #include <memory>
+#include <vector>
 
+#include "core/Subscription.h"
 #include "library/NodePath.h"
 
 class QStackedWidget;
@@ -23,6 +25,7 @@ class SidebarView;
 class SidebarContainer : public QWidget {
     Q_OBJECT
 public:
+    // window: not null.
     explicit SidebarContainer(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
     ~SidebarContainer() override;
 
@@ -52,7 +55,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
     void showTree(bool tree);
     void scrollCurrentRowToVisible();
     std::optional<QRectF> activeRectForPath(const NodePath& path) const;
@@ -60,12 +62,12 @@ private:
     void setActiveScrollOffset(int y);
     bool routeToActive(QKeyEvent* event);
 
-    std::weak_ptr<BrowserState> window_;
-    std::shared_ptr<int> token_ = std::make_shared<int>(0);
+    const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     QStackedWidget* stack_;
     SidebarView* tree_;
     SidebarResultsView* results_;
     SidebarSearchField* field_;
+    std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 
 }  // namespace qm

@@ -22,24 +22,18 @@ QColor withAlpha(QColor c, double alpha) {
 }  // namespace
 
 SidebarResultsView::SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : SidebarRowsArea(parent), window_(window) {
+    : SidebarRowsArea(parent), window_(std::move(window)) {
     SidebarListAccessible::installFactory();
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAccessibleName(QStringLiteral("Matching tags"));
     updateFonts();
-    if (!window) return;
-    QPointer<SidebarResultsView> self(this);
-    auto redraw = [self] {
-        if (self) self->viewport()->update();
-    };
-    window->currentNodeChanged.subscribe(token_, [self] {
-        if (!self) return;
-        self->viewport()->update();
-        if (auto i = self->currentIndex()) SidebarListAccessible::notifyCurrentRow(self, int(*i));
-    });
-    window->context().db->pathsChanged.subscribe(token_, redraw);
+    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] {
+        viewport()->update();
+        if (auto i = currentIndex()) SidebarListAccessible::notifyCurrentRow(this, int(*i));
+    }));
+    subscriptions_.push_back(window_->context().db->pathsChanged.subscribe([this] { viewport()->update(); }));
 }
 
 void SidebarResultsView::updateFonts() {
@@ -85,9 +79,8 @@ double SidebarResultsView::contentHeight() {
 }
 
 std::optional<size_t> SidebarResultsView::currentIndex() const {
-    auto window = window_.lock();
-    if (!window || !results_ || window->currentNode().empty()) return std::nullopt;
-    QuickString joined = fullNameForNodePath(window->currentNode());
+    if (!results_ || window_->currentNode().empty()) return std::nullopt;
+    QuickString joined = fullNameForNodePath(window_->currentNode());
     for (size_t i = 0; i < results_->size(); ++i)
         if ((*results_)[i].node->fullName == joined) return i;
     return std::nullopt;
@@ -111,9 +104,8 @@ bool SidebarResultsView::hasKeyFocus() const {
 }
 
 void SidebarResultsView::navigateTo(size_t index) {
-    auto window = window_.lock();
-    if (!window || !results_ || index >= results_->size()) return;
-    window->setCurrentNode(nodePathForFullName((*results_)[index].node->fullName));
+    if (!results_ || index >= results_->size()) return;
+    window_->setCurrentNode(nodePathForFullName((*results_)[index].node->fullName));
     scrollCurrentRowToVisible();
 }
 

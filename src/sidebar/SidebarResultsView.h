@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/Subscription.h"
 #include "library/NodePath.h"
 #include "sidebar/SidebarLayout.h"
 #include "sidebar/SidebarRowsArea.h"
@@ -19,6 +20,7 @@ class BrowserState;
 class SidebarResultsView : public SidebarRowsArea {
     Q_OBJECT
 public:
+    // window: not null.
     explicit SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
 
     // None: no search (nothing is drawn, not even the header).
@@ -56,11 +58,11 @@ private:
     void updateFonts() override;
     std::optional<size_t> focusedRow() override { return currentIndex(); }
 
-    std::weak_ptr<BrowserState> window_;
-    std::shared_ptr<int> token_ = std::make_shared<int>(0);
+    const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     std::optional<std::vector<SearchResult>> results_;
     QFont boldFont_, miniFont_, smallFont_;
     double systemTextOffset_ = 0, smallTextOffset_ = 0, miniTextOffset_ = 0;
+    std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 
 }  // namespace qm

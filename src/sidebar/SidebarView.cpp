@@ -47,7 +47,7 @@ constexpr double hoverExpandSeconds = 1.0;
 }  // namespace
 
 SidebarView::SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : SidebarRowsArea(parent), window_(window), db_(window ? window->context().db : nullptr) {
+    : SidebarRowsArea(parent), window_(std::move(window)), db_(window_->context().db) {
     SidebarListAccessible::installFactory();
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -67,25 +67,17 @@ SidebarView::SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent)
 SidebarView::~SidebarView() = default;
 
 void SidebarView::subscribe() {
-    auto window = this->browser();
-    if (!window || !db_) return;
-    QPointer<SidebarView> self(this);
-    auto rebuild = [self] {
-        if (self) self->rowsChanged();
-    };
-    auto redraw = [self] {
-        if (self) self->viewport()->update();
-    };
-    db_->childrenChanged.subscribe(token_, rebuild);
-    db_->treeChanged.subscribe(token_, rebuild);
-    db_->pathsChanged.subscribe(token_, redraw);
-    window->isExpandedChanged.subscribe(token_, rebuild);
-    window->currentNodeChanged.subscribe(token_, [self] {
-        if (!self) return;
-        self->currentRowCache_.reset();
-        self->viewport()->update();
-        if (auto row = self->currentRow()) SidebarListAccessible::notifyCurrentRow(self, int(*row));
-    });
+    if (!db_) return;
+    auto rebuild = [this] { rowsChanged(); };
+    subscriptions_.push_back(db_->childrenChanged.subscribe(rebuild));
+    subscriptions_.push_back(db_->treeChanged.subscribe(rebuild));
+    subscriptions_.push_back(db_->pathsChanged.subscribe([this] { viewport()->update(); }));
+    subscriptions_.push_back(window_->isExpandedChanged.subscribe(rebuild));
+    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] {
+        currentRowCache_.reset();
+        viewport()->update();
+        if (auto row = currentRow()) SidebarListAccessible::notifyCurrentRow(this, int(*row));
+    }));
 }
 
 void SidebarView::updateFonts() {
@@ -103,9 +95,8 @@ void SidebarView::updateFonts() {
 
 const SidebarRows& SidebarView::rows() {
     if (rowsDirty_) {
-        auto window = this->browser();
-        if (window && db_)
-            rows_.rebuild(*db_->tree().rootNode, window->isExpanded());
+        if (db_)
+            rows_.rebuild(*db_->tree().rootNode, window_->isExpanded());
         else
             rows_ = SidebarRows();
         rowsDirty_ = false;
@@ -130,9 +121,7 @@ double SidebarView::contentHeight() {
 std::optional<size_t> SidebarView::currentRow() {
     const SidebarRows& r = rows();
     if (!currentRowCache_) {
-        auto window = this->browser();
-        currentRowCache_ = window && db_ ? r.indexOfPath(*db_->tree().rootNode, window->currentNode())
-                                         : std::nullopt;
+        currentRowCache_ = db_ ? r.indexOfPath(*db_->tree().rootNode, window_->currentNode()) : std::nullopt;
     }
     return *currentRowCache_;
 }
@@ -168,8 +157,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
     const QPalette& pal = palette();
     p.fillRect(event->rect(), pal.color(QPalette::Base));
-    auto window = this->browser();
-    if (!window || !db_) return;
+    if (!db_) return;
     const SidebarRows& r = rows();
     const double width = viewport()->width();
     const double rowH = layout_.rowHeight;
@@ -329,13 +317,12 @@ void SidebarView::scrollContentsBy(int, int) {
 // ---- Navigation and expansion ----
 
 void SidebarView::navigate(const Node& node) {
-    if (auto window = this->browser()) window->setCurrentNode(node.nodePath());
+    window_->setCurrentNode(node.nodePath());
 }
 
 void SidebarView::setExpanded(const Node& node, bool expand, bool recursive) {
-    auto window = this->browser();
-    if (!window || !db_) return;
-    SidebarExpansion::change(*window, *db_, node, expand, recursive);
+    if (!db_) return;
+    SidebarExpansion::change(*window_, *db_, node, expand, recursive);
     if (SidebarListAccessible::wantsEvents()) {
         const SidebarRows& r = rows();
         for (size_t i = 0; i < r.size(); ++i)
@@ -353,8 +340,7 @@ bool SidebarView::commitTypeNavigation() {
 }
 
 bool SidebarView::handleKeyDown(QKeyEvent* event) {
-    auto window = this->browser();
-    if (!window || !db_) return false;
+    if (!db_) return false;
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const bool command = mods & Qt::ControlModifier;
     const bool option = mods & Qt::AltModifier;
@@ -379,34 +365,34 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
         showContextMenuForCurrentRow();
         return true;
     case Qt::Key_F2: {
-        NodePtr node = tree.lookup(window->currentNode());
-        if (!node || window->currentNode().empty()) return true;
+        NodePtr node = tree.lookup(window_->currentNode());
+        if (!node || window_->currentNode().empty()) return true;
         NodePtr parent = node->parent.lock();
         if (parent && has(parent->kind, NodeKind::tagContainer))
             trigger(SidebarAction::renameCurrentTag);
-        else if (has(node->kind, NodeKind::directory) && window->currentNode().size() >= 2)
+        else if (has(node->kind, NodeKind::directory) && window_->currentNode().size() >= 2)
             trigger(SidebarAction::renameCurrentFolder);
         return true;
     }
     case Qt::Key_Left: {
         commitTypeNavigation();
-        const NodePath path = window->currentNode();
+        const NodePath path = window_->currentNode();
         NodePtr node = path.empty() ? nullptr : tree.lookup(path);
-        if (node && SidebarRows::isExpandable(*node) && window->isExpanded().contains(node->fullName))
+        if (node && SidebarRows::isExpandable(*node) && window_->isExpanded().contains(node->fullName))
             setExpanded(*node, false, option);
         else if (path.size() >= 2)
-            window->setCurrentNode(NodePath(path.begin(), path.end() - 1));
+            window_->setCurrentNode(NodePath(path.begin(), path.end() - 1));
         return true;
     }
     case Qt::Key_Right: {
         commitTypeNavigation();
-        const NodePath path = window->currentNode();
+        const NodePath path = window_->currentNode();
         NodePtr node = path.empty() ? nullptr : tree.lookup(path);
-        if (node && SidebarRows::isExpandable(*node) && !window->isExpanded().contains(node->fullName)) {
+        if (node && SidebarRows::isExpandable(*node) && !window_->isExpanded().contains(node->fullName)) {
             setExpanded(*node, true, option);
             if (auto row = currentRow()) {
                 double top = layout_.rowTop(*row);
-                scrollToVisible(top, top + layout_.rowHeight * double(node->visibleRowCount(window->isExpanded())));
+                scrollToVisible(top, top + layout_.rowHeight * double(node->visibleRowCount(window_->isExpanded())));
             }
         }
         return true;
@@ -431,7 +417,7 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
         std::optional<NodePath> target;
         if (next) target = r[*next].node->nodePath();
         if (target) {
-            window->setCurrentNode(*target);
+            window_->setCurrentNode(*target);
             scrollCurrentRowToVisible();
         }
         return true;
@@ -486,8 +472,7 @@ void SidebarView::mousePressEvent(QMouseEvent* event) {
             typeNavigation_.reset();
             navigate(*node);
         } else if (SidebarRows::isExpandable(*node)) {
-            auto window = this->browser();
-            bool expanded = window && window->isExpanded().contains(node->fullName);
+            bool expanded = window_->isExpanded().contains(node->fullName);
             bool optionAlone = (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier;
             setExpanded(*node, !expanded, optionAlone);
         }
@@ -531,9 +516,8 @@ void SidebarView::showContextMenuForCurrentRow() {
 }
 
 void SidebarView::showContextMenu(const QPoint& viewportPos) {
-    auto window = this->browser();
-    if (!window || !db_) return;
-    std::vector<SidebarMenuItem> items = SidebarActions::menuFor(db_->tree(), window->currentNode());
+    if (!db_) return;
+    std::vector<SidebarMenuItem> items = SidebarActions::menuFor(db_->tree(), window_->currentNode());
     if (items.empty()) return;
     if (menu_) menu_->deleteLater();
     menu_ = new QMenu(this);
@@ -547,25 +531,22 @@ void SidebarView::showContextMenu(const QPoint& viewportPos) {
 // ---- Actions and the name editor ----
 
 void SidebarView::trigger(SidebarAction action) {
-    auto window = this->browser();
-    if (!window || !db_) return;
+    if (!db_) return;
     if (action == SidebarAction::showInFileManager) {
         QStringList paths;
-        for (const std::string& p : SidebarActions::revealPaths(db_->tree(), window->currentNode()))
+        for (const std::string& p : SidebarActions::revealPaths(db_->tree(), window_->currentNode()))
             paths << QString::fromUtf8(p.data(), qsizetype(p.size()));
         if (!paths.isEmpty()) Q_EMIT revealInFileManagerRequested(paths);
         return;
     }
-    if (SidebarActions::promptFor(action, window->currentNode()))
+    if (SidebarActions::promptFor(action, window_->currentNode()))
         openNameEditor(action);
     else
-        SidebarActions::perform(*window, action);
+        SidebarActions::perform(*window_, action);
 }
 
 void SidebarView::openNameEditor(SidebarAction action) {
-    auto window = this->browser();
-    if (!window) return;
-    auto prompt = SidebarActions::promptFor(action, window->currentNode());
+    auto prompt = SidebarActions::promptFor(action, window_->currentNode());
     if (!prompt) return;
     if (editor_) cancelNameEditor();
     scrollCurrentRowToVisible();
@@ -605,8 +586,8 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
         }
         if (event->type() == QEvent::FocusOut) {
             // Clicking elsewhere abandons the edit, as Escape does.
-            QMetaObject::invokeMethod(this, [self = QPointer<SidebarView>(this), e = editor_] {
-                if (self && e && self->editor_ == e && !e->hasFocus()) self->cancelNameEditor();
+            QMetaObject::invokeMethod(this, [this, e = editor_] {
+                if (e && editor_ == e && !e->hasFocus()) cancelNameEditor();
             }, Qt::QueuedConnection);
         }
     }
@@ -629,9 +610,7 @@ void SidebarView::commitNameEditor() {
     const SidebarAction action = editorAction_;
     cancelNameEditor();
     setFocus(Qt::OtherFocusReason);
-    auto window = this->browser();
-    if (!window) return;
-    std::string refusal = SidebarActions::submit(*window, action, std::string_view(text.constData(), size_t(text.size())));
+    std::string refusal = SidebarActions::submit(*window_, action, std::string_view(text.constData(), size_t(text.size())));
     if (!refusal.empty()) refuse(QString::fromStdString(refusal));
 }
 
@@ -661,9 +640,8 @@ void SidebarView::setDropTarget(std::optional<DropTarget> target) {
     dropTarget_ = std::move(target);
     hoverTimer_.stop();
     viewport()->update();
-    auto window = this->browser();
-    if (dropTarget_ && window && SidebarRows::isExpandable(*dropTarget_->node) &&
-        !window->isExpanded().contains(dropTarget_->node->fullName))
+    if (dropTarget_ && SidebarRows::isExpandable(*dropTarget_->node) &&
+        !window_->isExpanded().contains(dropTarget_->node->fullName))
         hoverTimer_.start();
 }
 
@@ -706,10 +684,9 @@ void SidebarView::dragLeaveEvent(QDragLeaveEvent*) {
 void SidebarView::dropEvent(QDropEvent* event) {
     auto target = evaluateDrop(event->mimeData(), event->position().toPoint());
     setDropTarget(std::nullopt);
-    auto window = this->browser();
-    if (!target || !window) return event->ignore();
+    if (!target) return event->ignore();
     DropInfo info = SidebarDragData::dropInfo(*event->mimeData());
-    if (window->commandStack()->performDrop(target->node, info, false)) {
+    if (window_->commandStack()->performDrop(target->node, info, false)) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {

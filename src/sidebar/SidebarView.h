@@ -5,8 +5,10 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "commands/DropInfo.h"
+#include "core/Subscription.h"
 #include "library/NodePath.h"
 #include "sidebar/SidebarActions.h"
 #include "sidebar/SidebarLayout.h"
@@ -31,6 +33,7 @@ class DB;
 class SidebarView : public SidebarRowsArea {
     Q_OBJECT
 public:
+    // window: not null.
     explicit SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
     ~SidebarView() override;
 
@@ -96,7 +99,6 @@ private:
         friend bool operator==(const DropTarget&, const DropTarget&) = default;
     };
 
-    std::shared_ptr<BrowserState> browser() const { return window_.lock(); }
     void subscribe();
     void rowsChanged();
     void updateFonts() override;
@@ -114,9 +116,8 @@ private:
     void setDropTarget(std::optional<DropTarget> target);
     std::optional<DropTarget> evaluateDrop(const QMimeData* mime, const QPoint& viewportPos);
 
-    std::weak_ptr<BrowserState> window_;
+    const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     std::shared_ptr<DB> db_;
-    std::shared_ptr<int> token_ = std::make_shared<int>(0);
     QFont miniFont_;
     double systemTextOffset_ = 0;
     double miniTextOffset_ = 0;
@@ -131,6 +132,7 @@ private:
     QPointer<QMenu> menu_;
     QPointer<QLineEdit> editor_;
     SidebarAction editorAction_ = SidebarAction::renameCurrentTag;
+    std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 
 }  // namespace qm

@@ -120,7 +120,7 @@ LRU<QuickString, TileContents>& TileGridView::tileContentsCache() {
 
 TileGridView::TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr<ThumbnailService> thumbnails,
                            QWidget* parent)
-    : QAbstractScrollArea(parent), window_(window), thumbnails_(std::move(thumbnails)) {
+    : QAbstractScrollArea(parent), window_(std::move(window)), thumbnails_(std::move(thumbnails)) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Always shown: a scroller that comes and goes would change the width, and so
     // the columns, and so whether it is needed.
@@ -149,16 +149,14 @@ TileGridView::TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr
     }();
     (void)accessibleInstalled;
 
-    if (!window) return;
-    std::weak_ptr<int> alive = alive_;
-    window->context().db->pathsChanged.subscribe(alive_, [this] { updateTiles(); });
-    window->mapResultsChanged.subscribe(alive_, [this] { updateTiles(); });
-    window->currentNodeChanged.subscribe(alive_, [this] { onCurrentNodeChanged(); });
-    window->currentSelectionChanged.subscribe(alive_, [this] { onSelectionChanged(); });
+    subscriptions_.push_back(window_->context().db->pathsChanged.subscribe([this] { updateTiles(); }));
+    subscriptions_.push_back(window_->mapResultsChanged.subscribe([this] { updateTiles(); }));
+    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] { onCurrentNodeChanged(); }));
+    subscriptions_.push_back(window_->currentSelectionChanged.subscribe([this] { onSelectionChanged(); }));
 }
 
 TileGridView::~TileGridView() {
-    alive_.reset();
+    subscriptions_.clear();
     for (TilePixels& px : pixels_) px.request.cancel();
     if (preview_) delete preview_.data();
 }
@@ -166,25 +164,20 @@ TileGridView::~TileGridView() {
 // ---- Layout and the update pass ----
 
 NodePtr TileGridView::currentNode() const {
-    auto w = window_.lock();
-    if (!w) return nullptr;
-    return w->context().db->tree().lookup(w->currentNode());
+    return window_->context().db->tree().lookup(window_->currentNode());
 }
 
 bool TileGridView::isMapNode(const NodePtr& node) const {
-    auto w = window_.lock();
-    return w && node && node == w->context().db->tree().mapNode;
+    return node && node == window_->context().db->tree().mapNode;
 }
 
 TileGridLayout TileGridView::computeLayout() const {
-    auto w = window_.lock();
     double width = viewport()->width();
-    if (!w) return TileGridLayout::make(width, nullptr, {});
-    const Tree& tree = w->context().db->tree();
-    NodePtr node = tree.lookup(w->currentNode());
+    const Tree& tree = window_->context().db->tree();
+    NodePtr node = tree.lookup(window_->currentNode());
     if (node && node == tree.mapNode) {
         static const std::vector<QuickString> none;
-        const auto& results = w->mapResults();
+        const auto& results = window_->mapResults();
         return TileGridLayout::make(width, tree.rootNode, results ? *results : none);
     }
     if (!node) return TileGridLayout::make(width, nullptr, {});
@@ -192,10 +185,9 @@ TileGridLayout TileGridView::computeLayout() const {
 }
 
 void TileGridView::updateTiles() {
-    auto w = window_.lock();
-    if (!w || inUpdate_) return;
+    if (inUpdate_) return;
     inUpdate_ = true;
-    if (w->currentSelection().empty()) selection_.isUsingCheckBoxes = false;
+    if (window_->currentSelection().empty()) selection_.isUsingCheckBoxes = false;
     TileGridLayout layout = computeLayout();
     if (layout.width < 1) {
         documentHeight_ = 0;
@@ -207,12 +199,12 @@ void TileGridView::updateTiles() {
     documentHeight_ = layout.height();
     verticalScrollBar()->setPageStep(int(h));
     verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(documentHeight_ - h))));
-    if (!hasOldCurrentTag_ || w->currentNode() != oldCurrentTag_) {
-        oldCurrentTag_ = w->currentNode();
+    if (!hasOldCurrentTag_ || window_->currentNode() != oldCurrentTag_) {
+        oldCurrentTag_ = window_->currentNode();
         hasOldCurrentTag_ = true;
         verticalScrollBar()->setValue(0);
     }
-    selection_.noticeSelection(w->currentSelection());
+    selection_.noticeSelection(window_->currentSelection());
 
     // Keyboard focus only where there is something to act on (the map node
     // takes it always: Escape removes its circle).
@@ -292,16 +284,16 @@ bool TileGridView::requestNextThumbnail() {
     const QuickString path = pool_.tile(*id).path;
     std::string file(path.utf8());
     ++inFlight_;
-    std::weak_ptr<int> alive = alive_;
     TileId tile = *id;
-    pixels_[tile].request = requester_(file, [alive, this, tile, path, file](const ThumbnailResult& result) {
-        if (alive.expired()) return;
+    // The destructor cancels every request, so the completion never runs after
+    // it; the hop back to the main queue may, and finds the view gone.
+    QPointer<TileGridView> self(this);
+    pixels_[tile].request = requester_(file, [self, tile, path, file](const ThumbnailResult& result) {
         // Background thread: the metadata is read here, off the main thread.
         FileMetadata metadata = readFileMetadata(file);
         QImage image = result.image;
-        mainQueue().post([alive, this, tile, path, image, metadata] {
-            if (alive.expired()) return;
-            finishThumbnail(tile, path, image, metadata);
+        mainQueue().post([self, tile, path, image, metadata] {
+            if (self) self->finishThumbnail(tile, path, image, metadata);
         });
     });
     return true;
@@ -325,8 +317,7 @@ void TileGridView::finishThumbnail(TileId id, const QuickString& path, const QIm
 }
 
 bool TileGridView::isSelected(const QuickString& path) const {
-    auto w = window_.lock();
-    return w && w->currentSelection().contains(path);
+    return window_->currentSelection().contains(path);
 }
 
 bool TileGridView::tileShowsContents(const QuickString& path) const {
@@ -375,19 +366,17 @@ void TileGridView::scrollTo(double y) {
 }
 
 void TileGridView::revealPaths(const NodePath& nodePath, const QuickStringSet& paths) {
-    auto w = window_.lock();
-    if (!w) return;
-    NodePtr node = w->context().db->tree().lookup(nodePath);
+    NodePtr node = window_->context().db->tree().lookup(nodePath);
     if (node) {
-        QuickStringSet expanded = w->isExpanded();
+        QuickStringSet expanded = window_->isExpanded();
         bool changed = false;
         for (NodePtr up = node->parent.lock(); up; up = up->parent.lock()) {
             if (!expanded.insert(up->fullName).second) break;
             changed = true;
         }
-        if (changed) w->setIsExpanded(std::move(expanded));
+        if (changed) window_->setIsExpanded(std::move(expanded));
     }
-    w->setCurrentNode(nodePath);
+    window_->setCurrentNode(nodePath);
     updateTiles();
     TileGridLayout layout = computeLayout();
     std::optional<QRectF> rect;
@@ -402,12 +391,8 @@ void TileGridView::revealPaths(const NodePath& nodePath, const QuickStringSet& p
         double used = std::min(rect->height(), visible);
         scrollTo(std::trunc(rect->top() - (visible - used) / 2));
     }
-    std::weak_ptr<int> alive = alive_;
-    std::weak_ptr<BrowserState> weakWindow = w;
     // Selected a moment later, once the sidebar has caught up with the node.
-    QTimer::singleShot(250, this, [weakWindow, paths] {
-        if (auto win = weakWindow.lock()) win->setCurrentSelection(paths);
-    });
+    QTimer::singleShot(250, this, [this, paths] { window_->setCurrentSelection(paths); });
 }
 
 // ---- Window events ----
@@ -415,12 +400,10 @@ void TileGridView::revealPaths(const NodePath& nodePath, const QuickStringSet& p
 void TileGridView::onCurrentNodeChanged() {
     // A folder reached without its row being opened (history, a jump, a
     // restored window) is listed now, with its ancestors.
-    if (auto w = window_.lock()) {
-        const auto& db = w->context().db;
-        const NodePath& node = w->currentNode();
-        if (db && node.size() > 1 && nodePathStartsWith(node, db->tree().directoriesNode->nodePath()))
-            db->openDirectories({fullNameForNodePath(node)});
-    }
+    const auto& db = window_->context().db;
+    const NodePath& node = window_->currentNode();
+    if (db && node.size() > 1 && nodePathStartsWith(node, db->tree().directoriesNode->nodePath()))
+        db->openDirectories({fullNameForNodePath(node)});
     updateTiles();
     if (preview_ && preview_->isVisible()) preview_->close();
 }
@@ -586,12 +569,10 @@ void TileGridView::paintTile(QPainter& painter, TileId id, const QRectF& rect, b
 void TileGridView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.fillRect(event->rect(), palette().color(QPalette::Base));
-    auto w = window_.lock();
-    if (!w) return;
     painter.setRenderHint(QPainter::Antialiasing);
     const double top = verticalScrollBar()->value();
-    const QuickStringSet& selected = w->currentSelection();
-    const Tree& tree = w->context().db->tree();
+    const QuickStringSet& selected = window_->currentSelection();
+    const Tree& tree = window_->context().db->tree();
     const Node::Paths& stars = tree.starsNode->resolvedPaths();
     const QRectF dirty = QRectF(event->rect());
     for (TileId id : placed_) {
@@ -638,16 +619,14 @@ void TileGridView::paintEvent(QPaintEvent* event) {
 // ---- Selection, mouse and keyboard ----
 
 void TileGridView::setSelection(const QuickStringSet& selection) {
-    if (auto w = window_.lock()) w->setCurrentSelection(selection);
+    window_->setCurrentSelection(selection);
 }
 
 std::vector<QuickString> TileGridView::selectedShownPaths() const {
     std::vector<QuickString> out;
-    auto w = window_.lock();
-    if (!w) return out;
     NodePtr node = currentNode();
     if (!node) return out;
-    const QuickStringSet& selected = w->currentSelection();
+    const QuickStringSet& selected = window_->currentSelection();
     if (isMapNode(node)) {
         TileGridLayout layout = computeLayout();
         for (const QuickString& p : layout.paths)
@@ -661,22 +640,19 @@ std::vector<QuickString> TileGridView::selectedShownPaths() const {
 }
 
 void TileGridView::toggleStar(const QuickString& path) {
-    auto w = window_.lock();
-    if (!w) return;
-    bool starred = w->context().db->tree().starsNode->resolvedPaths().contains(path);
+    bool starred = window_->context().db->tree().starsNode->resolvedPaths().contains(path);
     TagChange change{path, {}, {}};
     std::string star(starString().utf8());
     if (starred) change.tagsToRemove.insert(star);
     else change.tagsToAdd.insert(star);
     TagChangeKind kind = starred ? TagChangeKind::unstar : TagChangeKind::star;
-    w->commandStack()->performCommand(
+    window_->commandStack()->performCommand(
         std::make_shared<TagChangeCommand>(kind, kind, std::vector<TagChange>{change}, std::set<std::string>{},
                                            std::set<std::string>{}));
 }
 
 void TileGridView::mousePressEvent(QMouseEvent* event) {
-    auto w = window_.lock();
-    if (!w || event->button() != Qt::LeftButton) {
+    if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
@@ -694,7 +670,7 @@ void TileGridView::mousePressEvent(QMouseEvent* event) {
     }
     TileSelection::Modifiers mods{bool(event->modifiers() & Qt::ShiftModifier),
                                   bool(event->modifiers() & Qt::ControlModifier)};
-    TileSelection::Click click = selection_.mouseDown(i, zone, mods, layout.paths, w->currentSelection());
+    TileSelection::Click click = selection_.mouseDown(i, zone, mods, layout.paths, window_->currentSelection());
     switch (click.effect) {
     case TileSelection::Click::Effect::none: break;
     case TileSelection::Click::Effect::select: setSelection(click.selection); break;
@@ -735,9 +711,8 @@ void TileGridView::mouseMoveEvent(QMouseEvent* event) {
 
 void TileGridView::mouseReleaseEvent(QMouseEvent* event) {
     isPressing_ = false;
-    auto w = window_.lock();
-    if (!w || event->button() != Qt::LeftButton) return;
-    if (auto next = selection_.mouseUp(w->currentSelection())) setSelection(*next);
+    if (event->button() != Qt::LeftButton) return;
+    if (auto next = selection_.mouseUp(window_->currentSelection())) setSelection(*next);
 }
 
 void TileGridView::scrollCellIntoView(size_t index) {
@@ -749,11 +724,9 @@ void TileGridView::scrollCellIntoView(size_t index) {
 }
 
 void TileGridView::arrow(TileArrow direction, Qt::KeyboardModifiers modifiers) {
-    auto w = window_.lock();
-    if (!w) return;
     TileGridLayout layout = computeLayout();
     if (layout.count() == 0) return;
-    std::optional<size_t> k = selection_.cursorIndex(layout.paths, w->currentSelection());
+    std::optional<size_t> k = selection_.cursorIndex(layout.paths, window_->currentSelection());
     bool command = modifiers & Qt::ControlModifier;
     size_t target = tileArrowTarget(direction, k, layout.count(), size_t(layout.columns), size_t(layout.rows),
                                     command);
@@ -764,11 +737,6 @@ void TileGridView::arrow(TileArrow direction, Qt::KeyboardModifiers modifiers) {
 }
 
 void TileGridView::keyPressEvent(QKeyEvent* event) {
-    auto w = window_.lock();
-    if (!w) {
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
-    }
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const double top = verticalScrollBar()->value(), h = viewport()->height();
     switch (event->key()) {
@@ -781,7 +749,7 @@ void TileGridView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Delete:
     case Qt::Key_Backspace: deleteCurrentSelection(); return;
     case Qt::Key_Escape:
-        if (!w->currentSelection().empty()) w->setCurrentSelection({});
+        if (!window_->currentSelection().empty()) window_->setCurrentSelection({});
         else if (isMapNode(currentNode())) Q_EMIT removeCircleRequested();
         return;
     case Qt::Key_Home: scrollTo(0); return;
@@ -821,17 +789,13 @@ void TileGridView::showSelectionInFileManager() {
 }
 
 std::optional<size_t> TileGridView::cursorIndex() const {
-    auto w = window_.lock();
-    if (!w) return std::nullopt;
-    return selection_.cursorIndex(computeLayout().paths, w->currentSelection());
+    return selection_.cursorIndex(computeLayout().paths, window_->currentSelection());
 }
 
 QString TileGridView::accessibleDescription(const QuickString& path) const {
     QStringList parts;
-    if (auto w = window_.lock()) {
-        const Tree& tree = w->context().db->tree();
-        if (tree.starsNode && tree.starsNode->resolvedPaths().contains(path)) parts << tr("starred");
-    }
+    const Tree& tree = window_->context().db->tree();
+    if (tree.starsNode && tree.starsNode->resolvedPaths().contains(path)) parts << tr("starred");
     if (const TileContents* contents = tileContentsCache().peek(path)) {
         if (contents->metadata.duration)
             parts << QString::fromStdString(formatMovieTime(*contents->metadata.duration));
@@ -841,8 +805,6 @@ QString TileGridView::accessibleDescription(const QuickString& path) const {
 }
 
 void TileGridView::activate(const QuickString& path) {
-    auto w = window_.lock();
-    if (!w) return;
     TileGridLayout layout = computeLayout();
     auto it = std::find(layout.paths.begin(), layout.paths.end(), path);
     if (it == layout.paths.end()) return;
@@ -856,11 +818,9 @@ void TileGridView::openSelection() {
 }
 
 void TileGridView::deleteCurrentSelection() {
-    auto w = window_.lock();
-    if (!w) return;
     NodePtr node = currentNode();
     if (!node) return;
-    const QuickStringSet& selected = w->currentSelection();
+    const QuickStringSet& selected = window_->currentSelection();
     const Node::Paths& listed = node->resolvedPaths();
     if (has(node->kind, NodeKind::tag)) {
         if (auto tag = TagFormat::tagForNodeName(node->fullName)) {
@@ -869,7 +829,7 @@ void TileGridView::deleteCurrentSelection() {
                 if (listed.contains(p)) builder.removeTag(p, *tag);
             std::vector<TagChange> changes = builder.build();
             if (!changes.empty())
-                w->commandStack()->performCommand(std::make_shared<TagChangeCommand>(
+                window_->commandStack()->performCommand(std::make_shared<TagChangeCommand>(
                     TagChangeKind::untag, TagChangeKind::untag, std::move(changes), std::set<std::string>{},
                     std::set<std::string>{}));
             return;
@@ -880,20 +840,18 @@ void TileGridView::deleteCurrentSelection() {
         for (const QuickString& p : sortedPaths(selected))
             if (listed.contains(p)) paths.emplace_back(p.utf8());
         if (!paths.empty())
-            w->commandStack()->performCommand(std::make_shared<ToTrashCommand>(std::move(paths), TrashKind::files));
+            window_->commandStack()->performCommand(std::make_shared<ToTrashCommand>(std::move(paths), TrashKind::files));
     }
 }
 
 // ---- Add Tag ----
 
 AddTagPrompt* TileGridView::promptToAddTag() {
-    auto w = window_.lock();
-    if (!w) return nullptr;
     std::vector<QuickString> selection = selectedShownPaths();
     if (selection.empty()) return nullptr;
     if (addTagPrompt_) addTagPrompt_->reject();
     auto* prompt = new AddTagPrompt(QString::fromStdString(AddTagAction::message(selection)),
-                                    w->context().db->tree(), this);
+                                    window_->context().db->tree(), this);
     connect(prompt, &AddTagPrompt::tagEntered, this,
             [this, selection](const QString& text) { addTag(selection, text); });
     connect(prompt, &QDialog::finished, this, &TileGridView::takeBackKeyboard);
@@ -903,17 +861,15 @@ AddTagPrompt* TileGridView::promptToAddTag() {
 }
 
 void TileGridView::addTag(const std::vector<QuickString>& selection, const QString& text) {
-    auto w = window_.lock();
-    if (!w) return;
     const QByteArray utf8 = text.toUtf8();
     TagNameInput::Path typed = TagNameInput::parsePath(std::string_view(utf8.constData(), size_t(utf8.size())));
     if (!typed.refusal.empty()) {
         refuse(QString::fromStdString(typed.refusal));
         return;
     }
-    DB& db = *w->context().db;
+    DB& db = *window_->context().db;
     if (CommandPtr command = AddTagAction::command(db.tree(), *db.format, selection, typed.tag))
-        w->commandStack()->performCommand(command);
+        window_->commandStack()->performCommand(command);
 }
 
 void TileGridView::refuse(const QString& message) {
@@ -965,8 +921,6 @@ QMenu* TileGridView::showContextMenuForCursor() {
 }
 
 QMenu* TileGridView::makeContextMenu(QPoint viewportPos) {
-    auto w = window_.lock();
-    if (!w) return nullptr;
     TileGridLayout layout = computeLayout();
     QPointF p = documentPoint(viewportPos);
     std::optional<size_t> i = layout.indexAt(p.x(), p.y());
@@ -974,13 +928,13 @@ QMenu* TileGridView::makeContextMenu(QPoint viewportPos) {
     NodePtr node = currentNode();
     if (!node) return nullptr;
     const QuickString& path = layout.paths[*i];
-    if (!w->currentSelection().contains(path)) {
+    if (!window_->currentSelection().contains(path)) {
         selection_.cursor = path;
         selection_.anchor = path;
         setSelection(selection_.selectIndex(*i, false, layout.paths));
     }
-    std::vector<QuickString> selection = sortedPaths(w->currentSelection());
-    std::vector<TileMenuEntry> entries = buildTileMenu(w->context().db->tree(), node, isMapNode(node), selection);
+    std::vector<QuickString> selection = sortedPaths(window_->currentSelection());
+    std::vector<TileMenuEntry> entries = buildTileMenu(window_->context().db->tree(), node, isMapNode(node), selection);
     auto* menu = new QMenu(this);
     for (const TileMenuEntry& e : entries) {
         switch (e.kind) {
@@ -1014,8 +968,6 @@ QMenu* TileGridView::makeContextMenu(QPoint viewportPos) {
 }
 
 void TileGridView::runMenuAction(const TileMenuEntry& entry, const std::vector<QuickString>& selection) {
-    auto w = window_.lock();
-    if (!w) return;
     const Qt::KeyboardModifiers mods = QGuiApplication::keyboardModifiers();
     using A = TileMenuEntry::Action;
     switch (entry.action) {
@@ -1040,7 +992,7 @@ void TileGridView::runMenuAction(const TileMenuEntry& entry, const std::vector<Q
         QuickString name = QuickString::bytes(entry.target);
         NodePath nodePath = nodePathForFullName(name);
         QuickStringSet files;
-        if (NodePtr node = w->context().db->tree().lookup(nodePath)) {
+        if (NodePtr node = window_->context().db->tree().lookup(nodePath)) {
             const Node::Paths& listed = node->resolvedPaths();
             for (const QuickString& p : selection)
                 if (listed.contains(p)) files.insert(p);
@@ -1069,10 +1021,8 @@ QMimeData* TileGridView::makeDragData(const std::vector<QuickString>& paths) {
 }
 
 std::vector<QuickString> TileGridView::draggedPaths() const {
-    auto w = window_.lock();
     std::vector<QuickString> out;
-    if (!w) return out;
-    const QuickStringSet& selected = w->currentSelection();
+    const QuickStringSet& selected = window_->currentSelection();
     if (selected.empty()) return out;
     for (const QuickString& p : computeLayout().paths)
         if (selected.contains(p)) out.push_back(p);
@@ -1135,10 +1085,9 @@ void TileGridView::dropEvent(QDropEvent* event) {
 }
 
 bool TileGridView::performDrop(const QMimeData* data) {
-    auto w = window_.lock();
     NodePtr target = canDrop(data) ? currentNode() : nullptr;
     setDropTarget(nullptr);
-    if (!w || !target) return false;
+    if (!target) return false;
     DropInfo drop;
     const QByteArray list = data->data(QString::fromLatin1(kUriList));
     for (QByteArray line : list.split('\n')) {
@@ -1146,23 +1095,19 @@ bool TileGridView::performDrop(const QMimeData* data) {
         if (line.isEmpty() || line.startsWith('#')) continue;
         drop.items.push_back(DropItem{std::nullopt, line.toStdString()});
     }
-    return w->commandStack()->performDrop(target, drop, false);
+    return window_->commandStack()->performDrop(target, drop, false);
 }
 
 // ---- Preview ----
 
 void TileGridView::showPreview(bool bringToFront) {
-    auto w = window_.lock();
-    if (!w) return;
     if (!preview_) {
         preview_ = new TilePreview(nullptr);
-        QPointer<TileGridView> self(this);
-        preview_->arrowPressed = [self](QKeyEvent* e) {
-            if (self) self->keyPressEvent(e);
-        };
+        // The preview goes with this view (see the destructor).
+        preview_->arrowPressed = [this](QKeyEvent* e) { keyPressEvent(e); };
     }
     std::optional<std::string> path;
-    if (w->currentSelection().size() == 1) path = std::string(w->currentSelection().begin()->utf8());
+    if (window_->currentSelection().size() == 1) path = std::string(window_->currentSelection().begin()->utf8());
     preview_->showFile(path, bringToFront);
 }
 

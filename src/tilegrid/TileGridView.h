@@ -14,6 +14,7 @@
 
 #include "core/LRU.h"
 #include "core/QuickString.h"
+#include "core/Subscription.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
 #include "desktop/ThumbnailRequest.h"
@@ -49,6 +50,7 @@ public:
     static constexpr int kMaxConcurrentRequests = 16;
     static constexpr size_t kContentsCacheCapacity = 2048;
 
+    // window: not null.
     TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr<ThumbnailService> thumbnails,
                  QWidget* parent = nullptr);
     ~TileGridView() override;
@@ -185,10 +187,11 @@ private:
     void onCurrentNodeChanged();
     void onSelectionChanged();
 
-    std::weak_ptr<BrowserState> window_;
+    // The window whose files this view shows; shared, so that it outlives the
+    // view however the window's widgets are torn down.
+    const std::shared_ptr<BrowserState> window_;
     std::shared_ptr<ThumbnailService> thumbnails_;
     ThumbnailRequester requester_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     TilePool pool_;
     std::vector<TilePixels> pixels_;  // by tile id
@@ -213,6 +216,7 @@ private:
     QPointer<TilePreview> preview_;
     QPointer<QMenu> keyboardMenu_;
     QPointer<AddTagPrompt> addTagPrompt_;
+    std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 
 }  // namespace qm

@@ -58,6 +58,40 @@ TEST(AppWindowTest, TitleAndSubtitleFollowTheNodeAndSelection) {
     (void)second;
 }
 
+// A closed tab lets its state, command stack and panes go, and nothing of it
+// hears the library afterwards (the panes hold their window's state, which
+// holds nothing of theirs).
+TEST(AppWindowTest, AClosedTabReleasesItsStateAndHearsTheLibraryNoMore) {
+    AppHarness h;
+    fs::path a = h.file("a.txt");
+    h.load();
+    AppWindow* first = h.launch();
+    ASSERT_TRUE(first);
+    BrowserFrame* frame = first->frame();
+    AppWindow* second = h.delegate->newWindowForTab();
+    ASSERT_TRUE(second);
+    second->state()->setCurrentNode(P({"Map"}));
+    second->state()->setCurrentNode(P({"Folders"}));
+    std::weak_ptr<BrowserState> closed = second->state();
+    std::weak_ptr<CommandStack> closedStack = second->state()->commandStack();
+    frame->closeWindow(second);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed.expired(); }));
+    EXPECT_TRUE(closedStack.expired());
+
+    // Every emitter the panes listened to fires once more.
+    first->state()->commandStack()->performCommand(tagCommand({a}, "x"));
+    first->state()->setCurrentNode(P({"Tags", "x"}));
+    first->state()->setCurrentSelection({Q(a.string())});
+    first->state()->setExpanded(Q("Tags"), false);
+    int grids = 0;
+    const Subscription onGrid = h.delegate->db()->gridChanged.subscribe([&] { ++grids; });
+    h.delegate->db()->setMapPaths({{Q(a.string()), PathMetadata{GPS{.latitude = 48.85, .longitude = 2.35}}}},
+                                  std::nullopt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grids > 0; }));
+    EXPECT_EQ(frame->tabCount(), 1);
+    EXPECT_EQ(first->state()->currentNode(), P({"Tags", "x"}));
+}
+
 TEST(AppWindowTest, HistoryKeepsTheScrollStatesOfThePanes) {
     AppHarness h;
     for (const char* dir : {"A", "B", "C"})

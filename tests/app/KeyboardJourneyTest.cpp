@@ -75,8 +75,7 @@ TEST(KeyboardJourneyTest, TagUndoAndSearchTheMapWithTheKeyboardAlone) {
     h.load();
     DB& db = *h.delegate->db();
     int grids = 0;
-    auto token = std::make_shared<int>(0);
-    db.gridChanged.subscribe(token, [&] { ++grids; });
+    const Subscription onGrid = db.gridChanged.subscribe([&] { ++grids; });
     h.index.gpsQuery()->finish();
     ASSERT_TRUE(QTest::qWaitFor([&] { return db.tree().mapNode->resolvedPaths().size() == 3 && grids > 0; }));
     AppWindow* w = h.launch();

@@ -15,8 +15,8 @@ TEST(BrowserStateTest, HistoryBackForwardAndConsumedEntries) {
     BrowserState& w = *h.window;
     int nodeEvents = 0, selectionEvents = 0, invalidations = 0;
     std::vector<std::pair<bool, bool>> buttons;
-    w.currentNodeChanged.subscribe(h.token, [&] { ++nodeEvents; });
-    w.currentSelectionChanged.subscribe(h.token, [&] { ++selectionEvents; });
+    const Subscription onCurrentNode = w.currentNodeChanged.subscribe([&] { ++nodeEvents; });
+    const Subscription onCurrentSelection = w.currentSelectionChanged.subscribe([&] { ++selectionEvents; });
     w.invalidateRestorableState = [&] { ++invalidations; };
     w.historyButtonsChanged = [&](bool back, bool forward) { buttons.emplace_back(back, forward); };
     int scroll = 0;
@@ -65,7 +65,7 @@ TEST(BrowserStateTest, BackOntoTheCurrentNodeIsConsumed) {
     w.applyInitialNode(A, {});  // a restored state: nothing recorded
     ASSERT_EQ(w.backHistory().back().node, A);
     int events = 0;
-    w.currentNodeChanged.subscribe(h.token, [&] { ++events; });
+    const Subscription onCurrentNode = w.currentNodeChanged.subscribe([&] { ++events; });
     w.navigateHistory(HistoryDirection::back);  // consumed
     EXPECT_EQ(events, 0);
     EXPECT_EQ(w.currentNode(), A);
@@ -103,7 +103,7 @@ TEST(BrowserStateTest, TitlesSubtitlesAndResults) {
     EXPECT_EQ(BrowserState::subtitleFor({}), "");
 
     int results = 0;
-    w.mapResultsChanged.subscribe(h.token, [&] { ++results; });
+    const Subscription onMapResults = w.mapResultsChanged.subscribe([&] { ++results; });
     w.setMapResults(std::vector<QuickString>{});
     w.setMapResults(std::vector<QuickString>{});
     w.setMapResults(std::vector<QuickString>{Q("/p")});
@@ -113,7 +113,7 @@ TEST(BrowserStateTest, TitlesSubtitlesAndResults) {
     // Expanded rows start with the root and four sections.
     EXPECT_EQ(w.isExpanded(), (QuickStringSet{Q(""), Q("Pinned"), Q("Colors"), Q("Folders"), Q("Tags")}));
     int expanded = 0;
-    w.isExpandedChanged.subscribe(h.token, [&] { ++expanded; });
+    const Subscription onIsExpanded = w.isExpandedChanged.subscribe([&] { ++expanded; });
     w.setExpanded(Q("Tags/a"), true);
     w.setExpanded(Q("Tags/a"), true);
     w.setExpanded(Q("Colors"), false);

@@ -55,7 +55,7 @@ struct CommandHarness {
     std::shared_ptr<BrowserState> window;
     std::vector<std::string> events;
     std::vector<std::string> statuses;
-    std::shared_ptr<int> token = std::make_shared<int>(0);
+    std::vector<Subscription> subscriptions;
     TempDir dir{"qm-cmd"};
     fs::path root;  // inside the temporary home, so log lines show short paths
 
@@ -71,9 +71,9 @@ struct CommandHarness {
         mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, timeout);
         window = BrowserState::create(CommandContext{db, std::make_shared<XattrTagStore>(),
                                                      std::make_shared<LinuxFileOperations>()});
-        db->childrenChanged.subscribe(token, [this] { events.push_back("children"); });
-        db->pathsChanged.subscribe(token, [this] { events.push_back("paths"); });
-        stack().commandDidRun.subscribe(token, [this](const std::string& s) { statuses.push_back(s); });
+        subscriptions.push_back(db->childrenChanged.subscribe([this] { events.push_back("children"); }));
+        subscriptions.push_back(db->pathsChanged.subscribe([this] { events.push_back("paths"); }));
+        subscriptions.push_back(stack().commandDidRun.subscribe([this](const std::string& s) { statuses.push_back(s); }));
     }
 
     CommandHarness() {

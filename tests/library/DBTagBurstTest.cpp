@@ -85,15 +85,15 @@ struct Fixture {
     Script script;
     std::shared_ptr<DB> db;
     int children = 0, paths = 0;
-    std::shared_ptr<int> token = std::make_shared<int>(0);
+    std::vector<Subscription> subscriptions;
 
     Fixture() {
         script.populate(index);
         auto defaults = std::make_shared<MemoryUserDefaults>();
         defaults->setValue("hasBeenLaunched", true);
         db = DB::create(LibraryServices{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-        db->childrenChanged.subscribe(token, [this] { ++children; });
-        db->pathsChanged.subscribe(token, [this] { ++paths; });
+        subscriptions.push_back(db->childrenChanged.subscribe([this] { ++children; }));
+        subscriptions.push_back(db->pathsChanged.subscribe([this] { ++paths; }));
         EXPECT_TRUE(mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, timeout));
         index.tagQuery()->finish();
         EXPECT_TRUE(mainQueue().runUntil(

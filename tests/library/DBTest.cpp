@@ -32,7 +32,7 @@ struct Fixture {
     std::vector<std::string> events;
     std::vector<LoadingState> states;
     int grids = 0;
-    std::shared_ptr<int> token = std::make_shared<int>(0);
+    std::vector<Subscription> subscriptions;
 
     void make() {
         defaults->setValue("hasBeenLaunched", true);
@@ -44,14 +44,14 @@ struct Fixture {
                 return w;
             };
         db = DB::create(s);
-        db->childrenChanged.subscribe(token, [this] { events.push_back("children"); });
-        db->pathsChanged.subscribe(token, [this] { events.push_back("paths"); });
-        db->treeChanged.subscribe(token, [this] { events.push_back("tree"); });
-        db->loadingStateChanged.subscribe(token, [this] {
+        subscriptions.push_back(db->childrenChanged.subscribe([this] { events.push_back("children"); }));
+        subscriptions.push_back(db->pathsChanged.subscribe([this] { events.push_back("paths"); }));
+        subscriptions.push_back(db->treeChanged.subscribe([this] { events.push_back("tree"); }));
+        subscriptions.push_back(db->loadingStateChanged.subscribe([this] {
             events.push_back("loading");
             states.push_back(db->loadingState());
-        });
-        db->gridChanged.subscribe(token, [this] { ++grids; });
+        }));
+        subscriptions.push_back(db->gridChanged.subscribe([this] { ++grids; }));
         ASSERT_TRUE(
             mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(10)));
     }

@@ -39,7 +39,7 @@ struct MapHarness {
     std::shared_ptr<DB> db;
     std::shared_ptr<BrowserState> window;
     std::unique_ptr<MapView> view;
-    std::shared_ptr<int> token = std::make_shared<int>(0);
+    std::vector<Subscription> subscriptions;
     int gridChanges = 0;
 
     explicit MapHarness(const std::vector<Located>& files = {}) {
@@ -49,7 +49,7 @@ struct MapHarness {
         EXPECT_TRUE(mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, timeout));
         index.tagQuery()->finish();
         EXPECT_TRUE(mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; }, timeout));
-        db->gridChanged.subscribe(token, [this] { ++gridChanges; });
+        subscriptions.push_back(db->gridChanged.subscribe([this] { ++gridChanges; }));
         window = BrowserState::create(CommandContext{db, nullptr, nullptr});
         if (!files.empty()) setLocations(files);
     }

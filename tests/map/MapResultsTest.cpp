@@ -103,7 +103,7 @@ TEST(MapResults, CirclesMatchABruteForceScan) {
     EXPECT_TRUE(view.resultsView()->isHidden());
     // Closing it again with no circle changes nothing.
     int changes = 0;
-    h.window->mapResultsChanged.subscribe(h.token, [&] { ++changes; });
+    const Subscription onMapResults = h.window->mapResultsChanged.subscribe([&] { ++changes; });
     QTest::mouseClick(view.resultsView()->closeButton(), Qt::LeftButton);
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(changes, 0);

@@ -122,7 +122,7 @@ TEST(SidebarContainer, OpeningAResultExpandsOnlyCollapsedAncestorsOnce) {
     f.open(library);
     f.window->setIsExpanded({Q(""), Q("Tags"), Q("Tags/a")});
     int changes = 0;
-    f.window->isExpandedChanged.subscribe(f.token, [&] { ++changes; });
+    const Subscription onIsExpanded = f.window->isExpandedChanged.subscribe([&] { ++changes; });
     f.typeInField("deep");
     ASSERT_EQ(f.results(), std::vector<std::string>{"Tags/a/b/c/deep"});
     // Double click on the first result row.

@@ -64,7 +64,7 @@ TEST(SidebarView, ClicksDisclosureBoundaryAndAltClickSubtree) {
     ViewFixture f;
     f.open(library);
     int changes = 0;
-    f.window->isExpandedChanged.subscribe(f.token, [&] { ++changes; });
+    const Subscription onIsExpanded = f.window->isExpandedChanged.subscribe([&] { ++changes; });
 
     // Left of the name on a row with children toggles it without selecting it.
     f.click("Tags", int(SidebarLayout::disclosureBoundary(0)) - 1);
