@@ -46,7 +46,7 @@ private:
     std::condition_variable wake_;
     std::deque<std::function<void()>> tasks_ ABSL_GUARDED_BY(mutex_);
     bool stopping_ ABSL_GUARDED_BY(mutex_) = false;
-    std::thread thread_;  // last: starts once everything above exists
+    std::jthread thread_;  // last: starts once everything above exists
 };
 
 }  // namespace qm

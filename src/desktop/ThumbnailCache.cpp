@@ -1,6 +1,7 @@
 #include "desktop/ThumbnailCache.h"
 
 #include "core/FileURL.h"
+#include "core/UniqueFd.h"
 #include "core/XdgDirectories.h"
 #include "platform/FileOperationsPosix.h"
 
@@ -86,18 +87,18 @@ QByteArray encodePng(const QImage& image, const std::vector<std::pair<QByteArray
 
 bool writeAtomically(const std::filesystem::path& file, const QByteArray& bytes) {
     std::string temp = file.string() + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0600) == 0;
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd) return false;
+    bool ok = ::fchmod(fd.get(), 0600) == 0;
     const char* p = bytes.constData();
     std::size_t left = static_cast<std::size_t>(bytes.size());
     while (ok && left > 0) {
-        ssize_t n = ::write(fd, p, left);
+        ssize_t n = ::write(fd.get(), p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) ok = false;
         else p += n, left -= static_cast<std::size_t>(n);
     }
-    ok = (::close(fd) == 0) && ok;
+    ok = (fd.close() == 0) && ok;
     ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;

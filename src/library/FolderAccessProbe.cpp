@@ -1,15 +1,13 @@
 #include "library/FolderAccessProbe.h"
 
-#include <dirent.h>
+#include "core/DirectoryReader.h"
 
 namespace qm {
 
 void PosixFolderAccessProbe::listDirectory(const std::string& path) {
-    DIR* dir = opendir(path.c_str());
-    if (!dir) return;
-    while (readdir(dir) != nullptr) {
+    DirectoryReader dir = DirectoryReader::open(path);
+    while (dir.next()) {
     }
-    closedir(dir);
 }
 
 }  // namespace qm

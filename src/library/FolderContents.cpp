@@ -1,12 +1,10 @@
 #include "library/FolderContents.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string_view>
+
+#include "core/DirectoryReader.h"
 
 namespace qm {
 
@@ -17,30 +15,14 @@ bool isListedInFolders(std::string_view name, bool isDirectory, bool isInHomeFol
 }
 
 std::optional<FolderContents> readFolderContents(const std::string& directory, bool isHomeFolder) {
-    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return std::nullopt;
-    }
+    DirectoryReader dir = DirectoryReader::open(directory);
+    if (!dir.isOpen()) return std::nullopt;
 
     FolderContents out;
     std::string path = directory;
     path += '/';
     const size_t prefix = path.size();
-    for (;;) {
-        errno = 0;
-        dirent* entry = ::readdir(dir);
-        if (!entry) {
-            if (errno != 0) {
-                // A listing that broke off half way would drop files that are
-                // there; keep what the node had instead.
-                ::closedir(dir);
-                return std::nullopt;
-            }
-            break;
-        }
+    while (const dirent* entry = dir.next()) {
         std::string_view name(entry->d_name);
         if (name.empty() || name.front() == '.') continue;  // before the stat a link would need
 
@@ -53,7 +35,7 @@ std::optional<FolderContents> readFolderContents(const std::string& directory, b
             // Links, unknown types and special files: ask what the entry
             // resolves to; gone or dangling means skipped.
             struct stat st;
-            if (::fstatat(fd, entry->d_name, &st, 0) != 0) continue;
+            if (::fstatat(dir.fd(), entry->d_name, &st, 0) != 0) continue;
             isDirectory = S_ISDIR(st.st_mode);
         }
 
@@ -66,7 +48,9 @@ std::optional<FolderContents> readFolderContents(const std::string& directory, b
             out.files.try_emplace(QuickString::literal(path), PathMetadata{});
         }
     }
-    ::closedir(dir);
+    // A listing that broke off half way would drop files that are there;
+    // keep what the node had instead.
+    if (dir.error() != 0) return std::nullopt;
     return out;
 }
 

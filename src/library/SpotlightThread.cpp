@@ -59,7 +59,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool cancelled_ ABSL_GUARDED_BY(mutex_) = false;
-    std::thread thread_;  // last: starts once the members above exist
+    std::jthread thread_;  // last: starts once the members above exist
 };
 
 // Sorted, duplicate-free list of a set, usable as a grouping key.

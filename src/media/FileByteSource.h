@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "core/UniqueFd.h"
 #include "media/ByteSource.h"
 
 namespace qm {
@@ -11,7 +12,6 @@ namespace qm {
 class FileByteSource final : public ByteSource {
 public:
     FileByteSource() = default;
-    ~FileByteSource() override;
     FileByteSource(const FileByteSource&) = delete;
     FileByteSource& operator=(const FileByteSource&) = delete;
 
@@ -24,7 +24,7 @@ public:
     std::uint64_t bytesRead() const { return bytesRead_; }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::uint64_t size_ = 0;
     std::uint64_t bytesRead_ = 0;
 };

@@ -6,22 +6,15 @@
 
 namespace qm {
 
-RegularFileHandle::RegularFileHandle(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+RegularFileHandle::RegularFileHandle(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
     struct stat st;
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (fd_ < 0) return;
+    if (fd_ && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))) fd_.reset();
+    if (!fd_) return;
     // Through /proc the libraries reopen this very file; without /proc the
     // name is the best there is.
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
+    path_ = "/proc/self/fd/" + std::to_string(fd_.get());
     if (::access(path_.c_str(), R_OK) != 0) path_ = path;
-}
-
-RegularFileHandle::~RegularFileHandle() {
-    if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/UniqueFd.h"
+
 namespace qm {
 
 // A regular file opened for the metadata libraries, which open by path: the
@@ -10,15 +12,12 @@ namespace qm {
 class RegularFileHandle {
 public:
     explicit RegularFileHandle(const std::string& path);
-    ~RegularFileHandle();
-    RegularFileHandle(const RegularFileHandle&) = delete;
-    RegularFileHandle& operator=(const RegularFileHandle&) = delete;
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.valid(); }
     // A path naming exactly the opened file.
     const std::string& path() const { return path_; }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_;
 };
 

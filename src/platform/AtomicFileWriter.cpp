@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/UniqueFd.h"
+
 namespace qm {
 
 namespace {
@@ -30,26 +32,26 @@ std::string AtomicFileWriter::write(const std::string& path, std::string_view by
     std::string temporary = path + ".tmp-XXXXXX";
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return failure("Cannot create a file in", folder, errno);
+    UniqueFd fd(mkostemp(name.data(), O_CLOEXEC));
+    if (!fd) return failure("Cannot create a file in", folder, errno);
     temporary = name.data();
 
     auto abandon = [&](const std::string& what) {
         const int error = errno;
-        ::close(fd);
+        fd.reset();
         ::unlink(temporary.c_str());
         return failure(what, temporary, error);
     };
     for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return abandon("Cannot write");
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) return abandon("Cannot flush");
-    if (::close(fd) != 0) {
+    if (::fsync(fd.get()) != 0) return abandon("Cannot flush");
+    if (fd.close() != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
         return failure("Cannot close", temporary, error);
@@ -59,11 +61,8 @@ std::string AtomicFileWriter::write(const std::string& path, std::string_view by
         ::unlink(temporary.c_str());
         return failure("Cannot replace", path, error);
     }
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);  // the new contents are in place either way; this makes the rename durable
-        ::close(folderFd);
-    }
+    if (const UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folderFd)
+        ::fsync(folderFd.get());  // the new contents are in place either way; this makes the rename durable
     return {};
 }
 

@@ -1,6 +1,5 @@
 #include "platform/FileIndex.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "core/DirectoryReader.h"
 #include "core/PathNames.h"
 #include "core/SerialQueue.h"
 #include "core/XdgDirectories.h"
@@ -195,7 +195,7 @@ void FileIndex::start() {
                           held.empty() ? "[watch] Cannot watch for file changes" : held.back().c_str(),
                           std::chrono::duration<double>(options_.unwatchedRescanInterval).count());
             log(line);
-            rescanTimer_ = std::thread([this] {
+            rescanTimer_ = std::jthread([this] {
                 std::unique_lock lock(shared_->mutex);
                 while (!shared_->stopping) {
                     if (shared_->timerWake.wait_for(lock, options_.unwatchedRescanInterval,
@@ -370,24 +370,20 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
         if (shared_->stopping) return;
         Pending dir = std::move(stack.back());
         stack.pop_back();
-        const int fd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+        DirectoryReader listing = DirectoryReader::open(dir.path, O_NOFOLLOW);
+        if (!listing.isOpen()) {
+            const int error = listing.error();
+            if (error == ENOENT || error == ENOTDIR || error == ELOOP)
                 state_->refresh(dir.path);  // gone, or no folder any more
             else
                 state_->keepSubtree(dir.path, pass);  // unreadable: what it held is unknown
             continue;
         }
-        DIR* d = ::fdopendir(fd);
-        if (!d) {
-            ::close(fd);
-            state_->keepSubtree(dir.path, pass);
-            continue;
-        }
+        const int fd = listing.fd();
         const std::string prefix = dir.path == "/" ? "/" : dir.path + "/";
-        while (const dirent* entry = ::readdir(d)) {
+        while (const dirent* entry = listing.next()) {
             const char* name = entry->d_name;
-            if (name[0] == '.') continue;  // hidden, and "." and ".."
+            if (name[0] == '.') continue;  // hidden
             // Symlinks, devices, sockets and pipes carry no tags of their own.
             const unsigned char type = entry->d_type;
             if (type != DT_UNKNOWN && type != DT_REG && type != DT_DIR) continue;
@@ -402,7 +398,6 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
                 state_->visit(path, st, pass, false, fd, name);
             }
         }
-        ::closedir(d);
         shared_->itemsSeen.store(state_->itemCount(), std::memory_order_relaxed);
         if (state_->pendingChangeCount() >= crawlFlushSize) flush();
     }

@@ -135,7 +135,7 @@ private:
     bool servesHome_ = false;  // the one root is the home folder
     std::unique_ptr<InotifyTree> tree_;
     // Without inotify: rescans the roots every unwatchedRescanInterval.
-    std::thread rescanTimer_;
+    std::jthread rescanTimer_;
     std::unique_ptr<SerialQueue> storeQueue_, positionQueue_, queue_;
 };
 

@@ -1,6 +1,5 @@
 #include "platform/FileOperationsPosix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -13,34 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "core/DirectoryReader.h"
 #include "core/PathNames.h"
+#include "core/UniqueFd.h"
 #include "commands/CommandLog.h"
 
 namespace qm::posix {
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now, reporting the error a delayed write may surface only here.
-    int close() {
-        int r = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return r;
-    }
-
-private:
-    int fd_;
-};
 
 std::string failed(std::string_view what, int err) {
     std::string s(what);
@@ -159,7 +138,7 @@ std::string copyEntry(int sdir, const char* sname, const struct stat& st, int dd
 
 std::string copyRegular(int sdir, const char* sname, const struct stat& given, int ddir, const char* dname,
                         Copied& record) {
-    Fd src(::openat(sdir, sname, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd src(::openat(sdir, sname, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!src.valid()) return failed("cannot open source", errno);
     // The identity, size and times of what is actually read, taken before
     // the data: a write during the copy then shows as a change.
@@ -168,7 +147,7 @@ std::string copyRegular(int sdir, const char* sname, const struct stat& given, i
     if (!S_ISREG(st.st_mode)) return failed(std::string("changed during the copy: ") + sname, EAGAIN);
     (void)given;
     record.st = st;
-    Fd dst(::openat(ddir, dname, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd dst(::openat(ddir, dname, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!dst.valid()) return failed("cannot create copy", errno);
     std::string e = copyData(src.get(), dst.get());
     if (e.empty()) e = copyAttributes(src.get(), dst.get());
@@ -185,31 +164,23 @@ std::string copyRegular(int sdir, const char* sname, const struct stat& given, i
 
 std::string copyDirectory(int sdir, const char* sname, const struct stat& given, int ddir, const char* dname,
                           Copied& record) {
-    Fd src(::openat(sdir, sname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd src(::openat(sdir, sname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!src.valid()) return failed("cannot open folder", errno);
     struct stat st;
     if (::fstat(src.get(), &st) != 0) return failed("cannot examine folder", errno);
     (void)given;
     record.st = st;
     if (::mkdirat(ddir, dname, 0700) != 0) return failed("cannot create folder", errno);
-    Fd dst(::openat(ddir, dname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd dst(::openat(ddir, dname, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dst.valid()) return failed("cannot open new folder", errno);
 
-    int listFd = ::dup(src.get());
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0) ::close(listFd);
-        return failed("cannot list folder", errno);
-    }
     std::vector<std::string> names;
-    errno = 0;
-    while (struct dirent* ent = ::readdir(dir)) {
-        std::string_view n = ent->d_name;
-        if (n != "." && n != "..") names.emplace_back(n);
+    {
+        DirectoryReader listing = DirectoryReader::duplicate(src.get());
+        while (const dirent* ent = listing.next())
+            names.emplace_back(ent->d_name);
+        if (listing.error()) return failed("cannot list folder", listing.error());
     }
-    int listErr = errno;
-    ::closedir(dir);
-    if (listErr) return failed("cannot list folder", listErr);
 
     for (const std::string& name : names) {
         struct stat cst;
@@ -279,23 +250,17 @@ std::string removeAt(int dirfd, const char* name) {
         return {};
     }
     std::string first;
-    int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return failed(std::string("cannot open ") + name, errno);
-    Fd holder(fd);
-    int listFd = ::dup(fd);
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0) ::close(listFd);
-        return failed(std::string("cannot list ") + name, errno);
-    }
+    UniqueFd fd(::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return failed(std::string("cannot open ") + name, errno);
     std::vector<std::string> names;
-    while (struct dirent* ent = ::readdir(dir)) {
-        std::string_view n = ent->d_name;
-        if (n != "." && n != "..") names.emplace_back(n);
+    {
+        DirectoryReader listing = DirectoryReader::duplicate(fd.get());
+        if (!listing.isOpen()) return failed(std::string("cannot list ") + name, listing.error());
+        while (const dirent* ent = listing.next())
+            names.emplace_back(ent->d_name);
     }
-    ::closedir(dir);
     for (const std::string& child : names) {
-        std::string e = removeAt(fd, child.c_str());
+        std::string e = removeAt(fd.get(), child.c_str());
         if (first.empty()) first = e;
     }
     if (::unlinkat(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT && first.empty())
@@ -334,7 +299,7 @@ void removeCopied(int dirfd, const Copied& entry, const std::string& path,
             left.push_back(quotedText(path) + ": " + errorText(errno));
         return;
     }
-    Fd fd(::openat(dirfd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(::openat(dirfd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat opened;
     if (!fd.valid() || ::fstat(fd.get(), &opened) != 0 || opened.st_ino != was.st_ino ||
         opened.st_dev != was.st_dev) {
@@ -351,22 +316,14 @@ void removeCopied(int dirfd, const Copied& entry, const std::string& path,
         return;
     }
     // Still holds something: what the copy lacks was added meanwhile.
-    int listFd = ::dup(fd.get());
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0) ::close(listFd);
-        if (left.size() == leftBefore) left.push_back(quotedText(path) + ": not empty");
-        return;
-    }
-    while (struct dirent* ent = ::readdir(dir)) {
+    DirectoryReader listing = DirectoryReader::duplicate(fd.get());
+    while (const dirent* ent = listing.next()) {
         std::string_view n = ent->d_name;
-        if (n == "." || n == "..") continue;
         bool copiedHere = false;
         for (const Copied& child : entry.children)
             copiedHere = copiedHere || child.name == n;
         if (!copiedHere) left.push_back(quotedText(path + "/" + std::string(n)) + ": added during the move");
     }
-    ::closedir(dir);
     if (left.size() == leftBefore) left.push_back(quotedText(path) + ": not empty");
 }
 
@@ -412,9 +369,9 @@ FileResult copyThenRemove(const std::string& from, const std::string& to, bool* 
     if (::lstat(to.c_str(), &tst) == 0) return FileResult::failure(errorText(EEXIST));
 
     std::string fromName = lastNameOf(from), toName = lastNameOf(to);
-    Fd srcDir(::open(parentOf(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd srcDir(::open(parentOf(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!srcDir.valid()) return FileResult::failure(errorText(errno));
-    Fd dstDir(::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dstDir(::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dstDir.valid()) return FileResult::failure(errorText(errno));
 
     // Copy under a hidden name so that a half-made copy never shows at `to`.
@@ -472,7 +429,7 @@ FileResult moveNoReplace(const std::string& from, const std::string& to, bool* l
 }
 
 std::string removeTree(const std::string& path) {
-    Fd dir(::open(parentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(parentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid()) return failed("cannot open parent", errno);
     return removeAt(dir.get(), lastNameOf(path).c_str());
 }

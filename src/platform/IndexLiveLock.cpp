@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace qm {
 
 namespace {
@@ -18,43 +20,32 @@ struct flock wholeFile(short type) {
 
 }  // namespace
 
-IndexLiveLock::~IndexLiveLock() {
-    release();
-}
-
 std::string IndexLiveLock::lockPath(const std::string& databasePath) {
     return databasePath + ".live";
 }
 
 bool IndexLiveLock::isHeld(const std::string& databasePath) {
-    const int fd = ::open(lockPath(databasePath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
+    const UniqueFd fd(::open(lockPath(databasePath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
     // Asks whether a write lock could be placed: any reader's lock says no.
     struct flock probe = wholeFile(F_WRLCK);
-    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    return ::fcntl(fd.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
 bool IndexLiveLock::acquire(const std::string& databasePath) {
     release();
-    const int fd = ::open(lockPath(databasePath).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(lockPath(databasePath).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) return false;
     // A read lock: it never waits for another live index's, and nothing else
     // ever takes a write lock (readers only ask).
     struct flock l = wholeFile(F_RDLCK);
-    if (::fcntl(fd, F_OFD_SETLK, &l) != 0) {
-        ::close(fd);
-        return false;
-    }
-    fd_ = fd;
+    if (::fcntl(fd.get(), F_OFD_SETLK, &l) != 0) return false;
+    fd_ = std::move(fd);
     return true;
 }
 
 void IndexLiveLock::release() {
-    if (fd_ < 0) return;
-    ::close(fd_);  // closing the description drops its lock
-    fd_ = -1;
+    fd_.reset();
 }
 
 }  // namespace qm

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/UniqueFd.h"
+
 namespace qm {
 
 // Tells readers of the saved index whether a live index (one following the
@@ -12,7 +14,6 @@ namespace qm {
 class IndexLiveLock {
 public:
     IndexLiveLock() = default;
-    ~IndexLiveLock();
     IndexLiveLock(const IndexLiveLock&) = delete;
     IndexLiveLock& operator=(const IndexLiveLock&) = delete;
 
@@ -24,10 +25,10 @@ public:
     // Takes the lock (creating its file); false when that cannot be done.
     bool acquire(const std::string& databasePath);
     void release();
-    bool holds() const { return fd_ >= 0; }
+    bool holds() const { return fd_.valid(); }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;  // closing the description drops its lock
 };
 
 }  // namespace qm

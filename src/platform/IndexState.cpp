@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/UniqueFd.h"
 #include "media/ImageLocationReader.h"
 #include "media/MovieLocationReader.h"
 #include "platform/XattrTagStore.h"
@@ -80,19 +81,18 @@ void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const
         return;
     }
     const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (isDir ? O_DIRECTORY : 0);
-    const int fd = ::open(path.c_str(), flags);
+    UniqueFd fd(::open(path.c_str(), flags));
     struct stat now;
-    if (fd >= 0 && ::fstat(fd, &now) == 0 && uint64_t(now.st_dev) == r.item.device &&
+    if (fd && ::fstat(fd.get(), &now) == 0 && uint64_t(now.st_dev) == r.item.device &&
         uint64_t(now.st_ino) == r.item.inode && S_ISDIR(now.st_mode) == isDir) {
         // The stat first: a write after it shows as a newer ctime next time.
-        readTags(r, XattrTagStore::readAttribute(fd));
-        ::close(fd);
+        readTags(r, XattrTagStore::readAttribute(fd.get()));
         r.size = isDir ? 0 : int64_t(now.st_size);
         r.mtimeNs = nanoseconds(now.st_mtim);
         r.ctimeNs = isRacy(nanoseconds(now.st_ctim)) ? racyCtime : nanoseconds(now.st_ctim);
         return;
     }
-    if (fd >= 0) ::close(fd);
+    fd.reset();
     // Unreadable, or replaced meanwhile: the caller's stat, checked again later.
     readTags(r, XattrTagStore::readAttribute(path));
     r.size = isDir ? 0 : int64_t(st.st_size);

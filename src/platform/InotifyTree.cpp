@@ -1,6 +1,5 @@
 #include "platform/InotifyTree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <poll.h>
@@ -14,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/DirectoryReader.h"
 #include "core/PathNames.h"
 
 namespace qm {
@@ -173,7 +174,7 @@ struct InotifyTree::State {
             noteLimit(dir);
             return false;
         }
-        int wd = inotify_add_watch(tree.inotifyFd_, dir.c_str(), watchMask);
+        int wd = inotify_add_watch(tree.inotifyFd_.get(), dir.c_str(), watchMask);
         if (wd < 0) {
             if (errno == ENOSPC) noteLimit(dir);
             return false;  // gone, unreadable or not a directory: nothing to watch
@@ -200,16 +201,10 @@ struct InotifyTree::State {
             stack.pop_back();
             if (!addWatch(dir)) continue;
             // Listed after the watch exists, so nothing falls in between.
-            int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (dfd < 0) continue;
-            DIR* d = fdopendir(dfd);
-            if (!d) {
-                close(dfd);
-                continue;
-            }
-            while (dirent* e = readdir(d)) {
+            DirectoryReader listing = DirectoryReader::open(dir, O_NOFOLLOW);
+            const int dfd = listing.fd();
+            while (const dirent* e = listing.next()) {
                 const char* name = e->d_name;
-                if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
                 std::string path = joinPath(dir, name);
                 if (!isVisible(path, name)) continue;
                 bool isDir = e->d_type == DT_DIR;
@@ -223,7 +218,6 @@ struct InotifyTree::State {
                 if (st.st_dev != dev && isPseudoFileSystem(path)) continue;
                 stack.emplace_back(std::move(path), st.st_dev);
             }
-            closedir(d);
         }
         publishCounts();
     }
@@ -231,7 +225,7 @@ struct InotifyTree::State {
     // Forgets the watches of `top` and everything below it.
     void unwatchTree(const std::string& top) {
         auto drop = [&](std::map<std::string, int>::iterator it) {
-            inotify_rm_watch(tree.inotifyFd_, it->second);
+            inotify_rm_watch(tree.inotifyFd_.get(), it->second);
             pathOfWd.erase(it->second);
             return wdOfPath.erase(it);
         };
@@ -390,7 +384,7 @@ struct InotifyTree::State {
         for (const std::string& root : roots)
             if (!missingRoots.count(root)) watchTree(root, false);
         for (auto& [wd, path] : old)
-            if (!pathOfWd.count(wd)) inotify_rm_watch(tree.inotifyFd_, wd);
+            if (!pathOfWd.count(wd)) inotify_rm_watch(tree.inotifyFd_.get(), wd);
         for (const std::string& root : roots)
             if (!missingRoots.count(root)) add({InotifyEvent::Kind::rescan, root, {}, false});
         publishCounts();
@@ -475,13 +469,13 @@ struct InotifyTree::State {
     void loop() {
         alignas(inotify_event) char buffer[64 * 1024];
         while (!tree.stopping_) {
-            pollfd fds[2] = {{tree.inotifyFd_, POLLIN, 0}, {tree.wakeFd_, POLLIN, 0}};
+            pollfd fds[2] = {{tree.inotifyFd_.get(), POLLIN, 0}, {tree.wakeFd_.get(), POLLIN, 0}};
             int n = poll(fds, 2, pollTimeoutMs());
             if (tree.stopping_) break;
             if (n < 0 && errno != EINTR) break;
             if (n > 0 && (fds[1].revents & POLLIN)) {
                 uint64_t value = 0;
-                (void)!read(tree.wakeFd_, &value, sizeof value);
+                (void)!read(tree.wakeFd_.get(), &value, sizeof value);
             }
             if (tree.overflowRequested_.load()) {
                 // Cleared after its events are in the batch, so it counts as
@@ -494,7 +488,7 @@ struct InotifyTree::State {
                 // count as pending until they are in the batch.
                 tree.reading_ = true;
                 for (;;) {
-                    ssize_t len = read(tree.inotifyFd_, buffer, sizeof buffer);
+                    ssize_t len = read(tree.inotifyFd_.get(), buffer, sizeof buffer);
                     if (len <= 0) break;
                     for (ssize_t at = 0; at < len && !tree.stopping_;) {
                         const auto* ev = reinterpret_cast<const inotify_event*>(buffer + at);
@@ -521,7 +515,15 @@ InotifyTree::InotifyTree(Options options, Callback callback)
     if (!options_.log) options_.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
 }
 
-InotifyTree::~InotifyTree() { stop(); }
+InotifyTree::~InotifyTree() {
+    if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
+        // Destroyed from its own callback: the thread would run on in freed
+        // memory, and it cannot join itself. A programming error.
+        std::fprintf(stderr, "InotifyTree destroyed from its own callback\n");
+        std::abort();
+    }
+    stop();
+}
 
 bool InotifyTree::start() {
     if (thread_.joinable()) return true;
@@ -530,16 +532,15 @@ bool InotifyTree::start() {
                      std::strerror(options_.simulatedStartError));
         return false;
     }
-    inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotifyFd_ < 0) {
+    inotifyFd_.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!inotifyFd_) {
         options_.log(std::string("[watch] Cannot watch for file changes: ") + std::strerror(errno));
         return false;
     }
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0) {
+    wakeFd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!wakeFd_) {
         options_.log(std::string("[watch] Cannot watch for file changes: ") + std::strerror(errno));
-        close(inotifyFd_);
-        inotifyFd_ = -1;
+        inotifyFd_.reset();
         return false;
     }
     stopping_ = false;
@@ -550,7 +551,7 @@ bool InotifyTree::start() {
         std::lock_guard lock(readyMutex_);
         ready_ = false;
     }
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::jthread([this] { run(); });
     return true;
 }
 
@@ -558,17 +559,13 @@ void InotifyTree::stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        // Called from the callback against the contract: let the thread end
-        // by itself rather than join itself.
-        thread_.detach();
-        return;
-    }
+    (void)!write(wakeFd_.get(), &one, sizeof one);
+    // From the callback: the thread ends once the callback returns, and the
+    // owner's stop() or the destructor joins it. It never outlives the tree.
+    if (thread_.get_id() == std::this_thread::get_id()) return;
     thread_.join();
-    close(inotifyFd_);
-    close(wakeFd_);
-    inotifyFd_ = wakeFd_ = -1;
+    inotifyFd_.reset();
+    wakeFd_.reset();
     state_.reset();
     watchCount_ = 0;
     unwatchedCount_ = 0;
@@ -579,7 +576,7 @@ size_t InotifyTree::pendingEventCount() const {
     // In this order: a kernel queue found empty was read already, so a read
     // not under way means its events are in the buffer count.
     int queued = 0;
-    if (ioctl(inotifyFd_, FIONREAD, &queued) != 0) queued = 0;
+    if (ioctl(inotifyFd_.get(), FIONREAD, &queued) != 0) queued = 0;
     size_t pending = queued > 0 ? 1 : 0;
     if (reading_.load()) ++pending;
     if (overflowRequested_.load()) ++pending;
@@ -595,7 +592,7 @@ void InotifyTree::simulateOverflow() {
     if (!thread_.joinable()) return;
     overflowRequested_ = true;
     uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
+    (void)!write(wakeFd_.get(), &one, sizeof one);
 }
 
 void InotifyTree::run() {

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/UniqueFd.h"
+
 namespace qm {
 
 // One change seen below the watched roots. Paths are absolute raw bytes (no
@@ -39,9 +41,10 @@ struct InotifyEvent {
 // Contract for consumers:
 // - Threads. All work, and every call of the callback, happens on the tree's
 //   own thread. The callback must return quickly (copy the batch and hop to
-//   your own queue) and must not call stop() or destroy the tree. start(),
-//   stop(), simulateOverflow() and the destructor are called from the
-//   owning thread; the counters may be read from any thread.
+//   your own queue) and must not destroy the tree; it may call stop(), which
+//   then only asks the thread to end (the owner's stop() or the destructor
+//   joins it). start(), stop(), simulateOverflow() and the destructor are
+//   called from the owning thread; the counters may be read from any thread.
 // - Lifetime. start() returns at once; watches are placed on the tree's
 //   thread, waitUntilReady() tells when the first pass is done. To miss
 //   nothing, start the tree before crawling the roots yourself: changes made
@@ -132,9 +135,8 @@ private:
     Options options_;
     Callback callback_;
     std::unique_ptr<State> state_;
-    std::thread thread_;
-    int inotifyFd_ = -1;
-    int wakeFd_ = -1;
+    UniqueFd inotifyFd_;
+    UniqueFd wakeFd_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overflowRequested_{false};
     std::atomic<bool> reading_{false};
@@ -144,6 +146,7 @@ private:
     std::mutex readyMutex_;
     std::condition_variable readyChanged_;
     bool ready_ = false;
+    std::jthread thread_;  // last: runs on everything above
 };
 
 }  // namespace qm

@@ -11,6 +11,7 @@
 
 #include "core/FileURL.h"
 #include "core/PathNames.h"
+#include "core/UniqueFd.h"
 #include "core/XdgDirectories.h"
 #include "platform/FileOperationsPosix.h"
 
@@ -171,13 +172,13 @@ FileResult Trash::trashItem(const std::string& rawPath, const Mover& mover) {
         std::string infoPath = infoDir + "/" + candidate + kInfoSuffix;
         std::string place = filesDir + "/" + candidate;
         // Creating the record exclusively reserves the name.
-        int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        UniqueFd fd(::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) {
             if (errno == EEXIST) continue;
             return FileResult::failure("cannot write " + infoPath + ": " + posix::errorText(errno));
         }
-        bool written = writeAll(fd, contents);
-        if (::close(fd) != 0) written = false;
+        bool written = writeAll(fd.get(), contents);
+        if (fd.close() != 0) written = false;
         if (!written) {
             int err = errno;
             ::unlink(infoPath.c_str());

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -305,6 +307,42 @@ TEST(InotifyTree, StopDropsPendingEventsAndCallsBackNoMore) {
     test::writeFile(dir / "late", "x");
     usleep(100000);
     EXPECT_EQ(got.batches(), batches);
+}
+
+// stop() from the callback only asks the thread to end: destroying the tree
+// afterwards joins it, so the thread never runs on in a tree that is gone.
+TEST(InotifyTree, StopFromTheCallbackLeavesTheThreadToTheDestructor) {
+    test::TempDir dir;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool called = false, destroyed = false, returned = false;
+    int calls = 0;
+    InotifyTree* raw = nullptr;
+    auto tree = std::make_unique<InotifyTree>(quick(dir.path()), [&](std::vector<InotifyEvent>) {
+        std::unique_lock lock(mutex);
+        if (calls++ > 0) return;
+        raw->stop();
+        called = true;
+        changed.notify_all();
+        // A tree that let this thread go would be destroyed meanwhile; one
+        // that joins it waits here until the wait ends.
+        changed.wait_for(lock, 300ms, [&] { return destroyed; });
+        returned = true;
+    });
+    raw = tree.get();
+    ASSERT_TRUE(tree->start());
+    ASSERT_TRUE(tree->waitUntilReady(5s));
+    test::writeFile(dir / "x", "x");
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return called; }));
+    }
+    tree.reset();
+    std::lock_guard lock(mutex);
+    destroyed = true;
+    changed.notify_all();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(calls, 1);
 }
 
 TEST(InotifyTree, MissingRootIsPickedUpWhenItAppears) {
