@@ -131,8 +131,6 @@ QuickString QuickString::make(std::string_view bytes, bool textKnownValid) {
 }
 
 QuickString QuickString::path(std::string_view text) {
-    constexpr std::string_view dataVolume = "/System/Volumes/Data/";
-    if (text.starts_with(dataVolume)) text.remove_prefix(dataVolume.size() - 1);
     while (text.size() >= 2 && text.back() == '/')
         text.remove_suffix(1);
     return make(text, validUtf8(text));

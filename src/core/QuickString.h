@@ -20,7 +20,8 @@ class QuickString {
 public:
     // The empty string.
     QuickString() noexcept;
-    // Path constructor: drops a leading "/System/Volumes/Data" and trailing "/".
+    // Path constructor: drops trailing "/" (a lone "/" stays); nothing else
+    // is rewritten, so the value names the same file as the text.
     static QuickString path(std::string_view text);
     // Literal constructor: the text as it is.
     static QuickString literal(std::string_view text);
