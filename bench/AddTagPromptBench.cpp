@@ -28,12 +28,13 @@ struct Library {
         const QuickString tags = QuickString::literal("Tags");
         for (int p = 0; p < 1000; ++p) {
             QuickString parent = QuickString::literal("Project " + std::to_string(p));
-            tree.rootNode->addPath({tags, parent}, QuickString::literal("/home/u/p" + std::to_string(p)), {});
+            tree.rootNode()->addPath({tags, parent}, QuickString::literal("/home/u/p" + std::to_string(p)),
+                                     {});
             ++tagNodes;
             for (int s = 0; s < 99; ++s) {
                 QuickString child = QuickString::literal("Part " + std::to_string(s) + (s % 3 ? " draft" : " final"));
-                tree.rootNode->addPath({tags, parent, child},
-                                       QuickString::literal("/home/u/f" + std::to_string(p * 100 + s)), {});
+                tree.rootNode()->addPath({tags, parent, child},
+                                         QuickString::literal("/home/u/f" + std::to_string(p * 100 + s)), {});
                 ++tagNodes;
             }
         }
@@ -51,9 +52,9 @@ Tree& flatTree() {
         auto* t = new Tree;
         const QuickString tags = QuickString::literal("Tags");
         for (int i = 0; i < 100000; ++i)
-            t->rootNode->addPath({tags, QuickString::literal("Topic " + std::to_string(i))},
-                                 QuickString::literal("/home/u/t" + std::to_string(i)), {});
-        t->tagsNode->sortedChildren();  // the sidebar has sorted them long before
+            t->rootNode()->addPath({tags, QuickString::literal("Topic " + std::to_string(i))},
+                                   QuickString::literal("/home/u/t" + std::to_string(i)), {});
+        t->tagsNode()->sortedChildren();  // the sidebar has sorted them long before
         return t;
     }();
     return *tree;

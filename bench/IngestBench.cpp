@@ -60,7 +60,7 @@ void BM_InitialTagBuild(benchmark::State& state) {
         auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         state.SetIterationTime(elapsed);
         if (!*delivered) state.SkipWithError("no tree delivered");
-        state.counters["tagged"] = double((*delivered)->tags.size());
+        state.counters["tagged"] = double((*delivered)->tags().size());
 
         // Freeing a million-file tree is not part of the build.
         queue.reset();

@@ -70,7 +70,7 @@ void BM_ExpandFolders(benchmark::State& state) {
         QImage frame(view->viewport()->size(), QImage::Format_ARGB32_Premultiplied);
         state.ResumeTiming();
 
-        SidebarExpansion::change(*window, *db, *db->tree().directoriesNode, true, false);
+        SidebarExpansion::change(*window, *db, *db->tree().directoriesNode(), true, false);
         {
             QPainter painter(&frame);
             view->viewport()->render(&painter);

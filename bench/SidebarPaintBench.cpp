@@ -45,8 +45,9 @@ struct Library {
             QuickString parent = QuickString::literal("Project " + std::to_string(p));
             expanded.insert(QuickString::literal("Tags/Project " + std::to_string(p)));
             for (int s = 0; s < 99; ++s)
-                db->tree().rootNode->addPath({tags, parent, QuickString::literal("Part " + std::to_string(s))},
-                                             QuickString::literal("/home/u/f" + std::to_string(p * 100 + s)), {});
+                db->tree().rootNode()->addPath(
+                    {tags, parent, QuickString::literal("Part " + std::to_string(s))},
+                    QuickString::literal("/home/u/f" + std::to_string(p * 100 + s)), {});
         }
         db->apply(WhatChanged::children | WhatChanged::paths);
         window = BrowserState::create(
@@ -110,7 +111,7 @@ void BM_RebuildRows(benchmark::State& state) {
     Library& lib = library(1000);
     SidebarRows rows;
     for (auto _ : state) {
-        rows.rebuild(*lib.db->tree().rootNode, lib.window->isExpanded());
+        rows.rebuild(*lib.db->tree().rootNode(), lib.window->isExpanded());
         benchmark::DoNotOptimize(rows.size());
     }
     state.counters["rows"] = double(rows.size());

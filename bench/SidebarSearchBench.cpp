@@ -51,12 +51,14 @@ struct Library {
         const QuickString tags = QuickString::literal("Tags");
         for (int p = 0; p < 1000; ++p) {
             QuickString parent = QuickString::literal("Project " + std::to_string(p));
-            db->tree().rootNode->addPath({tags, parent}, QuickString::literal("/home/u/p" + std::to_string(p)), {});
+            db->tree().rootNode()->addPath({tags, parent},
+                                           QuickString::literal("/home/u/p" + std::to_string(p)), {});
             ++tagNodes;
             for (int s = 0; s < 99; ++s) {
                 QuickString child = QuickString::literal("Part " + std::to_string(s) + (s % 3 ? " draft" : " final"));
-                db->tree().rootNode->addPath({tags, parent, child},
-                                             QuickString::literal("/home/u/f" + std::to_string(p * 100 + s)), {});
+                db->tree().rootNode()->addPath(
+                    {tags, parent, child}, QuickString::literal("/home/u/f" + std::to_string(p * 100 + s)),
+                    {});
                 ++tagNodes;
             }
         }
@@ -92,7 +94,7 @@ void BM_SearchKeystroke(benchmark::State& state) {
     size_t key = 0, results = 0;
     for (auto _ : state) {
         const std::string& text = keystrokes()[key++ % keystrokes().size()];
-        auto found = TagSearch::search(*lib.db->tree().rootNode, TagSearchQuery::tokens(text));
+        auto found = TagSearch::search(*lib.db->tree().rootNode(), TagSearchQuery::tokens(text));
         results += found.size();
         benchmark::DoNotOptimize(found.data());
     }
@@ -106,7 +108,7 @@ BENCHMARK(BM_SearchKeystroke)->Unit(benchmark::kMillisecond);
 void BM_SearchEverything(benchmark::State& state) {
     Library& lib = library();
     for (auto _ : state) {
-        auto found = TagSearch::search(*lib.db->tree().rootNode, TagSearchQuery::tokens("a"));
+        auto found = TagSearch::search(*lib.db->tree().rootNode(), TagSearchQuery::tokens("a"));
         benchmark::DoNotOptimize(found.data());
         state.counters["results"] = double(found.size());
     }

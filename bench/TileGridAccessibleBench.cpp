@@ -56,7 +56,7 @@ struct Library {
             std::snprintf(buf, sizeof buf, "/photos/Big/IMG_%06zu.JPG", i);
             paths.emplace(QuickString::path(buf), PathMetadata{});
         }
-        db->tree().rootNode->addPaths(node, paths);
+        db->tree().rootNode()->addPaths(node, paths);
         window->setCurrentNode(node);
         auto n = db->tree().lookup(node);
         sorted.assign(n->sortedPaths().begin(), n->sortedPaths().end());

@@ -61,7 +61,7 @@ struct Library {
             std::snprintf(buf, sizeof buf, "IMG_%06zu.JPG", i);
             paths.emplace(QuickString::path(dir + name + "/" + buf), PathMetadata{});
         }
-        db->tree().rootNode->addPaths(path, paths);
+        db->tree().rootNode()->addPaths(path, paths);
         return path;
     }
 };

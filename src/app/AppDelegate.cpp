@@ -251,7 +251,7 @@ void AppDelegate::goForward() {
 }
 
 void AppDelegate::showMap() {
-    if (AppWindow* w = keyBrowserWindow()) w->state()->setCurrentNode({db_->tree().mapNode->name});
+    if (AppWindow* w = keyBrowserWindow()) w->state()->setCurrentNode({db_->tree().mapNode()->name});
 }
 
 void AppDelegate::showTab(int number) {
@@ -391,7 +391,7 @@ void AppDelegate::validateMenuItems() {
     action(Action::redo)->setText(QString::fromStdString(redoTitle.value_or("Redo")));
     action(Action::goBack)->setEnabled(!state.backHistory().empty());
     action(Action::goForward)->setEnabled(!state.forwardHistory().empty());
-    const NodePath mapPath{db_->tree().mapNode->name};
+    const NodePath mapPath{db_->tree().mapNode()->name};
     action(Action::showMap)->setEnabled(state.currentNode() != mapPath);
     BrowserFrame* frame = key->frame();
     const int tabs = frame ? frame->tabCount() : 0;

@@ -42,7 +42,7 @@ MapPane* makeMapPane(const std::shared_ptr<BrowserState>& window, AppDelegate&, 
 }
 
 bool isMapNode(const DB& db, const NodePath& node) {
-    return node.size() == 1 && node[0] == db.tree().mapNode->name;
+    return node.size() == 1 && node[0] == db.tree().mapNode()->name;
 }
 
 }  // namespace
@@ -252,7 +252,7 @@ void RootView::revealPaths(const NodePath& node, const QuickStringSet& paths) {
 }
 
 void RootView::revealLocation(double longitude, double latitude) {
-    state_->setCurrentNode({db_->tree().mapNode->name});
+    state_->setCurrentNode({db_->tree().mapNode()->name});
     mapView_->revealLocation(longitude, latitude);
 }
 

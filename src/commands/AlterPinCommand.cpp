@@ -28,7 +28,8 @@ std::string AlterPinCommand::debugDescription() const {
 
 CommandPtr AlterPinCommand::run(CommandContext& context) const {
     DB& db = *context.db;
-    bool changed = action == PinAction::unpinTag ? db.tree().removePin(fullName) : db.tree().addPin(fullName);
+    Tree& tree = db.mutableTree();
+    bool changed = action == PinAction::unpinTag ? tree.removePin(fullName) : tree.addPin(fullName);
     if (changed) {
         db.savePins();
         db.noteChange(WhatChanged::children);

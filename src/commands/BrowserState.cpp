@@ -27,7 +27,7 @@ BrowserState::BrowserState(CommandContext context) : _context(std::move(context)
     if (_context.db) {
         const Tree& tree = _context.db->tree();
         for (const NodePtr& n :
-             {tree.rootNode, tree.pinnedNode, tree.colorsNode, tree.directoriesNode, tree.tagsNode})
+             {tree.rootNode(), tree.pinnedNode(), tree.colorsNode(), tree.directoriesNode(), tree.tagsNode()})
             _isExpanded.insert(n->fullName);
     }
     updateTitle();
@@ -127,7 +127,7 @@ void BrowserState::applyInitialNode(const NodePath& node, const QuickStringSet& 
 
 void BrowserState::loadExpandedFolders() {
     if (!_context.db) return;
-    NodePath folders = _context.db->tree().directoriesNode->nodePath();
+    NodePath folders = _context.db->tree().directoriesNode()->nodePath();
     std::vector<QuickString> names;
     for (const QuickString& fullName : _isExpanded)
         if (nodePathStartsWith(nodePathForFullName(fullName), folders)) names.push_back(fullName);

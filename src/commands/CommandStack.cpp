@@ -68,7 +68,7 @@ void CommandStack::performTagTreeChange(TagChangeKind kind, const NodePath& sour
     if (!window) return;
     const Tree& tree = window->context().db->tree();
     NodePtr node = tree.lookup(source);
-    NodePtr parent = node ? node->parent.lock() : nullptr;
+    NodePtr parent = node ? node->parent() : nullptr;
     if (!parent || !has(parent->kind, NodeKind::tagContainer)) return;
 
     TagChangeBuilder builder;

@@ -35,7 +35,7 @@ bool CommandStack::performDrop(const NodePtr& target, const DropInfo& drop, bool
         // A tag cannot go into itself or below itself.
         if (nodePathStartsWith(destination, sourcePath)) return false;
         NodePtr source = tree.lookup(sourcePath);
-        NodePtr parent = source ? source->parent.lock() : nullptr;
+        NodePtr parent = source ? source->parent() : nullptr;
         if (!source || source == target || !parent || !has(parent->kind, NodeKind::tagContainer) ||
             !has(target->kind, NodeKind::tagContainer))
             return false;

@@ -40,7 +40,7 @@ std::string TagChangeCommand::debugDescription() const {
 void TagChangeCommand::runTreePhase(DB& db) const {
     const TagFormat& format = *db.format;
     db.performBatch([&] {
-        Tree& tree = db.tree();
+        Tree& tree = db.mutableTree();
         // The nodes of made tags and all their ancestors survive removals.
         QuickStringSet keep;
         for (const std::string& tag : nodesToMake) {
@@ -59,10 +59,10 @@ void TagChangeCommand::runTreePhase(DB& db) const {
         }
         for (const std::string& tag : nodesToTrim) {
             if (nodesToMake.contains(tag)) continue;
-            db.noteChange(tree.rootNode->pruneEmpty(format.nodeNameForTag(tag).components()));
+            db.noteChange(tree.rootNode()->pruneEmpty(format.nodeNameForTag(tag).components()));
         }
         for (const std::string& tag : nodesToMake)
-            db.noteChange(tree.rootNode->ensurePath(format.nodeNameForTag(tag).components()));
+            db.noteChange(tree.rootNode()->ensurePath(format.nodeNameForTag(tag).components()));
     });
 }
 
@@ -122,7 +122,7 @@ std::vector<TagChange> TagChangeCommand::runFilePhase(CommandContext& context,
     DB& db = *context.db;
     db.performBatch([&] {
         for (const auto& [path, names] : unchanged)
-            db.noteChange(db.tree().setTags(names, path));
+            db.noteChange(db.mutableTree().setTags(names, path));
     });
     return done;
 }

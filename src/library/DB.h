@@ -14,7 +14,7 @@
 #include "core/TagFormat.h"
 #include "library/DirectoryWatcher.h"
 #include "library/FolderAccessProbe.h"
-#include "library/FolderContents.h"
+#include "library/FolderScanner.h"
 #include "library/MetadataQuery.h"
 #include "library/Node.h"
 #include "library/Tree.h"
@@ -70,16 +70,19 @@ public:
     EventEmitter<> loadingStateChanged;
 
     // The live tree: the six sections only until the ingest delivers.
-    Tree& tree() const { return *tree_; }
-    const std::shared_ptr<Tree>& treePtr() const { return tree_; }
+    const Tree& tree() const { return *tree_; }
+    std::shared_ptr<const Tree> treePtr() const { return tree_; }
+    // The same tree, for the commands that change it; they hand what changed
+    // to noteChange or apply.
+    Tree& mutableTree() { return *tree_; }
     const std::shared_ptr<AsyncMultiGrid>& asyncGrid() const { return asyncGrid_; }
     LoadingState loadingState() const { return loadingState_; }
     // True from the first scheduling of a folder pass until a pass finds
     // nothing stale, including while a directory is being read.
-    bool isUpdatingDirectories() const { return isUpdatingDirectories_; }
+    bool isUpdatingDirectories() const { return folders_->isUpdatingDirectories(); }
     // True while a directory is read on the folder queue and its result has
     // not been applied yet.
-    bool isReadingDirectory() const { return readingNode_ != nullptr; }
+    bool isReadingDirectory() const { return folders_->isReadingDirectory(); }
     bool isInBatch() const { return currentBatch_.has_value(); }
     // Whether tag changes from the ingest still wait for their turn.
     bool isApplyingTagChanges() const { return !pendingTags_.empty(); }
@@ -113,41 +116,22 @@ public:
     // Stores the pins of the live tree, in natural order, under "pins".
     void savePins();
 
-    // ---- Folders ----
-    //
-    // Directories are read on "FolderQueue", one at a time; each result is
-    // applied on the main thread in a later turn of the main queue, and the
-    // pass goes on from there. A big directory thus never blocks the main
-    // thread while it is listed.
+    // ---- Folders (the folder pass, main thread) ----
 
     // Starts a scanning pass unless one is running.
-    void scheduleDirectoryUpdate();
-    // One turn of the pass: finishes pending opens, else starts the read of
-    // the next stale directory; re-posts itself until nothing is stale.
-    // Nothing while a read is in flight (its result continues the pass).
-    void updateDirectories();
-    // Starts reading the first stale directory at or below the node
-    // (children first, natural order); whether one was found.
-    bool scanNext(const NodePtr& node);
-    // Starts rereading the node's directory when it is stale; whether it
-    // was. The result is applied in a later main-queue turn. While another
-    // read is in flight the node stays stale for the pass to read next.
-    bool refreshDirectory(const NodePtr& node);
-    // Makes the node's sub-folders exactly `names`: 0 nothing changed, 1
-    // sub-folders added or removed, 2 some new one must be read now.
-    int syncSubfolders(const NodePtr& node, const QuickStringSet& names);
+    void scheduleDirectoryUpdate() { folders_->scheduleDirectoryUpdate(); }
     // Marks the folder of a directory path stale (its whole subtree when
     // recursive) and schedules a pass; paths outside home or without a node
     // are ignored.
-    void directoryChanged(const QuickString& path, bool recursive);
-    // Opens the folders with these full names and their ancestors, in that
-    // order, ahead of the rest of the pass: each stale one is read first,
-    // then marked opened and its found sub-folders scheduled.
-    void openDirectories(const std::vector<QuickString>& fullNames);
-
+    void directoryChanged(const QuickString& path, bool recursive) {
+        folders_->directoryChanged(path, recursive);
+    }
+    // Opens the folders with these full names and their ancestors, ahead of
+    // the rest of the pass (FolderScanner::openDirectories).
+    void openDirectories(const std::vector<QuickString>& fullNames) { folders_->openDirectories(fullNames); }
     // The queue directories are read on; tests hold it to catch a read in
     // flight, or sync on it to wait for one.
-    SerialQueue& folderQueue() const { return *folderQueue_; }
+    SerialQueue& folderQueue() const { return folders_->folderQueue(); }
 
 private:
     explicit DB(LibraryServices services);
@@ -161,25 +145,12 @@ private:
     // itself while some remain.
     void applyTagSlice();
     void feedGrid(const std::optional<QuickStringSet>& touchedPaths);
-    void markStaleUpwards(const NodePtr& node);
-    void startDirectoryRead(const NodePtr& node, const std::string& directory);
-    void directoryRead(std::optional<FolderContents> contents);
-    void applyDirectoryContents(const NodePtr& node, FolderContents& contents);
-    // Opens pending folders in order; a stale one is read first when
-    // mayRead, else left for the pass. Whether a read is in flight.
-    bool continueOpening(bool mayRead);
-    void markOpened(const NodePtr& node);
 
     LibraryServices services_;
     std::shared_ptr<AsyncMultiGrid> asyncGrid_;
     std::shared_ptr<Tree> tree_;
     std::shared_ptr<SpotlightThread> spotlightThread_;
     std::unique_ptr<FileSystemMonitor> fsMonitor_;
-    bool isUpdatingDirectories_ = false;
-    // The folder whose directory is being read (at most one at a time).
-    NodePtr readingNode_;
-    // Full names still to open, in order; the front waits for its read.
-    std::deque<QuickString> pendingOpens_;
     std::optional<WhatChanged> currentBatch_;
     LoadingState loadingState_ = LoadingState::loading;
     // The ingest's tag batches not yet fully applied, oldest first; nextTag_
@@ -187,10 +158,10 @@ private:
     // place, so the iterator stays valid while later batches join.
     std::deque<Tree::TagChanges> pendingTags_;
     Tree::TagChanges::const_iterator nextTag_;
-    // Last: destroyed first, so queued ingest work finishes while everything
-    // it refers to still exists.
+    // Destroyed first: a directory read in flight ends, and queued ingest
+    // work finishes, while everything they refer to still exists.
     std::shared_ptr<SerialQueue> spotlightQueue_;
-    std::unique_ptr<SerialQueue> folderQueue_;
+    std::shared_ptr<FolderScanner> folders_;
 };
 
 }  // namespace qm

@@ -80,38 +80,38 @@ const Node* visibleSibling(const Node& parent, const Node* child, int step) {
 
 }  // namespace
 
-Node::Node(NodeKind kind_, QuickString name_, const NodePtr& parent_)
-    : parent(parent_), kind(kind_), name(std::move(name_)), fullName(joinFullName(parent_, name)) {}
+Node::Node(Key, NodeKind kind_, QuickString name_, const NodePtr& parent)
+    : kind(kind_), name(std::move(name_)), fullName(joinFullName(parent, name)), parent_(parent) {}
 
 Node::~Node() {
     // Take the subtree apart level by level: letting each node destroy its
     // own children would recurse once per level, and a tag such as "a/a/a/…"
     // can nest thousands of levels deep.
-    if (_children.empty()) return;
+    if (children_.empty()) return;
     std::vector<NodePtr> pending;
-    for (auto& [_, c] : _children)
+    for (auto& [_, c] : children_)
         pending.push_back(std::move(c));
-    _children.clear();
+    children_.clear();
     while (!pending.empty()) {
         NodePtr n = std::move(pending.back());
         pending.pop_back();
         if (n.use_count() == 1) {
-            for (auto& [_, c] : n->_children)
+            for (auto& [_, c] : n->children_)
                 pending.push_back(std::move(c));
-            n->_children.clear();
+            n->children_.clear();
         }
     }
 }
 
-NodePtr Node::make(NodeKind kind, QuickString name, const NodePtr& parent) {
-    return std::make_shared<Node>(kind, std::move(name), parent);
+NodePtr Node::make(NodeKind kind, QuickString name) {
+    return std::make_shared<Node>(Key{}, kind, std::move(name), nullptr);
 }
 
 NodePtr Node::pinTarget() const {
     if (!isPinReference()) return nullptr;
-    NodePtr root = parent.lock();
+    NodePtr root = parent();
     while (root) {
-        NodePtr up = root->parent.lock();
+        NodePtr up = root->parent();
         if (!up) break;
         root = std::move(up);
     }
@@ -127,8 +127,8 @@ NodePtr Node::lookup(const NodePath& components) const {
     const Node* at = this;
     for (const QuickString& c : components) {
         if (at->isPinReference()) return nullptr;
-        auto it = at->_children.find(c);
-        if (it == at->_children.end()) return nullptr;
+        auto it = at->children_.find(c);
+        if (it == at->children_.end()) return nullptr;
         cur = it->second;
         at = cur.get();
     }
@@ -136,8 +136,8 @@ NodePtr Node::lookup(const NodePath& components) const {
 }
 
 NodePtr Node::child(const QuickString& childName) const {
-    auto it = _children.find(childName);
-    return it == _children.end() ? nullptr : it->second;
+    auto it = children_.find(childName);
+    return it == children_.end() ? nullptr : it->second;
 }
 
 NodePath Node::nodePath() const {
@@ -145,7 +145,7 @@ NodePath Node::nodePath() const {
     const Node* at = this;
     NodePtr hold;
     while (true) {
-        NodePtr up = at->parent.lock();
+        NodePtr up = at->parent();
         if (!up) break;
         out.push_back(at->name);
         hold = std::move(up);
@@ -156,25 +156,25 @@ NodePath Node::nodePath() const {
 }
 
 const Node::Paths& Node::resolvedPaths() const {
-    if (!isPinReference()) return _paths;
+    if (!isPinReference()) return paths_;
     NodePtr target = pinTarget();
     // The target is owned by the tree, so its map outlives this call's result
     // for as long as the tree is not changed.
-    return target ? target->_paths : noPathMap();
+    return target ? target->paths_ : noPathMap();
 }
 
 bool Node::isEmpty() const {
-    return !isPinReference() && _children.empty() && _paths.empty();
+    return !isPinReference() && children_.empty() && paths_.empty();
 }
 
 const std::vector<NodePtr>& Node::sortedChildren() const {
     if (isPinReference()) return noNodes();
-    if (!_sortedChildrenOrNil) {
+    if (!sortedChildrenOrNil_) {
         std::vector<NodePtr> list;
-        list.reserve(_children.size());
-        for (const auto& [_, c] : _children)
+        list.reserve(children_.size());
+        for (const auto& [_, c] : children_)
             list.push_back(c);
-        if (parent.expired()) {
+        if (parent_.expired()) {
             std::sort(list.begin(), list.end(), [](const NodePtr& a, const NodePtr& b) {
                 int ra = sectionRank(a->name), rb = sectionRank(b->name);
                 if (ra != rb) return ra < rb;
@@ -184,9 +184,9 @@ const std::vector<NodePtr>& Node::sortedChildren() const {
             std::sort(list.begin(), list.end(),
                       [](const NodePtr& a, const NodePtr& b) { return a->name < b->name; });
         }
-        _sortedChildrenOrNil = std::move(list);
+        sortedChildrenOrNil_ = std::move(list);
     }
-    return *_sortedChildrenOrNil;
+    return *sortedChildrenOrNil_;
 }
 
 const std::vector<QuickString>& Node::sortedPaths() const {
@@ -194,15 +194,15 @@ const std::vector<QuickString>& Node::sortedPaths() const {
         NodePtr target = pinTarget();
         return target ? target->sortedPaths() : noPaths();
     }
-    if (!_sortedPathsOrNil) {
+    if (!sortedPathsOrNil_) {
         std::vector<QuickString> list;
-        list.reserve(_paths.size());
-        for (const auto& [p, _] : _paths)
+        list.reserve(paths_.size());
+        for (const auto& [p, _] : paths_)
             list.push_back(p);
         sortNatural(list);
-        _sortedPathsOrNil = std::move(list);
+        sortedPathsOrNil_ = std::move(list);
     }
-    return *_sortedPathsOrNil;
+    return *sortedPathsOrNil_;
 }
 
 std::optional<NodePath> Node::neighbour(const NodePath& path, const QuickStringSet& expanded,
@@ -232,8 +232,8 @@ std::optional<NodePath> Node::neighbour(const NodePath& path, const QuickStringS
     for (const QuickString& step : path) {
         const Node* up = chain.back();
         if (!isExpanded(*up, expanded)) return std::nullopt;
-        auto it = up->_children.find(step);
-        if (it == up->_children.end() || it->second->isHidden()) return std::nullopt;
+        auto it = up->children_.find(step);
+        if (it == up->children_.end() || it->second->isHidden()) return std::nullopt;
         chain.push_back(it->second.get());
     }
     const Node* row = chain.back();
@@ -286,7 +286,7 @@ size_t Node::visibleRowCount(const QuickStringSet& expanded) const {
         if (n->isHidden()) continue;
         ++rows;
         if (n->isPinReference() || !isExpanded(*n, expanded)) continue;
-        for (const auto& [_, c] : n->_children)
+        for (const auto& [_, c] : n->children_)
             pending.push_back(c.get());
     }
     return rows;
@@ -298,14 +298,12 @@ NodePtr Node::walkCreating(const NodePath& components, bool& created) {
     for (const QuickString& c : components) {
         // Pin references stand for nodes elsewhere and never list anything.
         if (cur->isPinReference()) return nullptr;
-        auto it = cur->_children.find(c);
-        if (it != cur->_children.end()) {
+        auto it = cur->children_.find(c);
+        if (it != cur->children_.end()) {
             cur = it->second;
             continue;
         }
-        NodePtr made = make(NodeKind::subTag, c, cur);
-        cur->_children.emplace(c, made);
-        cur->_sortedChildrenOrNil.reset();
+        NodePtr made = cur->addChild(NodeKind::subTag, c);
         created = true;
         cur = std::move(made);
     }
@@ -330,8 +328,8 @@ WhatChanged Node::addPathsWith(const NodePath& components, bool anyPaths, Add&& 
     NodePtr target = walkCreating(components, created);
     WhatChanged changed = created ? WhatChanged::children : WhatChanged::none;
     if (!target || !anyPaths) return changed;
-    if (add(target->_paths)) {
-        target->_sortedPathsOrNil.reset();
+    if (add(target->paths_)) {
+        target->sortedPathsOrNil_.reset();
         changed |= WhatChanged::paths;
     }
     return changed;
@@ -372,8 +370,8 @@ WhatChanged Node::removePath(const NodePath& components, const QuickString& path
     for (const QuickString& c : components) {
         Node* at = chain.back();
         if (at->isPinReference()) return WhatChanged::none;
-        auto it = at->_children.find(c);
-        if (it == at->_children.end()) return WhatChanged::none;
+        auto it = at->children_.find(c);
+        if (it == at->children_.end()) return WhatChanged::none;
         chain.push_back(it->second.get());
     }
     Node* target = chain.back();
@@ -395,17 +393,17 @@ WhatChanged Node::ensurePath(const NodePath& components, size_t roomForPaths) {
     if (isPinReference()) return WhatChanged::none;
     bool created = false;
     NodePtr target = walkCreating(components, created);
-    if (target && roomForPaths > 0) target->_paths.reserve(target->_paths.size() + roomForPaths);
+    if (target && roomForPaths > 0) target->paths_.reserve(target->paths_.size() + roomForPaths);
     return created ? WhatChanged::children : WhatChanged::none;
 }
 
 WhatChanged Node::pruneEmpty(const NodePath& components) {
     Node* at = this;
     for (const QuickString& c : components) {
-        auto it = at->_children.find(c);
-        if (it == at->_children.end()) return WhatChanged::none;
+        auto it = at->children_.find(c);
+        if (it == at->children_.end()) return WhatChanged::none;
         Node* step = it->second.get();
-        if (!step->isPinReference() && step->_children.empty() && step->_paths.empty() &&
+        if (!step->isPinReference() && step->children_.empty() && step->paths_.empty() &&
             has(at->kind, NodeKind::tagContainer)) {
             at->removeChild(c);
             return WhatChanged::children;
@@ -415,40 +413,104 @@ WhatChanged Node::pruneEmpty(const NodePath& components) {
     return WhatChanged::none;
 }
 
-void Node::insertChild(const NodePtr& node) {
-    _children.insert_or_assign(node->name, node);
-    _sortedChildrenOrNil.reset();
+NodePtr Node::addChild(NodeKind childKind, QuickString childName) {
+    NodePtr child = std::make_shared<Node>(Key{}, childKind, childName, shared_from_this());
+    children_.insert_or_assign(std::move(childName), child);
+    sortedChildrenOrNil_.reset();
+    return child;
 }
 
 NodePtr Node::removeChild(const QuickString& childName) {
-    auto it = _children.find(childName);
-    if (it == _children.end()) return nullptr;
+    auto it = children_.find(childName);
+    if (it == children_.end()) return nullptr;
     NodePtr gone = std::move(it->second);
-    _children.erase(it);
-    _sortedChildrenOrNil.reset();
+    children_.erase(it);
+    sortedChildrenOrNil_.reset();
     return gone;
 }
 
 bool Node::insertPath(const QuickString& path, const PathMetadata& metadata) {
-    auto [it, inserted] = _paths.try_emplace(path, metadata);
+    auto [it, inserted] = paths_.try_emplace(path, metadata);
     if (!inserted) {
         it->second = metadata;
         return false;
     }
-    _sortedPathsOrNil.reset();
+    sortedPathsOrNil_.reset();
     return true;
 }
 
 bool Node::erasePath(const QuickString& path) {
-    if (_paths.erase(path) == 0) return false;
-    _sortedPathsOrNil.reset();
+    if (paths_.erase(path) == 0) return false;
+    sortedPathsOrNil_.reset();
     return true;
 }
 
 Node::Paths Node::replacePaths(Paths paths) {
-    Paths old = std::exchange(_paths, std::move(paths));
-    _sortedPathsOrNil.reset();
+    Paths old = std::exchange(paths_, std::move(paths));
+    sortedPathsOrNil_.reset();
     return old;
+}
+
+// ---- Folder bookkeeping ----
+
+void Node::markStaleUpwards() {
+    flags_ |= NodeFlags::descendantStale;
+    for (NodePtr up = parent(); up; up = up->parent())
+        up->flags_ |= NodeFlags::descendantStale;
+}
+
+void Node::markStale() {
+    flags_ |= NodeFlags::stale;
+    if (NodePtr up = parent()) up->markStaleUpwards();
+}
+
+void Node::markSubtreeStale() {
+    // Every node that has children also gets the descendant mark, or the
+    // pass would never walk down to them. An explicit stack: folders can
+    // nest deep.
+    if (children_.empty()) return;
+    flags_ |= NodeFlags::descendantStale;
+    std::vector<Node*> pending{this};
+    while (!pending.empty()) {
+        Node* n = pending.back();
+        pending.pop_back();
+        for (const auto& [_, child] : n->children_) {
+            child->flags_ |= NodeFlags::stale;
+            if (!child->children_.empty()) {
+                child->flags_ |= NodeFlags::descendantStale;
+                pending.push_back(child.get());
+            }
+        }
+    }
+}
+
+void Node::markRead() {
+    flags_ &= ~NodeFlags::stale;
+}
+
+void Node::markDescendantsRead() {
+    flags_ &= ~NodeFlags::descendantStale;
+}
+
+NodePtr Node::addFoundSubfolder(QuickString subfolderName) {
+    NodePtr child = addChild(NodeKind::directory, std::move(subfolderName));
+    if (hasFlag(NodeFlags::opened))
+        child->markStale();
+    else
+        child->flags_ |= NodeFlags::foundUnscheduled;
+    return child;
+}
+
+bool Node::markOpened() {
+    flags_ |= NodeFlags::opened;
+    bool scheduled = false;
+    for (const auto& [_, child] : children_) {
+        if (!child->hasFlag(NodeFlags::foundUnscheduled)) continue;
+        child->flags_ = (child->flags_ & ~NodeFlags::foundUnscheduled) | NodeFlags::stale;
+        scheduled = true;
+    }
+    if (scheduled) markStaleUpwards();
+    return scheduled;
 }
 
 }  // namespace qm

@@ -31,37 +31,50 @@ enum class NeighbourMode : uint8_t { previous = 0, next = 1, first = 2, last = 3
 // is referenced weakly) and compared by identity. Confined to the thread that
 // owns the tree; nothing here locks.
 //
-// Children and paths change only through the operations below, which keep the
-// sorted caches in step with them.
+// Children, paths and flags change only through the operations below, which
+// keep the sorted caches in step with them, keep every child's parent link
+// and full name right, and keep a stale folder's ancestors marked.
 class Node : public std::enable_shared_from_this<Node> {
+    struct Key {
+        explicit Key() = default;
+    };
+
 public:
     using Children = absl::flat_hash_map<QuickString, NodePtr>;
     using Paths = absl::flat_hash_map<QuickString, PathMetadata>;
 
-    // Does not insert the node into the parent's children (the caller does).
-    // The full name is the name below a parent with an empty full name (the
-    // root), otherwise the parent's full name, "/" and the name.
-    Node(NodeKind kind, QuickString name, const NodePtr& parent);
-    static NodePtr make(NodeKind kind, QuickString name, const NodePtr& parent);
+    // A node without a parent: a tree's root, or a lone node. Every other
+    // node is made by its parent (addChild).
+    static NodePtr make(NodeKind kind, QuickString name);
+    // For make_shared only; the key keeps everyone else out.
+    Node(Key, NodeKind kind, QuickString name, const NodePtr& parent);
     ~Node();
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
-    std::weak_ptr<Node> parent;
     const NodeKind kind;
     const QuickString name;
+    // The name below a parent with an empty full name (the root), otherwise
+    // the parent's full name, "/" and the name.
     const QuickString fullName;
-    NodeFlags flags = NodeFlags::none;
-    std::optional<Color> color;
 
-    const Children& children() const { return _children; }
-    const Paths& paths() const { return _paths; }
+    // Null for a root, and once the parent is gone.
+    NodePtr parent() const { return parent_.lock(); }
+    // Whether both have the same parent, without locking either link.
+    bool sharesParentWith(const Node& other) const {
+        return !parent_.owner_before(other.parent_) && !other.parent_.owner_before(parent_);
+    }
+    NodeFlags flags() const { return flags_; }
+    // The label colour of a colour node; absent for every other node.
+    const std::optional<Color>& color() const { return color_; }
+    const Children& children() const { return children_; }
+    const Paths& paths() const { return paths_; }
     // Whether the sorted lists are cached now (they are made on first use).
-    bool hasSortedChildren() const { return _sortedChildrenOrNil.has_value(); }
-    bool hasSortedPaths() const { return _sortedPathsOrNil.has_value(); }
+    bool hasSortedChildren() const { return sortedChildrenOrNil_.has_value(); }
+    bool hasSortedPaths() const { return sortedPathsOrNil_.has_value(); }
 
     bool isPinReference() const { return has(kind, NodeKind::pinReference); }
-    bool hasFlag(NodeFlags f) const { return has(flags, f); }
+    bool hasFlag(NodeFlags f) const { return has(flags_, f); }
     bool isHidden() const { return hasFlag(NodeFlags::hidden); }
 
     // ---- Queries ----
@@ -131,7 +144,8 @@ public:
     WhatChanged pruneEmpty(const NodePath& components);
 
     // Cache-keeping edits of `children` and `paths`, for code outside the tree.
-    void insertChild(const NodePtr& node);                                   // keyed by node->name
+    // A new child of this node, replacing any child of the same name.
+    NodePtr addChild(NodeKind kind, QuickString name);
     NodePtr removeChild(const QuickString& name);                            // the removed node or null
     bool insertPath(const QuickString& path, const PathMetadata& metadata);  // true when new
     bool erasePath(const QuickString& path);                                 // true when it was there
@@ -140,12 +154,42 @@ public:
     // off the main thread.
     Paths replacePaths(Paths paths);
 
-private:
-    Children _children;
-    mutable std::optional<std::vector<NodePtr>> _sortedChildrenOrNil;
-    Paths _paths;
-    mutable std::optional<std::vector<QuickString>> _sortedPathsOrNil;
+    // The node occupies no sidebar row from now on, nor does its subtree
+    // (the tree hides its stars node so).
+    void hide() { flags_ |= NodeFlags::hidden; }
 
+    // ---- Folder bookkeeping (the flags the folder pass walks by) ----
+
+    // This folder must be read again; every ancestor notes that something
+    // below it is stale, so the pass walks down to it.
+    void markStale();
+    // Every folder below must be read again too.
+    void markSubtreeStale();
+    // The folder is being read: no longer stale.
+    void markRead();
+    // The pass found nothing stale below this node any more.
+    void markDescendantsRead();
+    // A sub-folder found by reading this folder, as a new child: read at
+    // once when this folder is opened (stale), else only noted until it is
+    // (found but not scheduled).
+    NodePtr addFoundSubfolder(QuickString name);
+    // Opens this folder: its found sub-folders become stale, and so will
+    // those found from now on. True when some sub-folder must be read.
+    bool markOpened();
+
+private:
+    friend class Tree;  // colours the colour nodes as it makes them
+
+    std::weak_ptr<Node> parent_;
+    NodeFlags flags_ = NodeFlags::none;
+    std::optional<Color> color_;
+    Children children_;
+    mutable std::optional<std::vector<NodePtr>> sortedChildrenOrNil_;
+    Paths paths_;
+    mutable std::optional<std::vector<QuickString>> sortedPathsOrNil_;
+
+    // Marks this node and every ancestor as having something stale below.
+    void markStaleUpwards();
     NodePtr walkCreating(const NodePath& components, bool& created);
     // The shared part of the bulk adders: walks (creating) to the node and
     // lets `add` fill its paths; `add` returns whether a path was new.

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "core/MainQueue.h"
-#include "core/Prefetch.h"
 #include "core/SerialQueue.h"
 #include "library/SettingsSchema.h"
 
@@ -294,41 +293,6 @@ SpotlightThread::TagGroups SpotlightThread::readTagGroups() {
     return out;
 }
 
-void SpotlightThread::fillTree(Tree& tree, const TagGroups& read,
-                               std::vector<std::pair<QuickString, SharedTagSet>>& merged) {
-    tree.tags.reserve(read.paths.size());
-    for (const TagGroups::Group& group : read.groups) {
-        forEachPrefetched(read.pathsOf(group), tree.tags, [&](const QuickString& path) {
-            auto [entry, inserted] = tree.tags.try_emplace(path.unsharedCopy(), group.names);
-            if (inserted || entry->second == group.names) return;
-            // Two items with one path: the path carries both items' tags.
-            QuickStringSet both = *entry->second;
-            both.insert(group.names->begin(), group.names->end());
-            entry->second = std::make_shared<const QuickStringSet>(std::move(both));
-            merged.emplace_back(path, nullptr);
-        });
-    }
-    for (auto& [path, set] : merged) set = tree.tags.at(path);
-
-    // Each tag node is found once, and its table made its final size before
-    // it is filled.
-    struct Target {
-        size_t paths = 0;
-        Node* node = nullptr;
-    };
-    absl::flat_hash_map<QuickString, Target> targets;
-    for (const TagGroups::Group& group : read.groups)
-        for (const QuickString& name : *group.names) targets[name].paths += group.end - group.begin;
-    for (auto& [name, target] : targets) {
-        const NodePath components = name.components();
-        tree.rootNode->ensurePath(components, target.paths);
-        target.node = tree.rootNode->lookup(components).get();
-    }
-    for (const TagGroups::Group& group : read.groups)
-        for (const QuickString& name : *group.names)
-            if (Node* node = targets.find(name)->second.node) node->addUnsharedPaths({}, read.pathsOf(group));
-}
-
 void SpotlightThread::buildTags() {
     const auto began = std::chrono::steady_clock::now();
     std::shared_ptr<Tree> tree = std::move(treeWhileLoading_);
@@ -336,10 +300,14 @@ void SpotlightThread::buildTags() {
     if (!tree) return;
 
     const TagGroups read = readTagGroups();
-    std::vector<std::pair<QuickString, SharedTagSet>> merged;  // paths of more than one item
-    fillTree(*tree, read, merged);
+    std::vector<Tree::TagGroup> groups;
+    groups.reserve(read.groups.size());
+    for (const TagGroups::Group& group : read.groups)
+        groups.push_back({group.names, read.pathsOf(group)});
+    // Paths of more than one item, with the tags of them all.
+    const auto merged = tree->addTagGroups(groups);
 
-    const NodePtr& map = tree->mapNode;
+    const NodePtr& map = tree->mapNode();
     if (!map->isPinReference() && map->paths() != gpsLocations_) map->replacePaths(gpsLocations_);
 
     logSetup("Tag processing", secondsBetween(began, std::chrono::steady_clock::now()));
@@ -352,7 +320,8 @@ void SpotlightThread::buildTags() {
     previousTags_.reserve(read.paths.size());
     for (const TagGroups::Group& group : read.groups)
         for (const QuickString& path : read.pathsOf(group)) previousTags_.try_emplace(path, group.names);
-    for (auto& [path, set] : merged) previousTags_.insert_or_assign(path, std::move(set));
+    for (const auto& [path, set] : merged)
+        previousTags_.insert_or_assign(path, set);
 }
 
 void SpotlightThread::buildGPS() {

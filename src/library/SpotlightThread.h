@@ -75,8 +75,6 @@ private:
     void buildTags();
     // The tag query's results grouped by tag set, each group's paths side by side.
     TagGroups readTagGroups();
-    static void fillTree(Tree& tree, const TagGroups& read,
-                         std::vector<std::pair<QuickString, SharedTagSet>>& merged);
     void buildGPS();
     void tagQueryUpdated(const MetadataUpdate& update);
     void gpsQueryUpdated(const MetadataUpdate& update);

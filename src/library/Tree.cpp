@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "core/Prefetch.h"
 #include "library/TreeNames.h"
 
 namespace qm {
 
 namespace {
-
-NodePtr addSection(const NodePtr& root, NodeKind kind, const QuickString& name) {
-    NodePtr n = Node::make(kind, name, root);
-    root->insertChild(n);
-    return n;
-}
 
 void logLine(const std::string& line) {
     std::string out = line;
@@ -48,58 +43,55 @@ std::optional<QuickString> pinNameFor(const QuickString& fullName) {
 }  // namespace
 
 Tree::Tree() {
-    rootNode = Node::make(NodeKind::none, emptyString(), nullptr);
-    pinnedNode = addSection(rootNode, NodeKind::none, pinnedSectionName());
-    colorsNode = addSection(rootNode, NodeKind::none, colorsSectionName());
-    directoriesNode = addSection(rootNode, NodeKind::directory, foldersSectionName());
-    tagsNode = addSection(rootNode, NodeKind::tagContainer, tagsSectionName());
-    starsNode = addSection(rootNode, NodeKind::tag, starString());
-    starsNode->flags = NodeFlags::hidden;
-    mapNode = addSection(rootNode, NodeKind::none, mapSectionName());
+    rootNode_ = Node::make(NodeKind::none, emptyString());
+    pinnedNode_ = rootNode_->addChild(NodeKind::none, pinnedSectionName());
+    colorsNode_ = rootNode_->addChild(NodeKind::none, colorsSectionName());
+    directoriesNode_ = rootNode_->addChild(NodeKind::directory, foldersSectionName());
+    tagsNode_ = rootNode_->addChild(NodeKind::tagContainer, tagsSectionName());
+    starsNode_ = rootNode_->addChild(NodeKind::tag, starString());
+    starsNode_->hide();
+    mapNode_ = rootNode_->addChild(NodeKind::none, mapSectionName());
 }
 
 void Tree::addColorNodes(const TagFormat& format) {
     for (const auto& [label, color] : format.colorTags()) {
         QuickString name = QuickString::literal(label);
-        NodePtr n = colorsNode->child(name);
-        if (!n) {
-            n = Node::make(NodeKind::tag, name, colorsNode);
-            colorsNode->insertChild(n);
-        }
-        n->color = color;
+        NodePtr n = colorsNode_->child(name);
+        if (!n) n = colorsNode_->addChild(NodeKind::tag, name);
+        n->color_ = color;
     }
 }
 
 const QuickStringSet& Tree::tagsFor(const QuickString& path) const {
     static const QuickStringSet none;
-    auto it = tags.find(path);
-    return it == tags.end() ? none : *it->second;
+    auto it = tags_.find(path);
+    return it == tags_.end() ? none : *it->second;
 }
 
 bool Tree::isPinned(const QuickString& fullName) const {
     auto pin = pinNameFor(fullName);
-    return pin && pinnedNode->child(*pin) != nullptr;
+    return pin && pinnedNode_->child(*pin) != nullptr;
 }
 
 WhatChanged Tree::addTag(const QuickString& tagNodeName, const QuickString& path) {
-    auto it = tags.find(path);
-    if (it != tags.end() && it->second->contains(tagNodeName)) return WhatChanged::none;
-    WhatChanged changed = rootNode->addPath(tagNodeName.components(), path, PathMetadata{});
+    auto it = tags_.find(path);
+    if (it != tags_.end() && it->second->contains(tagNodeName)) return WhatChanged::none;
+    WhatChanged changed = rootNode_->addPath(tagNodeName.components(), path, PathMetadata{});
     // The set may be shared with other files: change a copy.
-    QuickStringSet names = it == tags.end() ? QuickStringSet{} : *it->second;
+    QuickStringSet names = it == tags_.end() ? QuickStringSet{} : *it->second;
     names.insert(tagNodeName);
-    tags.insert_or_assign(path, std::make_shared<const QuickStringSet>(std::move(names)));
+    tags_.insert_or_assign(path, std::make_shared<const QuickStringSet>(std::move(names)));
     logTagChange("Added", tagNodeName, "to", path);
     return changed;
 }
 
 WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& path,
                             const QuickStringSet& keep) {
-    auto it = tags.find(path);
-    if (it == tags.end() || !it->second->contains(tagNodeName)) return WhatChanged::none;
-    WhatChanged changed = rootNode->removePath(tagNodeName.components(), path, keep);
+    auto it = tags_.find(path);
+    if (it == tags_.end() || !it->second->contains(tagNodeName)) return WhatChanged::none;
+    WhatChanged changed = rootNode_->removePath(tagNodeName.components(), path, keep);
     if (it->second->size() == 1) {
-        tags.erase(it);
+        tags_.erase(it);
     } else {
         QuickStringSet names = *it->second;
         names.erase(tagNodeName);
@@ -111,9 +103,9 @@ WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& p
 
 WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString& path) {
     static const QuickStringSet none;
-    auto it = tags.find(path);
+    auto it = tags_.find(path);
     // Held: removeTag and addTag replace the stored set.
-    const TagSet held = it == tags.end() ? nullptr : it->second;
+    const TagSet held = it == tags_.end() ? nullptr : it->second;
     const QuickStringSet& old = held ? *held : none;
     if (old == tagNodeNames) return WhatChanged::none;
     WhatChanged changed = WhatChanged::none;
@@ -125,21 +117,62 @@ WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString&
     return changed;
 }
 
+std::vector<std::pair<QuickString, Tree::TagSet>> Tree::addTagGroups(std::span<const TagGroup> groups) {
+    std::vector<std::pair<QuickString, TagSet>> merged;
+    size_t files = 0;
+    for (const TagGroup& group : groups)
+        files += group.paths.size();
+    tags_.reserve(tags_.size() + files);
+    for (const TagGroup& group : groups) {
+        forEachPrefetched(group.paths, tags_, [&](const QuickString& path) {
+            auto [entry, inserted] = tags_.try_emplace(path.unsharedCopy(), group.names);
+            if (inserted || entry->second == group.names) return;
+            // Two items with one path: the path carries both items' tags.
+            QuickStringSet both = *entry->second;
+            both.insert(group.names->begin(), group.names->end());
+            entry->second = std::make_shared<const QuickStringSet>(std::move(both));
+            merged.emplace_back(path, nullptr);
+        });
+    }
+    for (auto& [path, set] : merged)
+        set = tags_.at(path);
+
+    // Each tag node is found once, and its table made its final size before
+    // it is filled.
+    struct Target {
+        size_t paths = 0;
+        Node* node = nullptr;
+    };
+    absl::flat_hash_map<QuickString, Target> targets;
+    for (const TagGroup& group : groups)
+        for (const QuickString& name : *group.names)
+            targets[name].paths += group.paths.size();
+    for (auto& [name, target] : targets) {
+        const NodePath components = name.components();
+        rootNode_->ensurePath(components, target.paths);
+        target.node = rootNode_->lookup(components).get();
+    }
+    for (const TagGroup& group : groups)
+        for (const QuickString& name : *group.names)
+            if (Node* node = targets.find(name)->second.node) node->addUnsharedPaths({}, group.paths);
+    return merged;
+}
+
 bool Tree::addPin(const QuickString& fullName) {
     auto pin = pinNameFor(fullName);
     // The bare "Tags" has no pin name; a nameless pin would stand for nothing.
     if (!pin || pin->empty()) return false;
-    if (pinnedNode->child(*pin)) return false;
-    pinnedNode->insertChild(Node::make(NodeKind::pin, *pin, pinnedNode));
+    if (pinnedNode_->child(*pin)) return false;
+    pinnedNode_->addChild(NodeKind::pin, *pin);
     return true;
 }
 
 bool Tree::removePin(const QuickString& fullName) {
     auto pin = pinNameFor(fullName);
     if (!pin) return false;
-    NodePtr n = pinnedNode->child(*pin);
+    NodePtr n = pinnedNode_->child(*pin);
     if (!n || !n->isPinReference()) return false;
-    pinnedNode->removeChild(*pin);
+    pinnedNode_->removeChild(*pin);
     return true;
 }
 

@@ -3,6 +3,9 @@
 #include <absl/container/flat_hash_map.h>
 
 #include <memory>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "core/QuickString.h"
 #include "core/TagFormat.h"
@@ -33,20 +36,34 @@ public:
     Tree(Tree&&) = default;
     Tree& operator=(Tree&&) = default;
 
-    NodePtr rootNode;         // kind none, name and full name empty
-    NodePtr pinnedNode;       // "Pinned", kind none
-    NodePtr colorsNode;       // "Colors", kind none
-    NodePtr directoriesNode;  // "Folders", kind directory
-    NodePtr tagsNode;         // "Tags", kind tagContainer
-    NodePtr starsNode;        // "★", kind tag, hidden
-    NodePtr mapNode;          // "Map", kind none
-    Tags tags;
+    const NodePtr& rootNode() const { return rootNode_; }      // kind none, name and full name empty
+    const NodePtr& pinnedNode() const { return pinnedNode_; }  // "Pinned", kind none
+    const NodePtr& colorsNode() const { return colorsNode_; }  // "Colors", kind none
+    const NodePtr& directoriesNode() const { return directoriesNode_; }  // "Folders", kind directory
+    const NodePtr& tagsNode() const { return tagsNode_; }                // "Tags", kind tagContainer
+    const NodePtr& starsNode() const { return starsNode_; }              // "★", kind tag, hidden
+    const NodePtr& mapNode() const { return mapNode_; }                  // "Map", kind none
+    // For every tagged file, the tag node names that list it; in step with
+    // the nodes' paths.
+    const Tags& tags() const { return tags_; }
 
     // One child of Colors of kind tag per colour label, carrying its colour.
     void addColorNodes(const TagFormat& format);
 
+    // Files that carry the same tags, for the first build of a tree.
+    struct TagGroup {
+        TagSet names;
+        std::span<const QuickString> paths;
+    };
+    // The first build: lists each group's paths under each of its tag nodes
+    // (made when missing) and notes the tags, without log lines. The paths'
+    // strings must be ones only this thread can reach (see
+    // QuickString::unsharedCopy). A path in several groups carries all their
+    // tags; those paths come back, each with its merged set.
+    std::vector<std::pair<QuickString, TagSet>> addTagGroups(std::span<const TagGroup> groups);
+
     // The node a node path leads to from the root (null when missing).
-    NodePtr lookup(const NodePath& path) const { return rootNode->lookup(path); }
+    NodePtr lookup(const NodePath& path) const { return rootNode_->lookup(path); }
 
     // The path's tag node names, or the empty set.
     const QuickStringSet& tagsFor(const QuickString& path) const;
@@ -69,6 +86,16 @@ public:
     bool addPin(const QuickString& fullName);
     // True when a pin was removed.
     bool removePin(const QuickString& fullName);
+
+private:
+    NodePtr rootNode_;
+    NodePtr pinnedNode_;
+    NodePtr colorsNode_;
+    NodePtr directoriesNode_;
+    NodePtr tagsNode_;
+    NodePtr starsNode_;
+    NodePtr mapNode_;
+    Tags tags_;
 };
 
 }  // namespace qm

@@ -78,7 +78,7 @@ std::vector<SidebarMenuItem> SidebarActions::menuFor(const Tree& tree, const Nod
     std::vector<SidebarMenuItem> items;
     NodePtr node = path.empty() ? nullptr : tree.lookup(path);
     if (!node) return items;
-    NodePtr parent = node->parent.lock();
+    NodePtr parent = node->parent();
     if (has(node->kind, NodeKind::directory)) {
         items.push_back({path.size() == 1 ? "New Folder" : "New Subfolder", SidebarAction::addNewFolder});
         if (path.size() >= 2) {
@@ -188,7 +188,7 @@ void SidebarActions::perform(BrowserState& window, SidebarAction action) {
     const NodePath path = window.currentNode();
     if (path.empty()) return;
     CommandStack& stack = *window.commandStack();
-    Tree& tree = window.context().db->tree();
+    const Tree& tree = window.context().db->tree();
     switch (action) {
     case SidebarAction::deleteCurrentTag:
         stack.performTagTreeChange(TagChangeKind::deleteTag, path);

@@ -91,7 +91,7 @@ void SidebarContainer::queryUpdate() {
     std::optional<std::vector<SearchResult>> results;
     bool currentFound = false;
     if (!tokens.empty()) {
-        results = TagSearch::search(*window_->context().db->tree().rootNode, tokens);
+        results = TagSearch::search(*window_->context().db->tree().rootNode(), tokens);
         if (!window_->currentNode().empty()) {
             QuickString current = fullNameForNodePath(window_->currentNode());
             for (const SearchResult& r : *results)
@@ -133,7 +133,7 @@ void SidebarContainer::openPathInTree(const NodePath& path) {
     if (NodePtr node = db.tree().lookup(path)) {
         QuickStringSet expanded = window_->isExpanded();
         bool changed = false;
-        for (NodePtr up = node->parent.lock(); up && up->parent.lock(); up = up->parent.lock()) {
+        for (NodePtr up = node->parent(); up && up->parent(); up = up->parent()) {
             if (expanded.contains(up->fullName)) break;
             expanded.insert(up->fullName);
             changed = true;

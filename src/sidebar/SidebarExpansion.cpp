@@ -13,21 +13,7 @@ bool applyOne(QuickStringSet& expanded, const Node& constNode, bool expand) {
     }
     expanded.insert(constNode.fullName);
     // Flags are the folder pass's bookkeeping, mutable on the model's thread.
-    Node& node = const_cast<Node&>(constNode);
-    node.flags = node.flags | NodeFlags::opened;
-    bool changed = false;
-    for (const NodePtr& child : node.sortedChildren()) {
-        if (!child->hasFlag(NodeFlags::foundUnscheduled)) continue;
-        child->flags = (child->flags & ~NodeFlags::foundUnscheduled) | NodeFlags::stale;
-        changed = true;
-    }
-    if (changed)
-        for (Node* n = &node; n;) {
-            n->flags = n->flags | NodeFlags::descendantStale;
-            NodePtr parent = n->parent.lock();
-            n = parent.get();
-        }
-    return changed;
+    return const_cast<Node&>(constNode).markOpened();
 }
 }  // namespace
 

@@ -96,7 +96,7 @@ void SidebarView::updateFonts() {
 const SidebarRows& SidebarView::rows() {
     if (rowsDirty_) {
         if (db_)
-            rows_.rebuild(*db_->tree().rootNode, window_->isExpanded());
+            rows_.rebuild(*db_->tree().rootNode(), window_->isExpanded());
         else
             rows_ = SidebarRows();
         rowsDirty_ = false;
@@ -121,7 +121,7 @@ double SidebarView::contentHeight() {
 std::optional<size_t> SidebarView::currentRow() {
     const SidebarRows& r = rows();
     if (!currentRowCache_) {
-        currentRowCache_ = db_ ? r.indexOfPath(*db_->tree().rootNode, window_->currentNode()) : std::nullopt;
+        currentRowCache_ = db_ ? r.indexOfPath(*db_->tree().rootNode(), window_->currentNode()) : std::nullopt;
     }
     return *currentRowCache_;
 }
@@ -132,7 +132,7 @@ void SidebarView::scrollCurrentRowToVisible() {
 
 std::optional<QRectF> SidebarView::rectForPath(const NodePath& path) {
     if (!db_) return std::nullopt;
-    auto row = rows().indexOfPath(*db_->tree().rootNode, path);
+    auto row = rows().indexOfPath(*db_->tree().rootNode(), path);
     if (!row) return std::nullopt;
     return QRectF(0, layout_.rowTop(*row), viewport()->width(), layout_.rowHeight);
 }
@@ -202,7 +202,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
         const bool isCurrent = current && *current == i;
         if (typeNavigation_.node.get() == &node)
             focusRect = QRectF(SidebarLayout::selectionInset, y, width - 2 * SidebarLayout::selectionInset, rowH);
-        const double textX = SidebarLayout::textX(row.depth, node.color.has_value());
+        const double textX = SidebarLayout::textX(row.depth, node.color().has_value());
         const QColor rowColor = isCurrent && keyFocus ? selectedText : text;
         const QColor rowBackground = !isCurrent ? base : keyFocus ? focusedFill : unfocusedFill;
 
@@ -220,7 +220,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
 
         const double cy = y + rowH / 2;
         p.setPen(Qt::NoPen);
-        if (&node == db_->tree().mapNode.get()) {
+        if (&node == db_->tree().mapNode().get()) {
             QPointF c(textX - 8.5, y + std::floor(rowH / 2) + 0.5);
             p.setPen(QPen(rowColor, 1));
             p.setBrush(Qt::NoBrush);
@@ -262,8 +262,8 @@ void SidebarView::paintEvent(QPaintEvent* event) {
             p.setPen(Qt::NoPen);
             p.setBrush(rowColor);
             p.drawPolygon(triangle);
-        } else if (node.color) {
-            const Color& c = *node.color;
+        } else if (node.color()) {
+            const Color& c = *node.color();
             QPointF centre(textX - 10, cy);
             p.setPen(Qt::NoPen);
             p.setBrush(QColor::fromRgbF(float(c.red), float(c.green), float(c.blue), float(c.alpha)));
@@ -345,7 +345,7 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
     const bool command = mods & Qt::ControlModifier;
     const bool option = mods & Qt::AltModifier;
     if (scrollByKey(event->key())) return true;
-    Tree& tree = db_->tree();
+    const Tree& tree = db_->tree();
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -367,7 +367,7 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
     case Qt::Key_F2: {
         NodePtr node = tree.lookup(window_->currentNode());
         if (!node || window_->currentNode().empty()) return true;
-        NodePtr parent = node->parent.lock();
+        NodePtr parent = node->parent();
         if (parent && has(parent->kind, NodeKind::tagContainer))
             trigger(SidebarAction::renameCurrentTag);
         else if (has(node->kind, NodeKind::directory) && window_->currentNode().size() >= 2)
@@ -491,7 +491,7 @@ void SidebarView::mouseMoveEvent(QMouseEvent* event) {
     auto row = rowAtViewportY(pos.y());
     if (!row) return;
     NodePtr node = rows()[*row].node;
-    NodePtr parent = node->parent.lock();
+    NodePtr parent = node->parent();
     if (!parent || !has(parent->kind, NodeKind::tagContainer)) return;
     auto tag = TagFormat::tagForNodeName(node->fullName);
     if (!tag) return;

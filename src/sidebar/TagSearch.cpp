@@ -158,9 +158,7 @@ void TagSearch::sortNamesWithinScores(std::vector<SearchResult>& results) {
     // comparing; a score's results are sorted again only when one is out of
     // order, which keeps a keystroke over a big library cheap.
     auto byName = [](const SearchResult& a, const SearchResult& b) { return a.node->fullName < b.node->fullName; };
-    auto sameParent = [](const Node& a, const Node& b) {
-        return !a.parent.owner_before(b.parent) && !b.parent.owner_before(a.parent);
-    };
+    auto sameParent = [](const Node& a, const Node& b) { return a.sharesParentWith(b); };
     for (auto first = results.begin(); first != results.end();) {
         auto last = first + 1;
         bool ordered = true;

@@ -19,9 +19,12 @@ namespace {
 class TagTreeModel final : public QAbstractItemModel {
 public:
     explicit TagTreeModel(const Tree& tree, QObject* parent) : QAbstractItemModel(parent) {
-        root_.nodes.reserve(tree.colorsNode->sortedChildren().size() + tree.tagsNode->sortedChildren().size());
-        for (const NodePtr& n : tree.colorsNode->sortedChildren()) root_.nodes.push_back(n);
-        for (const NodePtr& n : tree.tagsNode->sortedChildren()) root_.nodes.push_back(n);
+        root_.nodes.reserve(tree.colorsNode()->sortedChildren().size() +
+                            tree.tagsNode()->sortedChildren().size());
+        for (const NodePtr& n : tree.colorsNode()->sortedChildren())
+            root_.nodes.push_back(n);
+        for (const NodePtr& n : tree.tagsNode()->sortedChildren())
+            root_.nodes.push_back(n);
     }
 
     QModelIndex index(int row, int column, const QModelIndex& parent) const override {

@@ -168,17 +168,17 @@ NodePtr TileGridView::currentNode() const {
 }
 
 bool TileGridView::isMapNode(const NodePtr& node) const {
-    return node && node == window_->context().db->tree().mapNode;
+    return node && node == window_->context().db->tree().mapNode();
 }
 
 TileGridLayout TileGridView::computeLayout() const {
     double width = viewport()->width();
     const Tree& tree = window_->context().db->tree();
     NodePtr node = tree.lookup(window_->currentNode());
-    if (node && node == tree.mapNode) {
+    if (node && node == tree.mapNode()) {
         static const std::vector<QuickString> none;
         const auto& results = window_->mapResults();
-        return TileGridLayout::make(width, tree.rootNode, results ? *results : none);
+        return TileGridLayout::make(width, tree.rootNode(), results ? *results : none);
     }
     if (!node) return TileGridLayout::make(width, nullptr, {});
     return TileGridLayout::make(width, node, node->sortedPaths());
@@ -370,7 +370,7 @@ void TileGridView::revealPaths(const NodePath& nodePath, const QuickStringSet& p
     if (node) {
         QuickStringSet expanded = window_->isExpanded();
         bool changed = false;
-        for (NodePtr up = node->parent.lock(); up; up = up->parent.lock()) {
+        for (NodePtr up = node->parent(); up; up = up->parent()) {
             if (!expanded.insert(up->fullName).second) break;
             changed = true;
         }
@@ -402,7 +402,7 @@ void TileGridView::onCurrentNodeChanged() {
     // restored window) is listed now, with its ancestors.
     const auto& db = window_->context().db;
     const NodePath& node = window_->currentNode();
-    if (db && node.size() > 1 && nodePathStartsWith(node, db->tree().directoriesNode->nodePath()))
+    if (db && node.size() > 1 && nodePathStartsWith(node, db->tree().directoriesNode()->nodePath()))
         db->openDirectories({fullNameForNodePath(node)});
     updateTiles();
     if (preview_ && preview_->isVisible()) preview_->close();
@@ -573,7 +573,7 @@ void TileGridView::paintEvent(QPaintEvent* event) {
     const double top = verticalScrollBar()->value();
     const QuickStringSet& selected = window_->currentSelection();
     const Tree& tree = window_->context().db->tree();
-    const Node::Paths& stars = tree.starsNode->resolvedPaths();
+    const Node::Paths& stars = tree.starsNode()->resolvedPaths();
     const QRectF dirty = QRectF(event->rect());
     for (TileId id : placed_) {
         const Tile& t = pool_.tile(id);
@@ -640,7 +640,7 @@ std::vector<QuickString> TileGridView::selectedShownPaths() const {
 }
 
 void TileGridView::toggleStar(const QuickString& path) {
-    bool starred = window_->context().db->tree().starsNode->resolvedPaths().contains(path);
+    bool starred = window_->context().db->tree().starsNode()->resolvedPaths().contains(path);
     TagChange change{path, {}, {}};
     std::string star(starString().utf8());
     if (starred) change.tagsToRemove.insert(star);
@@ -795,7 +795,7 @@ std::optional<size_t> TileGridView::cursorIndex() const {
 QString TileGridView::accessibleDescription(const QuickString& path) const {
     QStringList parts;
     const Tree& tree = window_->context().db->tree();
-    if (tree.starsNode && tree.starsNode->resolvedPaths().contains(path)) parts << tr("starred");
+    if (tree.starsNode() && tree.starsNode()->resolvedPaths().contains(path)) parts << tr("starred");
     if (const TileContents* contents = tileContentsCache().peek(path)) {
         if (contents->metadata.duration)
             parts << QString::fromStdString(formatMovieTime(*contents->metadata.duration));

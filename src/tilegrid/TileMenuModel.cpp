@@ -77,7 +77,7 @@ std::vector<TileMenuEntry> buildTileMenu(const Tree& tree, const NodePtr& node, 
     QuickStringSet names;
     for (const QuickString& p : selection)
         for (const QuickString& n : tree.tagsFor(p))
-            if (n != tree.starsNode->fullName) names.insert(n);
+            if (n != tree.starsNode()->fullName) names.insert(n);
     if (!names.empty()) {
         std::vector<QuickString> sorted(names.begin(), names.end());
         std::sort(sorted.begin(), sorted.end());
@@ -94,7 +94,7 @@ std::vector<TileMenuEntry> buildTileMenu(const Tree& tree, const NodePtr& node, 
     }
 
     if (selection.size() == 1) {
-        const auto& located = tree.mapNode->resolvedPaths();
+        const auto& located = tree.mapNode()->resolvedPaths();
         auto it = located.find(selection.front());
         if (it != located.end() && it->second.gps) {
             out.push_back(separator());

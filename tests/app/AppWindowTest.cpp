@@ -195,7 +195,7 @@ TEST(AppWindowTest, RenameConflictAlertTexts) {
     h.load();
     AppWindow* w = h.launch();
     ASSERT_TRUE(w);
-    NodePtr folders = h.delegate->db()->tree().directoriesNode;
+    NodePtr folders = h.delegate->db()->tree().directoriesNode();
 
     w->state()->renameConflictAlert(folders, DropInfo{}, {{"a.jpg", "a copy.jpg"}});
     QMessageBox* box = openAlert(w);

@@ -77,7 +77,8 @@ TEST(KeyboardJourneyTest, TagUndoAndSearchTheMapWithTheKeyboardAlone) {
     int grids = 0;
     const Subscription onGrid = db.gridChanged.subscribe([&] { ++grids; });
     h.index.gpsQuery()->finish();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return db.tree().mapNode->resolvedPaths().size() == 3 && grids > 0; }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return db.tree().mapNode()->resolvedPaths().size() == 3 && grids > 0; }));
     AppWindow* w = h.launch();
     ASSERT_TRUE(w);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr; }));
@@ -132,7 +133,7 @@ TEST(KeyboardJourneyTest, TagUndoAndSearchTheMapWithTheKeyboardAlone) {
     // 7. Ctrl+Shift+M shows the map; Tab reaches it; C places a circle at
     // its centre, and the count of files in it is announced.
     press(Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
-    ASSERT_EQ(state->currentNode(), db.tree().mapNode->nodePath());
+    ASSERT_EQ(state->currentNode(), db.tree().mapNode()->nodePath());
     MapView* map = root->mapView();
     ASSERT_TRUE(QTest::qWaitFor([&] { return map->isVisible(); }));
     ASSERT_TRUE(tabTo(map));

@@ -89,7 +89,7 @@ TEST(WindowStateArchive, WindowsTabsNodesSelectionsExpansionAndCircleComeBackWit
         ASSERT_TRUE(romeExpanded.contains(Q("Tags/Travel")));
 
         AppWindow* mapTab = app->delegate->makeWindowInTabOf(first);
-        mapTab->state()->setCurrentNode(app->delegate->db()->tree().mapNode->nodePath());
+        mapTab->state()->setCurrentNode(app->delegate->db()->tree().mapNode()->nodePath());
         mapPane(mapTab)->setPlacedCircle(MapCircle{12.4964, 41.9028, 0.05});
         mapPane(mapTab)->setScrollState(MapScrollState{MapRect{140000000, 97000000, 200000, 150000}});
         mapArchived = mapArea(mapTab);
@@ -138,7 +138,7 @@ TEST(WindowStateArchive, WindowsTabsNodesSelectionsExpansionAndCircleComeBackWit
         EXPECT_TRUE(rome->rootView()->isSidebarVisible());
 
         AppWindow* map = tabs[1];
-        EXPECT_EQ(map->state()->currentNode(), app->delegate->db()->tree().mapNode->nodePath());
+        EXPECT_EQ(map->state()->currentNode(), app->delegate->db()->tree().mapNode()->nodePath());
         EXPECT_EQ(mapPane(map)->placedCircle(), (MapCircle{12.4964, 41.9028, 0.05}));
         const MapRect area = mapArea(map);
         // The map fits the archived area to its own shape around the same centre.

@@ -123,7 +123,7 @@ TEST(BrowserStateTest, TitlesSubtitlesAndResults) {
     std::shared_ptr<CommandStack> stack = w.commandStack();
     h.window.reset();
     stack->undo();
-    EXPECT_FALSE(stack->performDrop(h.db->tree().tagsNode, DropInfo::forTag("a"), false));
+    EXPECT_FALSE(stack->performDrop(h.db->tree().tagsNode(), DropInfo::forTag("a"), false));
 }
 
 }  // namespace

@@ -89,7 +89,8 @@ struct CommandHarness {
     }
 
     CommandStack& stack() { return *window->commandStack(); }
-    Tree& tree() { return db->tree(); }
+    const Tree& tree() const { return db->tree(); }
+    Tree& mutableTree() { return db->mutableTree(); }
 
     // A file with contents and (optionally) stored tags.
     fs::path file(const std::string& rel, const std::string& tags = "", const std::string& bytes = "x") {

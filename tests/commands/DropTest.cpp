@@ -19,13 +19,10 @@ using Renames = std::vector<std::pair<std::string, std::string>>;
 // The folder node for a directory under home, made when the scan has not.
 NodePtr folderNode(Tree& tree, const fs::path& dir) {
     NodePath path = nodePathForFullName(*nodeNameForFolder(dir.string()));
-    NodePtr at = tree.rootNode;
+    NodePtr at = tree.rootNode();
     for (const QuickString& name : path) {
         NodePtr next = at->child(name);
-        if (!next) {
-            next = Node::make(NodeKind::directory, name, at);
-            at->insertChild(next);
-        }
+        if (!next) next = at->addChild(NodeKind::directory, name);
         at = next;
     }
     return at;
@@ -91,7 +88,7 @@ TEST(DropTest, TagDrops) {
     EXPECT_EQ(h.window->currentNode(), P({"Tags", "b", "a"}));
     EXPECT_EQ(h.statuses.back(), "Reparented Tag");
     // Onto the Tags section: back to the top level.
-    EXPECT_TRUE(h.stack().performDrop(h.tree().tagsNode, DropInfo::forTag("b/a"), false));
+    EXPECT_TRUE(h.stack().performDrop(h.tree().tagsNode(), DropInfo::forTag("b/a"), false));
     EXPECT_EQ(rawTags(x), "a");
     EXPECT_EQ(rawTags(z), "b");
 }
@@ -100,10 +97,10 @@ TEST(DropTest, FileDropsOntoTagNodes) {
     CommandHarness h;
     fs::path x = h.file("x"), y = h.file("y"), t = h.file("t", "p");
     h.load({{t, {"p"}}});
-    h.tree().addPin(Q("Tags/p"));
+    h.mutableTree().addPin(Q("Tags/p"));
     DropInfo files = DropInfo::forPaths({x.string(), y.string()});
-    for (const NodePtr& refused : {h.tree().tagsNode, h.tree().colorsNode, h.tree().mapNode,
-                                   h.tree().pinnedNode, h.tree().rootNode})
+    for (const NodePtr& refused : {h.tree().tagsNode(), h.tree().colorsNode(), h.tree().mapNode(),
+                                   h.tree().pinnedNode(), h.tree().rootNode()})
         EXPECT_FALSE(h.stack().performDrop(refused, files, false)) << refused->fullName.utf8();
     EXPECT_TRUE(h.stack().undoStack().empty());
 
@@ -120,7 +117,7 @@ TEST(DropTest, FileDropsOntoTagNodes) {
     EXPECT_EQ(rawTags(x), "Red,p");
     EXPECT_EQ(h.statuses.back(), "Tagged File");
     EXPECT_FALSE(h.stack().performDrop(pin, DropInfo::forPaths({t.string()}), false));
-    EXPECT_TRUE(h.stack().performDrop(h.tree().starsNode, DropInfo::forPaths({y.string()}), false));
+    EXPECT_TRUE(h.stack().performDrop(h.tree().starsNode(), DropInfo::forPaths({y.string()}), false));
     EXPECT_EQ(rawTags(y), "Red,★");
     h.stack().undo();
     EXPECT_EQ(rawTags(y), "Red");
@@ -136,7 +133,7 @@ TEST(DropTest, FileDropsOntoFoldersWithRenames) {
     h.file("dest/notes", "", "old notes");
     h.file("dest/.profile", "", "old profile");
     h.load();
-    NodePtr target = folderNode(h.tree(), dest);
+    NodePtr target = folderNode(h.mutableTree(), dest);
     DropInfo drop = DropInfo::forPaths({photo.string(), notes.string(), profile.string(), plain.string()});
 
     std::vector<Renames> alerts;
@@ -183,7 +180,8 @@ TEST(DropTest, FileDropsOntoFoldersWithRenames) {
     // No conflicts: moved at once without asking.
     fs::path other = h.root / "other";
     fs::create_directories(other);
-    EXPECT_TRUE(h.stack().performDrop(folderNode(h.tree(), other), DropInfo::forPaths({plain.string()}), false));
+    EXPECT_TRUE(h.stack().performDrop(folderNode(h.mutableTree(), other),
+                                      DropInfo::forPaths({plain.string()}), false));
     EXPECT_TRUE(fs::exists(other / "plain.txt"));
     EXPECT_EQ(h.statuses.back(), "Moved File");
     EXPECT_EQ(alerts.size(), 1u);

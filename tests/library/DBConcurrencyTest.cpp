@@ -34,15 +34,15 @@ TEST(DBConcurrencyTest, IngestBuildsWhileTheMainQueueReads) {
     }
     mainQueue().runUntil(
         [&] {
-            reads += db->tree().tagsNode->sortedChildren().size() + db->tree().mapNode->pathCount();
+            reads += db->tree().tagsNode()->sortedChildren().size() + db->tree().mapNode()->pathCount();
             return db->loadingState() == LoadingState::loaded &&
-                   db->tree().tagsNode->child(QuickString::literal("U")) &&
-                   db->tree().tagsNode->child(QuickString::literal("U"))->paths().size() == 100;
+                   db->tree().tagsNode()->child(QuickString::literal("U")) &&
+                   db->tree().tagsNode()->child(QuickString::literal("U"))->paths().size() == 100;
         },
         std::chrono::seconds(60));
     EXPECT_EQ(db->loadingState(), LoadingState::loaded);
-    ASSERT_TRUE(db->tree().tagsNode->child(QuickString::literal("U")));
-    EXPECT_EQ(db->tree().tagsNode->child(QuickString::literal("U"))->paths().size(), 100u);
+    ASSERT_TRUE(db->tree().tagsNode()->child(QuickString::literal("U")));
+    EXPECT_EQ(db->tree().tagsNode()->child(QuickString::literal("U"))->paths().size(), 100u);
     EXPECT_GT(reads, 0u);
     db.reset();
     mainQueue().runPending();

@@ -135,7 +135,7 @@ void expectSameSubtree(const NodePtr& got, const NodePtr& want) {
     EXPECT_EQ(got->name, want->name);
     EXPECT_EQ(got->fullName, want->fullName);
     EXPECT_EQ(got->kind, want->kind);
-    EXPECT_EQ(got->flags, want->flags);
+    EXPECT_EQ(got->flags(), want->flags());
     EXPECT_EQ(keys(got->paths()), keys(want->paths()));
     std::vector<std::string> gotNames, wantNames;
     for (const NodePtr& c : got->sortedChildren()) gotNames.push_back(std::string(c->name.utf8()));
@@ -147,9 +147,9 @@ void expectSameSubtree(const NodePtr& got, const NodePtr& want) {
 
 void expectSameTags(const Tree& got, const Tree& want) {
     std::map<std::string, std::set<std::string>> g, w;
-    for (const auto& [path, set] : got.tags)
+    for (const auto& [path, set] : got.tags())
         for (const QuickString& n : *set) g[std::string(path.utf8())].insert(std::string(n.utf8()));
-    for (const auto& [path, set] : want.tags)
+    for (const auto& [path, set] : want.tags())
         for (const QuickString& n : *set) w[std::string(path.utf8())].insert(std::string(n.utf8()));
     EXPECT_EQ(g, w);
 }
@@ -222,9 +222,9 @@ TEST(DBTagBurstTest, BatchesApplyInBoundedOrderedSlicesAndMatchAOneShotApply) {
     oracle.tagUpdate(script.burst(oracle.index));
     oracle.tagUpdate(script.untag(oracle.index));
     ASSERT_EQ(oracle.tagChanges().size(), 2u);
-    expectSameSubtree(t.tagsNode, oracle.tree().tagsNode);
-    expectSameSubtree(t.starsNode, oracle.tree().starsNode);
-    expectSameSubtree(t.colorsNode, oracle.tree().colorsNode);
+    expectSameSubtree(t.tagsNode(), oracle.tree().tagsNode());
+    expectSameSubtree(t.starsNode(), oracle.tree().starsNode());
+    expectSameSubtree(t.colorsNode(), oracle.tree().colorsNode());
     expectSameTags(t, oracle.tree());
 }
 
@@ -251,7 +251,7 @@ TEST(DBTagBurstTest, SmallBatchIsWholeInItsOwnTurnAndSlicesStopWithTheDatabase) 
     ASSERT_NO_FATAL_FAILURE(Fixture::awaitPosted(queued, 1));
     mainQueue().runPending();
     ASSERT_TRUE(f.db->isApplyingTagChanges());
-    const std::shared_ptr<Tree> tree = f.db->treePtr();
+    const std::shared_ptr<const Tree> tree = f.db->treePtr();
     const NodePtr burst = tree->lookup(NodePath{QuickString::literal("Tags"), QuickString::literal("Burst")});
     ASSERT_TRUE(burst);
     const size_t applied = burst->pathCount();

@@ -64,7 +64,7 @@ struct IngestHarness {
                                   std::optional<QuickStringSet> touched) {
             mainQueue().post([state, locations, touched] {
                 state->gps.push_back(GPSDelivery{locations, touched});
-                if (state->tree) state->tree->mapNode->replacePaths(locations);
+                if (state->tree) state->tree->mapNode()->replacePaths(locations);
             });
         };
         std::weak_ptr<SerialQueue> weakQueue = queue;

@@ -28,9 +28,9 @@ void collect(const NodePtr& node, PathsByNode& out) {
 }
 PathsByNode tagNodes(const Tree& tree) {
     PathsByNode out;
-    collect(tree.tagsNode, out);
-    collect(tree.colorsNode, out);
-    collect(tree.starsNode, out);
+    collect(tree.tagsNode(), out);
+    collect(tree.colorsNode(), out);
+    collect(tree.starsNode(), out);
     return out;
 }
 
@@ -56,7 +56,7 @@ std::set<std::string> tagSet(const Tree& tree, const std::string& path) {
 
 std::set<std::string> mapPaths(const Tree& tree) {
     std::set<std::string> out;
-    for (const auto& [p, meta] : tree.mapNode->paths())
+    for (const auto& [p, meta] : tree.mapNode()->paths())
         out.insert(std::string(p.utf8()));
     return out;
 }
@@ -92,10 +92,10 @@ TEST(SpotlightThreadTest, InitialBuildMatchesTheIndexFileByFile) {
     EXPECT_EQ(tagSet(tree, "/h/c.txt"), (std::set<std::string>{"Colors/Red", "★", "Tags/x,y"}));
     EXPECT_EQ(tagSet(tree, "/h/bad\xff\n.txt"), (std::set<std::string>{"Tags/caf\xe9"}));
     EXPECT_EQ(tagSet(tree, "/h/d.txt"), (std::set<std::string>{"Tags/Solo"}));
-    EXPECT_EQ(tree.tags.size(), 6u);
-    EXPECT_FALSE(tree.tagsNode->child(QuickString::literal("Ghost")));
+    EXPECT_EQ(tree.tags().size(), 6u);
+    EXPECT_FALSE(tree.tagsNode()->child(QuickString::literal("Ghost")));
     // Colour nodes come with the ingest's tree, listed or not.
-    EXPECT_TRUE(tree.colorsNode->child(QuickString::literal("Blue")));
+    EXPECT_TRUE(tree.colorsNode()->child(QuickString::literal("Blue")));
     EXPECT_EQ(h.treeDeliveries(), 1);
 
     // A second finish notification builds nothing again.
@@ -141,11 +141,12 @@ TEST(SpotlightThreadTest, ARandomLibraryBuildsAsFileByFileAndSharedSetsChangeApa
     std::map<std::string, std::set<std::string>> setsByPath;
     for (const auto& [node, paths] : expected)
         for (const std::string& path : paths) setsByPath[path].insert(node);
-    EXPECT_EQ(tree.tags.size(), setsByPath.size());
+    EXPECT_EQ(tree.tags().size(), setsByPath.size());
     for (const auto& [path, names] : setsByPath) ASSERT_EQ(tagSet(tree, path), names) << path;
 
     const std::set<std::string> both{"Colors/Red", "Tags/Work"};
-    ASSERT_EQ(tree.tags.at(QuickString::path("/h/shared-1")), tree.tags.at(QuickString::path("/h/shared-2")))
+    ASSERT_EQ(tree.tags().at(QuickString::path("/h/shared-1")),
+              tree.tags().at(QuickString::path("/h/shared-2")))
         << "one set for both files";
     tree.addTag(QuickString::literal("Tags/Extra"), QuickString::path("/h/shared-1"));
     EXPECT_EQ(tagSet(tree, "/h/shared-2"), both);
@@ -193,7 +194,7 @@ TEST(SpotlightThreadTest, LiveTagUpdatesRenamesAndDeletions) {
     EXPECT_TRUE(tagSet(tree, "/h/vanished.txt").empty());
     PathsByNode expected{{"Tags/A", {"/h/new.txt", "/h/steady.txt"}}, {"Tags/B", {"/h/new.txt"}}};
     EXPECT_EQ(tagNodes(tree), expected);
-    EXPECT_FALSE(tree.tagsNode->child(QuickString::literal("C"))) << "emptied tags vanish";
+    EXPECT_FALSE(tree.tagsNode()->child(QuickString::literal("C"))) << "emptied tags vanish";
 
     // Re-reporting unchanged tags changes nothing.
     h.tagUpdate({{}, {steady, moved}, {}});
@@ -223,7 +224,7 @@ TEST(SpotlightThreadTest, LiveTagUpdatesRenamesAndDeletions) {
     size_t before = h.tagChanges().size();
     h.tagUpdate({{pathless}, {}, {}});
     EXPECT_EQ(h.tagChanges().size(), before);
-    EXPECT_FALSE(tree.tagsNode->child(QuickString::literal("Z")));
+    EXPECT_FALSE(tree.tagsNode()->child(QuickString::literal("Z")));
 }
 
 TEST(SpotlightThreadTest, UpdatesBeforeTheFirstBuildAreDroppedWithoutLoss) {
@@ -238,7 +239,7 @@ TEST(SpotlightThreadTest, UpdatesBeforeTheFirstBuildAreDroppedWithoutLoss) {
     h.finishTags();
     EXPECT_EQ(tagSet(h.tree(), "/h/a"), (std::set<std::string>{"Tags/New"}));
     EXPECT_EQ(tagSet(h.tree(), "/h/b"), (std::set<std::string>{"Tags/Later"}));
-    EXPECT_FALSE(h.tree().tagsNode->child(QuickString::literal("Old")));
+    EXPECT_FALSE(h.tree().tagsNode()->child(QuickString::literal("Old")));
     // The item map was filled by the build: a later rename still clears.
     h.index.setPath(a, "/h/a2");
     h.tagUpdate({{}, {a}, {}});
@@ -280,7 +281,8 @@ TEST(SpotlightThreadTest, GPSFinishingBeforeTheTagsGoesIntoTheTree) {
     EXPECT_TRUE(h.gpsDeliveries().empty()) << "the tree is not out yet";
     h.finishTags();
     EXPECT_EQ(mapPaths(h.tree()), (std::set<std::string>{"/h/p1", "/h/equator"}));
-    EXPECT_EQ(h.tree().mapNode->paths().at(QuickString::path("/h/p1")).gps, (GPS{.latitude = 47.0, .longitude = 8.0}));
+    EXPECT_EQ(h.tree().mapNode()->paths().at(QuickString::path("/h/p1")).gps,
+              (GPS{.latitude = 47.0, .longitude = 8.0}));
     EXPECT_TRUE(h.gpsDeliveries().empty()) << "delivered exactly once, with the tree";
 }
 

@@ -38,13 +38,13 @@ void checkAgainstModel(const Tree& tree, const Model& model) {
         }
     }
     size_t listed = 0;
-    std::vector<NodePtr> pending{tree.rootNode};
+    std::vector<NodePtr> pending{tree.rootNode()};
     while (!pending.empty()) {
         NodePtr n = pending.back();
         pending.pop_back();
         listed += n->paths().size();
         for (const auto& [_, c] : n->children()) {
-            ASSERT_EQ(c->parent.lock(), n);
+            ASSERT_EQ(c->parent(), n);
             // Emptied sub-tags never linger under a tag container.
             if (has(n->kind, NodeKind::tagContainer)) {
                 ASSERT_FALSE(c->isEmpty()) << c->fullName.description();
@@ -53,7 +53,7 @@ void checkAgainstModel(const Tree& tree, const Model& model) {
         }
     }
     ASSERT_EQ(listed, expected);
-    ASSERT_EQ(tree.tags.size(), model.size());
+    ASSERT_EQ(tree.tags().size(), model.size());
     for (const auto& [path, names] : model)
         ASSERT_EQ(tree.tagsFor(path), names);
 }
@@ -111,13 +111,13 @@ TEST(TreeFuzzTest, RandomTagChangesKeepTheTreeConsistentAndEndEmpty) {
     for (const QuickString& p : pathPool)
         tree.setTags({}, p);
     testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(tree.tags.empty());
-    EXPECT_TRUE(tree.tagsNode->children().empty());
-    EXPECT_TRUE(tree.starsNode->paths().empty());
-    EXPECT_EQ(tree.colorsNode->children().size(), format.colorTags().size());
-    for (const auto& [_, c] : tree.colorsNode->children())
+    EXPECT_TRUE(tree.tags().empty());
+    EXPECT_TRUE(tree.tagsNode()->children().empty());
+    EXPECT_TRUE(tree.starsNode()->paths().empty());
+    EXPECT_EQ(tree.colorsNode()->children().size(), format.colorTags().size());
+    for (const auto& [_, c] : tree.colorsNode()->children())
         EXPECT_TRUE(c->isEmpty());
-    EXPECT_EQ(tree.rootNode->children().size(), 6u);
+    EXPECT_EQ(tree.rootNode()->children().size(), 6u);
 }
 
 TEST(TreeFuzzTest, RandomAddAndRemoveOfPathsOnNodes) {
@@ -134,13 +134,13 @@ TEST(TreeFuzzTest, RandomAddAndRemoveOfPathsOnNodes) {
         if (rng() % 2) {
             bool isNew = !listed[full].contains(path);
             bool nodeExisted = tree.lookup(comps) != nullptr;
-            WhatChanged w = tree.rootNode->addPath(comps, path, {});
+            WhatChanged w = tree.rootNode()->addPath(comps, path, {});
             ASSERT_EQ(has(w, WhatChanged::paths), isNew);
             ASSERT_EQ(has(w, WhatChanged::children), !nodeExisted);
             listed[full].insert(path);
         } else {
             bool was = listed.contains(full) && listed[full].contains(path);
-            WhatChanged w = tree.rootNode->removePath(comps, path, {});
+            WhatChanged w = tree.rootNode()->removePath(comps, path, {});
             ASSERT_EQ(has(w, WhatChanged::paths), was);
             if (was) listed[full].erase(path);
             if (listed.contains(full) && listed[full].empty()) listed.erase(full);
@@ -150,8 +150,8 @@ TEST(TreeFuzzTest, RandomAddAndRemoveOfPathsOnNodes) {
     }
     for (const auto& [f, paths] : listed)
         for (const QuickString& p : paths)
-            tree.rootNode->removePath(f.components(), p, {});
-    EXPECT_TRUE(tree.tagsNode->children().empty());
+            tree.rootNode()->removePath(f.components(), p, {});
+    EXPECT_TRUE(tree.tagsNode()->children().empty());
 }
 
 }  // namespace

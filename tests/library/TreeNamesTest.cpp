@@ -43,9 +43,9 @@ TEST(TreeNamesTest, FoldersMapToTheHomeDirectoryAndBack) {
 
     // Node names built by the tree agree with the mapping.
     Tree tree;
-    NodePtr docs = Node::make(NodeKind::directory, QuickString::literal("Documents"), tree.directoriesNode);
+    NodePtr docs = tree.directoriesNode()->addChild(NodeKind::directory, QuickString::literal("Documents"));
     EXPECT_EQ(folderPathForNode(docs->fullName), home + "/Documents");
-    EXPECT_EQ(folderPathForNode(tree.directoriesNode->fullName), home);
+    EXPECT_EQ(folderPathForNode(tree.directoriesNode()->fullName), home);
 }
 
 TEST(TreeNamesTest, SectionNames) {

@@ -71,8 +71,8 @@ TEST(FileIndexIngest, TheTreeFollowsTheDisk) {
     ASSERT_TRUE(pumpUntil([&] { return tree != nullptr; }));
 
     auto tagsOf = [&](const fs::path& p) -> size_t {
-        auto it = tree->tags.find(QuickString::path(p.string()));
-        return it == tree->tags.end() ? 0 : it->second->size();
+        auto it = tree->tags().find(QuickString::path(p.string()));
+        return it == tree->tags().end() ? 0 : it->second->size();
     };
     EXPECT_EQ(tagsOf(root / "Docs/report.txt"), 2u);
     EXPECT_EQ(tagsOf(root / "Docs/notes.txt"), 1u);
@@ -91,7 +91,7 @@ TEST(FileIndexIngest, TheTreeFollowsTheDisk) {
     ::lremovexattr((root / "new.txt").c_str(), "user.xdg.tags");
     ASSERT_TRUE(
         pumpUntil([&] { return tagsOf(root / "Docs/notes.txt") == 0 && tagsOf(root / "new.txt") == 0; }));
-    EXPECT_EQ(tree->tags.size(), 1u);
+    EXPECT_EQ(tree->tags().size(), 1u);
 
     queue.reset();
     index.stop();

@@ -23,7 +23,7 @@ using Titles = std::vector<std::string>;
 TEST(SidebarActions, MenuItemsPerKindOfRow) {
     SidebarHarness h;
     h.loadTags({{"Work/2024"}, {"Red"}});
-    h.tree().addPin(Q("Tags/Work"));
+    h.mutableTree().addPin(Q("Tags/Work"));
     std::string home = h.root.filename().string();
     EXPECT_EQ(titles(h, P({"Tags"})), Titles{"New Tag"});
     EXPECT_EQ(titles(h, P({"Tags", "Work"})),

@@ -26,7 +26,7 @@ struct DropFixture : SidebarHarness {
     ~DropFixture() { view.reset(); }
 
     QPoint at(const std::string& fullName) {
-        auto r = view->rows().indexOfPath(*tree().rootNode, nodePathForFullName(Q(fullName)));
+        auto r = view->rows().indexOfPath(*tree().rootNode(), nodePathForFullName(Q(fullName)));
         EXPECT_TRUE(r) << fullName;
         int y = int(view->layout().rowTop(r.value_or(0)) + view->layout().rowHeight / 2) - view->scrollOffset();
         return QPoint(60, y);

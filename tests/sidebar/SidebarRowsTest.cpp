@@ -23,10 +23,10 @@ void tag(Tree& tree, const std::string& name, const std::string& file) {
 // The visible rows the tree's neighbour walk reports, one step at a time.
 std::vector<const Node*> rowsByNeighbour(const Tree& tree, const QuickStringSet& expanded) {
     std::vector<const Node*> out;
-    auto path = tree.rootNode->neighbour({}, expanded, NeighbourMode::first);
+    auto path = tree.rootNode()->neighbour({}, expanded, NeighbourMode::first);
     while (path) {
         out.push_back(tree.lookup(*path).get());
-        path = tree.rootNode->neighbour(*path, expanded, NeighbourMode::next);
+        path = tree.rootNode()->neighbour(*path, expanded, NeighbourMode::next);
     }
     return out;
 }
@@ -42,7 +42,7 @@ TEST(SidebarRows, WalkMatchesNeighbourOrderDepthsAndGuideMasks) {
     tree.addPin(Q("Tags/a/b"));
     QuickStringSet expanded{Q(""), Q("Tags"), Q("Tags/a"), Q("Tags/a/b"), Q("Pinned")};
     SidebarRows rows;
-    rows.rebuild(*tree.rootNode, expanded);
+    rows.rebuild(*tree.rootNode(), expanded);
     std::vector<const Node*> got;
     for (const SidebarRow& r : rows.rows()) got.push_back(r.node.get());
     EXPECT_EQ(got, rowsByNeighbour(tree, expanded));
@@ -61,12 +61,12 @@ TEST(SidebarRows, WalkMatchesNeighbourOrderDepthsAndGuideMasks) {
     EXPECT_EQ(rows[9].lastChildMask, 0b10u);
     // z: last of Tags (bit 0).
     EXPECT_EQ(rows[10].lastChildMask, 0b1u);
-    EXPECT_EQ(rows.indexOfPath(*tree.rootNode, {Q("Tags"), Q("a"), Q("e")}), 9u);
-    EXPECT_FALSE(rows.indexOfPath(*tree.rootNode, {Q("Tags"), Q("nope")}));
+    EXPECT_EQ(rows.indexOfPath(*tree.rootNode(), {Q("Tags"), Q("a"), Q("e")}), 9u);
+    EXPECT_FALSE(rows.indexOfPath(*tree.rootNode(), {Q("Tags"), Q("nope")}));
 
     // Collapsing a hides its subtree.
     expanded.erase(Q("Tags/a"));
-    rows.rebuild(*tree.rootNode, expanded);
+    rows.rebuild(*tree.rootNode(), expanded);
     EXPECT_EQ(rows.size(), 8u);
 }
 
@@ -90,11 +90,11 @@ TEST(SidebarRows, RandomTreesAgreeWithTheNeighbourWalk) {
                 expanded.insert(Q(n.substr(0, cut)));
             }
         SidebarRows rows;
-        rows.rebuild(*tree.rootNode, expanded);
+        rows.rebuild(*tree.rootNode(), expanded);
         std::vector<const Node*> got;
         for (const SidebarRow& r : rows.rows()) got.push_back(r.node.get());
         ASSERT_EQ(got, rowsByNeighbour(tree, expanded)) << "round " << round;
-        EXPECT_EQ(rows.size(), tree.rootNode->visibleRowCount(expanded) - 1);  // minus the root itself
+        EXPECT_EQ(rows.size(), tree.rootNode()->visibleRowCount(expanded) - 1);  // minus the root itself
     }
 }
 

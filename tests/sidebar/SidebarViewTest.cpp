@@ -33,7 +33,7 @@ struct ViewFixture : SidebarHarness {
     ~ViewFixture() { view.reset(); }
 
     size_t row(const std::string& fullName) {
-        auto r = view->rows().indexOfPath(*tree().rootNode, nodePathForFullName(Q(fullName)));
+        auto r = view->rows().indexOfPath(*tree().rootNode(), nodePathForFullName(Q(fullName)));
         EXPECT_TRUE(r) << fullName;
         return r.value_or(0);
     }
@@ -90,7 +90,7 @@ TEST(SidebarView, ClicksDisclosureBoundaryAndAltClickSubtree) {
     auto all = f.expanded();
     for (const char* n : {"Tags", "Tags/Work", "Tags/x"})
         EXPECT_NE(std::find(all.begin(), all.end(), n), all.end()) << n;
-    EXPECT_TRUE(f.view->rows().indexOfPath(*f.tree().rootNode, P({"Tags", "Work", "2024"})));
+    EXPECT_TRUE(f.view->rows().indexOfPath(*f.tree().rootNode(), P({"Tags", "Work", "2024"})));
     // Clicking below the last row hits nothing.
     QTest::mouseClick(f.view->viewport(), Qt::LeftButton, {}, QPoint(100, f.view->viewport()->height() - 2));
     EXPECT_EQ(f.current(), "Tags/Home");
@@ -347,7 +347,7 @@ TEST(SidebarView, AccessibleActionsEventsAndKeyboardContextMenu) {
 
     // A colour-label row says its label's name, not only its coloured dot.
     f.window->setExpanded(Q("Colors"), true);
-    ASSERT_TRUE(f.tree().lookup(P({"Colors", "Red"}))->color);
+    ASSERT_TRUE(f.tree().lookup(P({"Colors", "Red"}))->color());
     EXPECT_EQ(list->child(int(f.row("Colors/Red")))->text(QAccessible::Name), "Red");
 
     SidebarListAccessible::setEventObserver(nullptr);

@@ -60,7 +60,9 @@ TEST(TagSearch, ScoresSpansAndOrder) {
                           "★", "Tags/x y/z"})
         lib.tag(t);
     lib.tree.addPin(Q("Tags/a2"));
-    auto search = [&](const char* q) { return TagSearch::search(*lib.tree.rootNode, TagSearchQuery::tokens(q)); };
+    auto search = [&](const char* q) {
+        return TagSearch::search(*lib.tree.rootNode(), TagSearchQuery::tokens(q));
+    };
 
     auto ab = search("a/b");
     ASSERT_EQ(ab.size(), 1u);
@@ -181,9 +183,9 @@ TEST(TagSearch, AgreesWithBruteForceOverHostileNames) {
     size_t total = 0;
     for (const auto& q : queries) {
         Tokens tokens = TagSearchQuery::tokens(q);
-        auto got = TagSearch::search(*lib.tree.rootNode, tokens);
+        auto got = TagSearch::search(*lib.tree.rootNode(), tokens);
         std::vector<Brute> want;
-        if (!tokens.empty()) collect(*lib.tree.rootNode, tokens, false, want);
+        if (!tokens.empty()) collect(*lib.tree.rootNode(), tokens, false, want);
         std::sort(want.begin(), want.end(), [](const Brute& a, const Brute& b) {
             return a.score != b.score ? a.score > b.score : a.node->fullName < b.node->fullName;
         });

@@ -104,7 +104,7 @@ TEST(TextContrast, FocusedSelectedRowIsDrawnReadableInADarkTheme) {
     showActive(view);
     view.setFocus();
     ASSERT_TRUE(view.hasKeyFocus());
-    auto row = view.rows().indexOfPath(*h.tree().rootNode, P({"Tags", "Work"}));
+    auto row = view.rows().indexOfPath(*h.tree().rootNode(), P({"Tags", "Work"}));
     ASSERT_TRUE(row);
     QImage shot = view.viewport()->grab().toImage();
     int y = int(view.layout().rowTop(*row) + 2) - view.scrollOffset();

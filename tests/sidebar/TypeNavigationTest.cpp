@@ -22,7 +22,7 @@ TEST(TypeNavigation, MatchingSkipsNameSymbolsAndFoldsCase) {
 TEST(TypeNavigation, PauseRuleWithInjectedClock) {
     std::vector<NodePtr> nodes;
     for (const char* n : {"alpha", "beta", "abacus", "able", "gamma"})
-        nodes.push_back(Node::make(NodeKind::subTag, QuickString::bytes(n), nullptr));
+        nodes.push_back(Node::make(NodeKind::subTag, QuickString::bytes(n)));
     std::vector<const Node*> rows;
     for (auto& n : nodes) rows.push_back(n.get());
 

@@ -314,7 +314,7 @@ TEST(TileGridView, ClicksKeysStarAndDeleteThroughTheCommandStack) {
     g.click(g.corner(1, true));
     EXPECT_EQ(g.selected(), before);
     EXPECT_EQ(rawTags(b), "Holiday,★");
-    EXPECT_TRUE(g.tree().starsNode->resolvedPaths().contains(Q(b.string())));
+    EXPECT_TRUE(g.tree().starsNode()->resolvedPaths().contains(Q(b.string())));
     EXPECT_EQ(g.undoTitles().back(), "Star File");
     g.click(g.corner(1, true));  // starred: unstar
     EXPECT_EQ(rawTags(b), "Holiday");
@@ -417,7 +417,7 @@ TEST(TileGridView, ContextMenusOfTagFolderAndMapNodes) {
     g.index.add({a.string(), std::vector<std::string>{"Trip", "★"}, 48.8534, 2.3488});
     g.load({{b, {"Trip", "Best"}}});
     g.index.gpsQuery()->finish();
-    ASSERT_TRUE(mainQueue().runUntil([&] { return !g.tree().mapNode->resolvedPaths().empty(); },
+    ASSERT_TRUE(mainQueue().runUntil([&] { return !g.tree().mapNode()->resolvedPaths().empty(); },
                                      CommandHarness::timeout));
     g.makeView(600, 400);
     std::string rel = (g.root / "trip").string().substr(homeDirectoryWithSlash().size());
