@@ -69,6 +69,7 @@ struct FileIndex::Shared {
     std::atomic<size_t> itemsSeen{0};
     uint64_t nextObserverId = 1;  // under mutex, as is observers
     std::vector<std::pair<uint64_t, std::shared_ptr<const EventObserver>>> observers;
+    std::vector<std::string> problems;  // under mutex
 };
 
 FileIndex::FileIndex(Options options)
@@ -119,6 +120,19 @@ std::shared_ptr<MetadataQuery> FileIndex::tagQuery() const {
 }
 std::shared_ptr<MetadataQuery> FileIndex::gpsQuery() const {
     return gpsQuery_;
+}
+
+void FileIndex::problem(const std::string& sentence) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->problems.push_back(sentence);
+    }
+    log("[setup] " + sentence);
+}
+
+std::vector<std::string> FileIndex::problems() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->problems;
 }
 
 void FileIndex::log(const std::string& line) const {
@@ -258,14 +272,24 @@ void FileIndex::load() {
     if (!path.empty()) {
         storeQueue_->sync([&] {
             store_ = std::make_unique<IndexStore>();
-            const auto result = store_->open(path, [this](const std::string& line) { log(line); });
+            // The file is shared: while another live index keeps it, emptying
+            // or replacing it would pull the ground from under that one.
+            auto mayReplace = [this, path] {
+                return liveLock_.holds() ? !liveLock_.heldByOthers() : !IndexLiveLock::isHeld(path);
+            };
+            const auto result =
+                store_->open(path, [this](const std::string& sentence) { problem(sentence); }, mayReplace);
             if (result == IndexStore::OpenResult::unavailable) {
                 store_.reset();
                 return;
             }
             if (options_.rebuild) {
                 // Left as it was, the crawl's rows still replace every stored one.
-                if (!store_->clear()) log("[setup] Cannot clear the index database " + path);
+                if (!store_->clear()) {
+                    problem("Cannot clear the index database " + path +
+                            " (another index may be using it); the index runs from memory");
+                    store_.reset();
+                }
                 return;
             }
             bool ok = false;
@@ -329,16 +353,21 @@ void FileIndex::crawlRoots() {
     }
     flush();
     crawled_ = true;
-    // Once the crawl's rows are written the saved state follows the disk, as
-    // long as every folder is watched: readers may then answer from it.
-    if (tree_ && servesHome_ && storeUsable_ && tree_->unwatchedCount() == 0)
-        storeQueue_->async([this] {
-            if (store_ && !shared_->stopping) liveLock_.acquire(store_->path());
-        });
+    holdLiveLockOnceStored();
     log(setupLine("Index crawl", secondsSince(began), state_->itemCount(), "files and folders"));
     tagQuery_->markGathered();
     maybeFinishPositions();
     updateStats();
+}
+
+void FileIndex::holdLiveLockOnceStored() {
+    // Once the rows handed over so far are written the saved state follows
+    // the disk, as long as every folder is watched: readers may then answer
+    // from it.
+    if (tree_ && servesHome_ && storeUsable_ && tree_->unwatchedCount() == 0)
+        storeQueue_->async([this] {
+            if (store_ && store_->isOpen() && !shared_->stopping) liveLock_.acquire(store_->path());
+        });
 }
 
 void FileIndex::crawl(const std::string& root, uint32_t pass, bool sweepAfter) {
@@ -469,6 +498,9 @@ void FileIndex::storeChanges(const std::vector<IndexRecord>& upserts, const std:
     if (!store_) return;
     const unsigned rebuilds = store_->rebuildCount();
     if (store_->apply(upserts, deletions)) return;
+    // The saved state now lacks what readers would look for: they must not
+    // take it as current (after damage, until all of it is written again).
+    liveLock_.release();
     if (store_->rebuildCount() == rebuilds || !store_->isOpen() || shared_->stopping) return;
     // Damage found while writing: the store started again empty. Everything
     // the index holds goes into it, not just the next changes.
@@ -476,6 +508,7 @@ void FileIndex::storeChanges(const std::vector<IndexRecord>& upserts, const std:
         if (shared_->stopping) return;
         state_->markAllDirty();
         flush();
+        if (crawled_) holdLiveLockOnceStored();
         updateStats();
     });
 }

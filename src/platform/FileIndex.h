@@ -94,6 +94,10 @@ public:
     using EventObserver = std::function<void(const std::vector<InotifyEvent>& batch)>;
     uint64_t addEventObserver(EventObserver observer);
     void removeEventObserver(uint64_t id);
+    // What went wrong with the saved index (damaged, another layout, not
+    // usable), one sentence each, as also logged. Any thread.
+    std::vector<std::string> problems() const;
+
     // Whether inotify events come at all (live and started).
     bool isWatching() const { return tree_ != nullptr; }
 
@@ -115,6 +119,9 @@ private:
     // True when the watcher has events it has not handed on yet.
     bool watcherBusy() const;
     void log(const std::string& line) const;
+    void problem(const std::string& sentence);
+    // Takes the live lock after the rows handed to the store so far are written.
+    void holdLiveLockOnceStored();
 
     Options options_;
     std::shared_ptr<IndexQuery> tagQuery_, gpsQuery_;

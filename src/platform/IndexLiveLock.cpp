@@ -44,6 +44,13 @@ bool IndexLiveLock::acquire(const std::string& databasePath) {
     return true;
 }
 
+bool IndexLiveLock::heldByOthers() const {
+    if (!fd_) return false;
+    // Asked through our own description, whose lock never conflicts with itself.
+    struct flock probe = wholeFile(F_WRLCK);
+    return ::fcntl(fd_.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
 void IndexLiveLock::release() {
     fd_.reset();
 }

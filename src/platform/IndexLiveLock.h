@@ -26,6 +26,8 @@ public:
     bool acquire(const std::string& databasePath);
     void release();
     bool holds() const { return fd_.valid(); }
+    // While holding it: true when another live index holds it too.
+    bool heldByOthers() const;
 
 private:
     UniqueFd fd_;  // closing the description drops its lock

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -47,22 +48,26 @@ void IndexStore::close() {
     db_ = nullptr;
 }
 
+void IndexStore::say(const std::string& sentence) {
+    problem_ = sentence;
+    if (report_) report_(sentence);
+}
+
 std::string IndexStore::defaultPath() {
     return xdgCacheHome() + "/quillomere/index.sqlite3";
 }
 
-IndexStore::OpenResult IndexStore::open(const std::string& path,
-                                        const std::function<void(const std::string&)>& log) {
+IndexStore::OpenResult IndexStore::open(const std::string& path, const Report& report, ReplaceCheck mayReplace) {
     close();
     path_ = path;
-    log_ = log;
-    auto say = [&](const std::string& line) {
-        if (log) log(line);
-    };
+    report_ = report;
+    mayReplace_ = std::move(mayReplace);
+    readOnly_ = false;
+    problem_.clear();
     const FileResult folder =
         path.find('/') != std::string::npos ? posix::makeDirectories(parentOf(path), 0700) : FileResult::success();
     if (!folder.ok) {
-        say("[setup] Cannot create the folder of the index database " + path + ": " + folder.error +
+        say("Cannot create the folder of the index database " + path + ": " + folder.error +
             "; the index runs from memory");
         return OpenResult::unavailable;
     }
@@ -70,56 +75,151 @@ IndexStore::OpenResult IndexStore::open(const std::string& path,
     bool rebuilt = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        if (rc == SQLITE_OK && prepareSchema()) {
+        const Schema schema = rc == SQLITE_OK ? prepareSchema() : Schema::failed;
+        if (schema == Schema::ready) {
             if (rebuilt) return OpenResult::rebuilt;
             return existed ? OpenResult::opened : OpenResult::created;
         }
         const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
         const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         close();
+        if (schema == Schema::otherLayoutKept) {
+            say("The index database " + path + " has another layout and another index is using it; "
+                "the index runs from memory");
+            return OpenResult::unavailable;
+        }
         if (attempt == 0 && isDamage(code)) {
-            say("[setup] The index database " + path + " is damaged (" + message + "); rebuilding it");
+            if (!this->mayReplace()) {
+                say("The index database " + path + " is damaged (" + message +
+                    ") and another index is using it; the index runs from memory");
+                return OpenResult::unavailable;
+            }
+            say("The index database " + path + " is damaged (" + message + "); rebuilding it");
             for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
             rebuilt = true;
             continue;
         }
-        say("[setup] Cannot use the index database " + path + " (" + message + "); the index runs from memory");
+        say("Cannot use the index database " + path + " (" + message + "); the index runs from memory");
         return OpenResult::unavailable;
     }
     return OpenResult::unavailable;
 }
 
+namespace {
+
+// A file: URI for SQLite, every byte that could end or change the path escaped.
+std::string fileUri(const std::string& path, const char* query) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += char(c);
+        } else {
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        }
+    }
+    return uri + "?" + query;
+}
+
+}  // namespace
+
+bool IndexStore::openForReading(const std::string& path) {
+    close();
+    path_ = path;
+    report_ = {};
+    mayReplace_ = [] { return false; };
+    readOnly_ = true;
+    problem_.clear();
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        problem_ = "the index database " + path + " cannot be opened (" + std::strerror(errno) + ")";
+        return false;
+    }
+    // Read-only still needs the shared-memory file of the write-ahead log.
+    // Where it cannot be made nobody can be writing, so the file is taken
+    // as it is (immutable), as long as no log waits to be applied.
+    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+    std::string message;
+    int version = -1;
+    auto readVersion = [&] {
+        sqlite3_busy_timeout(db_, 2000);
+        Statement st(db_, "PRAGMA user_version");
+        if (!st || sqlite3_step(st.get()) != SQLITE_ROW) return false;
+        version = sqlite3_column_int(st.get(), 0);
+        return true;
+    };
+    bool read = rc == SQLITE_OK && readVersion();
+    if (!read) {
+        const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
+        message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        close();
+        const bool cannotShare = (code & 0xff) == SQLITE_CANTOPEN || (code & 0xff) == SQLITE_READONLY;
+        if (cannotShare && ::access((path + "-wal").c_str(), F_OK) != 0) {
+            rc = sqlite3_open_v2(fileUri(path, "immutable=1").c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                 nullptr);
+            read = rc == SQLITE_OK && readVersion();
+            if (!read) message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        }
+    }
+    if (!read) {
+        close();
+        problem_ = "the index database " + path + " cannot be read (" + message + ")";
+        return false;
+    }
+    if (version != schemaVersion) {
+        close();
+        problem_ = version == 0 ? "the index database " + path + " holds no index yet"
+                                : "the index database " + path + " has a layout this program does not read (version " +
+                                      std::to_string(version) + ")";
+        return false;
+    }
+    return true;
+}
+
 void IndexStore::rebuildAfterDamage() {
-    ++rebuilds_;
     const std::string message = db_ ? sqlite3_errmsg(db_) : "damaged";
     close();
+    if (readOnly_) {
+        problem_ = "the index database " + path_ + " is damaged (" + message + ")";
+        return;
+    }
+    if (!mayReplace()) {
+        say("The index database " + path_ + " is damaged (" + message +
+            ") and another index is using it; the index runs from memory");
+        return;
+    }
+    ++rebuilds_;
     for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
     std::string outcome = "rebuilding it";
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
-        !prepareSchema()) {
+        prepareSchema() != Schema::ready) {
         close();
         outcome = "the index runs from memory";
     }
-    if (log_) log_("[setup] The index database " + path_ + " is damaged (" + message + "); " + outcome);
+    say("The index database " + path_ + " is damaged (" + message + "); " + outcome);
 }
 
-bool IndexStore::prepareSchema() {
+IndexStore::Schema IndexStore::prepareSchema() {
     sqlite3_busy_timeout(db_, 2000);
     // Reading the version touches the header first, so a file that is no
     // database fails here rather than halfway through a load.
     int version = -1;
     {
         Statement st(db_, "PRAGMA user_version");
-        if (!st || sqlite3_step(st.get()) != SQLITE_ROW) return false;
+        if (!st || sqlite3_step(st.get()) != SQLITE_ROW) return Schema::failed;
         version = sqlite3_column_int(st.get(), 0);
     }
-    if (!exec(db_, "PRAGMA journal_mode=WAL")) return false;
-    exec(db_, "PRAGMA synchronous=NORMAL");
     if (version != 0 && version != schemaVersion) {
-        // Another layout: the cache is only a cache, start again.
-        if (!exec(db_, "DROP TABLE IF EXISTS items")) return false;
+        // Another layout: the cache is only a cache, start again; but not
+        // under an index of another build that still reads and writes it.
+        if (!mayReplace()) return Schema::otherLayoutKept;
+        if (!exec(db_, "DROP TABLE IF EXISTS items")) return Schema::failed;
         version = 0;
     }
+    if (!exec(db_, "PRAGMA journal_mode=WAL")) return Schema::failed;
+    exec(db_, "PRAGMA synchronous=NORMAL");
     if (version == 0) {
         if (!exec(db_,
                   "CREATE TABLE IF NOT EXISTS items("
@@ -127,10 +227,10 @@ bool IndexStore::prepareSchema() {
                   " is_dir INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
                   " ctime INTEGER NOT NULL, tags BLOB, lat REAL, lon REAL, gps_checked INTEGER NOT NULL,"
                   " PRIMARY KEY(dev, ino)) WITHOUT ROWID"))
-            return false;
-        if (!exec(db_, "PRAGMA user_version=1")) return false;
+            return Schema::failed;
+        if (!exec(db_, "PRAGMA user_version=1")) return Schema::failed;
     }
-    return true;
+    return Schema::ready;
 }
 
 std::vector<IndexRecord> IndexStore::load(bool onlyWithMetadata, bool& ok) {
@@ -146,6 +246,7 @@ std::vector<IndexRecord> IndexStore::load(bool onlyWithMetadata, bool& ok) {
     {
         Statement st(db_, sql);
         if (!st) {
+            problem_ = "the index database " + path_ + " could not be read (" + sqlite3_errmsg(db_) + ")";
             if (isDamage(sqlite3_extended_errcode(db_))) rebuildAfterDamage();
             return out;
         }
@@ -171,9 +272,10 @@ std::vector<IndexRecord> IndexStore::load(bool onlyWithMetadata, bool& ok) {
         if (rc != SQLITE_DONE) rc = sqlite3_extended_errcode(db_);
     }
     ok = rc == SQLITE_DONE;
-    if (!ok && isDamage(rc)) {
+    if (!ok) {
+        problem_ = "the index database " + path_ + " could not be read through (" + sqlite3_errmsg(db_) + ")";
         out.clear();
-        rebuildAfterDamage();
+        if (isDamage(rc)) rebuildAfterDamage();
     }
     return out;
 }
@@ -197,7 +299,7 @@ std::vector<std::optional<std::string>> IndexStore::storedTags(const std::vector
 }
 
 bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions) {
-    if (!db_) return false;
+    if (!db_ || readOnly_) return false;
     if (upserts.empty() && deletions.empty()) return true;
     if (!exec(db_, "BEGIN")) return false;
     bool ok = true;
@@ -256,7 +358,7 @@ bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vecto
 }
 
 bool IndexStore::clear() {
-    return db_ && exec(db_, "DELETE FROM items");
+    return db_ && !readOnly_ && mayReplace() && exec(db_, "DELETE FROM items");
 }
 
 }  // namespace qm

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "core/MainQueue.h"
+#include "core/PathNames.h"
+#include "core/XdgDirectories.h"
 #include "platform/FileIndex.h"
 #include "platform/IndexLiveLock.h"
 #include "platform/IndexStore.h"
@@ -14,12 +16,17 @@ namespace qm {
 
 namespace {
 
-FileIndex::Options indexOptions(const LibraryReader::Options& options) {
+FileIndex::Options indexOptions(const LibraryReader::Options& options, bool memoryOnly) {
     FileIndex::Options o;
     o.live = false;  // one answer, then gone: nothing to follow
     if (options.folder) {
         o.roots = {*options.folder};
         o.databasePath.emplace();  // memory only
+    } else if (memoryOnly) {
+        // The home folder as the saved index would cover it, keeping nothing.
+        const std::string database = options.databasePath.value_or(IndexStore::defaultPath());
+        o.databasePath.emplace();
+        o.excludedPaths = {xdgDataHome() + "/Trash", parentOf(database)};
     } else if (options.databasePath) {
         o.databasePath.emplace(*options.databasePath);
     }
@@ -30,12 +37,43 @@ FileIndex::Options indexOptions(const LibraryReader::Options& options) {
 }  // namespace
 
 LibraryReader::LibraryReader(Options options) {
-    if (!options.folder &&
-        (!options.reconcile || IndexLiveLock::isHeld(options.databasePath.value_or(IndexStore::defaultPath())))) {
-        readSaved(options);
+    const std::string database = options.databasePath.value_or(IndexStore::defaultPath());
+    if (options.folder) {
+        runIndex(options, false);
         return;
     }
-    index_ = std::make_unique<FileIndex>(indexOptions(options));
+    // Only while a live index keeps the saved index current may it answer
+    // as it is; the live index owns the file then, so it is only read.
+    const bool live = IndexLiveLock::isHeld(database);
+    if (live || !options.reconcile) {
+        if (readSaved(database)) return;
+        problems_.back() = "cannot answer from the saved index: " + problems_.back();
+        if (!options.reconcile) {
+            complete_ = false;
+            return;
+        }
+        problems_.back() += "; reading the disk instead";
+        runIndex(options, true);
+        return;
+    }
+    // None keeps it: this reader brings it up to date itself, as a start would.
+    runIndex(options, false);
+}
+
+LibraryReader::~LibraryReader() {
+    if (index_) index_->stop();
+}
+
+std::vector<std::string> LibraryReader::problems() const {
+    std::vector<std::string> out = problems_;
+    if (index_)
+        for (std::string& p : index_->problems())
+            out.push_back(std::move(p));
+    return out;
+}
+
+void LibraryReader::runIndex(const Options& options, bool memoryOnly) {
+    index_ = std::make_unique<FileIndex>(indexOptions(options, memoryOnly));
     auto tags = index_->tagQuery();
     auto gps = index_->gpsQuery();
     tags->setHandlers({});
@@ -49,10 +87,6 @@ LibraryReader::LibraryReader(Options options) {
     while (!index_->waitUntilSettled(std::chrono::milliseconds(500)))
         mainQueue().runPending();
     mainQueue().runPending();
-}
-
-LibraryReader::~LibraryReader() {
-    if (index_) index_->stop();
 }
 
 void LibraryReader::awaitLiveIndex(const std::vector<std::string>& changedFiles, std::chrono::milliseconds timeout,
@@ -69,7 +103,7 @@ void LibraryReader::awaitLiveIndex(const std::vector<std::string>& changedFiles,
         expected.push_back(XattrTagStore::readAttribute(f).value_or(""));
     }
     IndexStore store;
-    if (store.open(path, {}) != IndexStore::OpenResult::opened) return;
+    if (!store.openForReading(path)) return;
     while (!items.empty()) {
         const std::vector<std::optional<std::string>> stored = store.storedTags(items);
         size_t kept = 0;
@@ -88,18 +122,20 @@ void LibraryReader::awaitLiveIndex(const std::vector<std::string>& changedFiles,
     }
 }
 
-void LibraryReader::readSaved(const Options& options) {
-    const std::string path = options.databasePath.value_or(IndexStore::defaultPath());
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return;  // nothing saved yet; a reader creates nothing
+bool LibraryReader::readSaved(const std::string& path) {
     IndexStore store;
-    auto log = options.log ? options.log : [](const std::string&) {};
-    if (store.open(path, log) != IndexStore::OpenResult::opened) return;
-    bool ok = false;
-    for (IndexRecord& r : store.load(true, ok)) {
+    bool ok = store.openForReading(path);
+    std::vector<IndexRecord> rows;
+    if (ok) rows = store.load(true, ok);
+    if (!ok) {
+        problems_.push_back(store.problem());
+        return false;
+    }
+    for (IndexRecord& r : rows) {
         Saved s{std::move(r.path), XattrTagStore::parse(r.tags), r.latitude, r.longitude};
         saved_.push_back(std::move(s));
     }
+    return true;
 }
 
 void LibraryReader::forEachTagged(

@@ -13,12 +13,18 @@ namespace qm {
 class FileIndex;
 
 // The tagged and located files as the program would show them now, for
-// one-shot readers such as the command-line tool. By default it opens the
-// saved index of the program, reconciles it with the disk exactly as a warm
-// start does (the crawl, without a watcher) and stores what changed; while a
-// live index (the program, or quillomere-index --watch) keeps that saved
-// index current it answers from it at once. With a folder it reads that
-// folder from the disk alone and keeps nothing.
+// one-shot readers such as the command-line tool. While a live index (the
+// program, or quillomere-index --watch) keeps the saved index current it
+// answers from that file at once, reading it only: the live index owns it.
+// Otherwise, having checked that none does, it reconciles the saved index
+// with the disk exactly as a warm start does (the crawl, without a watcher)
+// and stores what changed. With a folder it reads that folder from the disk
+// alone and keeps nothing.
+//
+// A saved index that cannot answer (missing, damaged, of another layout)
+// is never repaired by a reader: the disk is read instead, in memory, or,
+// when the caller asked for the saved index alone, the answer is marked
+// incomplete. Every such problem is one line of problems().
 class LibraryReader {
 public:
     struct Options {
@@ -29,7 +35,7 @@ public:
         // the crawl, even when no live index keeps it current (changes made
         // while none was watching are then missed). Ignored with a folder.
         bool reconcile = true;
-        // Receives the index's "[setup]" lines; none: they are dropped.
+        // Receives the index's timing lines; none: they are dropped.
         std::function<void(const std::string&)> log;
     };
 
@@ -39,7 +45,12 @@ public:
     LibraryReader& operator=(const LibraryReader&) = delete;
 
     // True when the answer came from the saved index without a crawl.
-    bool answeredFromSavedIndex() const { return !index_; }
+    bool answeredFromSavedIndex() const { return !index_ && complete_; }
+    // False when files may be missing from the answer (see problems()).
+    bool isComplete() const { return complete_; }
+    // What kept the saved index from answering, or went wrong with it, one
+    // sentence each (no area word), for standard error.
+    std::vector<std::string> problems() const;
 
     // After the tags of files were changed: while a live index keeps the
     // saved index current, waits (at most `timeout`) until it has stored the
@@ -62,10 +73,14 @@ private:
         std::vector<std::string> tags;
         std::optional<double> latitude, longitude;
     };
-    void readSaved(const Options& options);
+    // False, with the reason in problems_, when the saved index cannot answer.
+    bool readSaved(const std::string& path);
+    void runIndex(const Options& options, bool memoryOnly);
 
     std::unique_ptr<FileIndex> index_;
     std::vector<Saved> saved_;  // without reconciling
+    std::vector<std::string> problems_;
+    bool complete_ = true;
 };
 
 }  // namespace qm

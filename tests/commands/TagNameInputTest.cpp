@@ -39,5 +39,26 @@ TEST(TagNameInput, ACommaInAnyLevelIsRefusedWithTheSidebarsWords) {
     EXPECT_EQ(TagNameInput::trimmed(" \t a b \r\n"), "a b");
 }
 
+TEST(TagNameInput, ControlCharactersAreRefusedAndTheExactFormRefusesEmptyLevels) {
+    const std::string control = TagNameInput::controlMessage;
+    // Blanks at the ends of a level are trimmed; inside, a control character refuses.
+    for (const char* text : {"a\tb", "Work/line\nbreak", "bell\a", "del\x7f", "c1 \xc2\x85 next line"}) {
+        EXPECT_EQ(TagNameInput::parsePath(text), (Path{"", control})) << text;
+        EXPECT_EQ(TagNameInput::parseExactPath(text), (Path{"", control})) << text;
+    }
+    EXPECT_EQ(TagNameInput::refusalForLevel("a\tb"), control);
+    EXPECT_EQ(TagNameInput::parsePath("\tWork\n/ 2024\r\n"), (Path{"Work/2024", ""}));
+    // U+00A0 and letters built on 0xC2 are no controls.
+    EXPECT_EQ(TagNameInput::parsePath("a\xc2\xa0" "b"), (Path{"a\xc2\xa0" "b", ""}));
+
+    const std::string emptyLevel = TagNameInput::emptyLevelMessage;
+    for (const char* text : {"Work/", "/Work", "a//b", "a/ /b", " / Work"})
+        EXPECT_EQ(TagNameInput::parseExactPath(text), (Path{"", emptyLevel})) << text;
+    EXPECT_EQ(TagNameInput::parseExactPath(" Work / 2024 "), (Path{"Work/2024", ""}));
+    EXPECT_EQ(TagNameInput::parseExactPath("a,b/"), (Path{"", TagNameInput::commaMessage}));
+    for (const char* empty : {"", "  ", "/"})
+        EXPECT_EQ(TagNameInput::parseExactPath(empty), (Path{"", ""})) << empty;
+}
+
 }  // namespace
 }  // namespace qm

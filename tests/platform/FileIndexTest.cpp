@@ -517,6 +517,49 @@ TEST(FileIndex, DamagedOrUnwritableDatabaseFallsBackToACrawl) {
     }
 }
 
+size_t storedRows(const fs::path& db);
+
+TEST(FileIndex, ADatabaseAnotherLiveIndexKeepsIsNeverReplaced) {
+    test::TempDir dir;
+    const fs::path root = dir / "home";
+    makeFile(root / "a.txt", "A");
+    makeFile(root / "b/c.txt", "C");
+    const TagMap expected = tagsOnDisk(root);
+    const fs::path db = dir / "cache/index.sqlite3";
+    fs::create_directories(db.parent_path());
+    FileIndex::Options o = optionsFor(root, false);
+    // Another build's index runs on it (it holds the live lock).
+    IndexLiveLock other;
+    ASSERT_TRUE(other.acquire(db.string()));
+    for (bool otherLayout : {true, false}) {
+        fs::remove(db);
+        if (otherLayout) {
+            sqlite3* h = nullptr;
+            ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(h, "CREATE TABLE items(x); INSERT INTO items VALUES(1); PRAGMA user_version=9;",
+                                   nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+            sqlite3_close(h);
+        } else {
+            test::writeFile(db, std::string(10000, '\x5a'));
+        }
+        const std::string before = test::readFile(db);
+        Watched w(o);
+        ASSERT_TRUE(w.waitSettled());
+        EXPECT_EQ(w.results(), expected);  // from memory
+        EXPECT_EQ(countLines(w.logLines, "another index is using it"), 1u) << otherLayout;
+        EXPECT_EQ(w.index.problems().size(), 1u);
+        EXPECT_EQ(test::readFile(db), before) << otherLayout;
+    }
+    // Once it is gone, this index may start the file afresh.
+    other.release();
+    Watched w(o);
+    ASSERT_TRUE(w.waitSettled());
+    EXPECT_EQ(w.results(), expected);
+    EXPECT_EQ(countLines(w.logLines, "damaged"), 1u);
+    EXPECT_TRUE(w.waitFor([&] { return storedRows(db) == w.index.stats().items; }, 20s));
+}
+
 TEST(FileIndex, WatchLimitAndOverflowFallBackToRescans) {
     test::TempDir dir;
     const fs::path root = dir / "home";

@@ -298,5 +298,97 @@ TEST(IndexStore, OtherSchemaVersionsStartAfresh) {
     sqlite3_close(db);
 }
 
+TEST(IndexStore, AReaderOrAWriterThatMayNotReplaceLeavesTheFileAsItIs) {
+    test::TempDir dir;
+    const std::string path = (dir / "index.sqlite3").string();
+    {
+        IndexStore store;
+        ASSERT_EQ(store.open(path, {}), IndexStore::OpenResult::created);
+        fill(store, 3000);
+    }
+    const std::string good = test::readFile(path);
+
+    // A reader reads a good file, and can change nothing in it.
+    {
+        IndexStore reader;
+        ASSERT_TRUE(reader.openForReading(path)) << reader.problem();
+        EXPECT_EQ(loadAll(reader).size(), 3000u);
+        EXPECT_FALSE(reader.apply({record(1, "/home/u/a")}, {}));
+        EXPECT_FALSE(reader.clear());
+    }
+    EXPECT_EQ(test::readFile(path), good);
+    // ...while a writer has it open, and sees what it committed.
+    {
+        IndexStore writer;
+        ASSERT_EQ(writer.open(path, {}), IndexStore::OpenResult::opened);
+        ASSERT_TRUE(writer.apply({record(9001, "/home/u/new", "New")}, {}));
+        IndexStore reader;
+        ASSERT_TRUE(reader.openForReading(path));
+        EXPECT_EQ(loadAll(reader).size(), 3001u);
+    }
+
+    auto version = [&](int v) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, ("PRAGMA user_version=" + std::to_string(v)).c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    };
+    auto refuse = [] { return false; };
+    // Another layout: neither a reader nor a writer told to keep it drops it.
+    version(5);
+    const std::string otherLayout = test::readFile(path);
+    {
+        IndexStore reader;
+        EXPECT_FALSE(reader.openForReading(path));
+        EXPECT_NE(reader.problem().find("version 5"), std::string::npos) << reader.problem();
+        Log log;
+        IndexStore writer;
+        EXPECT_EQ(writer.open(path, log.sink(), refuse), IndexStore::OpenResult::unavailable);
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_NE(log.lines[0].find("another index is using it"), std::string::npos) << log.lines[0];
+    }
+    EXPECT_EQ(test::readFile(path), otherLayout);
+
+    // Cut short: the reader opens, but a load that fails part way returns nothing.
+    version(IndexStore::schemaVersion);
+    fs::resize_file(path, fs::file_size(path) / 2);
+    const std::string cut = test::readFile(path);
+    {
+        IndexStore reader;
+        bool ok = true;
+        std::vector<IndexRecord> rows;
+        if (reader.openForReading(path)) {
+            rows = reader.load(false, ok);
+            if (ok) rows = reader.load(true, ok);
+        } else {
+            ok = false;
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(rows.empty());
+        EXPECT_NE(reader.problem().find(path), std::string::npos) << reader.problem();
+        Log log;
+        IndexStore writer;
+        if (writer.open(path, log.sink(), refuse) != IndexStore::OpenResult::unavailable) {
+            bool okWith = true, okWithout = true;
+            writer.load(true, okWith);
+            writer.load(false, okWithout);
+            EXPECT_FALSE(okWith && okWithout);
+            EXPECT_FALSE(writer.clear());
+        }
+        EXPECT_EQ(log.lines.size(), 1u);
+    }
+    EXPECT_EQ(test::readFile(path), cut);
+
+    // Not a database, and not there at all.
+    test::writeFile(path, std::string(9000, 'Q'));
+    IndexStore reader;
+    EXPECT_FALSE(reader.openForReading(path));
+    EXPECT_EQ(test::readFile(path), std::string(9000, 'Q'));
+    EXPECT_FALSE(reader.openForReading((dir / "missing.sqlite3").string()));
+    EXPECT_FALSE(fs::exists(dir / "missing.sqlite3"));
+    EXPECT_FALSE(fs::exists(dir / "missing.sqlite3-wal"));
+}
+
 }  // namespace
 }  // namespace qm

@@ -25,6 +25,7 @@
 #include "platform/IndexLiveLock.h"
 #include "platform/IndexStore.h"
 #include "platform/LibraryReader.h"
+#include "platform/ListingEscape.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -135,7 +136,7 @@ TEST(TagTool, AddRemoveAndListFilesWithHostileNames) {
     // A tag with a comma is refused before anything is written.
     r = tool({"add", "fine", "x,y", "--", files[0].string()});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("\"x,y\" contains \",\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\"x,y\": The tag name cannot contain a \",\" character"), std::string::npos) << r.err;
     EXPECT_EQ(getfattr(files[0]), "Work/2024,Ünïcode tag");
     r = tool({"add", "bad\xff", "--", files[0].string()});
     EXPECT_EQ(r.status, 2);
@@ -430,4 +431,165 @@ printf '%s\n' "${COMPREPLY[@]}"
     EXPECT_EQ(complete("find Work and T"), "\"To Do\"\nTravel/2019\n");
     EXPECT_EQ(complete("find n"), "not\n");
     fs::remove_all(home);
+}
+
+namespace {
+
+// The saved index's bytes, to show a reader left them alone.
+std::string checksum(const fs::path& p) {
+    const fs::path sum = fs::temp_directory_path() / ("qm-sum-" + std::to_string(::getpid()));
+    const bool ok = std::system(("sha256sum " + shellQuoted(p) + " > " + shellQuoted(sum)).c_str()) == 0;
+    std::string s = ok ? test::readFile(sum) : std::string();
+    fs::remove(sum);
+    return s.substr(0, 64);
+}
+
+// A value read from the saved index by SQLite's own shell.
+std::string sqlite(const fs::path& db, const std::string& sql) {
+    const fs::path out = fs::temp_directory_path() / ("qm-sqlite-" + std::to_string(::getpid()));
+    const std::string cmd = "sqlite3 " + shellQuoted(db) + " " + shellQuoted(sql) + " > " + shellQuoted(out) + " 2>&1";
+    std::system(cmd.c_str());
+    std::string s = test::readFile(out);
+    fs::remove(out);
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+}
+
+void removeSavedIndex() {
+    for (const char* suffix : {"", "-wal", "-shm", ".live"})
+        fs::remove(IndexStore::defaultPath() + suffix);
+}
+
+}  // namespace
+
+TEST(TagTool, AQueryNeverChangesASavedIndexItCannotUseAndSaysWhy) {
+    if (std::system("command -v sqlite3 >/dev/null && command -v sha256sum >/dev/null") != 0)
+        GTEST_SKIP() << "needs sqlite3 and sha256sum";
+    const fs::path home = test::testHome() / "Broken";
+    fs::remove_all(home);
+    removeSavedIndex();
+    // Enough rows that the file spans many pages, 15 of them with the tag.
+    std::vector<std::string> tagged;
+    for (int i = 0; i < 1500; ++i) {
+        const fs::path f = home / ("folder " + std::to_string(i % 30)) / ("file " + std::to_string(i) + ".txt");
+        test::writeFile(f, "x");
+        if (i % 100 == 7) {
+            setfattr(f, "Trips");
+            tagged.push_back(f.string());
+        }
+    }
+    tagged = sorted(tagged);
+    ASSERT_EQ(tagged.size(), 15u);
+    const fs::path db = IndexStore::defaultPath();
+    Result r = tool({"find", "-0", "Trips"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(sorted(splitNul(r.out)), tagged);
+    ASSERT_EQ(r.err, "");
+    // Nothing running: the file is settled (no write-ahead log left).
+    ASSERT_FALSE(fs::exists(db.string() + "-wal"));
+    const std::string rows = sqlite(db, "SELECT count(*) FROM items");
+    ASSERT_GT(std::stoi(rows), 1500);
+
+    // Written by another version of the program, while a live index keeps it.
+    ASSERT_EQ(sqlite(db, "PRAGMA user_version=7"), "");
+    IndexLiveLock live;
+    ASSERT_TRUE(live.acquire(db.string()));
+    const std::string before = checksum(db);
+    r = tool({"find", "-0", "Trips"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sorted(splitNul(r.out)), tagged);  // from the disk
+    EXPECT_NE(r.err.find("cannot answer from the saved index"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("reading the disk instead"), std::string::npos) << r.err;
+    EXPECT_EQ(checksum(db), before);
+    EXPECT_EQ(sqlite(db, "SELECT count(*) FROM items"), rows);
+    EXPECT_EQ(sqlite(db, "PRAGMA user_version"), "7");
+    // Asked for the saved index alone, it has no answer: status 1, not "no file".
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"find", "--saved", "Trips"}, {"list", "--saved"}, {"near", "--saved", "0", "0", "1km"}}) {
+        r = tool(args);
+        EXPECT_EQ(r.status, 1) << args[0] << r.err;
+        EXPECT_EQ(r.out, "") << args[0];
+        EXPECT_NE(r.err.find("cannot answer from the saved index"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(checksum(db), before);
+    // Tagging waits for the live index through the same file, read only.
+    ASSERT_EQ(tool({"add", "Other", "--", tagged[0]}).status, 0);
+    EXPECT_EQ(checksum(db), before);
+    EXPECT_EQ(sqlite(db, "PRAGMA user_version"), "7");
+
+    // Damaged: cut short, so a read fails part way through the rows.
+    ASSERT_EQ(sqlite(db, "PRAGMA user_version=1"), "");
+    fs::resize_file(db, fs::file_size(db) / 2);
+    const std::string damaged = checksum(db);
+    r = tool({"find", "--saved", "-0", "Trips"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "");  // rows before the failure are no answer
+    EXPECT_NE(r.err.find(db.string()), std::string::npos) << r.err;
+    EXPECT_EQ(checksum(db), damaged);
+    r = tool({"find", "-0", "Trips"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sorted(splitNul(r.out)), tagged);
+    EXPECT_NE(r.err.find("reading the disk instead"), std::string::npos) << r.err;
+    EXPECT_EQ(checksum(db), damaged);
+
+    // Not a database at all.
+    test::writeFile(db, std::string(8192, 'Q'));
+    const std::string garbage = checksum(db);
+    r = tool({"find", "--saved", "Trips"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot answer from the saved index"), std::string::npos) << r.err;
+    EXPECT_EQ(checksum(db), garbage);
+
+    // With no live index this query may repair it: it says so, answers in full.
+    live.release();
+    r = tool({"find", "-0", "Trips"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sorted(splitNul(r.out)), tagged);
+    EXPECT_NE(r.err.find("is damaged"), std::string::npos) << r.err;
+    EXPECT_EQ(sqlite(db, "SELECT count(*) FROM items WHERE tags IS NOT NULL"), "15");
+
+    // --saved with nothing saved is no answer either.
+    removeSavedIndex();
+    r = tool({"find", "--saved", "Trips"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("cannot answer from the saved index"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(db));  // a reader creates nothing
+    fs::remove_all(home);
+    removeSavedIndex();
+}
+
+TEST(TagTool, AddRefusesTheTagNamesTheWindowRefuses) {
+    test::TempDir dir;
+    const fs::path file = dir / "photo.jpg";
+    test::writeFile(file, "x");
+    setfattr(file, "keep");
+    const std::string comma = "The tag name cannot contain a \",\" character";
+    const std::string control = "The tag name cannot contain a control character";
+    const std::string emptyLevel = "The tag name cannot have an empty level";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"Trips/", emptyLevel}, {"/Trips", emptyLevel},  {"a//b", emptyLevel},  {"a/ /b", emptyLevel},
+        {"a\nb", control},      {"Trips\t2024", control}, {"x\x7fy", control}, {"x,y", comma},
+        {"Work/20,24", comma},
+    };
+    for (const auto& [name, message] : refused) {
+        // A good name beside it is not written either.
+        Result r = tool({"add", "fine", name, "--", file.string()});
+        EXPECT_EQ(r.status, 2) << escapeListingField(name);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line, whatever the name holds
+        EXPECT_EQ(getfattr(file), "keep") << escapeListingField(name);
+    }
+    // Blanks around levels go, as in the window's prompt.
+    Result r = tool({"add", " Trips / 2024 ", "--", file.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(getfattr(file), "Trips/2024,keep");
+    // A name another program stored against the rule can still be removed.
+    setfattr(file, "Trips/,keep,a\tb");
+    r = tool({"remove", "Trips/", "a\tb", "--", file.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(getfattr(file), "keep");
+
+    r = tool({"--help"});
+    EXPECT_NE(r.out.find("can lose one of the two changes"), std::string::npos);
 }

@@ -14,6 +14,7 @@
 
 #include <absl/container/flat_hash_map.h>
 
+#include "commands/TagNameInput.h"
 #include "core/QuickString.h"
 #include "geo/GreatCircle.h"
 #include "geo/NearSearch.h"
@@ -71,6 +72,13 @@ constexpr const char* helpText =
     "  (counted in bytes from 1) and the reason.\n"
     "  Example: quillomere-tag find 'Taxes/2025 and not done'\n"
     "\n"
+    "Tag names:\n"
+    "  A name given to add follows the window's rules for tag names: \"/\" nests\n"
+    "  tags, blanks around each level are dropped, and a name with an empty level\n"
+    "  (\"Work/\", \"/Work\", \"a//b\"), a \",\" or a control character such as a tab\n"
+    "  or a line break is refused. Two programs changing the tags of one file at\n"
+    "  the same moment can lose one of the two changes: the attribute has no lock.\n"
+    "\n"
     "Queries answer from the saved index in $XDG_CACHE_HOME/quillomere. While\n"
     "Quillomere (or quillomere-index --watch) runs, it keeps that index current and\n"
     "it is read at once; otherwise it is first brought up to date with the disk, as\n"
@@ -78,10 +86,13 @@ constexpr const char* helpText =
     "a running Quillomere has stored their changes. Hidden files and folders are not\n"
     "indexed. Text output writes a backslash, tab or newline in a path or tag as\n"
     "\\\\, \\t, \\n, and bytes that are not UTF-8 as \\xhh. Paths and tags are listed\n"
-    "in natural order.\n"
+    "in natural order. A saved index that cannot answer (damaged, or written by\n"
+    "another version) is never changed by a query: the disk is read instead, or,\n"
+    "with --saved, the query fails.\n"
     "\n"
-    "Exit status: 0 on success, 1 when some FILE could not be read or changed (each\n"
-    "one is named on standard error), 2 for a usage error or malformed expression.\n";
+    "Exit status: 0 on success, 1 when some FILE could not be read or changed or\n"
+    "when files may be missing from an answer (each problem is named on standard\n"
+    "error), 2 for a usage error, a refused tag name or a malformed expression.\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "quillomere-tag: %s\nTry 'quillomere-tag --help'.\n", message.c_str());
@@ -111,18 +122,34 @@ int editTags(const Arguments& a, bool adding) {
     if (!a.sawSeparator) return usageError(a.command + " needs \"--\" between the tags and the files");
     if (a.operands.empty()) return usageError(a.command + " needs at least one tag");
     if (a.files.empty()) return usageError(a.command + " needs at least one file after \"--\"");
-    for (const std::string& tag : a.operands)
+    // Added names follow the window's rule for a typed tag, word for word;
+    // removed ones may be any tag a file carries (even one another program
+    // stored against that rule), so they are taken as given, and also as
+    // they would have been added.
+    std::vector<std::string> tags;
+    for (const std::string& given : a.operands) {
+        const TagNameInput::Path parsed = TagNameInput::parseExactPath(given);
+        if (adding && !parsed.refusal.empty()) {
+            std::fprintf(stderr, "quillomere-tag: \"%s\": %s; nothing was changed\n", escapeListingField(given).c_str(),
+                         parsed.refusal.c_str());
+            return 2;
+        }
+        const std::string& tag = adding ? parsed.tag : given;
         if (auto reason = TagEditor::invalidTagReason(tag)) {
             std::fprintf(stderr, "quillomere-tag: %s; nothing was changed\n", reason->c_str());
             return 2;
         }
+        tags.push_back(tag);
+        if (!adding && parsed.refusal.empty() && !parsed.tag.empty() && parsed.tag != given)
+            tags.push_back(parsed.tag);
+    }
     XattrTagStore store;
     TagEditor editor(store);
     const std::vector<std::string> none;
     int status = 0;
     std::vector<std::string> changed;
     for (const std::string& file : a.files) {
-        TagEditor::Outcome o = adding ? editor.change(file, a.operands, none) : editor.change(file, none, a.operands);
+        TagEditor::Outcome o = adding ? editor.change(file, tags, none) : editor.change(file, none, tags);
         if (!o.ok) {
             std::fprintf(stderr, "quillomere-tag: %s\n", o.error.c_str());
             status = 1;
@@ -140,11 +167,18 @@ LibraryReader::Options readerOptions(const Arguments& a) {
     LibraryReader::Options o;
     o.folder = a.folder;
     o.reconcile = a.reconcile;
-    // Timings are noise here; a damaged or unusable saved index is worth saying.
-    o.log = [](const std::string& line) {
-        if (!line.starts_with("[setup]")) std::fprintf(stderr, "quillomere-tag: %s\n", line.c_str());
-    };
-    return o;
+    return o;  // the index's timing lines are noise here
+}
+
+// Says on standard error what went wrong with the saved index; 1 when files
+// may be missing from the answer, so that a script never takes a broken
+// index for "no file has this tag".
+int readerStatus(const LibraryReader& reader) {
+    for (const std::string& p : reader.problems())
+        std::fprintf(stderr, "quillomere-tag: %s\n", escapeListingField(p).c_str());
+    if (reader.isComplete()) return 0;
+    std::fprintf(stderr, "quillomere-tag: the answer may be incomplete\n");
+    return 1;
 }
 
 int listTags(const Arguments& a) {
@@ -154,10 +188,11 @@ int listTags(const Arguments& a) {
     if (files.empty()) {
         TagCounts counts;
         LibraryReader reader(readerOptions(a));
+        const int status = readerStatus(reader);
         reader.forEachTagged([&](std::string_view, const std::vector<std::string>& tags) { counts.add(tags); });
         for (const auto& [tag, count] : counts.sorted())
             out.tagCount(tag, count);
-        return 0;
+        return status;
     }
     XattrTagStore store;
     int status = 0;
@@ -197,8 +232,10 @@ int findFiles(const Arguments& a) {
     const bool json = a.mode == ListingWriter::Mode::json;
     std::vector<QuickString> paths;
     absl::flat_hash_map<QuickString, std::vector<std::string>> tagsOf;  // for --json
+    int status = 0;
     {
         LibraryReader reader(readerOptions(a));
+        status = readerStatus(reader);
         reader.forEachTagged([&](std::string_view path, const std::vector<std::string>& tags) {
             if (!expression.matches(tags)) return;
             paths.push_back(QuickString::bytes(path));
@@ -213,7 +250,7 @@ int findFiles(const Arguments& a) {
         else
             out.path(p.utf8());
     }
-    return 0;
+    return status;
 }
 
 int nearFiles(const Arguments& a) {
@@ -226,14 +263,16 @@ int nearFiles(const Arguments& a) {
     auto radius = GreatCircle::parseRadius(a.operands[2], error);
     if (!radius) return usageError("radius " + a.operands[2] + ": " + error);
     NearSearch search(*lat, *lon, *radius);
+    int status = 0;
     {
         LibraryReader reader(readerOptions(a));
+        status = readerStatus(reader);
         reader.forEachLocated([&](std::string_view path, double la, double lo) { search.add(path, la, lo); });
     }
     ListingWriter out(a.mode, writeOut);
     for (const NearSearch::Hit& h : search.take())
         out.located(h.path, h.distanceMeters, h.latitude, h.longitude);
-    return 0;
+    return status;
 }
 
 }  // namespace
