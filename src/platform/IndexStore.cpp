@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "core/PathNames.h"
 #include "core/XdgDirectories.h"
@@ -310,8 +312,19 @@ bool IndexStore::apply(const std::vector<IndexRecord>& upserts, const std::vecto
                       " gps_checked) VALUES(?,?,?,?,?,?,?,?,?,?,?)");
         Statement del(db_, "DELETE FROM items WHERE dev=? AND ino=?");
         ok = put && del;
-        for (size_t i = 0; ok && i < upserts.size(); ++i) {
-            const IndexRecord& r = upserts[i];
+        // In key order the B-tree is walked once per batch: in crawl order
+        // (folder listing order) nearly every row lands on a page that fell
+        // out of the page cache, and the writer cost the crawl most of a core.
+        // Stable, so that a later row for the same item still wins.
+        std::vector<const IndexRecord*> order;
+        order.reserve(upserts.size());
+        for (const IndexRecord& r : upserts)
+            order.push_back(&r);
+        std::stable_sort(order.begin(), order.end(), [](const IndexRecord* a, const IndexRecord* b) {
+            return std::tie(a->item.device, a->item.inode) < std::tie(b->item.device, b->item.inode);
+        });
+        for (size_t i = 0; ok && i < order.size(); ++i) {
+            const IndexRecord& r = *order[i];
             sqlite3_stmt* s = put.get();
             sqlite3_bind_int64(s, 1, static_cast<sqlite3_int64>(r.item.device));
             sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(r.item.inode));

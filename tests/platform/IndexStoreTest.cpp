@@ -133,6 +133,13 @@ TEST(IndexStore, RoundTripsHostileRecordsAcrossReopen) {
     EXPECT_TRUE(same(all[1], moved));
     EXPECT_TRUE(store.load(true, ok).size() == 4 && ok);
 
+    // One item twice in a batch (moved, then retagged before the flush): the later row wins.
+    IndexRecord again = moved;
+    again.tags = "Later";
+    ASSERT_TRUE(store.apply({records[5], moved, records[3], again}, {}));
+    all = byInode(loadAll(store));
+    EXPECT_TRUE(same(all[1], again));
+
     ASSERT_TRUE(store.clear());
     EXPECT_TRUE(loadAll(store).empty());
     EXPECT_TRUE(store.apply({}, {}));
