@@ -18,29 +18,18 @@ constexpr double kRootLat = 85.0511287798066;
 // ---- Cell ----
 
 Cell::Cell(const Cell& o)
-    : count_(o.count_),
+    : ThreadSafeRefCounted<Cell>(o),
+      count_(o.count_),
       store_(o.store_),
       totalLong_(o.totalLong_),
       totalLat_(o.totalLat_),
       children_(o.children_) {
-    for (Cell* c : children_)
-        retain(c);
     if (store_ == Store::vector) new (&vector_) std::vector<Element>(o.vector_);
     if (store_ == Store::map) map_ = new Map(*o.map_);
 }
 
 Cell::~Cell() {
     dropElements();
-    for (Cell* c : children_)
-        release(c);
-}
-
-void Cell::retain(const Cell* c) noexcept {
-    if (c) c->refs_.fetch_add(1, std::memory_order_relaxed);
-}
-
-void Cell::release(const Cell* c) noexcept {
-    if (c && c->refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete c;
 }
 
 void Cell::dropElements() {
@@ -110,7 +99,7 @@ void Cell::appendElement(const QuickString& path, const GPS& gps, bool isLeaf) {
 void Cell::collectFromChildren() {
     std::vector<Element> list;
     list.reserve(count_);
-    for (const Cell* c : children_)
+    for (const IntrusivePtr<Cell>& c : children_)
         if (c) c->forEachElement([&](const QuickString& p, const GPS& g) { list.push_back(Element{p, g}); });
     dropElements();
     new (&vector_) std::vector<Element>(std::move(list));
@@ -125,7 +114,7 @@ void Cell::forEachElement(absl::FunctionRef<void(const QuickString&, const GPS&)
         for (const auto& [p, g] : *map_)
             visit(p, g);
     } else {
-        for (const Cell* c : children_)
+        for (const IntrusivePtr<Cell>& c : children_)
             if (c) c->forEachElement(visit);
     }
 }
@@ -138,33 +127,12 @@ void Cell::appendTo(std::vector<QuickString>& out) const {
         for (const auto& kv : *map_)
             out.push_back(kv.first);
     } else {
-        for (const Cell* c : children_)
+        for (const IntrusivePtr<Cell>& c : children_)
             if (c) c->appendTo(out);
     }
 }
 
 // ---- MultiGrid ----
-
-MultiGrid::MultiGrid(const MultiGrid& o) noexcept : root_(o.root_) {
-    Cell::retain(root_);
-}
-MultiGrid::MultiGrid(MultiGrid&& o) noexcept : root_(std::exchange(o.root_, nullptr)) {}
-MultiGrid& MultiGrid::operator=(const MultiGrid& o) noexcept {
-    Cell::retain(o.root_);
-    Cell::release(root_);
-    root_ = o.root_;
-    return *this;
-}
-MultiGrid& MultiGrid::operator=(MultiGrid&& o) noexcept {
-    if (this != &o) {
-        Cell::release(root_);
-        root_ = std::exchange(o.root_, nullptr);
-    }
-    return *this;
-}
-MultiGrid::~MultiGrid() {
-    Cell::release(root_);
-}
 
 double MultiGrid::levelScaleSlow(int level) noexcept {
     return std::ldexp(1.0, level);
@@ -211,16 +179,14 @@ bool MultiGrid::insert(const QuickString& path, double lon, double lat) {
 
     // Make the cells on the path private to this grid, creating missing ones.
     std::array<Cell*, levelCount> cells{};
-    Cell** slot = &root_;
+    IntrusivePtr<Cell>* slot = &root_;
     for (int l = 0; l < levelCount; ++l) {
-        if (*slot == nullptr) {
-            *slot = new Cell();
+        if (!*slot) {
+            *slot = IntrusivePtr<Cell>(new Cell());
         } else if (!(*slot)->isUnique()) {
-            Cell* copy = new Cell(**slot);
-            Cell::release(*slot);
-            *slot = copy;
+            *slot = IntrusivePtr<Cell>(new Cell(**slot));
         }
-        cells[l] = *slot;
+        cells[l] = slot->get();
         if (l < lastLevel) slot = &(*slot)->children_[childIndex(x23, y23, l + 1)];
     }
 
@@ -258,29 +224,24 @@ bool MultiGrid::remove(const QuickString& path, double lon, double lat) {
     const auto x23 = static_cast<uint32_t>(p->u * s), y23 = static_cast<uint32_t>(p->v * s);
 
     // Look first, so that removing an absent path copies nothing.
-    const Cell* probe = root_;
+    const Cell* probe = root_.get();
     for (int l = 1; probe && l < levelCount; ++l)
-        probe = probe->children_[childIndex(x23, y23, l)];
+        probe = probe->children_[childIndex(x23, y23, l)].get();
     if (!probe || !probe->find(path)) return false;
 
-    std::array<Cell**, levelCount> slots{};
-    Cell** slot = &root_;
+    std::array<IntrusivePtr<Cell>*, levelCount> slots{};
+    IntrusivePtr<Cell>* slot = &root_;
     for (int l = 0; l < levelCount; ++l) {
-        if (!(*slot)->isUnique()) {
-            Cell* copy = new Cell(**slot);
-            Cell::release(*slot);
-            *slot = copy;
-        }
+        if (!(*slot)->isUnique()) *slot = IntrusivePtr<Cell>(new Cell(**slot));
         slots[l] = slot;
         if (l < lastLevel) slot = &(*slot)->children_[childIndex(x23, y23, l + 1)];
     }
     const GPS stored = *(*slots[lastLevel])->find(path);
     for (int l = lastLevel; l >= 0; --l) {
-        Cell* c = *slots[l];
+        Cell* c = slots[l]->get();
         --c->count_;
         if (c->count_ == 0) {
-            Cell::release(c);
-            *slots[l] = nullptr;
+            slots[l]->reset();
             continue;
         }
         c->totalLong_ -= stored.longitude;
@@ -371,10 +332,10 @@ MultiGrid MultiGrid::build(std::vector<Cell::Element> points) {
         }
     };
 
-    g.root_ = new Cell();
-    sum(g.root_, 0, items.size());
-    attach(g.root_, 0, items.size(), false);
-    std::vector<Span> level{{g.root_, 0, items.size()}}, next;
+    g.root_ = IntrusivePtr<Cell>(new Cell());
+    sum(g.root_.get(), 0, items.size());
+    attach(g.root_.get(), 0, items.size(), false);
+    std::vector<Span> level{{g.root_.get(), 0, items.size()}}, next;
     for (int l = 0; l < lastLevel; ++l) {
         const int shift = 2 * (lastLevel - (l + 1));
         next.clear();
@@ -385,7 +346,7 @@ MultiGrid MultiGrid::build(std::vector<Cell::Element> points) {
                 while (j < span.end && static_cast<size_t>((codes[j] >> shift) & 3) == slot)
                     ++j;
                 Cell* c = new Cell();
-                span.cell->children_[slot] = c;
+                span.cell->children_[slot] = IntrusivePtr<Cell>(c);
                 sum(c, i, j);
                 next.push_back({c, i, j});
                 i = j;
@@ -403,10 +364,10 @@ const Cell* MultiGrid::cell(const Key& key) const {
     if (key.level < 0 || key.level > lastLevel || key.x < 0 || key.y < 0) return nullptr;
     const auto lim = static_cast<int64_t>(1) << key.level;
     if (key.x >= lim || key.y >= lim) return nullptr;
-    const Cell* c = root_;
+    const Cell* c = root_.get();
     for (int l = 1; c && l <= key.level; ++l) {
         const int shift = key.level - l;
-        c = c->children_[((key.x >> shift) & 1) | (((key.y >> shift) & 1) << 1)];
+        c = c->children_[((key.x >> shift) & 1) | (((key.y >> shift) & 1) << 1)].get();
     }
     return c;
 }
@@ -421,7 +382,7 @@ void walk(const Cell* c, Key k, absl::FunctionRef<void(const Key&, const Cell&)>
 }  // namespace
 
 void MultiGrid::forEachCell(absl::FunctionRef<void(const Key&, const Cell&)> visit) const {
-    if (root_) walk(root_, Key{0, 0, 0}, visit);
+    if (root_) walk(root_.get(), Key{0, 0, 0}, visit);
 }
 
 size_t MultiGrid::cellCount() const {
@@ -525,7 +486,7 @@ void MultiGrid::clusters(const ViewRect& view, double viewWidth,
     if (q.uMin > q.uMax) return;
     // The root spans latitudes ±85.05°; a view entirely beyond misses it.
     if (view.latMax < -kRootLat || view.latMin > kRootLat) return;
-    q.descend(root_, 0, 0, 0, nullptr);
+    q.descend(root_.get(), 0, 0, 0, nullptr);
 }
 
 std::vector<Cluster> MultiGrid::clusters(const ViewRect& view, double viewWidth) const {
@@ -585,7 +546,7 @@ std::vector<QuickString> MultiGrid::pathsInCircle(double centerLon, double cente
     if (!root_ || !c || std::isnan(radius) || radius < 0) return out;
     const double r = radius / 360;
     CircleQuery q{c->u, c->u < 0.5 ? c->u + 1 : c->u - 1, c->v, r * r, out};
-    q.descend(root_, 0, 0, 0);
+    q.descend(root_.get(), 0, 0, 0);
     return out;
 }
 

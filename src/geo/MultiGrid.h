@@ -4,15 +4,15 @@
 #include <absl/functional/function_ref.h>
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include "core/QuickString.h"
+#include "core/IntrusivePtr.h"
 #include "core/PathMetadata.h"
+#include "core/QuickString.h"
 
 namespace qm {
 
@@ -54,12 +54,12 @@ public:
     };
 
     // One occupied cell. Cells are shared between successive grids through an
-    // intrusive reference count and copied before a grid changes one that another
+    // intrusive reference count (IntrusivePtr) and copied before a grid changes one that another
     // grid still holds, so a grid that is no longer changed may be read from any
     // thread. Only cells with few elements (or at the last level) store their
     // element list; larger cells keep counts and coordinate sums and enumerate
     // their elements through their children.
-    class Cell {
+    class Cell : public ThreadSafeRefCounted<Cell> {
     public:
         struct Element {
             QuickString path;
@@ -73,7 +73,7 @@ public:
             return GPS{.latitude = totalLat_ / count_, .longitude = totalLong_ / count_};
         }
         // Child 0..3: (2x, 2y), (2x + 1, 2y), (2x, 2y + 1), (2x + 1, 2y + 1); null when absent.
-        const Cell* child(int i) const noexcept { return children_[i]; }
+        const Cell* child(int i) const noexcept { return children_[i].get(); }
         // Every element of the cell, in no particular order.
         void forEachElement(absl::FunctionRef<void(const QuickString&, const GPS&)> visit) const;
         // Appends every element's path.
@@ -81,6 +81,7 @@ public:
 
     private:
         friend class MultiGrid;
+        friend class ThreadSafeRefCounted<Cell>;  // deletes the last reference
         enum class Store : uint8_t { none, vector, map };
         using Map = absl::flat_hash_map<QuickString, GPS>;
 
@@ -89,10 +90,6 @@ public:
         ~Cell();
         Cell& operator=(const Cell&) = delete;
 
-        static void retain(const Cell* c) noexcept;
-        static void release(const Cell* c) noexcept;
-        bool isUnique() const noexcept { return refs_.load(std::memory_order_acquire) == 1; }
-
         const GPS* find(const QuickString& path) const;
         bool eraseElement(const QuickString& path);
         void setElement(const QuickString& path, const GPS& gps);
@@ -100,12 +97,11 @@ public:
         void dropElements();
         void collectFromChildren();
 
-        mutable std::atomic<uint32_t> refs_{1};
         uint32_t count_ = 0;
         Store store_ = Store::none;
         double totalLong_ = 0;
         double totalLat_ = 0;
-        std::array<Cell*, 4> children_{};
+        std::array<IntrusivePtr<Cell>, 4> children_{};
         union {
             std::vector<Element> vector_;
             Map* map_;
@@ -118,11 +114,6 @@ public:
     static constexpr uint32_t listLimit = 32;
 
     MultiGrid() = default;
-    MultiGrid(const MultiGrid& other) noexcept;
-    MultiGrid(MultiGrid&& other) noexcept;
-    MultiGrid& operator=(const MultiGrid& other) noexcept;
-    MultiGrid& operator=(MultiGrid&& other) noexcept;
-    ~MultiGrid();
 
     // 2^level; exact, and cheap enough for the inner loops of the queries.
     static double levelScale(int level) noexcept {
@@ -152,7 +143,7 @@ public:
 
     // Cell at the key, or null. Valid while this grid is alive and unchanged.
     const Cell* cell(const Key& key) const;
-    const Cell* root() const noexcept { return root_; }
+    const Cell* root() const noexcept { return root_.get(); }
     bool empty() const noexcept { return root_ == nullptr; }
     // Elements (paths with coordinates) in the grid.
     size_t count() const noexcept { return root_ ? root_->count_ : 0; }
@@ -174,7 +165,7 @@ public:
 private:
     static double levelScaleSlow(int level) noexcept;
 
-    Cell* root_ = nullptr;
+    IntrusivePtr<Cell> root_;
 };
 
 // One reported cell of the cluster query. Longitudes are shifted by whole
