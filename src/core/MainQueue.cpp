@@ -7,7 +7,7 @@ MainQueue::MainQueue() : owner_(std::this_thread::get_id()) {}
 void MainQueue::post(Task task) {
     std::shared_ptr<const Waker> waker;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         const bool wasEmpty = tasks_.empty();
         tasks_.push_back(std::move(task));
         if (wasEmpty) waker = waker_;
@@ -19,7 +19,7 @@ void MainQueue::post(Task task) {
 void MainQueue::setWaker(Waker waker) {
     std::shared_ptr<const Waker> toCall;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         waker_ = waker ? std::make_shared<const Waker>(std::move(waker)) : nullptr;
         if (!tasks_.empty()) toCall = waker_;
     }
@@ -29,7 +29,7 @@ void MainQueue::setWaker(Waker waker) {
 size_t MainQueue::runPending() {
     std::vector<Task> batch;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         batch.swap(tasks_);
     }
     for (Task& task : batch) {
@@ -44,8 +44,11 @@ bool MainQueue::runUntil(const std::function<bool()>& predicate, std::chrono::mi
     for (;;) {
         if (predicate()) return true;
         {
-            std::unique_lock lock(mutex_);
-            if (!posted_.wait_until(lock, deadline, [this] { return !tasks_.empty(); })) break;
+            MutexLock lock(mutex_);
+            bool timedOut = false;
+            while (tasks_.empty() && !timedOut)
+                timedOut = !lock.waitUntil(posted_, deadline);
+            if (tasks_.empty()) break;
         }
         runPending();
     }
@@ -53,7 +56,7 @@ bool MainQueue::runUntil(const std::function<bool()>& predicate, std::chrono::mi
 }
 
 size_t MainQueue::pendingCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return tasks_.size();
 }
 

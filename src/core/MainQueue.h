@@ -7,10 +7,11 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "core/Mutex.h"
 
 namespace qm {
 
@@ -64,7 +65,7 @@ public:
     bool isMainThread() const noexcept { return std::this_thread::get_id() == owner_; }
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable posted_;
     std::vector<Task> tasks_ ABSL_GUARDED_BY(mutex_);
     std::shared_ptr<const Waker> waker_ ABSL_GUARDED_BY(mutex_);

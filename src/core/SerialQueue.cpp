@@ -1,5 +1,7 @@
 #include "core/SerialQueue.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #if defined(__linux__)
@@ -8,11 +10,15 @@
 
 namespace qm {
 
+namespace {
+thread_local const SerialQueue* currentQueue = nullptr;
+}  // namespace
+
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), thread_([this] { run(); }) {}
 
 SerialQueue::~SerialQueue() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_one();
@@ -21,7 +27,7 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::async(std::function<void()> task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         tasks_.push_back(std::move(task));
     }
     wake_.notify_one();
@@ -51,14 +57,30 @@ bool SerialQueue::isCurrent() const noexcept {
     return std::this_thread::get_id() == thread_.get_id();
 }
 
+const SerialQueue* SerialQueue::current() noexcept {
+    return currentQueue;
+}
+
+namespace detail {
+void offQueue(const SerialQueue* queue, const char* file, int line) noexcept {
+    const SerialQueue* running = SerialQueue::current();
+    // The expected queue may be gone; only the running one is named.
+    std::fprintf(stderr, "%s:%d: must run on its serial queue, runs on %s\n", file, line,
+                 running ? running->label().c_str() : queue ? "another thread" : "no queue");
+    std::abort();
+}
+}  // namespace detail
+
 void SerialQueue::run() {
 #if defined(__linux__)
     // Thread names are limited to 15 bytes; they make debuggers and top readable.
     pthread_setname_np(pthread_self(), label_.substr(0, 15).c_str());
 #endif
-    std::unique_lock lock(mutex_);
+    currentQueue = this;
+    MutexLock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+        while (!stopping_ && tasks_.empty())
+            lock.wait(wake_);
         if (tasks_.empty()) return;  // stopping and drained
         std::function<void()> task = std::move(tasks_.front());
         tasks_.pop_front();

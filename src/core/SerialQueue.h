@@ -5,9 +5,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "core/Mutex.h"
 
 namespace qm {
 
@@ -37,16 +38,37 @@ public:
 
     // True on the queue's own thread.
     bool isCurrent() const noexcept;
+    // The queue whose task is running on this thread; null elsewhere.
+    static const SerialQueue* current() noexcept;
 
 private:
     void run();
 
     const std::string label_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> tasks_ ABSL_GUARDED_BY(mutex_);
     bool stopping_ ABSL_GUARDED_BY(mutex_) = false;
     std::jthread thread_;  // last: starts once everything above exists
 };
 
+namespace detail {
+[[noreturn]] void offQueue(const SerialQueue* queue, const char* file, int line) noexcept;
+}  // namespace detail
+
 }  // namespace qm
+
+// State confined to a serial queue is touched only by its tasks: debug builds
+// stop with the file and line when `queue` (a SerialQueue pointer, which is
+// never dereferenced) is not the one running the caller. Release builds check
+// nothing.
+#ifdef NDEBUG
+#define QM_ASSERT_ON_QUEUE(queue) static_cast<void>(0)
+#else
+#define QM_ASSERT_ON_QUEUE(queue)                                                        \
+    do {                                                                                 \
+        const ::qm::SerialQueue* qmExpectedQueue = (queue);                              \
+        if (::qm::SerialQueue::current() != qmExpectedQueue || !qmExpectedQueue)         \
+            ::qm::detail::offQueue(qmExpectedQueue, __FILE__, __LINE__);                 \
+    } while (false)
+#endif

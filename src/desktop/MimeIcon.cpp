@@ -9,17 +9,20 @@
 #include <QPainterPath>
 #include <QStandardPaths>
 
-#include <mutex>
+#include <absl/base/thread_annotations.h>
+
+#include "core/Mutex.h"
 
 namespace qm {
 namespace {
 
-std::mutex& cacheMutex() {
-    static std::mutex m;
-    return m;
-}
-QHash<QString, QImage>& cache() {
-    static QHash<QString, QImage> c;
+// Icons drawn once per type, for any thread.
+struct IconCache {
+    Mutex mutex;
+    QHash<QString, QImage> images ABSL_GUARDED_BY(mutex);
+};
+IconCache& iconCache() {
+    static IconCache c;
     return c;
 }
 
@@ -98,9 +101,10 @@ QImage MimeIcon::generic() {
 }
 
 std::optional<QImage> MimeIcon::cached(const QString& mimeTypeName) {
-    std::lock_guard lock(cacheMutex());
-    auto it = cache().constFind(mimeTypeName);
-    if (it == cache().constEnd()) return std::nullopt;
+    IconCache& c = iconCache();
+    MutexLock lock(c.mutex);
+    auto it = c.images.constFind(mimeTypeName);
+    if (it == c.images.constEnd()) return std::nullopt;
     return *it;
 }
 
@@ -122,8 +126,9 @@ QImage MimeIcon::forType(const QString& mimeTypeName) {
         }
     }
     if (image.isNull()) image = generic();
-    std::lock_guard lock(cacheMutex());
-    cache().insert(mimeTypeName, image);
+    IconCache& c = iconCache();
+    MutexLock lock(c.mutex);
+    c.images.insert(mimeTypeName, image);
     return image;
 }
 

@@ -4,17 +4,18 @@
 #include <QMetaObject>
 #include <QObject>
 
-#include <mutex>
+#include <absl/base/thread_annotations.h>
 
 #include "core/MainQueue.h"
+#include "core/Mutex.h"
 
 namespace qm {
 
 // Shared with the waker, which may run on any thread and even while the
 // binding goes away: the receiver is cleared under the lock before it dies.
 struct QtMainQueue::Binding {
-    std::mutex mutex;
-    QObject* receiver = nullptr;  // lives on the main thread
+    Mutex mutex;
+    QObject* receiver ABSL_GUARDED_BY(mutex) = nullptr;  // lives on the main thread
     std::chrono::nanoseconds longest{0};
     size_t turns = 0;
     size_t longestTasks = 0;
@@ -32,12 +33,15 @@ struct QtMainQueue::Binding {
 };
 
 QtMainQueue::QtMainQueue() : binding_(std::make_shared<Binding>()) {
-    binding_->receiver = new QObject();
+    {
+        MutexLock lock(binding_->mutex);
+        binding_->receiver = new QObject();
+    }
     std::weak_ptr<Binding> weak = binding_;
     mainQueue().setWaker([weak] {
         auto binding = weak.lock();
         if (!binding) return;
-        std::lock_guard lock(binding->mutex);
+        MutexLock lock(binding->mutex);
         if (!binding->receiver) return;
         // Queued: runs on the receiver's (main) thread at the next event loop turn.
         QMetaObject::invokeMethod(
@@ -53,7 +57,7 @@ QtMainQueue::~QtMainQueue() {
     mainQueue().setWaker({});
     QObject* receiver = nullptr;
     {
-        std::lock_guard lock(binding_->mutex);
+        MutexLock lock(binding_->mutex);
         std::swap(receiver, binding_->receiver);
     }
     delete receiver;  // drops the calls still queued for it

@@ -22,14 +22,14 @@ SettingsUserDefaults::SettingsUserDefaults(const std::string& filePath)
     : settings_(std::make_unique<QSettings>(QString::fromStdString(filePath), QSettings::IniFormat)) {}
 
 std::string SettingsUserDefaults::fileName() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return settings_->fileName().toStdString();
 }
 
 std::optional<DefaultsValue> SettingsUserDefaults::value(std::string_view key) const {
     QVariant stored;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         QString k = keyString(key);
         if (!settings_->contains(k)) return std::nullopt;
         stored = settings_->value(k);
@@ -63,13 +63,13 @@ void SettingsUserDefaults::setValue(std::string_view key, const DefaultsValue& v
         std::vector<std::uint8_t> cbor = DefaultsValue::to_cbor(value);
         stored = QByteArray(reinterpret_cast<const char*>(cbor.data()), static_cast<qsizetype>(cbor.size()));
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     settings_->setValue(keyString(key), stored);
     settings_->sync();
 }
 
 void SettingsUserDefaults::removeValue(std::string_view key) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     settings_->remove(keyString(key));
     settings_->sync();
 }

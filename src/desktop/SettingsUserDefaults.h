@@ -5,9 +5,9 @@
 #include <QSettings>
 
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "core/Mutex.h"
 #include "library/UserDefaults.h"
 
 namespace qm {
@@ -31,7 +31,7 @@ public:
     std::string fileName() const;
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::unique_ptr<QSettings> settings_ ABSL_GUARDED_BY(mutex_);
 };
 

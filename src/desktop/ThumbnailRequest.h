@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <absl/base/thread_annotations.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -31,7 +33,7 @@ private:
     // Held while the callback runs, so that cancel() returns only once delivery has
     // either finished or become impossible. Recursive: the callback may cancel.
     std::recursive_mutex mutex_;
-    ThumbnailCallback callback_;
+    ThumbnailCallback callback_ ABSL_GUARDED_BY(mutex_);
     std::atomic<bool> cancelled_{false};
 };
 

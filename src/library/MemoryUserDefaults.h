@@ -3,8 +3,8 @@
 #include <absl/base/thread_annotations.h>
 
 #include <map>
-#include <mutex>
 
+#include "core/Mutex.h"
 #include "library/UserDefaults.h"
 
 namespace qm {
@@ -13,23 +13,23 @@ namespace qm {
 class MemoryUserDefaults final : public UserDefaults {
 public:
     std::optional<DefaultsValue> value(std::string_view key) const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = values_.find(key);
         if (it == values_.end()) return std::nullopt;
         return it->second;
     }
     void setValue(std::string_view key, const DefaultsValue& value) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         values_.insert_or_assign(std::string(key), value);
     }
     void removeValue(std::string_view key) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = values_.find(key);
         if (it != values_.end()) values_.erase(it);
     }
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::map<std::string, DefaultsValue, std::less<>> values_ ABSL_GUARDED_BY(mutex_);
 };
 

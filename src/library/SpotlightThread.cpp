@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <cstdio>
-#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "core/MainQueue.h"
+#include "core/Mutex.h"
 #include "core/SerialQueue.h"
 #include "library/SettingsSchema.h"
 
@@ -40,14 +40,17 @@ class OneShotTimer {
 public:
     OneShotTimer(std::chrono::milliseconds delay, std::function<void()> fire)
         : thread_([this, delay, fire = std::move(fire)] {
-              std::unique_lock lock(mutex_);
-              if (cv_.wait_for(lock, delay, [this] { return cancelled_; })) return;
+              const auto deadline = std::chrono::steady_clock::now() + delay;
+              MutexLock lock(mutex_);
+              while (!cancelled_)
+                  if (!lock.waitUntil(cv_, deadline)) break;
+              if (cancelled_) return;
               fire();
           }) {}
     ~OneShotTimer() { cancel(); }
     void cancel() {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             cancelled_ = true;
         }
         cv_.notify_all();
@@ -55,7 +58,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable cv_;
     bool cancelled_ ABSL_GUARDED_BY(mutex_) = false;
     std::jthread thread_;  // last: starts once the members above exist
@@ -119,6 +122,10 @@ SpotlightThread::SpotlightThread(std::shared_ptr<const TagFormat> format,
 }
 
 void SpotlightThread::start(std::weak_ptr<SerialQueue> queue, Callbacks callbacks) {
+    // The queue running this, for the checks: the weak pointer may already be
+    // expired while a queue being destroyed runs its last tasks.
+    confinedTo_ = SerialQueue::current();
+    QM_ASSERT_ON_QUEUE(confinedTo_);
     queue_ = std::move(queue);
     callbacks_ = std::move(callbacks);
 
@@ -294,6 +301,7 @@ SpotlightThread::TagGroups SpotlightThread::readTagGroups() {
 }
 
 void SpotlightThread::buildTags() {
+    QM_ASSERT_ON_QUEUE(confinedTo_);
     const auto began = std::chrono::steady_clock::now();
     std::shared_ptr<Tree> tree = std::move(treeWhileLoading_);
     treeWhileLoading_.reset();
@@ -325,6 +333,7 @@ void SpotlightThread::buildTags() {
 }
 
 void SpotlightThread::buildGPS() {
+    QM_ASSERT_ON_QUEUE(confinedTo_);
     const auto began = std::chrono::steady_clock::now();
     gpsQuery_->disableUpdates();
     gpsQuery_->readResults([this](const MetadataQuery::ResultView& result) {
@@ -390,6 +399,7 @@ void forEachItem(const MetadataUpdate& update, F&& handle) {
 }  // namespace
 
 void SpotlightThread::tagQueryUpdated(const MetadataUpdate& update) {
+    QM_ASSERT_ON_QUEUE(confinedTo_);
     TagChanges changes;
     // Paths that moved away. They are cleared after the batch and only when
     // no item of the batch now lives there, so a file that moved onto a path
@@ -425,6 +435,7 @@ void SpotlightThread::tagQueryUpdated(const MetadataUpdate& update) {
 }
 
 void SpotlightThread::gpsQueryUpdated(const MetadataUpdate& update) {
+    QM_ASSERT_ON_QUEUE(confinedTo_);
     QuickStringSet touched;  // every path handled; the paths items live at now first
     QuickStringSet vacated;
 

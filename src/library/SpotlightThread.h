@@ -30,8 +30,8 @@ std::optional<GPS> makeGPS(std::optional<double> latitude, std::optional<double>
 // Fills the library from the metadata index: builds the first whole tree off
 // the main thread and then turns every live update of the tag and GPS queries
 // into a change set for the database. Every field is confined to the serial
-// queue "SpotlightQueue" (given to start); query notifications arrive on the
-// main thread and are forwarded there. It never touches the live tree.
+// queue "SpotlightQueue" (given to start; debug builds check it); query
+// notifications arrive on the main thread and are forwarded there. It never touches the live tree.
 class SpotlightThread : public std::enable_shared_from_this<SpotlightThread> {
 public:
     using TagChanges = Tree::TagChanges;
@@ -91,6 +91,7 @@ private:
     const std::shared_ptr<UserDefaults> defaults_;
     const std::shared_ptr<FolderAccessProbe> probe_;
     std::weak_ptr<SerialQueue> queue_;
+    const SerialQueue* confinedTo_ = nullptr;  // compared, never dereferenced
     Callbacks callbacks_;
 
     std::shared_ptr<Tree> treeWhileLoading_;

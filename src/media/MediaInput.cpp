@@ -1,10 +1,12 @@
 #include "media/MediaInput.h"
 
+#include <absl/base/thread_annotations.h>
+
 #include <map>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "core/Mutex.h"
 #include "media/MediaTypeDatabase.h"
 
 extern "C" {
@@ -68,13 +70,16 @@ std::string demuxersFor(std::string_view fileName, std::string_view mimeType) {
         std::string(mimeType.empty() ? MediaTypeDatabase::shared().typeForFileName(fileName) : mimeType);
     if (type.empty() && extension.empty()) return {};
     // The answer depends on the type and the extension only; a crawl asks for few.
-    static std::mutex cacheMutex;
-    static std::map<std::string, std::string, std::less<>> cache;
+    struct Cache {
+        Mutex mutex;
+        std::map<std::string, std::string, std::less<>> demuxers ABSL_GUARDED_BY(mutex);
+    };
+    static Cache cache;
     std::string key = type + '\n';
     for (char ch : extension) key += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
     {
-        std::lock_guard lock(cacheMutex);
-        if (auto it = cache.find(key); it != cache.end()) return it->second;
+        MutexLock lock(cache.mutex);
+        if (auto it = cache.demuxers.find(key); it != cache.demuxers.end()) return it->second;
     }
     const std::vector<std::string> names = namesForType(type, extension);
     std::string demuxers;
@@ -89,8 +94,8 @@ std::string demuxersFor(std::string_view fileName, std::string_view mimeType) {
         // matches any of them.
         demuxers += format->name;
     }
-    std::lock_guard lock(cacheMutex);
-    cache.emplace(std::move(key), demuxers);
+    MutexLock lock(cache.mutex);
+    cache.demuxers.emplace(std::move(key), demuxers);
     return demuxers;
 }
 

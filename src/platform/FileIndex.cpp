@@ -1,5 +1,6 @@
 #include "platform/FileIndex.h"
 
+#include <absl/base/thread_annotations.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "core/DirectoryReader.h"
+#include "core/Mutex.h"
 #include "core/PathNames.h"
 #include "core/SerialQueue.h"
 #include "core/XdgDirectories.h"
@@ -61,15 +63,15 @@ struct FileIndex::Shared {
     std::atomic<bool> stopping{false};
     std::condition_variable timerWake;  // with `mutex`: wakes the rescan timer to stop
     std::atomic<uint64_t> contentReads{0};
-    mutable std::mutex mutex;
+    mutable Mutex mutex;
     mutable std::condition_variable changed;
-    std::vector<InotifyEvent> events;  // waiting for the index queue
-    bool drainScheduled = false;
-    Stats stats;
+    std::vector<InotifyEvent> events ABSL_GUARDED_BY(mutex);  // waiting for the index queue
+    bool drainScheduled ABSL_GUARDED_BY(mutex) = false;
+    Stats stats ABSL_GUARDED_BY(mutex);
     std::atomic<size_t> itemsSeen{0};
-    uint64_t nextObserverId = 1;  // under mutex, as is observers
-    std::vector<std::pair<uint64_t, std::shared_ptr<const EventObserver>>> observers;
-    std::vector<std::string> problems;  // under mutex
+    uint64_t nextObserverId ABSL_GUARDED_BY(mutex) = 1;
+    std::vector<std::pair<uint64_t, std::shared_ptr<const EventObserver>>> observers ABSL_GUARDED_BY(mutex);
+    std::vector<std::string> problems ABSL_GUARDED_BY(mutex);
 };
 
 FileIndex::FileIndex(Options options)
@@ -124,14 +126,14 @@ std::shared_ptr<MetadataQuery> FileIndex::gpsQuery() const {
 
 void FileIndex::problem(const std::string& sentence) {
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         shared_->problems.push_back(sentence);
     }
     log("[setup] " + sentence);
 }
 
 std::vector<std::string> FileIndex::problems() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->problems;
 }
 
@@ -161,14 +163,14 @@ void FileIndex::start() {
         // starting (the watcher's thread may already be adding watches, and
         // say it reached the limit) wait until it is known which they are.
         struct Starting {
-            std::mutex mutex;
-            bool done = false;
-            std::vector<std::string> held;
+            Mutex mutex;
+            bool done ABSL_GUARDED_BY(mutex) = false;
+            std::vector<std::string> held ABSL_GUARDED_BY(mutex);
         };
         auto starting = std::make_shared<Starting>();
         o.log = [this, starting](const std::string& line) {
             {
-                std::lock_guard lock(starting->mutex);
+                MutexLock lock(starting->mutex);
                 if (!starting->done) {
                     starting->held.push_back(line);
                     return;
@@ -181,7 +183,7 @@ void FileIndex::start() {
             notifyObservers(batch);
             bool schedule = false;
             {
-                std::lock_guard lock(shared_->mutex);
+                MutexLock lock(shared_->mutex);
                 for (auto& e : batch)
                     shared_->events.push_back(std::move(e));
                 schedule = !shared_->drainScheduled;
@@ -193,7 +195,7 @@ void FileIndex::start() {
         const bool started = tree_->start();
         std::vector<std::string> held;
         {
-            std::lock_guard lock(starting->mutex);
+            MutexLock lock(starting->mutex);
             starting->done = true;
             held = std::move(starting->held);
         }
@@ -210,11 +212,12 @@ void FileIndex::start() {
                           std::chrono::duration<double>(options_.unwatchedRescanInterval).count());
             log(line);
             rescanTimer_ = std::jthread([this] {
-                std::unique_lock lock(shared_->mutex);
+                MutexLock lock(shared_->mutex);
                 while (!shared_->stopping) {
-                    if (shared_->timerWake.wait_for(lock, options_.unwatchedRescanInterval,
-                                                    [this] { return shared_->stopping.load(); }))
-                        break;
+                    const auto due = std::chrono::steady_clock::now() + options_.unwatchedRescanInterval;
+                    while (!shared_->stopping && lock.waitUntil(shared_->timerWake, due)) {
+                    }
+                    if (shared_->stopping) break;
                     lock.unlock();
                     queue_->async([this] { rescanRoots(); });
                     lock.lock();
@@ -231,6 +234,7 @@ void FileIndex::start() {
 }
 
 void FileIndex::rescanRoots() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     if (shared_->stopping || !crawled_) return;
     for (const std::string& root : options_.roots) {
         if (shared_->stopping) return;
@@ -243,7 +247,7 @@ void FileIndex::rescanRoots() {
 void FileIndex::stop() {
     if (!queue_) return;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         shared_->stopping = true;
     }
     shared_->timerWake.notify_all();
@@ -260,17 +264,19 @@ void FileIndex::stop() {
     storeQueue_.reset();  // finishes the writes already handed to it
     liveLock_.release();
     tree_.reset();
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->changed.notify_all();
 }
 
 void FileIndex::load() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     const auto began = std::chrono::steady_clock::now();
     const std::string path = *options_.databasePath;
     std::vector<IndexRecord> withMetadata;
     bool hasSavedState = false;
     if (!path.empty()) {
         storeQueue_->sync([&] {
+            QM_ASSERT_ON_QUEUE(storeQueue_.get());
             store_ = std::make_unique<IndexStore>();
             // The file is shared: while another live index keeps it, emptying
             // or replacing it would pull the ground from under that one.
@@ -331,6 +337,7 @@ void FileIndex::load() {
     std::vector<IndexRecord> rest;
     bool restOk = true;
     storeQueue_->sync([&] {
+        QM_ASSERT_ON_QUEUE(storeQueue_.get());
         restOk = false;
         rest = store_->load(false, restOk);
     });
@@ -345,6 +352,7 @@ void FileIndex::load() {
 }
 
 void FileIndex::crawlRoots() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     const auto began = std::chrono::steady_clock::now();
     const uint32_t pass = ++pass_;
     for (const std::string& root : options_.roots) {
@@ -366,6 +374,7 @@ void FileIndex::holdLiveLockOnceStored() {
     // from it.
     if (tree_ && servesHome_ && storeUsable_ && tree_->unwatchedCount() == 0)
         storeQueue_->async([this] {
+            QM_ASSERT_ON_QUEUE(storeQueue_.get());
             if (store_ && store_->isOpen() && !shared_->stopping) liveLock_.acquire(store_->path());
         });
 }
@@ -377,6 +386,7 @@ void FileIndex::crawl(const std::string& root, uint32_t pass, bool sweepAfter) {
 }
 
 void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     struct stat st;
     if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (sweepAfter) state_->removeSubtree(root);
@@ -434,10 +444,11 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
 }
 
 void FileIndex::handleEvents() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     if (shared_->stopping) return;
     std::vector<InotifyEvent> events;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         events.swap(shared_->events);
         shared_->drainScheduled = false;
     }
@@ -481,6 +492,7 @@ void FileIndex::handleEvents() {
 }
 
 void FileIndex::flush() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     IndexState::Changes c = state_->flush();
     if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
     if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
@@ -495,6 +507,7 @@ void FileIndex::flush() {
 }
 
 void FileIndex::storeChanges(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions) {
+    QM_ASSERT_ON_QUEUE(storeQueue_.get());
     if (!store_) return;
     const unsigned rebuilds = store_->rebuildCount();
     if (store_->apply(upserts, deletions)) return;
@@ -514,6 +527,7 @@ void FileIndex::storeChanges(const std::vector<IndexRecord>& upserts, const std:
 }
 
 void FileIndex::startPositionReads() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     std::vector<IndexState::PositionRead> reads = state_->takePositionReads();
     if (reads.empty()) return;
     if (readsInFlight_ == 0) readsBegan_ = std::chrono::steady_clock::now();
@@ -521,6 +535,7 @@ void FileIndex::startPositionReads() {
     for (IndexState::PositionRead& read : reads) {
         positionQueue_->async([this, read = std::move(read)] {
             if (shared_->stopping) return;
+            QM_ASSERT_ON_QUEUE(positionQueue_.get());
             std::optional<GPS> pos = readPosition(read.path);
             ++shared_->contentReads;
             queue_->async([this, read, pos] {
@@ -540,13 +555,15 @@ void FileIndex::startPositionReads() {
 }
 
 void FileIndex::maybeFinishPositions() {
+    QM_ASSERT_ON_QUEUE(queue_.get());
     if (!crawled_ || readsInFlight_ != 0 || gpsQuery_->isGathered()) return;
     log(setupLine("Index positions", readsDone_ ? secondsSince(readsBegan_) : 0.0, readsDone_, "files read"));
     gpsQuery_->markGathered();
 }
 
 void FileIndex::updateStats() {
-    std::lock_guard lock(shared_->mutex);
+    QM_ASSERT_ON_QUEUE(queue_.get());
+    MutexLock lock(shared_->mutex);
     Stats& s = shared_->stats;
     s.items = state_->itemCount();
     shared_->itemsSeen.store(s.items, std::memory_order_relaxed);
@@ -563,7 +580,7 @@ bool FileIndex::watcherBusy() const {
 }
 
 FileIndex::Stats FileIndex::stats() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     Stats s = shared_->stats;
     s.contentReads = shared_->contentReads.load();
     // Events still in the watcher's hands are changes not applied yet.
@@ -573,17 +590,16 @@ FileIndex::Stats FileIndex::stats() const {
 
 bool FileIndex::waitUntilSettled(std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(shared_->mutex);
-    auto settled = [this] { return shared_->stats.settled && !watcherBusy(); };
-    while (!settled() && !shared_->stopping) {
+    MutexLock lock(shared_->mutex);
+    for (;;) {
+        if (shared_->stats.settled && !watcherBusy()) return true;
+        if (shared_->stopping) return false;
         // Events the watcher drops as hidden or excluded bring no
         // notification, so its count is looked at again now and then.
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) break;
-        shared_->changed.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
-                                            deadline - now, std::chrono::milliseconds(20)));
+        if (now >= deadline) return false;
+        lock.waitUntil(shared_->changed, std::min(deadline, now + std::chrono::milliseconds(20)));
     }
-    return settled();
 }
 
 void FileIndex::simulateOverflow() {
@@ -599,21 +615,21 @@ size_t FileIndex::itemsSeen() const {
 }
 
 uint64_t FileIndex::addEventObserver(EventObserver observer) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     const uint64_t id = shared_->nextObserverId++;
     shared_->observers.emplace_back(id, std::make_shared<const EventObserver>(std::move(observer)));
     return id;
 }
 
 void FileIndex::removeEventObserver(uint64_t id) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     std::erase_if(shared_->observers, [id](const auto& o) { return o.first == id; });
 }
 
 void FileIndex::notifyObservers(const std::vector<InotifyEvent>& batch) const {
     std::vector<std::shared_ptr<const EventObserver>> observers;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         for (const auto& o : shared_->observers)
             observers.push_back(o.second);
     }

@@ -109,7 +109,7 @@ private:
     void walk(const std::string& root, uint32_t pass, bool sweepAfter);
     void handleEvents();
     void flush();
-    // On IndexStoreQueue: writes a flush's rows; after damage, has all rows written again.
+    // Writes a flush's rows; after damage, has all rows written again.
     void storeChanges(const std::vector<IndexRecord>& upserts, const std::vector<MetadataItem>& deletions);
     void startPositionReads();
     void maybeFinishPositions();
@@ -126,7 +126,7 @@ private:
     Options options_;
     std::shared_ptr<IndexQuery> tagQuery_, gpsQuery_;
     std::shared_ptr<Shared> shared_;
-    // Queue-owned state (IndexQueue).
+    // Confined to IndexQueue (checked by QM_ASSERT_ON_QUEUE in debug builds).
     std::unique_ptr<IndexState> state_;
     uint32_t pass_ = 0;
     bool crawled_ = false;
@@ -135,9 +135,11 @@ private:
     std::chrono::steady_clock::time_point readsBegan_{};
     size_t readsDone_ = 0;
     bool storeUsable_ = false;
-    std::unique_ptr<IndexStore> store_;  // IndexStoreQueue only
+    // Confined to IndexStoreQueue.
+    std::unique_ptr<IndexStore> store_;
     // Held while the saved state follows the home folder's changes, so that
-    // readers may answer from it (IndexStoreQueue only, until stop()).
+    // readers may answer from it. Taken on IndexStoreQueue; stop() drops it
+    // once that queue is gone.
     IndexLiveLock liveLock_;
     bool servesHome_ = false;  // the one root is the home folder
     std::unique_ptr<InotifyTree> tree_;

@@ -5,26 +5,26 @@
 namespace qm {
 
 void IndexQuery::setHandlers(Handlers handlers) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     handlers_ = std::move(handlers);
 }
 
 void IndexQuery::execute() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (executed_) return;
     executed_ = true;
     if (gathered_) postFinishLocked();
 }
 
 void IndexQuery::markGathered() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (gathered_) return;
     gathered_ = true;
     if (executed_) postFinishLocked();
 }
 
 bool IndexQuery::isGathered() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return gathered_;
 }
 
@@ -36,7 +36,7 @@ void IndexQuery::postFinishLocked() {
         if (!self) return;
         std::function<void()> fn;
         {
-            std::lock_guard lock(self->mutex_);
+            MutexLock lock(self->mutex_);
             fn = self->handlers_.onFinish;
         }
         if (fn) fn();
@@ -52,7 +52,7 @@ void IndexQuery::postUpdateLocked(MetadataUpdate update) {
         if (!self) return;
         std::function<void(const MetadataUpdate&)> fn;
         {
-            std::lock_guard lock(self->mutex_);
+            MutexLock lock(self->mutex_);
             fn = self->handlers_.onUpdate;
         }
         if (fn) fn(update);
@@ -60,12 +60,12 @@ void IndexQuery::postUpdateLocked(MetadataUpdate update) {
 }
 
 void IndexQuery::disableUpdates() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++disabled_;
 }
 
 void IndexQuery::enableUpdates() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (disabled_ == 0 || --disabled_ > 0) return;
     std::vector<Delta> held = std::move(held_);
     held_.clear();
@@ -76,7 +76,7 @@ void IndexQuery::enableUpdates() {
 }
 
 void IndexQuery::publish(Delta delta) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (disabled_ > 0) {
         held_.push_back(std::move(delta));
         return;
@@ -124,35 +124,35 @@ const IndexQuery::Entry* IndexQuery::entryOf(const MetadataItem& item) const {
 }
 
 size_t IndexQuery::resultCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return items_.size();
 }
 
 MetadataItem IndexQuery::resultAt(size_t index) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return index < items_.size() ? items_[index] : MetadataItem{};
 }
 
 std::vector<std::string> IndexQuery::tagsAt(size_t index) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryAt(index);
     return e ? e->tags : std::vector<std::string>{};
 }
 
 std::optional<double> IndexQuery::latitudeAt(size_t index) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryAt(index);
     return e ? e->latitude : std::nullopt;
 }
 
 std::optional<double> IndexQuery::longitudeAt(size_t index) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryAt(index);
     return e ? e->longitude : std::nullopt;
 }
 
 void IndexQuery::readResults(const std::function<void(const ResultView&)>& visit) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     // The list is the one published last, so each entry holds the current path.
     for (size_t i = 0; i < items_.size(); ++i) {
         const Entry& e = entries_[i];
@@ -161,26 +161,26 @@ void IndexQuery::readResults(const std::function<void(const ResultView&)>& visit
 }
 
 std::optional<std::string> IndexQuery::pathOf(const MetadataItem& item) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryOf(item);
     return e ? std::optional<std::string>(e->path) : std::nullopt;
 }
 
 std::optional<std::vector<std::string>> IndexQuery::tagsOf(const MetadataItem& item) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryOf(item);
     if (!e || e->tags.empty()) return std::nullopt;
     return e->tags;
 }
 
 std::optional<double> IndexQuery::latitudeOf(const MetadataItem& item) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryOf(item);
     return e ? e->latitude : std::nullopt;
 }
 
 std::optional<double> IndexQuery::longitudeOf(const MetadataItem& item) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Entry* e = entryOf(item);
     return e ? e->longitude : std::nullopt;
 }

@@ -5,12 +5,12 @@
 #include <absl/container/flat_hash_map.h>
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/Mutex.h"
 #include "library/MetadataQuery.h"
 
 namespace qm {
@@ -63,14 +63,14 @@ public:
     bool isGathered() const;
 
 private:
-    void applyLocked(Delta& delta);
-    void postUpdateLocked(MetadataUpdate update);
-    void postFinishLocked();
-    const Entry* entryAt(size_t index) const;  // lock held
-    const Entry* entryOf(const MetadataItem& item) const;
+    void applyLocked(Delta& delta) ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+    void postUpdateLocked(MetadataUpdate update) ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+    void postFinishLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+    const Entry* entryAt(size_t index) const ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+    const Entry* entryOf(const MetadataItem& item) const ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
     const MetadataQueryKind kind_;
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     Handlers handlers_ ABSL_GUARDED_BY(mutex_);
     bool executed_ ABSL_GUARDED_BY(mutex_) = false;
     bool gathered_ ABSL_GUARDED_BY(mutex_) = false;

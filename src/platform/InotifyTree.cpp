@@ -548,7 +548,7 @@ bool InotifyTree::start() {
     reading_ = false;
     bufferedCount_ = 0;
     {
-        std::lock_guard lock(readyMutex_);
+        MutexLock lock(readyMutex_);
         ready_ = false;
     }
     thread_ = std::jthread([this] { run(); });
@@ -584,8 +584,11 @@ size_t InotifyTree::pendingEventCount() const {
 }
 
 bool InotifyTree::waitUntilReady(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(readyMutex_);
-    return readyChanged_.wait_for(lock, timeout, [this] { return ready_; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock lock(readyMutex_);
+    while (!ready_)
+        if (!lock.waitUntil(readyChanged_, deadline)) break;
+    return ready_;
 }
 
 void InotifyTree::simulateOverflow() {
@@ -599,7 +602,7 @@ void InotifyTree::run() {
     state_ = std::make_unique<State>(*this);
     state_->setUp();
     {
-        std::lock_guard lock(readyMutex_);
+        MutexLock lock(readyMutex_);
         ready_ = true;
     }
     readyChanged_.notify_all();

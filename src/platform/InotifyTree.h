@@ -1,5 +1,7 @@
 #pragma once
 
+#include <absl/base/thread_annotations.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -7,11 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/Mutex.h"
 #include "core/UniqueFd.h"
 
 namespace qm {
@@ -143,9 +145,9 @@ private:
     std::atomic<size_t> bufferedCount_{0};
     std::atomic<size_t> watchCount_{0};
     std::atomic<size_t> unwatchedCount_{0};
-    std::mutex readyMutex_;
+    Mutex readyMutex_;
     std::condition_variable readyChanged_;
-    bool ready_ = false;
+    bool ready_ ABSL_GUARDED_BY(readyMutex_) = false;
     std::jthread thread_;  // last: runs on everything above
 };
 

@@ -45,6 +45,31 @@ TEST(SerialQueueTest, SyncWaitsAndRunsInlineOnItsOwnThread) {
     EXPECT_EQ(value, 5);
 }
 
+// Confinement checks: a task knows its queue (a task of another queue, or the
+// main thread, does not), and debug builds stop a caller off the queue.
+TEST(SerialQueueTest, CurrentQueueAndConfinementCheck) {
+    // The queues' threads do not survive a fork: the child runs the test afresh.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SerialQueue a("a"), b("b");
+    EXPECT_EQ(SerialQueue::current(), nullptr);
+    const SerialQueue* seenOnA = nullptr;
+    const SerialQueue* seenOnBFromA = nullptr;
+    a.sync([&] {
+        seenOnA = SerialQueue::current();
+        QM_ASSERT_ON_QUEUE(&a);
+        b.sync([&] { seenOnBFromA = SerialQueue::current(); });
+    });
+    EXPECT_EQ(seenOnA, &a);
+    EXPECT_EQ(seenOnBFromA, &b);
+    std::thread([] { EXPECT_EQ(SerialQueue::current(), nullptr); }).join();
+#ifdef NDEBUG
+    QM_ASSERT_ON_QUEUE(&a);  // checks nothing in release builds
+#else
+    EXPECT_DEATH(QM_ASSERT_ON_QUEUE(&a), "must run on its serial queue, runs on another thread");
+    EXPECT_DEATH(b.sync([&] { QM_ASSERT_ON_QUEUE(&a); }), "runs on b");
+#endif
+}
+
 TEST(MainQueueTest, PostFromThreadsRunPendingAndWaker) {
     MainQueue mq;
     EXPECT_TRUE(mq.isMainThread());

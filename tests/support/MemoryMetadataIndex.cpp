@@ -8,27 +8,27 @@ namespace qm {
 // ---- MemoryMetadataQuery ----
 
 void MemoryMetadataQuery::setHandlers(Handlers handlers) {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     handlers_ = std::move(handlers);
 }
 
 void MemoryMetadataQuery::execute() {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     executed_ = true;
 }
 
 bool MemoryMetadataQuery::isExecuted() const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     return executed_;
 }
 
 void MemoryMetadataQuery::disableUpdates() {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     if (disabled_++ == 0) frozen_ = slots_;
 }
 
 void MemoryMetadataQuery::enableUpdates() {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     if (disabled_ > 0 && --disabled_ == 0) frozen_.reset();
 }
 
@@ -79,12 +79,12 @@ const MemoryMetadataQuery::Slot* MemoryMetadataQuery::slotAt(size_t index) const
 }
 
 size_t MemoryMetadataQuery::resultCount() const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     return disabled_ > 0 && frozen_ ? frozen_->size() : slots_->size();
 }
 
 MetadataItem MemoryMetadataQuery::resultAt(size_t index) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const Slot* s = slotAt(index);
     if (s) cursor_ = index;
     return s ? s->item : MetadataItem{};
@@ -93,21 +93,21 @@ MetadataItem MemoryMetadataQuery::resultAt(size_t index) const {
 // The cached attributes are the query's own: a tag query caches no position
 // and a GPS query no tags.
 std::vector<std::string> MemoryMetadataQuery::tagsAt(size_t index) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const Slot* s = slotAt(index);
     if (!s || kind_ != MetadataQueryKind::tags) return {};
     return s->file->tags.value_or(std::vector<std::string>{});
 }
 
 std::optional<double> MemoryMetadataQuery::latitudeAt(size_t index) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const Slot* s = slotAt(index);
     if (!s || kind_ != MetadataQueryKind::gps) return std::nullopt;
     return s->file->latitude;
 }
 
 std::optional<double> MemoryMetadataQuery::longitudeAt(size_t index) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const Slot* s = slotAt(index);
     if (!s || kind_ != MetadataQueryKind::gps) return std::nullopt;
     return s->file->longitude;
@@ -115,7 +115,7 @@ std::optional<double> MemoryMetadataQuery::longitudeAt(size_t index) const {
 
 void MemoryMetadataQuery::readResults(const std::function<void(const ResultView&)>& visit) const {
     static const std::vector<std::string> none;
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     if (disabled_ == 0 || !frozen_) return;
     // While nothing changed since the freeze, each slot's record is current.
     const bool current = frozen_ == slots_;
@@ -131,25 +131,25 @@ void MemoryMetadataQuery::readResults(const std::function<void(const ResultView&
 }
 
 std::optional<std::string> MemoryMetadataQuery::pathOf(const MetadataItem& item) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const MemoryMetadataFile* f = currentFile(item);
     return f ? f->path : std::nullopt;
 }
 
 std::optional<std::vector<std::string>> MemoryMetadataQuery::tagsOf(const MetadataItem& item) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const MemoryMetadataFile* f = currentFile(item);
     return f ? f->tags : std::nullopt;
 }
 
 std::optional<double> MemoryMetadataQuery::latitudeOf(const MetadataItem& item) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const MemoryMetadataFile* f = currentFile(item);
     return f ? f->latitude : std::nullopt;
 }
 
 std::optional<double> MemoryMetadataQuery::longitudeOf(const MetadataItem& item) const {
-    std::lock_guard lock(index_.mutex_);
+    MutexLock lock(index_.mutex_);
     const MemoryMetadataFile* f = currentFile(item);
     return f ? f->longitude : std::nullopt;
 }
@@ -157,7 +157,7 @@ std::optional<double> MemoryMetadataQuery::longitudeOf(const MetadataItem& item)
 void MemoryMetadataQuery::finish() {
     std::function<void()> fn;
     {
-        std::lock_guard lock(index_.mutex_);
+        MutexLock lock(index_.mutex_);
         fn = handlers_.onFinish;
     }
     if (fn) fn();
@@ -166,7 +166,7 @@ void MemoryMetadataQuery::finish() {
 void MemoryMetadataQuery::update(const MetadataUpdate& update) {
     std::function<void(const MetadataUpdate&)> fn;
     {
-        std::lock_guard lock(index_.mutex_);
+        MutexLock lock(index_.mutex_);
         fn = handlers_.onUpdate;
     }
     if (fn) fn(update);
@@ -193,7 +193,7 @@ void MemoryMetadataIndex::store(const MetadataItem& item, FilePtr file) {
 
 template <typename Change>
 void MemoryMetadataIndex::modify(const MetadataItem& item, Change&& change) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const File* current = fileLocked(item);
     auto next = std::make_shared<File>(current ? *current : File{});
     change(*next);
@@ -201,19 +201,19 @@ void MemoryMetadataIndex::modify(const MetadataItem& item, Change&& change) {
 }
 
 MetadataItem MemoryMetadataIndex::add(File file) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     MetadataItem item{1, nextInode_++};
     store(item, std::make_shared<const File>(std::move(file)));
     return item;
 }
 
 void MemoryMetadataIndex::set(const MetadataItem& item, File file) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     store(item, std::make_shared<const File>(std::move(file)));
 }
 
 std::optional<MemoryMetadataIndex::File> MemoryMetadataIndex::get(const MetadataItem& item) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const File* f = fileLocked(item);
     if (!f) return std::nullopt;
     return *f;
@@ -236,14 +236,14 @@ void MemoryMetadataIndex::setPosition(const MetadataItem& item, std::optional<do
 }
 
 void MemoryMetadataIndex::erase(const MetadataItem& item) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = records_.find(item);
     if (it == records_.end() || !it->second.file) return;
     store(item, nullptr);
 }
 
 void MemoryMetadataIndex::reserve(size_t files) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     records_.reserve(files);
 }
 

@@ -6,11 +6,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/Mutex.h"
 #include "library/MetadataQuery.h"
 
 namespace qm {
@@ -73,7 +73,8 @@ private:
     void fileChanged(uint64_t seq, const MetadataItem& item, const FilePtr& file);
     Slots& writableSlots();
     const Slot* slotAt(size_t index) const;
-    const MemoryMetadataFile* currentFile(const MetadataItem& item) const;
+    // Not checked: the index's lock cannot be named while its class is incomplete.
+    const MemoryMetadataFile* currentFile(const MetadataItem& item) const ABSL_NO_THREAD_SAFETY_ANALYSIS;
 
     MemoryMetadataIndex& index_;
     const MetadataQueryKind kind_;
@@ -128,16 +129,15 @@ private:
         FilePtr file;      // null once erased
     };
 
-    // Lock held.
-    const File* fileLocked(const MetadataItem& item) const;
-    void store(const MetadataItem& item, FilePtr file);
+    const File* fileLocked(const MetadataItem& item) const ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+    void store(const MetadataItem& item, FilePtr file) ABSL_EXCLUSIVE_LOCKS_REQUIRED(mutex_);
     template <typename Change>
     void modify(const MetadataItem& item, Change&& change);
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     absl::flat_hash_map<MetadataItem, Record> records_ ABSL_GUARDED_BY(mutex_);
-    uint64_t nextSeq_ = 0;
-    uint64_t nextInode_ = 1;
+    uint64_t nextSeq_ ABSL_GUARDED_BY(mutex_) = 0;
+    uint64_t nextInode_ ABSL_GUARDED_BY(mutex_) = 1;
     std::shared_ptr<MemoryMetadataQuery> tagQuery_, gpsQuery_;
 };
 
