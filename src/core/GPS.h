@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <utility>
 
 namespace qm {
@@ -9,6 +10,14 @@ namespace qm {
 struct GPS {
     double latitude = 0;
     double longitude = 0;
+
+    // Whether the position names a place on the globe: |latitude| <= 90 and
+    // |longitude| <= 180, so NaN and infinities do not. Readers drop other
+    // values: the map could not place them.
+    static bool isOnGlobe(double latitude, double longitude) noexcept {
+        return std::fabs(latitude) <= 90.0 && std::fabs(longitude) <= 180.0;
+    }
+    bool isOnGlobe() const noexcept { return isOnGlobe(latitude, longitude); }
 
     friend bool operator==(const GPS& a, const GPS& b) {
         return a.latitude == b.latitude && a.longitude == b.longitude;

@@ -101,9 +101,9 @@ std::optional<GPS> makeGPS(std::optional<double> latitude, std::optional<double>
     double lon = longitude.value_or(NAN);
     if (std::isnan(lat) || std::isnan(lon)) return std::nullopt;
     if (lat == 0.0 && lon == 0.0) return std::nullopt;
-    // A value off the globe is no position at all; letting it through would
-    // hand the grid coordinates it cannot place (infinities included).
-    if (!(std::fabs(lat) <= 90.0) || !(std::fabs(lon) <= 180.0)) return std::nullopt;
+    // Letting a value off the globe through would hand the grid coordinates
+    // it cannot place (infinities included).
+    if (!GPS::isOnGlobe(lat, lon)) return std::nullopt;
     return GPS{.latitude = lat, .longitude = lon};
 }
 

@@ -72,7 +72,7 @@ std::optional<GPS> ImageLocationReader::read(const std::string& path) {
         auto lonRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitudeRef"));
         if (latRef != exif.end() && latRef->toString().rfind("S", 0) == 0) *latValue = -*latValue;
         if (lonRef != exif.end() && lonRef->toString().rfind("W", 0) == 0) *lonValue = -*lonValue;
-        if (std::fabs(*latValue) > 90 || std::fabs(*lonValue) > 180) return std::nullopt;
+        if (!GPS::isOnGlobe(*latValue, *lonValue)) return std::nullopt;
         return GPS{.latitude = *latValue, .longitude = *lonValue};
     } catch (...) {
         // Unknown format, truncated or corrupt metadata: no position.

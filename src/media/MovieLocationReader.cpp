@@ -59,8 +59,7 @@ std::optional<GPS> MovieLocationReader::parseISO6709(std::string_view text) {
     if (!lat) return std::nullopt;
     auto lon = coordinate(text, 3);
     if (!lon) return std::nullopt;
-    if (!std::isfinite(*lat) || !std::isfinite(*lon) || std::fabs(*lat) > 90 || std::fabs(*lon) > 180)
-        return std::nullopt;
+    if (!GPS::isOnGlobe(*lat, *lon)) return std::nullopt;
     return GPS{.latitude = *lat, .longitude = *lon};
 }
 
