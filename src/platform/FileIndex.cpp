@@ -18,6 +18,7 @@
 #include "core/XdgDirectories.h"
 #include "media/ImageLocationReader.h"
 #include "platform/IndexQuery.h"
+#include "platform/IndexScope.h"
 #include "platform/IndexState.h"
 #include "platform/IndexStore.h"
 #include "platform/InotifyTree.h"
@@ -43,17 +44,10 @@ std::string setupLine(const char* what, double seconds, size_t count, const char
     return buffer;
 }
 
-std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 std::optional<GPS> readPosition(const std::string& path) {
     std::optional<GPS> pos = ImageLocationReader::handles(path) ? ImageLocationReader::read(path)
                                                                 : MovieLocationReader::read(path);
-    // A position off the globe is no position: the map could not place it.
-    if (pos && !(std::fabs(pos->latitude) <= 90.0 && std::fabs(pos->longitude) <= 180.0)) pos.reset();
+    if (pos && !pos->isOnGlobe()) pos.reset();
     return pos;
 }
 
@@ -87,30 +81,8 @@ FileIndex::FileIndex(Options options)
     // The index must never index its own database: every write would be a
     // change to report and store again.
     if (!options_.databasePath->empty()) options_.excludedPaths.push_back(parentOf(*options_.databasePath));
-    for (auto& p : options_.excludedPaths)
-        p = withoutTrailingSlash(p);
-
-    // Roots inside other roots would be crawled twice.
-    std::vector<std::string> roots;
-    for (auto& r : options_.roots)
-        r = withoutTrailingSlash(r);
-    for (const auto& r : options_.roots) {
-        bool inside = false;
-        for (const auto& other : options_.roots)
-            if (&other != &r && other != r && isAtOrBelow(r, other)) inside = true;
-        for (const auto& kept : roots)
-            if (kept == r) inside = true;
-        if (!inside) roots.push_back(r);
-    }
-    options_.roots = std::move(roots);
-    servesHome_ = options_.roots == std::vector<std::string>{withoutTrailingSlash(homeDirectory())};
-    // An exclusion only cuts pieces out of a root; one holding a whole root
-    // (a database kept beside the tree it indexes) would hide everything.
-    std::erase_if(options_.excludedPaths, [this](const std::string& e) {
-        for (const auto& r : options_.roots)
-            if (isAtOrBelow(r, e)) return true;
-        return false;
-    });
+    scope_ = IndexScope(options_.roots, options_.excludedPaths);
+    servesHome_ = scope_.roots() == std::vector<std::string>{IndexScope::normalized(homeDirectory())};
 }
 
 FileIndex::~FileIndex() {
@@ -153,8 +125,8 @@ void FileIndex::start() {
     queue_ = std::make_unique<SerialQueue>("IndexQueue");
     if (options_.live) {
         InotifyTree::Options o;
-        o.roots = options_.roots;
-        o.excludedPaths = options_.excludedPaths;
+        o.roots = scope_.roots();
+        o.excludedPaths = scope_.excludedPaths();
         o.coalesce = options_.coalesce;
         o.maxWatches = options_.maxWatches;
         o.unwatchedRescanInterval = options_.unwatchedRescanInterval;
@@ -236,7 +208,7 @@ void FileIndex::start() {
 void FileIndex::rescanRoots() {
     QM_ASSERT_ON_QUEUE(queue_.get());
     if (shared_->stopping || !crawled_) return;
-    for (const std::string& root : options_.roots) {
+    for (const std::string& root : scope_.roots()) {
         if (shared_->stopping) return;
         crawl(root, ++pass_, true);
     }
@@ -315,10 +287,7 @@ void FileIndex::load() {
     std::vector<MetadataItem> outside;
     auto take = [this, &outside](std::vector<IndexRecord>& rows, bool notify) {
         for (IndexRecord& r : rows) {
-            bool under = false;
-            for (const auto& root : options_.roots)
-                under = under || isAtOrBelow(r.path, root);
-            if (under)
+            if (scope_.contains(r.path))
                 state_->load(std::move(r), notify);
             else
                 outside.push_back(r.item);
@@ -355,7 +324,7 @@ void FileIndex::crawlRoots() {
     QM_ASSERT_ON_QUEUE(queue_.get());
     const auto began = std::chrono::steady_clock::now();
     const uint32_t pass = ++pass_;
-    for (const std::string& root : options_.roots) {
+    for (const std::string& root : scope_.roots()) {
         if (shared_->stopping) return;
         crawl(root, pass, true);
     }
@@ -399,11 +368,6 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
         dev_t device;
     };
     std::vector<Pending> stack{{root, st.st_dev}};
-    auto excluded = [this](const std::string& path) {
-        for (const auto& e : options_.excludedPaths)
-            if (isAtOrBelow(path, e)) return true;
-        return false;
-    };
     std::string path;
     while (!stack.empty()) {
         if (shared_->stopping) return;
@@ -429,7 +393,7 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished meanwhile
             path.assign(prefix).append(name);
             if (S_ISDIR(st.st_mode)) {
-                if (excluded(path)) continue;
+                if (scope_.isExcluded(path)) continue;
                 if (st.st_dev != dir.device && InotifyTree::isPseudoFileSystem(path)) continue;
                 state_->visit(path, st, pass, false, fd, name);
                 stack.push_back({path, st.st_dev});

@@ -15,6 +15,7 @@
 #include "library/MetadataQuery.h"
 #include "platform/IndexLiveLock.h"
 #include "platform/IndexRecord.h"
+#include "platform/IndexScope.h"
 
 namespace qm {
 
@@ -124,6 +125,7 @@ private:
     void holdLiveLockOnceStored();
 
     Options options_;
+    IndexScope scope_;  // the roots and exclusions of options_, normalised
     std::shared_ptr<IndexQuery> tagQuery_, gpsQuery_;
     std::shared_ptr<Shared> shared_;
     // Confined to IndexQueue (checked by QM_ASSERT_ON_QUEUE in debug builds).

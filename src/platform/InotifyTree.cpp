@@ -23,6 +23,7 @@
 
 #include "core/DirectoryReader.h"
 #include "core/PathNames.h"
+#include "platform/IndexScope.h"
 
 namespace qm {
 
@@ -41,11 +42,6 @@ std::string joinPath(const std::string& dir, const char* name) {
     std::string p = dir;
     if (p.empty() || p.back() != '/') p += '/';
     p += name;
-    return p;
-}
-
-std::string normalizedPath(std::string p) {
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
     return p;
 }
 
@@ -106,7 +102,7 @@ struct InotifyTree::State {
     InotifyTree& tree;
     const Options& options;
     std::vector<std::string> roots;
-    std::vector<std::string> excluded;
+    IndexScope scope;
     std::unordered_map<int, std::string> pathOfWd;
     std::map<std::string, int> wdOfPath;
     std::set<std::string> unwatched;     // tops of subtrees left without watches
@@ -123,15 +119,9 @@ struct InotifyTree::State {
         tree.unwatchedCount_ = unwatched.size();
     }
 
-    bool isExcluded(const std::string& path) const {
-        for (const std::string& e : excluded)
-            if (isAtOrBelow(path, e)) return true;
-        return false;
-    }
-
     bool isVisible(const std::string& path, const char* name) const {
         if (options.skipHidden && name[0] == '.') return false;
-        return !isExcluded(path);
+        return !scope.isExcluded(path);
     }
 
     void add(InotifyEvent event) {
@@ -430,20 +420,9 @@ struct InotifyTree::State {
     }
 
     void setUp() {
-        for (const std::string& r : options.roots) {
-            std::string root = normalizedPath(r);
-            if (root.empty()) continue;
-            roots.push_back(root);
-        }
+        scope = IndexScope(options.roots, options.excludedPaths);
+        roots = scope.roots();
         std::sort(roots.begin(), roots.end());
-        roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
-        std::vector<std::string> outer;
-        for (const std::string& r : roots)
-            if (std::none_of(outer.begin(), outer.end(), [&](const std::string& o) { return isAtOrBelow(r, o); }))
-                outer.push_back(r);
-        roots = std::move(outer);
-        for (const std::string& e : options.excludedPaths)
-            if (!e.empty()) excluded.push_back(normalizedPath(e));
         for (const std::string& root : roots) {
             if (!isDirectoryNoFollow(root)) {
                 missingRoots.insert(root);
