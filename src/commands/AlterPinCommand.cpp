@@ -26,7 +26,7 @@ std::string AlterPinCommand::debugDescription() const {
            ", action: " + (action == PinAction::pinTag ? "pinTag" : "unpinTag") + ")";
 }
 
-CommandPtr AlterPinCommand::run(CommandContext& context) const {
+CommandOutcome AlterPinCommand::run(CommandContext& context) const {
     DB& db = *context.db;
     Tree& tree = db.mutableTree();
     bool changed = action == PinAction::unpinTag ? tree.removePin(fullName) : tree.addPin(fullName);
@@ -34,8 +34,8 @@ CommandPtr AlterPinCommand::run(CommandContext& context) const {
         db.savePins();
         db.noteChange(WhatChanged::children);
     }
-    return std::make_shared<AlterPinCommand>(
-        fullName, action == PinAction::pinTag ? PinAction::unpinTag : PinAction::pinTag);
+    return completed(std::make_shared<AlterPinCommand>(
+        fullName, action == PinAction::pinTag ? PinAction::unpinTag : PinAction::pinTag));
 }
 
 }  // namespace qm

@@ -23,7 +23,7 @@ public:
     std::string statusText() const override;
     std::string menuText() const override;
     std::string debugDescription() const override;
-    CommandPtr run(CommandContext& context) const override;
+    CommandOutcome run(CommandContext& context) const override;
 
 private:
     std::string quotedTag() const;

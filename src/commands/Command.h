@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "commands/CommandContext.h"
 
@@ -9,6 +10,14 @@ namespace qm {
 
 class Command;
 using CommandPtr = std::shared_ptr<const Command>;
+
+// What one run did, as the run itself knows it.
+struct CommandOutcome {
+    CommandPtr inverse;      // undoes the run
+    std::string statusText;  // the toast: what was done, and what failed
+    // Nothing changed, so there is nothing to undo.
+    bool changedNothing = false;
+};
 
 // One edit of files or tags. Immutable: `run` performs the edit and builds a
 // new command that undoes it; running that one gives back an equivalent of
@@ -21,24 +30,14 @@ public:
     // One line for the "[run]" log.
     virtual std::string debugDescription() const = 0;
     // Performs the edit; never throws, logs what failed.
-    virtual CommandPtr run(CommandContext& context) const = 0;
+    virtual CommandOutcome run(CommandContext& context) const = 0;
     // The Edit-menu text after "Undo "/"Redo " when this command is the one
     // the user performed; empty for commands that only arise as inverses.
     virtual std::string menuText() const = 0;
 
-    // The toast after a run that returned `inverse`. Commands whose items can
-    // fail one by one count what was done and say what failed; when all
-    // went, this is statusText().
-    virtual std::string statusTextAfterRun(const Command& inverse) const {
-        (void)inverse;
-        return statusText();
-    }
-    // True when the run that returned `inverse` changed nothing, so there is
-    // nothing to undo.
-    virtual bool changedNothing(const Command& inverse) const {
-        (void)inverse;
-        return false;
-    }
+protected:
+    // The outcome of a run that did all it was asked.
+    CommandOutcome completed(CommandPtr inverse) const { return {std::move(inverse), statusText(), false}; }
 };
 
 }  // namespace qm

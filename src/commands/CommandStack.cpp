@@ -16,18 +16,18 @@ void CommandStack::performCommand(const CommandPtr& command, std::optional<NodeP
     if (!window || !command) return;
     NodePath nodeAfter = node ? std::move(*node) : window->currentNode();
     QuickStringSet selectionAfter = selection ? std::move(*selection) : window->currentSelection();
-    CommandPtr inverse = command->run(window->context());
+    CommandOutcome outcome = command->run(window->context());
     // A command that did nothing leaves nothing to undo, and the redo steps
     // still apply to the unchanged state.
-    if (!command->changedNothing(*inverse)) {
-        _undoStack.push_back(CommandItem{inverse, command->menuText(), nodeAfter, window->currentNode(),
+    if (!outcome.changedNothing) {
+        _undoStack.push_back(CommandItem{outcome.inverse, command->menuText(), nodeAfter, window->currentNode(),
                                         selectionAfter, window->currentSelection()});
         _redoStack.clear();
     }
     window->setCurrentNode(nodeAfter);
     window->setCurrentSelection(selectionAfter);
     commandLog("[run] " + command->debugDescription());
-    commandDidRun.emit(command->statusTextAfterRun(*inverse));
+    commandDidRun.emit(outcome.statusText);
 }
 
 void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>& to, const char* label) {
@@ -35,13 +35,13 @@ void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>
     if (!window || from.empty()) return;
     CommandItem item = std::move(from.back());
     from.pop_back();
-    CommandPtr inverse = item.command->run(window->context());
-    to.push_back(CommandItem{inverse, item.menuText, item.nodeAfter, item.nodeBefore, item.selectionAfter,
+    CommandOutcome outcome = item.command->run(window->context());
+    to.push_back(CommandItem{outcome.inverse, item.menuText, item.nodeAfter, item.nodeBefore, item.selectionAfter,
                              item.selectionBefore});
     window->setCurrentNode(item.nodeAfter);
     window->setCurrentSelection(item.selectionAfter);
     commandLog(std::string("[run] ") + label + item.command->debugDescription());
-    commandDidRun.emit(item.command->statusTextAfterRun(*to.back().command));
+    commandDidRun.emit(outcome.statusText);
 }
 
 void CommandStack::undo() {

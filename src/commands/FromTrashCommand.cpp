@@ -1,6 +1,7 @@
 #include "commands/FromTrashCommand.h"
 
 #include "commands/CommandLog.h"
+#include "commands/FileCommandRun.h"
 #include "commands/ToTrashCommand.h"
 
 namespace qm {
@@ -9,37 +10,23 @@ std::string FromTrashCommand::debugDescription() const {
     return "FromTrashCommand(fromTo: " + pairListDescription(fromTo) + ")";
 }
 
-CommandPtr FromTrashCommand::run(CommandContext& context) const {
-    std::vector<std::string> restored;
-    for (const auto& [from, to] : fromTo) {
-        FileResult r = context.fileOperations->restoreItem(from, to);
-        if (!r.ok) {
-            commandLog("[fs] Failed to restore " + qm::quotedText(displayPath(from)) + ": " + r.error);
-            continue;
-        }
-        commandLog("[fs] Restored " + qm::quotedText(displayPath(from)) + " to " +
-                   qm::quotedText(displayPath(to)));
-        restored.push_back(to);
-    }
-    return std::make_shared<ToTrashCommand>(std::move(restored), kind);
-}
-
-namespace {
-// How many items the run carried out: its inverse lists exactly those.
-size_t doneCount(const Command& inverse) {
-    auto* back = dynamic_cast<const ToTrashCommand*>(&inverse);
-    return back ? back->paths.size() : 0;
-}
-}  // namespace
-
-std::string FromTrashCommand::statusTextAfterRun(const Command& inverse) const {
-    size_t done = doneCount(inverse);
-    if (done >= fromTo.size()) return statusText();
-    return partialOutcomeText("Restored " + trashPhrase(kind, done), fromTo.size() - done, "restored");
-}
-
-bool FromTrashCommand::changedNothing(const Command& inverse) const {
-    return doneCount(inverse) == 0;
+CommandOutcome FromTrashCommand::run(CommandContext& context) const {
+    std::vector<std::string> restored =
+        runEachItem(fromTo, [&](const std::pair<std::string, std::string>& item) -> std::optional<std::string> {
+            const auto& [from, to] = item;
+            FileResult r = context.fileOperations->restoreItem(from, to);
+            if (!r.ok) {
+                commandLog("[fs] Failed to restore " + qm::quotedText(displayPath(from)) + ": " + r.error);
+                return std::nullopt;
+            }
+            commandLog("[fs] Restored " + qm::quotedText(displayPath(from)) + " to " +
+                       qm::quotedText(displayPath(to)));
+            return to;
+        });
+    const size_t done = restored.size();
+    return itemRunOutcome(
+        *this, std::make_shared<ToTrashCommand>(std::move(restored), kind), done, fromTo.size(),
+        [this](size_t n) { return "Restored " + trashPhrase(kind, n); }, "restored");
 }
 
 }  // namespace qm

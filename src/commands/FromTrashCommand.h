@@ -21,10 +21,8 @@ public:
 
     std::string statusText() const override { return "Restored " + trashPhrase(kind, fromTo.size()); }
     std::string menuText() const override { return {}; }
-    std::string statusTextAfterRun(const Command& inverse) const override;
-    bool changedNothing(const Command& inverse) const override;
     std::string debugDescription() const override;
-    CommandPtr run(CommandContext& context) const override;
+    CommandOutcome run(CommandContext& context) const override;
 };
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "commands/MoveFilesCommand.h"
 
 #include "commands/CommandLog.h"
+#include "commands/FileCommandRun.h"
 
 namespace qm {
 
@@ -8,37 +9,22 @@ std::string MoveFilesCommand::debugDescription() const {
     return "MoveFilesCommand(fromTo: " + pairListDescription(fromTo) + ")";
 }
 
-CommandPtr MoveFilesCommand::run(CommandContext& context) const {
-    Pairs back;
-    for (const auto& [from, to] : fromTo) {
+CommandOutcome MoveFilesCommand::run(CommandContext& context) const {
+    Pairs back = runEachItem(fromTo, [&](const std::pair<std::string, std::string>& item)
+                                         -> std::optional<std::pair<std::string, std::string>> {
+        const auto& [from, to] = item;
         FileResult r = context.fileOperations->moveItem(from, to);
         if (!r.ok) {
             commandLog("[fs] Failed to move " + qm::quotedText(displayPath(from)) + ": " + r.error);
-            continue;
+            return std::nullopt;
         }
-        commandLog("[fs] Moved " + qm::quotedText(displayPath(from)) + " to " +
-                   qm::quotedText(displayPath(to)));
-        back.emplace_back(to, from);
-    }
-    return std::make_shared<MoveFilesCommand>(std::move(back));
-}
-
-namespace {
-// How many items the run carried out: its inverse lists exactly those.
-size_t doneCount(const Command& inverse) {
-    auto* back = dynamic_cast<const MoveFilesCommand*>(&inverse);
-    return back ? back->fromTo.size() : 0;
-}
-}  // namespace
-
-std::string MoveFilesCommand::statusTextAfterRun(const Command& inverse) const {
-    size_t done = doneCount(inverse);
-    if (done >= fromTo.size()) return statusText();
-    return partialOutcomeText("Moved " + (done == 1 ? std::string("File") : std::to_string(done) + " files"), fromTo.size() - done, "moved");
-}
-
-bool MoveFilesCommand::changedNothing(const Command& inverse) const {
-    return doneCount(inverse) == 0;
+        commandLog("[fs] Moved " + qm::quotedText(displayPath(from)) + " to " + qm::quotedText(displayPath(to)));
+        return std::pair{to, from};
+    });
+    const size_t done = back.size();
+    return itemRunOutcome(
+        *this, std::make_shared<MoveFilesCommand>(std::move(back)), done, fromTo.size(),
+        [](size_t n) { return "Moved " + (n == 1 ? std::string("File") : std::to_string(n) + " files"); }, "moved");
 }
 
 }  // namespace qm

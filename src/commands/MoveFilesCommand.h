@@ -19,10 +19,8 @@ public:
 
     std::string statusText() const override { return "Moved " + movePhrase(); }
     std::string menuText() const override { return "Move " + movePhrase(); }
-    std::string statusTextAfterRun(const Command& inverse) const override;
-    bool changedNothing(const Command& inverse) const override;
     std::string debugDescription() const override;
-    CommandPtr run(CommandContext& context) const override;
+    CommandOutcome run(CommandContext& context) const override;
 
 private:
     std::string movePhrase() const {

@@ -7,8 +7,7 @@ namespace qm {
 // Removes an empty folder; only ever made as the inverse of a creation.
 class RemoveSubdirectoryCommand final : public SubdirectoryCommand {
 public:
-    explicit RemoveSubdirectoryCommand(std::string path, bool afterFailure = false)
-        : SubdirectoryCommand(std::move(path), false, afterFailure) {}
+    explicit RemoveSubdirectoryCommand(std::string path) : SubdirectoryCommand(std::move(path), false) {}
 
     std::string statusText() const override { return "Removed Subfolder"; }
     std::string menuText() const override { return {}; }

@@ -12,25 +12,20 @@ std::string SubdirectoryCommand::debugDescription() const {
            "(path: " + path + ")";
 }
 
-CommandPtr SubdirectoryCommand::run(CommandContext& context) const {
+CommandOutcome SubdirectoryCommand::run(CommandContext& context) const {
+    FileResult r;
+    CommandPtr inverse;
     if (creates_) {
-        FileResult r = context.fileOperations->createDirectory(path);
+        r = context.fileOperations->createDirectory(path);
         commandLog((r.ok ? "[fs] Created " : "[fs] Failed to create ") + qm::quotedText(path));
-        return std::make_shared<RemoveSubdirectoryCommand>(path, !r.ok);
+        inverse = std::make_shared<RemoveSubdirectoryCommand>(path);
+    } else {
+        r = context.fileOperations->removeDirectory(path);
+        commandLog((r.ok ? "[fs] Removed " : "[fs] Failed to remove ") + qm::quotedText(path));
+        inverse = std::make_shared<NewSubdirectoryCommand>(path);
     }
-    FileResult r = context.fileOperations->removeDirectory(path);
-    commandLog((r.ok ? "[fs] Removed " : "[fs] Failed to remove ") + qm::quotedText(path));
-    return std::make_shared<NewSubdirectoryCommand>(path, !r.ok);
-}
-
-bool SubdirectoryCommand::changedNothing(const Command& inverse) const {
-    auto* back = dynamic_cast<const SubdirectoryCommand*>(&inverse);
-    return back && back->afterFailure_;
-}
-
-std::string SubdirectoryCommand::statusTextAfterRun(const Command& inverse) const {
-    if (!changedNothing(inverse)) return statusText();
-    return creates_ ? "Could not create Subfolder" : "Could not remove Subfolder";
+    if (r.ok) return completed(std::move(inverse));
+    return {std::move(inverse), creates_ ? "Could not create Subfolder" : "Could not remove Subfolder", true};
 }
 
 }  // namespace qm

@@ -143,13 +143,13 @@ std::shared_ptr<const TagChangeCommand> TagChangeCommand::makeInverse(std::vecto
                                               nodesToTrim);
 }
 
-CommandPtr TagChangeCommand::run(CommandContext& context) const {
+CommandOutcome TagChangeCommand::run(CommandContext& context) const {
     std::vector<QuickStringSet> treeTagsBefore;
     treeTagsBefore.reserve(files.size());
     for (const TagChange& change : files)
         treeTagsBefore.push_back(context.db->tree().tagsFor(change.path));
     runTreePhase(*context.db);
-    return makeInverse(runFilePhase(context, &treeTagsBefore));
+    return completed(makeInverse(runFilePhase(context, &treeTagsBefore)));
 }
 
 }  // namespace qm

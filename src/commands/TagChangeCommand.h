@@ -29,7 +29,7 @@ public:
     std::string statusText() const override;
     std::string debugDescription() const override;
     std::string menuText() const override;
-    CommandPtr run(CommandContext& context) const override;
+    CommandOutcome run(CommandContext& context) const override;
 
     // The two halves of `run`, apart for measuring. The file phase returns,
     // for each file in order, what it actually changed on disk: a tag added

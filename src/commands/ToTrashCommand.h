@@ -18,10 +18,8 @@ public:
 
     std::string statusText() const override { return "Trashed " + trashPhrase(kind, paths.size()); }
     std::string menuText() const override { return "Trash " + trashPhrase(kind, paths.size()); }
-    std::string statusTextAfterRun(const Command& inverse) const override;
-    bool changedNothing(const Command& inverse) const override;
     std::string debugDescription() const override;
-    CommandPtr run(CommandContext& context) const override;
+    CommandOutcome run(CommandContext& context) const override;
 };
 
 }  // namespace qm
