@@ -12,9 +12,11 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -131,6 +133,76 @@ void BM_ContainerKeystroke(benchmark::State& state) {
     state.SetLabel("query update + one painted viewport; target < 16 ms per key, goal 8 ms");
 }
 BENCHMARK(BM_ContainerKeystroke)->Unit(benchmark::kMillisecond);
+
+// The key that matches every subtag, typed into the field: the query update
+// with one painted viewport.
+void BM_ContainerEverything(benchmark::State& state) {
+    Library& lib = library();
+    SidebarContainer sidebar(lib.window);
+    sidebar.resize(260, 900);
+    QImage frame(260, 900, QImage::Format_ARGB32_Premultiplied);
+    bool odd = false;
+    for (auto _ : state) {
+        // Alternating with a key that matches nothing, so every step is a fresh search.
+        state.PauseTiming();
+        sidebar.searchField()->setText(QStringLiteral("zzz"));
+        state.ResumeTiming();
+        sidebar.searchField()->setText(odd ? QStringLiteral("a") : QStringLiteral("A"));
+        odd = !odd;
+        QPainter painter(&frame);
+        sidebar.resultsView()->viewport()->render(&painter);
+    }
+    state.SetLabel("query update + one painted viewport; target < 16 ms");
+}
+BENCHMARK(BM_ContainerEverything)->Unit(benchmark::kMillisecond);
+
+// A library change (a tag made or removed, as a live index update does)
+// while a search is shown: the longest the main thread is held at a time,
+// from the change's events through the search again to the painted list.
+void BM_LibraryChangeDuringSearch(benchmark::State& state) {
+    Library& lib = library();
+    SidebarContainer sidebar(lib.window);
+    sidebar.resize(260, 900);
+    sidebar.searchField()->setText(QStringLiteral("part 3"));
+    QImage frame(260, 900, QImage::Format_ARGB32_Premultiplied);
+    const QuickString tags = QuickString::literal("Tags");
+    const QuickString extra = QuickString::literal("Part 3 extra");
+    const QuickString file = QuickString::literal("/home/u/extra");
+    bool add = true;
+    double worst = 0, total = 0;
+    size_t turns = 0;
+    using Clock = std::chrono::steady_clock;
+    auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    for (auto _ : state) {
+        Clock::time_point start = Clock::now();
+        if (add)
+            lib.db->apply(lib.db->tree().rootNode()->addPath({tags, extra}, file, {}));
+        else
+            lib.db->apply(lib.db->tree().rootNode()->removePath({tags, extra}, file, {}));
+        add = !add;
+        double longest = ms(Clock::now() - start), sum = longest;
+        size_t n = 1;
+        while (sidebar.isRefreshing()) {
+            Clock::time_point turn = Clock::now();
+            QCoreApplication::processEvents();
+            QPainter painter(&frame);
+            sidebar.resultsView()->viewport()->render(&painter);
+            double t = ms(Clock::now() - turn);
+            longest = std::max(longest, t);
+            sum += t;
+            ++n;
+        }
+        state.SetIterationTime(longest / 1000);
+        worst = std::max(worst, longest);
+        total += sum;
+        turns += n;
+    }
+    state.counters["worst_turn_ms"] = worst;
+    state.counters["main_thread_ms_per_change"] = total / double(state.iterations());
+    state.counters["turns_per_change"] = double(turns) / double(state.iterations());
+    state.SetLabel("longest main-thread turn per change; target < 5 ms");
+}
+BENCHMARK(BM_LibraryChangeDuringSearch)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

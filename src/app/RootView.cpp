@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QEvent>
 #include <QResizeEvent>
 #include <QSplitter>
@@ -173,7 +174,11 @@ void RootView::setSidebarVisible(bool visible) {
     if (!visible) {
         // Only a laid-out sidebar has a width of its own; before that it is the one set.
         if (splitView_->isVisible() && sidebarContainer_->width() > 0) sidebarWidth_ = sidebarContainer_->width();
+        // The keyboard goes on to the files rather than wherever the focus
+        // chain happens to lead.
+        const bool hadKeyboard = sidebarContainer_->isAncestorOf(QApplication::focusWidget());
         sidebarContainer_->hide();
+        if (hadKeyboard) tileGridView_->setFocus(Qt::OtherFocusReason);
         splitView_->refresh();  // lay out now rather than at the next event loop turn
     } else {
         sidebarContainer_->show();

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "commands/ByteSafeText.h"
+
 namespace qm {
 
 const std::string& TagPasteboardType::pasteboardType() {
@@ -10,9 +12,10 @@ const std::string& TagPasteboardType::pasteboardType() {
 }
 
 std::string TagPasteboardType::pasteboardPropertyList() const {
-    nlohmann::json j = {{"tag", tag}};
-    // Tags are bytes; invalid UTF-8 is written replaced rather than failing.
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Tags are bytes (other programs write any): a name that is not UTF-8
+    // travels in the byte-safe form of the state file, so the drop finds it.
+    nlohmann::json j = {{"tag", encodeByteSafeText(tag)}};
+    return j.dump();
 }
 
 std::optional<TagPasteboardType> TagPasteboardType::decode(std::string_view data) {
@@ -20,7 +23,9 @@ std::optional<TagPasteboardType> TagPasteboardType::decode(std::string_view data
     if (j.is_discarded() || !j.is_object()) return std::nullopt;
     auto it = j.find("tag");
     if (it == j.end() || !it->is_string()) return std::nullopt;
-    return TagPasteboardType(it->get<std::string>());
+    std::string tag;
+    if (!decodeByteSafeText(it->get_ref<const std::string&>(), tag)) return std::nullopt;
+    return TagPasteboardType(std::move(tag));
 }
 
 }  // namespace qm

@@ -130,7 +130,11 @@ std::optional<SidebarPrompt> SidebarActions::promptFor(SidebarAction action, con
 }
 
 std::string SidebarActions::submit(BrowserState& window, SidebarAction action, std::string_view text) {
-    const NodePath path = window.currentNode();
+    return submit(window, action, NodePath(window.currentNode()), text);
+}
+
+std::string SidebarActions::submit(BrowserState& window, SidebarAction action, const NodePath& path,
+                                   std::string_view text) {
     std::string name = trimmed(text);
     if (name.empty() || path.empty()) return {};
     CommandStack& stack = *window.commandStack();

@@ -52,9 +52,13 @@ public:
     // None for the actions that need no name.
     static std::optional<SidebarPrompt> promptFor(SidebarAction action, const NodePath& path);
 
-    // Runs a naming action with the typed text on the window's current node.
-    // Returns the message that refuses the name (nothing changes then), or an
-    // empty string when the action ran or there was nothing to do.
+    // Runs a naming action with the typed text on the node at `path` (the
+    // node the editor was opened for). Returns the message that refuses the
+    // name (nothing changes then), or an empty string when the action ran or
+    // there was nothing to do.
+    static std::string submit(BrowserState& window, SidebarAction action, const NodePath& path,
+                              std::string_view text);
+    // The same on the window's current node.
     static std::string submit(BrowserState& window, SidebarAction action, std::string_view text);
 
     // Runs an action that needs no name on the window's current node.

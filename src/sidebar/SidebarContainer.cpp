@@ -8,9 +8,9 @@
 #include <cmath>
 
 #include "commands/BrowserState.h"
+#include "desktop/FileManagerReveal.h"
 #include "library/DB.h"
 #include "library/Tree.h"
-#include "sidebar/FileManagerReveal.h"
 #include "sidebar/SidebarResultsView.h"
 #include "sidebar/SidebarScrollState.h"
 #include "sidebar/SidebarSearchField.h"
@@ -22,6 +22,8 @@ namespace qm {
 namespace {
 constexpr int initialWidth = 250;
 constexpr int fieldInset = 3;
+// A refresh after a library change walks at most this long per event-loop turn.
+constexpr std::chrono::milliseconds refreshSlice{3};
 }  // namespace
 
 SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget* parent)
@@ -49,8 +51,10 @@ SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget
     // own clearing when it opens a result blocks this.
     connect(field_, &QLineEdit::textChanged, this, [this] { queryUpdate(); });
     connect(results_, &SidebarResultsView::openPathRequested, this, &SidebarContainer::openPathInTree);
-    connect(tree_, &SidebarView::revealInFileManagerRequested, this, [this](const QStringList& paths) {
-        FileManagerReveal::showItems(paths);
+    connect(tree_, &SidebarView::revealInFileManagerRequested, this, [this](const QList<QByteArray>& paths) {
+        std::vector<std::string> bytes;
+        for (const QByteArray& p : paths) bytes.emplace_back(p.constData(), size_t(p.size()));
+        FileManagerReveal::showItems(bytes);
         Q_EMIT revealInFileManagerRequested(paths);
     });
     field_->installEventFilter(this);
@@ -58,10 +62,15 @@ SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget
     results_->installEventFilter(this);
 
     subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] { scrollCurrentRowToVisible(); }));
-    // The library changed under a running search: search again.
-    subscriptions_.push_back(window_->context().db->childrenChanged.subscribe([this] {
-        if (!isShowingTree()) queryUpdate();
-    }));
+    // The library changed under a running search: search again, in slices
+    // between other events, keeping whatever node the person chose.
+    refreshTimer_.setInterval(0);
+    connect(&refreshTimer_, &QTimer::timeout, this, &SidebarContainer::refreshStep);
+    auto refresh = [this] {
+        if (results_->results()) startRefresh();
+    };
+    subscriptions_.push_back(window_->context().db->childrenChanged.subscribe(refresh));
+    subscriptions_.push_back(window_->context().db->treeChanged.subscribe(refresh));
     showTree(true);
 }
 
@@ -85,25 +94,45 @@ void SidebarContainer::focusSearchField() {
     field_->selectAll();
 }
 
-void SidebarContainer::queryUpdate() {
+std::vector<std::string> SidebarContainer::queryTokens() const {
     const QByteArray text = field_->text().toUtf8();
-    std::vector<std::string> tokens = TagSearchQuery::tokens(std::string_view(text.constData(), size_t(text.size())));
+    return TagSearchQuery::tokens(std::string_view(text.constData(), size_t(text.size())));
+}
+
+void SidebarContainer::queryUpdate() {
+    // The person typed: a refresh under way is for the old text.
+    refresh_.reset();
+    refreshTimer_.stop();
+    std::vector<std::string> tokens = queryTokens();
     std::optional<std::vector<SearchResult>> results;
-    bool currentFound = false;
-    if (!tokens.empty()) {
-        results = TagSearch::search(*window_->context().db->tree().rootNode(), tokens);
-        if (!window_->currentNode().empty()) {
-            QuickString current = fullNameForNodePath(window_->currentNode());
-            for (const SearchResult& r : *results)
-                if (r.node->fullName == current) {
-                    currentFound = true;
-                    break;
-                }
-        }
-    }
+    if (!tokens.empty()) results = TagSearch::search(*window_->context().db->tree().rootNode(), tokens);
     results_->setResults(std::move(results));
-    if (!currentFound && !window_->currentNode().empty()) window_->setCurrentNode({});
+    // A current node that is not among the results is cleared, as typing asks.
+    if (!window_->currentNode().empty() && !results_->rectForPath(window_->currentNode()))
+        window_->setCurrentNode({});
     showTree(field_->text().isEmpty());
+}
+
+void SidebarContainer::startRefresh() {
+    std::vector<std::string> tokens = queryTokens();
+    if (tokens.empty()) return;
+    refresh_.emplace(window_->context().db->tree().rootNode(), std::move(tokens));
+    refreshTimer_.start();
+}
+
+void SidebarContainer::refreshStep() {
+    if (!refresh_) return refreshTimer_.stop();
+    if (!refresh_->step(std::chrono::steady_clock::now() + refreshSlice)) return;
+    refreshTimer_.stop();
+    std::vector<SearchResult> found = refresh_->takeResults();
+    refresh_.reset();
+    // Only the list changes: the current node stays, even when the change
+    // took it out of the results (the grid goes on showing it).
+    results_->setResults(std::move(found));
+}
+
+bool SidebarContainer::isRefreshing() const {
+    return refresh_.has_value();
 }
 
 std::optional<QRectF> SidebarContainer::activeRectForPath(const NodePath& path) const {
@@ -147,6 +176,8 @@ void SidebarContainer::openPathInTree(const NodePath& path) {
         QSignalBlocker quiet(field_);
         field_->clear();
     }
+    refresh_.reset();
+    refreshTimer_.stop();
     results_->setResults(std::nullopt);
     showTree(true);
     tree_->setFocus(Qt::OtherFocusReason);
@@ -193,8 +224,8 @@ bool SidebarContainer::eventFilter(QObject* watched, QEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         NodePath path = window_->currentNode();
-        if (path.empty() && results_->results() && !results_->results()->empty())
-            path = nodePathForFullName(results_->results()->front().node->fullName);
+        if (path.empty())
+            if (auto first = results_->pathOf(0)) path = *first;
         openPathInTree(path);
         return true;
     }

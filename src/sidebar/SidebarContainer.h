@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
+#include <QTimer>
 #include <QWidget>
 
 #include <any>
@@ -8,6 +11,7 @@
 
 #include "core/Subscription.h"
 #include "library/NodePath.h"
+#include "sidebar/TagSearch.h"
 
 class QStackedWidget;
 
@@ -33,8 +37,11 @@ public:
     // Leaves the search and shows the node at `path` in the tree, expanding
     // its collapsed ancestors, keeping its row where it was on screen.
     void openPathInTree(const NodePath& path);
-    // Runs the search for the field's text now.
+    // Runs the search for the field's text now (the text changed): a
+    // current node that is not a result is cleared.
     void queryUpdate();
+    // Whether a search after a library change is still walking.
+    bool isRefreshing() const;
 
     // A SidebarScrollState, or empty when the current node has no row.
     std::any scrollState() const;
@@ -49,7 +56,7 @@ public:
 Q_SIGNALS:
     // "Show in File Manager": the files or folders to reveal (already sent to
     // the desktop's file manager).
-    void revealInFileManagerRequested(const QStringList& paths);
+    void revealInFileManagerRequested(const QList<QByteArray>& paths);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,12 +68,17 @@ private:
     int activeScrollOffset() const;
     void setActiveScrollOffset(int y);
     bool routeToActive(QKeyEvent* event);
+    std::vector<std::string> queryTokens() const;
+    void startRefresh();
+    void refreshStep();
 
     const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     QStackedWidget* stack_;
     SidebarView* tree_;
     SidebarResultsView* results_;
     SidebarSearchField* field_;
+    std::optional<TagSearchRun> refresh_;
+    QTimer refreshTimer_;
     std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 

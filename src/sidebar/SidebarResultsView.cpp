@@ -9,6 +9,7 @@
 
 #include "commands/BrowserState.h"
 #include "library/DB.h"
+#include "library/Tree.h"
 #include "sidebar/SearchSpanFitting.h"
 #include "sidebar/TextContrast.h"
 
@@ -78,12 +79,18 @@ double SidebarResultsView::contentHeight() {
     return layout_.contentHeight((results_ ? results_->size() : 0) + 1);
 }
 
-std::optional<size_t> SidebarResultsView::currentIndex() const {
-    if (!results_ || window_->currentNode().empty()) return std::nullopt;
-    QuickString joined = fullNameForNodePath(window_->currentNode());
+std::optional<size_t> SidebarResultsView::indexOfPath(const NodePath& path) const {
+    if (!results_ || path.empty()) return std::nullopt;
+    // By identity: a pin reference's node path is not its full name split at "/".
+    NodePtr node = window_->context().db->tree().lookup(path);
+    if (!node) return std::nullopt;
     for (size_t i = 0; i < results_->size(); ++i)
-        if ((*results_)[i].node->fullName == joined) return i;
+        if ((*results_)[i].node == node) return i;
     return std::nullopt;
+}
+
+std::optional<size_t> SidebarResultsView::currentIndex() const {
+    return indexOfPath(window_->currentNode());
 }
 
 void SidebarResultsView::scrollCurrentRowToVisible() {
@@ -91,12 +98,18 @@ void SidebarResultsView::scrollCurrentRowToVisible() {
 }
 
 std::optional<QRectF> SidebarResultsView::rectForPath(const NodePath& path) const {
-    if (!results_ || path.empty()) return std::nullopt;
-    QuickString joined = fullNameForNodePath(path);
-    for (size_t i = 0; i < results_->size(); ++i)
-        if ((*results_)[i].node->fullName == joined)
-            return QRectF(0, layout_.rowTop(i + 1), viewport()->width(), layout_.rowHeight);
-    return std::nullopt;
+    auto i = indexOfPath(path);
+    if (!i) return std::nullopt;
+    return QRectF(0, layout_.rowTop(*i + 1), viewport()->width(), layout_.rowHeight);
+}
+
+std::optional<NodePath> SidebarResultsView::pathOf(size_t index) const {
+    if (!results_ || index >= results_->size()) return std::nullopt;
+    const NodePtr& node = (*results_)[index].node;
+    NodePath path = node->nodePath();
+    // A result whose node has left the tree since the search opens nothing.
+    if (window_->context().db->tree().lookup(path) != node) return std::nullopt;
+    return path;
 }
 
 bool SidebarResultsView::hasKeyFocus() const {
@@ -104,8 +117,9 @@ bool SidebarResultsView::hasKeyFocus() const {
 }
 
 void SidebarResultsView::navigateTo(size_t index) {
-    if (!results_ || index >= results_->size()) return;
-    window_->setCurrentNode(nodePathForFullName((*results_)[index].node->fullName));
+    auto path = pathOf(index);
+    if (!path) return;
+    window_->setCurrentNode(*path);
     scrollCurrentRowToVisible();
 }
 
@@ -152,7 +166,7 @@ void SidebarResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     if (event->button() != Qt::LeftButton || (event->modifiers() & Qt::ControlModifier)) return;
     if (auto i = indexAt(event->position().toPoint().y()))
-        Q_EMIT openPathRequested(nodePathForFullName((*results_)[*i].node->fullName));
+        if (auto path = pathOf(*i)) Q_EMIT openPathRequested(*path);
 }
 
 void SidebarResultsView::paintEvent(QPaintEvent* event) {

@@ -29,6 +29,9 @@ public:
 
     double contentHeight() override;
     std::optional<QRectF> rectForPath(const NodePath& path) const;
+    // The node path a result opens: its node's own (for a pin reference,
+    // Pinned and the whole tag name); none when the node left the tree.
+    std::optional<NodePath> pathOf(size_t index) const;
     bool handleKeyDown(QKeyEvent* event);
     void scrollCurrentRowToVisible();
     bool hasKeyFocus() const;
@@ -53,6 +56,7 @@ protected:
 
 private:
     std::optional<size_t> currentIndex() const;
+    std::optional<size_t> indexOfPath(const NodePath& path) const;
     std::optional<size_t> indexAt(int viewportY) const;
     void navigateTo(size_t index);
     void updateFonts() override;

@@ -15,6 +15,10 @@ SidebarSearchField::SidebarSearchField(QWidget* parent) : QLineEdit(parent) {
     setClearButtonEnabled(true);
     setFixedHeight(fieldHeight);
     icon_ = addAction(QIcon(), QLineEdit::LeadingPosition);
+    // The field's buttons take their accessible names from their actions.
+    icon_->setText(QStringLiteral("Find a tag"));
+    if (auto* clear = findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Clear the search"));
     updateIcon();
 }
 

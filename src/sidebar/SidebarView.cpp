@@ -25,7 +25,6 @@
 #include "library/Tree.h"
 #include "sidebar/SidebarDragData.h"
 #include "sidebar/SidebarDropRules.h"
-#include "sidebar/SidebarExpansion.h"
 #include "sidebar/TextContrast.h"
 
 namespace qm {
@@ -43,11 +42,18 @@ QString displayName(const QuickString& name) {
 }
 
 constexpr double hoverExpandSeconds = 1.0;
+// As Qt's item views: a drag within this margin of the top or bottom edge
+// scrolls a row at a time, every 50 ms.
+constexpr int autoScrollMargin = 16;
+constexpr int autoScrollInterval = 50;
 
 }  // namespace
 
 SidebarView::SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent)
-    : SidebarRowsArea(parent), window_(std::move(window)), db_(window_->context().db) {
+    : SidebarRowsArea(parent),
+      window_(std::move(window)),
+      db_(window_->context().db),
+      controller_(window_, db_) {
     SidebarListAccessible::installFactory();
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -60,6 +66,8 @@ SidebarView::SidebarView(std::shared_ptr<BrowserState> window, QWidget* parent)
     hoverTimer_.setSingleShot(true);
     hoverTimer_.setInterval(int(hoverExpandSeconds * 1000));
     connect(&hoverTimer_, &QTimer::timeout, this, &SidebarView::hoverExpand);
+    autoScrollTimer_.setInterval(autoScrollInterval);
+    connect(&autoScrollTimer_, &QTimer::timeout, this, &SidebarView::autoScrollStep);
     updateFonts();
     subscribe();
 }
@@ -73,11 +81,16 @@ void SidebarView::subscribe() {
     subscriptions_.push_back(db_->treeChanged.subscribe(rebuild));
     subscriptions_.push_back(db_->pathsChanged.subscribe([this] { viewport()->update(); }));
     subscriptions_.push_back(window_->isExpandedChanged.subscribe(rebuild));
-    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] {
-        currentRowCache_.reset();
-        viewport()->update();
-        if (auto row = currentRow()) SidebarListAccessible::notifyCurrentRow(this, int(*row));
-    }));
+    subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] { currentNodeChanged(); }));
+}
+
+void SidebarView::currentNodeChanged() {
+    controller_.invalidateCurrentRow();
+    // The person went elsewhere (a history key, the map shortcut) while
+    // typing a name: the edit was for the node they left.
+    if (edit_ && window_->currentNode() != edit_->path) cancelNameEditor();
+    viewport()->update();
+    if (auto row = currentRow()) SidebarListAccessible::notifyCurrentRow(this, int(*row));
 }
 
 void SidebarView::updateFonts() {
@@ -91,43 +104,32 @@ void SidebarView::updateFonts() {
     systemTextOffset_ = SidebarLayout::textOffset(layout_.rowHeight, sm.capHeight(), sm.ascent());
     miniTextOffset_ = SidebarLayout::textOffset(layout_.rowHeight, mm.capHeight(), mm.ascent());
     updateScrollBar();
-}
-
-const SidebarRows& SidebarView::rows() {
-    if (rowsDirty_) {
-        if (db_)
-            rows_.rebuild(*db_->tree().rootNode(), window_->isExpanded());
-        else
-            rows_ = SidebarRows();
-        rowsDirty_ = false;
-        currentRowCache_.reset();
-    }
-    return rows_;
+    placeNameEditor();
 }
 
 void SidebarView::rowsChanged() {
-    rowsDirty_ = true;
-    currentRowCache_.reset();
+    controller_.invalidateRows();
     if (dropTarget_) setDropTarget(std::nullopt);
     SidebarListAccessible::notifyRowsReset(this);
     updateScrollBar();
+    placeNameEditor();
     viewport()->update();
 }
 
 double SidebarView::contentHeight() {
+    // A new item's editor may sit on a row below the last one (and stand a
+    // little over it), which must be reachable.
+    if (edit_ && edit_->isNew) return layout_.contentHeight(rows().size() + 1) + 4;
     return layout_.contentHeight(rows().size());
 }
 
-std::optional<size_t> SidebarView::currentRow() {
-    const SidebarRows& r = rows();
-    if (!currentRowCache_) {
-        currentRowCache_ = db_ ? r.indexOfPath(*db_->tree().rootNode(), window_->currentNode()) : std::nullopt;
-    }
-    return *currentRowCache_;
+void SidebarView::scrollCurrentRowToVisible() {
+    if (auto row = currentRow()) reveal(SidebarRowSpan{*row, 1});
 }
 
-void SidebarView::scrollCurrentRowToVisible() {
-    if (auto row = currentRow()) scrollToVisible(layout_.rowTop(*row), layout_.rowTop(*row) + layout_.rowHeight);
+void SidebarView::reveal(SidebarRowSpan span) {
+    const double top = layout_.rowTop(span.first);
+    scrollToVisible(top, top + layout_.rowHeight * double(std::max<size_t>(span.count, 1)));
 }
 
 std::optional<QRectF> SidebarView::rectForPath(const NodePath& path) {
@@ -149,6 +151,11 @@ bool SidebarView::hasKeyFocus() const {
 std::optional<NodePtr> SidebarView::dropTargetNode() const {
     if (!dropTarget_) return std::nullopt;
     return dropTarget_->node;
+}
+
+std::optional<NodePath> SidebarView::nameEditorPath() const {
+    if (!editor_ || !edit_) return std::nullopt;
+    return edit_->path;
 }
 
 // ---- Painting ----
@@ -200,7 +207,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
         const Node& node = *row.node;
         const double y = layout_.rowTop(i);
         const bool isCurrent = current && *current == i;
-        if (typeNavigation_.node.get() == &node)
+        if (typeNavigation().node.get() == &node)
             focusRect = QRectF(SidebarLayout::selectionInset, y, width - 2 * SidebarLayout::selectionInset, rowH);
         const double textX = SidebarLayout::textX(row.depth, node.color().has_value());
         const QColor rowColor = isCurrent && keyFocus ? selectedText : text;
@@ -311,52 +318,49 @@ void SidebarView::paintEvent(QPaintEvent* event) {
 
 void SidebarView::scrollContentsBy(int, int) {
     viewport()->update();
-    if (editor_) cancelNameEditor();
+    placeNameEditor();
 }
 
 // ---- Navigation and expansion ----
 
-void SidebarView::navigate(const Node& node) {
-    window_->setCurrentNode(node.nodePath());
+void SidebarView::notifyExpansion(const Node* node) {
+    if (!node || !SidebarListAccessible::wantsEvents()) return;
+    if (auto row = rows().indexOf(node)) SidebarListAccessible::notifyExpansion(this, int(*row));
 }
 
 void SidebarView::setExpanded(const Node& node, bool expand, bool recursive) {
-    if (!db_) return;
-    SidebarExpansion::change(*window_, *db_, node, expand, recursive);
-    if (SidebarListAccessible::wantsEvents()) {
-        const SidebarRows& r = rows();
-        for (size_t i = 0; i < r.size(); ++i)
-            if (r[i].node.get() == &node) SidebarListAccessible::notifyExpansion(this, int(i));
-    }
+    controller_.setExpanded(node, expand, recursive);
+    notifyExpansion(&node);
 }
 
-bool SidebarView::commitTypeNavigation() {
-    if (!typeNavigation_.node) return false;
-    NodePtr node = typeNavigation_.node;
-    typeNavigation_.reset();
-    navigate(*node);
-    viewport()->update();
-    return true;
+void SidebarView::applyKeyOutcome(const SidebarTreeController::KeyOutcome& outcome) {
+    notifyExpansion(outcome.expansionChanged);
+    if (outcome.reveal) reveal(*outcome.reveal);
+    if (outcome.redraw) viewport()->update();
+    if (outcome.trigger) trigger(*outcome.trigger);
 }
 
 bool SidebarView::handleKeyDown(QKeyEvent* event) {
     if (!db_) return false;
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const bool command = mods & Qt::ControlModifier;
-    const bool option = mods & Qt::AltModifier;
+    // Alt+Left and Alt+Right are Back and Forward, so Shift applies an
+    // expansion change to the whole subtree (Alt still does where it arrives).
+    const bool recursive = mods & (Qt::ShiftModifier | Qt::AltModifier);
     if (scrollByKey(event->key())) return true;
-    const Tree& tree = db_->tree();
+    std::optional<SidebarTreeKey> key;
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        commitTypeNavigation();
-        return true;
-    case Qt::Key_Escape:
-        if (!typeNavigation_.isReset()) {
-            typeNavigation_.reset();
-            viewport()->update();
-        }
-        return true;
+    case Qt::Key_Enter: key = SidebarTreeKey::commit; break;
+    case Qt::Key_Escape: key = SidebarTreeKey::escape; break;
+    case Qt::Key_F2: key = SidebarTreeKey::rename; break;
+    case Qt::Key_Left: key = SidebarTreeKey::left; break;
+    case Qt::Key_Right: key = SidebarTreeKey::right; break;
+    case Qt::Key_Down: key = SidebarTreeKey::down; break;
+    case Qt::Key_Up: key = SidebarTreeKey::up; break;
+    case Qt::Key_Asterisk:
+        if (!command) key = SidebarTreeKey::expandSubtree;
+        break;
     case Qt::Key_Menu:
         showContextMenuForCurrentRow();
         return true;
@@ -364,79 +368,19 @@ bool SidebarView::handleKeyDown(QKeyEvent* event) {
         if (mods != Qt::ShiftModifier) return false;
         showContextMenuForCurrentRow();
         return true;
-    case Qt::Key_F2: {
-        NodePtr node = tree.lookup(window_->currentNode());
-        if (!node || window_->currentNode().empty()) return true;
-        NodePtr parent = node->parent();
-        if (parent && has(parent->kind, NodeKind::tagContainer))
-            trigger(SidebarAction::renameCurrentTag);
-        else if (has(node->kind, NodeKind::directory) && window_->currentNode().size() >= 2)
-            trigger(SidebarAction::renameCurrentFolder);
-        return true;
-    }
-    case Qt::Key_Left: {
-        commitTypeNavigation();
-        const NodePath path = window_->currentNode();
-        NodePtr node = path.empty() ? nullptr : tree.lookup(path);
-        if (node && SidebarRows::isExpandable(*node) && window_->isExpanded().contains(node->fullName))
-            setExpanded(*node, false, option);
-        else if (path.size() >= 2)
-            window_->setCurrentNode(NodePath(path.begin(), path.end() - 1));
-        return true;
-    }
-    case Qt::Key_Right: {
-        commitTypeNavigation();
-        const NodePath path = window_->currentNode();
-        NodePtr node = path.empty() ? nullptr : tree.lookup(path);
-        if (node && SidebarRows::isExpandable(*node) && !window_->isExpanded().contains(node->fullName)) {
-            setExpanded(*node, true, option);
-            if (auto row = currentRow()) {
-                double top = layout_.rowTop(*row);
-                scrollToVisible(top, top + layout_.rowHeight * double(node->visibleRowCount(window_->isExpanded())));
-            }
-        }
-        return true;
-    }
-    case Qt::Key_Down:
-    case Qt::Key_Up: {
-        commitTypeNavigation();
-        // The row list is the neighbour walk of the tree, already laid out.
-        bool down = event->key() == Qt::Key_Down;
-        const SidebarRows& r = rows();
-        std::optional<size_t> at = currentRow();
-        std::optional<size_t> next;
-        if (!r.empty()) {
-            const size_t lastRow = r.size() - 1;
-            if (command)
-                next = down ? lastRow : 0;
-            else if (!at)
-                next = down ? 0 : lastRow;
-            else
-                next = down ? std::min(*at + 1, lastRow) : (*at ? *at - 1 : 0);
-        }
-        std::optional<NodePath> target;
-        if (next) target = r[*next].node->nodePath();
-        if (target) {
-            window_->setCurrentNode(*target);
-            scrollCurrentRowToVisible();
-        }
-        return true;
-    }
     default:
         break;
+    }
+    if (key) {
+        const auto outcome = controller_.key(*key, command, recursive);
+        applyKeyOutcome(outcome);
+        return outcome.handled;
     }
     if (command) return false;
     QString characters = event->text();
     if (characters.isEmpty() || !characters.at(0).isPrint()) return false;
-    std::vector<const Node*> visible;
-    const SidebarRows& r = rows();
-    visible.reserve(r.size());
-    for (const SidebarRow& row : r.rows()) visible.push_back(row.node.get());
     const QByteArray utf8 = characters.toUtf8();
-    auto before = typeNavigation_.node;
-    if (auto hit = typeNavigation_.type(std::string_view(utf8.constData(), size_t(utf8.size())), visible, currentRow()))
-        scrollToVisible(layout_.rowTop(*hit), layout_.rowTop(*hit) + layout_.rowHeight);
-    if (typeNavigation_.node != before) viewport()->update();
+    applyKeyOutcome(controller_.typeCharacters(std::string_view(utf8.constData(), size_t(utf8.size()))));
     return true;
 }
 
@@ -448,7 +392,8 @@ void SidebarView::keyPressEvent(QKeyEvent* event) {
 // ---- Mouse ----
 
 void SidebarView::mousePressEvent(QMouseEvent* event) {
-    const bool control = event->modifiers() & Qt::ControlModifier;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool control = mods & Qt::ControlModifier;
     const bool right = event->button() == Qt::RightButton || (event->button() == Qt::LeftButton && control);
     if (!right && event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
     if (editor_) cancelNameEditor();
@@ -457,25 +402,19 @@ void SidebarView::mousePressEvent(QMouseEvent* event) {
         dragStart_ = pos;
         isDragging_ = false;
     }
-    auto row = rowAtViewportY(pos.y());
-    if (row) {
-        const SidebarRow& hit = rows()[*row];
-        NodePtr node = hit.node;
+    if (auto row = rowAtViewportY(pos.y())) {
         if (right) {
-            typeNavigation_.reset();
-            navigate(*node);
+            controller_.rightClick(*row);
             setFocus(Qt::MouseFocusReason);
             showContextMenu(pos);
             return;
         }
-        if (pos.x() >= SidebarLayout::disclosureBoundary(hit.depth)) {
-            typeNavigation_.reset();
-            navigate(*node);
-        } else if (SidebarRows::isExpandable(*node)) {
-            bool expanded = window_->isExpanded().contains(node->fullName);
-            bool optionAlone = (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier;
-            setExpanded(*node, !expanded, optionAlone);
-        }
+        // Window managers take Alt with the mouse, so Shift+click opens or
+        // closes the whole branch; Alt alone still does where it arrives.
+        const bool recursive = mods == Qt::ShiftModifier || mods == Qt::AltModifier;
+        NodePtr node = rows()[*row].node;
+        if (controller_.leftClick(*row, pos.x(), recursive) == SidebarTreeController::Click::toggled)
+            notifyExpansion(node.get());
         viewport()->update();
     }
     setFocus(Qt::MouseFocusReason);
@@ -490,10 +429,7 @@ void SidebarView::mouseMoveEvent(QMouseEvent* event) {
     isDragging_ = true;
     auto row = rowAtViewportY(pos.y());
     if (!row) return;
-    NodePtr node = rows()[*row].node;
-    NodePtr parent = node->parent();
-    if (!parent || !has(parent->kind, NodeKind::tagContainer)) return;
-    auto tag = TagFormat::tagForNodeName(node->fullName);
+    auto tag = controller_.draggedTag(*row);
     if (!tag) return;
     auto* drag = new QDrag(this);
     drag->setMimeData(SidebarDragData::forTag(*tag));
@@ -517,7 +453,7 @@ void SidebarView::showContextMenuForCurrentRow() {
 
 void SidebarView::showContextMenu(const QPoint& viewportPos) {
     if (!db_) return;
-    std::vector<SidebarMenuItem> items = SidebarActions::menuFor(db_->tree(), window_->currentNode());
+    std::vector<SidebarMenuItem> items = controller_.menu();
     if (items.empty()) return;
     if (menu_) menu_->deleteLater();
     menu_ = new QMenu(this);
@@ -533,9 +469,10 @@ void SidebarView::showContextMenu(const QPoint& viewportPos) {
 void SidebarView::trigger(SidebarAction action) {
     if (!db_) return;
     if (action == SidebarAction::showInFileManager) {
-        QStringList paths;
+        // Bytes all the way: names that are not UTF-8 stay themselves.
+        QList<QByteArray> paths;
         for (const std::string& p : SidebarActions::revealPaths(db_->tree(), window_->currentNode()))
-            paths << QString::fromUtf8(p.data(), qsizetype(p.size()));
+            paths << QByteArray(p.data(), qsizetype(p.size()));
         if (!paths.isEmpty()) Q_EMIT revealInFileManagerRequested(paths);
         return;
     }
@@ -546,35 +483,54 @@ void SidebarView::trigger(SidebarAction action) {
 }
 
 void SidebarView::openNameEditor(SidebarAction action) {
-    auto prompt = SidebarActions::promptFor(action, window_->currentNode());
-    if (!prompt) return;
     if (editor_) cancelNameEditor();
-    scrollCurrentRowToVisible();
-    auto row = currentRow();
-    if (!row) return;
-    const SidebarRow& r = rows()[*row];
-    editorAction_ = action;
+    std::optional<SidebarEdit> edit = controller_.beginEdit(action);
+    if (!edit) return;
+    edit_ = std::move(*edit);
+    updateScrollBar();  // a new item's row below the last must be reachable
     editor_ = new QLineEdit(viewport());
     editor_->setObjectName(QStringLiteral("sidebarNameEditor"));
-    const QString message = QString::fromStdString(prompt->message);
+    const QString message = QString::fromStdString(edit_->prompt.message);
     editor_->setPlaceholderText(message);
     editor_->setToolTip(message);
-    editor_->setAccessibleName(QString::fromStdString(prompt->button));
+    editor_->setAccessibleName(QString::fromStdString(edit_->prompt.button));
     editor_->setAccessibleDescription(message);
-    editor_->setText(QString::fromStdString(prompt->initialText));
+    editor_->setText(QString::fromStdString(edit_->prompt.initialText));
     editor_->selectAll();
-    const bool isNew = action == SidebarAction::addNewTag || action == SidebarAction::addNewFolder;
-    // A new item's editor sits one level in, where the new row will appear.
-    int depth = r.depth + (isNew ? 1 : 0);
-    int x = int(SidebarLayout::textX(depth, false)) - 4;
-    int y = int(layout_.rowTop(*row) - scrollOffset());
-    if (isNew) y += int(layout_.rowHeight);
-    int h = std::max(int(layout_.rowHeight) + 4, editor_->sizeHint().height());
-    editor_->setGeometry(x, y - (h - int(layout_.rowHeight)) / 2, std::max(60, viewport()->width() - x - 6), h);
     editor_->installEventFilter(this);
     connect(editor_, &QLineEdit::returnPressed, this, &SidebarView::commitNameEditor);
+    // Bring the editor on screen, with its node's row for a new item.
+    if (auto rect = nameEditorRect()) {
+        double top = rect->top();
+        if (auto place = controller_.editorPlace(*edit_); place && edit_->isNew && place->row > 0)
+            top = std::min(top, layout_.rowTop(place->row - 1));
+        scrollToVisible(top, rect->bottom());
+    }
+    placeNameEditor();
+    if (!editor_) return;
     editor_->show();
     editor_->setFocus(Qt::OtherFocusReason);
+}
+
+std::optional<QRect> SidebarView::nameEditorRect() {
+    if (!editor_ || !edit_) return std::nullopt;
+    auto place = controller_.editorPlace(*edit_);
+    if (!place) return std::nullopt;
+    const int x = int(SidebarLayout::textX(place->depth, false)) - 4;
+    const int h = std::max(int(layout_.rowHeight) + 4, editor_->sizeHint().height());
+    const int y = int(layout_.rowTop(place->row)) - (h - int(layout_.rowHeight)) / 2;
+    return QRect(x, y, std::max(60, viewport()->width() - x - 6), h);
+}
+
+void SidebarView::placeNameEditor() {
+    if (!editor_ || !edit_) return;
+    auto rect = nameEditorRect();
+    if (!rect) {
+        // The node was removed, renamed elsewhere or collapsed out of sight.
+        cancelNameEditor();
+        return;
+    }
+    editor_->setGeometry(rect->translated(0, -scrollOffset()));
 }
 
 bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
@@ -595,22 +551,27 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void SidebarView::cancelNameEditor() {
+    const bool hadNewRow = edit_ && edit_->isNew;
+    edit_.reset();
+    if (hadNewRow) updateScrollBar();
     if (!editor_) return;
     QLineEdit* e = editor_;
     editor_ = nullptr;
+    const bool hadFocus = e->hasFocus();
     e->removeEventFilter(this);
     e->hide();
     e->deleteLater();
+    if (hadFocus) setFocus(Qt::OtherFocusReason);
     viewport()->update();
 }
 
 void SidebarView::commitNameEditor() {
-    if (!editor_) return;
+    if (!editor_ || !edit_) return;
     const QByteArray text = editor_->text().toUtf8();
-    const SidebarAction action = editorAction_;
+    const SidebarEdit edit = *edit_;
     cancelNameEditor();
     setFocus(Qt::OtherFocusReason);
-    std::string refusal = SidebarActions::submit(*window_, action, std::string_view(text.constData(), size_t(text.size())));
+    std::string refusal = controller_.commit(edit, std::string_view(text.constData(), size_t(text.size())));
     if (!refusal.empty()) refuse(QString::fromStdString(refusal));
 }
 
@@ -625,13 +586,22 @@ void SidebarView::refuse(const QString& message) {
 
 // ---- Drops ----
 
+const DropInfo& SidebarView::dropInfoFor(const QMimeData* mime) {
+    if (mime != dropMime_) {
+        dropMime_ = mime;
+        dropInfo_ = mime ? SidebarDragData::dropInfo(*mime) : DropInfo();
+        dropDrag_ = SidebarDropRules::read(dropInfo_, *db_->format);
+    }
+    return dropInfo_;
+}
+
 std::optional<SidebarView::DropTarget> SidebarView::evaluateDrop(const QMimeData* mime, const QPoint& viewportPos) {
     if (!mime || !db_) return std::nullopt;
     auto row = rowAtViewportY(viewportPos.y());
     if (!row) return std::nullopt;
     NodePtr node = rows()[*row].node;
-    DropInfo info = SidebarDragData::dropInfo(*mime);
-    if (!SidebarDropRules::accepts(*node, info, *db_->format)) return std::nullopt;
+    dropInfoFor(mime);
+    if (!SidebarDropRules::accepts(*node, dropDrag_)) return std::nullopt;
     return DropTarget{node, *row};
 }
 
@@ -652,8 +622,40 @@ void SidebarView::hoverExpand() {
     setExpanded(*node, true, false);
 }
 
+void SidebarView::updateAutoScroll(const QPoint& viewportPos) {
+    const int h = viewport()->height();
+    autoScrollDirection_ = viewportPos.y() < autoScrollMargin ? -1 : viewportPos.y() >= h - autoScrollMargin ? 1 : 0;
+    lastDragPos_ = viewportPos;
+    if (autoScrollDirection_ == 0)
+        autoScrollTimer_.stop();
+    else if (!autoScrollTimer_.isActive())
+        autoScrollTimer_.start();
+}
+
+void SidebarView::autoScrollStep() {
+    const int before = scrollOffset();
+    setScrollOffset(before + autoScrollDirection_ * int(layout_.rowHeight));
+    if (scrollOffset() == before) {
+        autoScrollTimer_.stop();
+        return;
+    }
+    // The row under the resting pointer changed: it is the drop target now.
+    if (dropMime_) setDropTarget(evaluateDrop(dropMime_, lastDragPos_));
+}
+
+void SidebarView::endDrag() {
+    autoScrollTimer_.stop();
+    autoScrollDirection_ = 0;
+    dropMime_ = nullptr;
+    dropInfo_ = DropInfo();
+    dropDrag_ = {};
+    setDropTarget(std::nullopt);
+}
+
 void SidebarView::dragEnterEvent(QDragEnterEvent* event) {
-    setDropTarget(evaluateDrop(event->mimeData(), event->position().toPoint()));
+    dropMime_ = nullptr;  // a new drag: read its contents afresh
+    const QPoint pos = event->position().toPoint();
+    setDropTarget(evaluateDrop(event->mimeData(), pos));
     // Entering takes any drag of files or a tag, so that moves over other
     // rows keep arriving; each move then answers for its own row.
     const QMimeData* mime = event->mimeData();
@@ -661,14 +663,17 @@ void SidebarView::dragEnterEvent(QDragEnterEvent* event) {
                  mime->hasFormat(QString::fromStdString(TagPasteboardType::pasteboardType())))) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
+        updateAutoScroll(pos);
     } else {
         event->ignore();
     }
 }
 
 void SidebarView::dragMoveEvent(QDragMoveEvent* event) {
-    auto target = evaluateDrop(event->mimeData(), event->position().toPoint());
+    const QPoint pos = event->position().toPoint();
+    auto target = evaluateDrop(event->mimeData(), pos);
     setDropTarget(target);
+    updateAutoScroll(pos);
     if (target) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -678,14 +683,14 @@ void SidebarView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void SidebarView::dragLeaveEvent(QDragLeaveEvent*) {
-    setDropTarget(std::nullopt);
+    endDrag();
 }
 
 void SidebarView::dropEvent(QDropEvent* event) {
     auto target = evaluateDrop(event->mimeData(), event->position().toPoint());
-    setDropTarget(std::nullopt);
+    const DropInfo info = dropInfo_;
+    endDrag();
     if (!target) return event->ignore();
-    DropInfo info = SidebarDragData::dropInfo(*event->mimeData());
     if (window_->commandStack()->performDrop(target->node, info, false)) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -722,8 +727,8 @@ void SidebarView::accessibleRowAction(int index, RowAction action) {
     if (index < 0 || size_t(index) >= r.size()) return;
     NodePtr node = r[size_t(index)].node;
     if (action == RowAction::activate) {
-        typeNavigation_.reset();
-        navigate(*node);
+        controller_.resetTypeNavigation();
+        window_->setCurrentNode(node->nodePath());
         return;
     }
     if (SidebarRows::isExpandable(*node)) setExpanded(*node, action == RowAction::expand, false);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QPointer>
 #include <QTimer>
 
@@ -11,9 +13,11 @@
 #include "core/Subscription.h"
 #include "library/NodePath.h"
 #include "sidebar/SidebarActions.h"
+#include "sidebar/SidebarDropRules.h"
 #include "sidebar/SidebarLayout.h"
 #include "sidebar/SidebarRows.h"
 #include "sidebar/SidebarRowsArea.h"
+#include "sidebar/SidebarTreeController.h"
 #include "sidebar/TypeNavigation.h"
 
 #include <QLineEdit>
@@ -48,13 +52,17 @@ public:
     // holds the keyboard focus in the active window.
     bool hasKeyFocus() const;
 
-    const SidebarRows& rows();
+    const SidebarRows& rows() { return controller_.rows(); }
+    SidebarTreeController& controller() { return controller_; }
     // For tests: the type-ahead clock, the last context menu and name editor.
-    void setTypeNavigationClock(TypeNavigation::Clock clock) { typeNavigation_ = TypeNavigation(std::move(clock)); }
-    const TypeNavigation& typeNavigation() const { return typeNavigation_; }
+    void setTypeNavigationClock(TypeNavigation::Clock clock) { controller_.setTypeNavigationClock(std::move(clock)); }
+    const TypeNavigation& typeNavigation() const { return controller_.typeNavigation(); }
     QMenu* contextMenu() const { return menu_; }
     QLineEdit* nameEditor() const { return editor_; }
+    // The node path the open name editor applies to.
+    std::optional<NodePath> nameEditorPath() const;
     const QTimer& hoverExpandTimer() const { return hoverTimer_; }
+    const QTimer& autoScrollTimer() const { return autoScrollTimer_; }
     std::optional<NodePtr> dropTargetNode() const;
 
     // ---- Actions (each on the window's current node) ----
@@ -76,8 +84,8 @@ public:
 Q_SIGNALS:
     // A name typed into the editor was refused; nothing changed.
     void nameRefused(const QString& message);
-    // "Show in File Manager" asked to reveal these files or folders.
-    void revealInFileManagerRequested(const QStringList& paths);
+    // "Show in File Manager" asked to reveal these files or folders (paths as bytes).
+    void revealInFileManagerRequested(const QList<QByteArray>& paths);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -101,37 +109,53 @@ private:
 
     void subscribe();
     void rowsChanged();
+    void currentNodeChanged();
     void updateFonts() override;
     std::optional<size_t> focusedRow() override { return currentRow(); }
-    std::optional<size_t> currentRow();
+    std::optional<size_t> currentRow() { return controller_.currentRow(); }
     std::optional<size_t> rowAtViewportY(int y);
-    void navigate(const Node& node);
     void setExpanded(const Node& node, bool expand, bool recursive);
-    bool commitTypeNavigation();
+    void applyKeyOutcome(const SidebarTreeController::KeyOutcome& outcome);
+    void notifyExpansion(const Node* node);
+    void reveal(SidebarRowSpan span);
     void showContextMenu(const QPoint& viewportPos);
     // Shift+F10 and the Menu key: the menu of the current row, below it.
     void showContextMenuForCurrentRow();
     void openNameEditor(SidebarAction action);
+    // Puts the editor over its row; cancels it when its node or row is gone.
+    void placeNameEditor();
+    // The editor's rectangle in content coordinates.
+    std::optional<QRect> nameEditorRect();
     void refuse(const QString& message);
     void setDropTarget(std::optional<DropTarget> target);
     std::optional<DropTarget> evaluateDrop(const QMimeData* mime, const QPoint& viewportPos);
+    // The drag's contents, read once per drag: a list of many files is
+    // parsed and hashed at the first move, not at every one.
+    const DropInfo& dropInfoFor(const QMimeData* mime);
+    void updateAutoScroll(const QPoint& viewportPos);
+    void autoScrollStep();
+    void endDrag();
 
     const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     std::shared_ptr<DB> db_;
+    SidebarTreeController controller_;
     QFont miniFont_;
     double systemTextOffset_ = 0;
     double miniTextOffset_ = 0;
-    SidebarRows rows_;
-    bool rowsDirty_ = true;
-    std::optional<std::optional<size_t>> currentRowCache_;
-    TypeNavigation typeNavigation_;
     QPoint dragStart_;
     bool isDragging_ = false;
     std::optional<DropTarget> dropTarget_;
     QTimer hoverTimer_;
+    // Scrolls while a drag rests near the top or bottom edge.
+    QTimer autoScrollTimer_;
+    int autoScrollDirection_ = 0;
+    const QMimeData* dropMime_ = nullptr;  // identity only: the drag whose contents dropInfo_ holds
+    DropInfo dropInfo_;
+    SidebarDropRules::Drag dropDrag_;
+    QPoint lastDragPos_;
     QPointer<QMenu> menu_;
     QPointer<QLineEdit> editor_;
-    SidebarAction editorAction_ = SidebarAction::renameCurrentTag;
+    std::optional<SidebarEdit> edit_;
     std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 

@@ -181,4 +181,40 @@ std::vector<SearchResult> TagSearch::search(const Node& root, const std::vector<
     return out;
 }
 
+TagSearchRun::TagSearchRun(NodePtr root, std::vector<std::string> tokens)
+    : tokens_(std::move(tokens)), asciiTokens_(allAscii(tokens_)) {
+    if (root && !tokens_.empty()) stack_.push_back(Frame{std::move(root), 0});
+}
+
+bool TagSearchRun::step(std::chrono::steady_clock::time_point deadline) {
+    size_t visited = 0;
+    while (!stack_.empty()) {
+        // The clock is read every so many nodes: reading it costs more than a match.
+        if ((++visited & 1023) == 0 && std::chrono::steady_clock::now() >= deadline) return false;
+        Frame& top = stack_.back();
+        const std::vector<NodePtr>& children = top.node->sortedChildren();
+        if (top.next == children.size()) {
+            stack_.pop_back();
+            continue;
+        }
+        const NodePtr& child = children[top.next++];
+        if (child->isHidden()) continue;
+        if (has(child->kind, NodeKind::tag)) {
+            if (auto result = matchNode(child, tokens_, asciiTokens_)) {
+                out_.push_back(std::move(*result));
+                continue;
+            }
+            stack_.push_back(Frame{child, 0});
+        } else if (!has(child->kind, NodeKind::directory)) {
+            stack_.push_back(Frame{child, 0});
+        }
+    }
+    return true;
+}
+
+std::vector<SearchResult> TagSearchRun::takeResults() {
+    TagSearch::sort(out_);
+    return std::move(out_);
+}
+
 }  // namespace qm

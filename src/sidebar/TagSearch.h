@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,8 +51,32 @@ struct TagSearch {
     static void sort(std::vector<SearchResult>& results);
 
 private:
+    friend class TagSearchRun;
     static void countingSortByScore(std::vector<SearchResult>& results);
     static void sortNamesWithinScores(std::vector<SearchResult>& results);
+};
+
+// A search run in slices, so that searching again after a library change
+// never holds the main thread for long. The tree must not change between
+// slices: its owner starts a new run when it does.
+class TagSearchRun {
+public:
+    TagSearchRun(NodePtr root, std::vector<std::string> tokens);
+    // Walks until the deadline; true when the walk is complete.
+    bool step(std::chrono::steady_clock::time_point deadline);
+    bool isComplete() const { return stack_.empty(); }
+    // The sorted results of a complete walk.
+    std::vector<SearchResult> takeResults();
+
+private:
+    struct Frame {
+        NodePtr node;
+        size_t next = 0;
+    };
+    std::vector<std::string> tokens_;
+    bool asciiTokens_;
+    std::vector<Frame> stack_;
+    std::vector<SearchResult> out_;
 };
 
 }  // namespace qm

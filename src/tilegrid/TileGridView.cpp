@@ -29,6 +29,7 @@
 #include "commands/ToTrashCommand.h"
 #include "core/MainQueue.h"
 #include "core/TagFormat.h"
+#include "desktop/FileManagerReveal.h"
 #include "library/DB.h"
 #include "library/TreeNames.h"
 #include "desktop/ThumbnailService.h"
@@ -785,7 +786,7 @@ void TileGridView::keyPressEvent(QKeyEvent* event) {
 // ---- Actions ----
 
 void TileGridView::showSelectionInFileManager() {
-    revealFilesInFileManager(toStrings(selectedShownPaths()));
+    FileManagerReveal::showItems(toStrings(selectedShownPaths()));
 }
 
 std::optional<size_t> TileGridView::cursorIndex() const {

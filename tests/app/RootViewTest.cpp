@@ -118,6 +118,18 @@ TEST(RootViewTest, SidebarKeepsItsWidthAndToggles) {
     QTest::keyClick(w->frame(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(root->isSidebarVisible());
     EXPECT_TRUE(root->sidebarView()->searchField()->hasFocus());
+
+    // Hiding the sidebar while it has the keyboard hands it to the files, from
+    // the field and from the tree alike.
+    for (QWidget* holder : {static_cast<QWidget*>(root->sidebarView()->searchField()),
+                            static_cast<QWidget*>(root->sidebarView()->treeView())}) {
+        root->setSidebarVisible(true);
+        holder->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return holder->hasFocus(); }));
+        QTest::keyClick(w->frame(), Qt::Key_F9);
+        EXPECT_FALSE(root->isSidebarVisible());
+        EXPECT_EQ(QApplication::focusWidget(), root->tileGridView());
+    }
 }
 
 TEST(RootViewTest, ToastShowsEachCommandsStatus) {

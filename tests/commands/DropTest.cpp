@@ -6,6 +6,7 @@
 #include "commands/CommandHarness.h"
 #include "core/FileURL.h"
 #include "commands/MoveFilesCommand.h"
+#include "commands/ByteSafeText.h"
 #include "commands/TagPasteboardType.h"
 #include "library/TreeNames.h"
 
@@ -38,6 +39,14 @@ TEST(DropTest, TagPayload) {
     EXPECT_EQ(TagPasteboardType::decode(" { \"other\": 1, \"tag\" : \"a\\/b\\u00e9\" } ")->tag, "a/b\xC3\xA9");
     for (const char* bad : {"", "{", "[]", "{\"tags\":\"a\"}", "{\"tag\":3}", "\"tag\"", "{\"tag\":null}"})
         EXPECT_FALSE(TagPasteboardType::decode(bad)) << bad;
+    // Tags other programs wrote in bytes that are not UTF-8 come back as
+    // themselves; a payload of ours is still JSON text.
+    for (std::string bytes : {std::string("caf\xe9"), std::string("\xff\xfe/x"), std::string("a\0b", 3)}) {
+        std::string payload = TagPasteboardType(bytes).pasteboardPropertyList();
+        EXPECT_TRUE(isValidUtf8(payload));
+        ASSERT_TRUE(TagPasteboardType::decode(payload));
+        EXPECT_EQ(TagPasteboardType::decode(payload)->tag, bytes);
+    }
 
     DropInfo one = DropInfo::forTag("a/b");
     ASSERT_TRUE(one.tagPayload());

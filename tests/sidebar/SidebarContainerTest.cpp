@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include "SidebarHarness.h"
 #include "sidebar/SidebarAccessible.h"
@@ -169,4 +170,94 @@ TEST(SidebarContainer, ScrollStateRestoresTheCurrentRowsDistanceFromTheTop) {
     auto last = tree->rectForPath(P({"Tags", "tag 299"}));
     EXPECT_GE(last->top(), tree->scrollOffset());
     EXPECT_LE(last->bottom(), tree->scrollOffset() + tree->viewport()->height());
+}
+
+TEST(SidebarContainer, AResultForAPinnedNestedTagOpensThePin) {
+    ContainerFixture f;
+    std::vector<std::vector<std::string>> travel;
+    for (int i = 0; i < 12; ++i) travel.push_back({"Travel/Japan"});
+    travel.push_back({"Travel/France"});
+    f.open(travel);
+    f.mutableTree().addPin(Q("Tags/Travel/Japan"));
+    f.db->apply(WhatChanged::children);
+    f.typeInField("Japan");
+    ASSERT_EQ(f.results(), (std::vector<std::string>{"Pinned/Travel/Japan", "Tags/Travel/Japan"}));
+    auto* results = f.sidebar->resultsView();
+    auto rowY = [&](int i) { return int(results->layout().rowTop(size_t(i) + 1) + results->layout().rowHeight / 2); };
+
+    // A click shows the pin's files: its node path is Pinned and the whole tag name.
+    QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, QPoint(40, rowY(0)));
+    EXPECT_EQ(f.window->currentNode(), (NodePath{Q("Pinned"), Q("Travel/Japan")}));
+    EXPECT_EQ(f.listed(f.window->currentNode()).size(), 12u);
+    EXPECT_TRUE(results->rectForPath(f.window->currentNode()));  // drawn as the current row
+    // Down and Up move between the two.
+    f.fieldKey(Qt::Key_Down);
+    EXPECT_EQ(f.window->currentNode(), P({"Tags", "Travel", "Japan"}));
+    f.fieldKey(Qt::Key_Up);
+    EXPECT_EQ(f.window->currentNode(), (NodePath{Q("Pinned"), Q("Travel/Japan")}));
+    // Return opens it in the tree on a row of its own.
+    f.fieldKey(Qt::Key_Return);
+    EXPECT_TRUE(f.sidebar->isShowingTree());
+    EXPECT_EQ(f.window->currentNode(), (NodePath{Q("Pinned"), Q("Travel/Japan")}));
+    EXPECT_TRUE(f.sidebar->treeView()->rectForPath(f.window->currentNode()));
+
+    // With nothing current, Return opens the first result; a double click too.
+    f.window->setCurrentNode({});
+    f.typeInField("Japan");
+    f.fieldKey(Qt::Key_Return);
+    EXPECT_EQ(f.window->currentNode(), (NodePath{Q("Pinned"), Q("Travel/Japan")}));
+    f.typeInField("Japan");
+    QTest::mouseDClick(results->viewport(), Qt::LeftButton, {}, QPoint(40, rowY(0)));
+    EXPECT_EQ(f.window->currentNode(), (NodePath{Q("Pinned"), Q("Travel/Japan")}));
+    EXPECT_TRUE(f.sidebar->treeView()->rectForPath(f.window->currentNode()));
+}
+
+TEST(SidebarContainer, ALibraryChangeDuringASearchRefreshesItAndKeepsTheChosenNode) {
+    ContainerFixture f;
+    f.open({{"Travel/Japan"}, {"Travel/France"}, {"Home"}});
+    f.typeInField("japan");
+    ASSERT_EQ(f.results(), std::vector<std::string>{"Tags/Travel/Japan"});
+    f.fieldKey(Qt::Key_Down);
+    ASSERT_EQ(f.current(), "Tags/Travel/Japan");
+    // The person goes to the map; another program then tags a file, which
+    // makes a tag.
+    f.window->setCurrentNode(P({"Map"}));
+    // (The index's live update changes the tree so and tells the library.)
+    fs::path food = f.file("ramen.jpg", "Japanese food");
+    f.mutableTree().setTags({Q("Tags/Japanese food")}, Q(food.string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.sidebar->isRefreshing(); }));
+    // The search shows the new tag; the window stays where the person put it.
+    EXPECT_EQ(f.results(), (std::vector<std::string>{"Tags/Travel/Japan", "Tags/Japanese food"}));
+    EXPECT_EQ(f.current(), "Map");
+    EXPECT_FALSE(f.sidebar->isShowingTree());
+
+    // A result the person chose that the change takes away stays current.
+    f.fieldKey(Qt::Key_Down);
+    f.fieldKey(Qt::Key_Down);
+    ASSERT_EQ(f.current(), "Tags/Japanese food");
+    f.mutableTree().setTags({}, Q(food.string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.sidebar->isRefreshing(); }));
+    EXPECT_EQ(f.results(), std::vector<std::string>{"Tags/Travel/Japan"});
+    EXPECT_EQ(f.current(), "Tags/Japanese food");
+    // Typing, unlike a change of the library, clears a node that is no result.
+    f.typeInField("x");
+    EXPECT_EQ(f.current(), "");
+}
+
+TEST(SidebarContainer, TheSearchFieldsButtonsHaveNames) {
+    ContainerFixture f;
+    f.open(library);
+    f.typeInField("work");  // the clear button shows with text
+    const auto buttons = f.field()->findChildren<QToolButton*>();
+    ASSERT_EQ(buttons.size(), 2);
+    QStringList names;
+    for (QToolButton* b : buttons) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_TRUE(a);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty());
+        names << a->text(QAccessible::Name);
+    }
+    EXPECT_NE(names[0], names[1]);
 }

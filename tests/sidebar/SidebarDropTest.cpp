@@ -5,6 +5,7 @@
 
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QTest>
 
 #include "SidebarHarness.h"
 #include "core/FileURL.h"
@@ -25,10 +26,13 @@ struct DropFixture : SidebarHarness {
     }
     ~DropFixture() { view.reset(); }
 
-    QPoint at(const std::string& fullName) {
+    size_t row(const std::string& fullName) {
         auto r = view->rows().indexOfPath(*tree().rootNode(), nodePathForFullName(Q(fullName)));
         EXPECT_TRUE(r) << fullName;
-        int y = int(view->layout().rowTop(r.value_or(0)) + view->layout().rowHeight / 2) - view->scrollOffset();
+        return r.value_or(0);
+    }
+    QPoint at(const std::string& fullName) {
+        int y = int(view->layout().rowTop(row(fullName)) + view->layout().rowHeight / 2) - view->scrollOffset();
         return QPoint(60, y);
     }
     // Whether a drag hovering over the row is accepted.
@@ -157,5 +161,105 @@ TEST(SidebarDrop, HoveringOverACollapsedRowExpandsItOnlyAfterTheTimer) {
     // A leaf row schedules nothing.
     EXPECT_TRUE(f.hover(mime.get(), "Tags/Home"));
     EXPECT_FALSE(f.view->hoverExpandTimer().isActive());
+    f.leave();
+}
+
+namespace {
+// Drag data as another program's drag offers it, counting how often the file
+// list is read out of it.
+class CountingMimeData : public QMimeData {
+public:
+    mutable int listReads = 0;
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType metaType) const override {
+        if (type == QLatin1String("text/uri-list")) ++listReads;
+        return QMimeData::retrieveData(type, metaType);
+    }
+};
+}  // namespace
+
+TEST(SidebarDrop, AManyFileDragIsReadOncePerDragNotPerMove) {
+    DropFixture f;
+    f.open(library);
+    f.window->setIsExpanded({Q(""), Q("Tags"), Q("Tags/Work")});
+    std::vector<std::string> paths;
+    for (int i = 0; i < 5000; ++i) paths.push_back((f.root / ("photo " + std::to_string(i) + ".jpg")).string());
+    std::unique_ptr<QMimeData> made(SidebarDragData::forPaths(paths));
+    CountingMimeData mime;
+    mime.setData("text/uri-list", made->data("text/uri-list"));
+    const QPoint home = f.at("Tags/Home"), work = f.at("Tags/Work");
+    QDragEnterEvent enter(home, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view->viewport(), &enter);
+    for (int i = 0; i < 30; ++i) {
+        QDragMoveEvent move(i % 2 ? home : work, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(f.view->viewport(), &move);
+        EXPECT_TRUE(move.isAccepted());
+    }
+    EXPECT_EQ(mime.listReads, 1);
+    f.leave();
+    // A new drag reads its own contents.
+    QDragEnterEvent again(home, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view->viewport(), &again);
+    EXPECT_EQ(mime.listReads, 2);
+    f.leave();
+}
+
+TEST(SidebarDrop, ATagNamedInBytesThatAreNotUtf8IsDraggedAsItself) {
+    DropFixture f;
+    f.open({{"caf\xe9"}, {"Travel"}});
+    f.window->setIsExpanded({Q(""), Q("Tags")});
+    // What the tree's drag of that row carries, dropped on another tag.
+    std::unique_ptr<QMimeData> mime(SidebarDragData::forTag("caf\xe9"));
+    EXPECT_TRUE(f.drop(mime.get(), "Tags/Travel"));
+    EXPECT_EQ(rawTags(f.root / "f0.txt"), "Travel/caf\xe9");
+    EXPECT_TRUE(f.tree().lookup(P({"Tags", "Travel", "caf\xe9"})));
+    f.stack().undo();
+    EXPECT_EQ(rawTags(f.root / "f0.txt"), "caf\xe9");
+}
+
+TEST(SidebarDrop, DraggingNearAnEdgeScrollsToRowsOffScreen) {
+    std::vector<std::vector<std::string>> many;
+    for (int i = 0; i < 60; ++i) many.push_back({"Tag " + std::to_string(i)});
+    DropFixture f;
+    f.open(many);
+    f.window->setIsExpanded({Q(""), Q("Tags")});
+    fs::path file = f.file("dropped.txt");
+    std::unique_ptr<QMimeData> mime(SidebarDragData::forPaths({file.string()}));
+    QWidget* viewport = f.view->viewport();
+    const int bottom = viewport->height() - 4;
+    // Rows below the viewport at first.
+    const auto shown = f.view->layout().rowAt(bottom + f.view->scrollOffset(), f.view->rows().size());
+    ASSERT_TRUE(shown);
+    QDragEnterEvent enter(QPoint(60, bottom), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDragMoveEvent move(QPoint(60, bottom), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    // Resting near the bottom edge scrolls until the end.
+    const int end = int(std::ceil(f.view->contentHeight())) - viewport->height();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.view->scrollOffset() == end; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.view->autoScrollTimer().isActive(); }));
+    // The last tag, far below the first screen (the map's row under the edge
+    // takes no files), is now a drop target.
+    const QPoint onLastTag(60, f.at("Tags/Tag 59").y());
+    ASSERT_LT(onLastTag.y(), bottom - 16);
+    EXPECT_GT(f.row("Tags/Tag 59"), *shown + 10);
+    QDragMoveEvent there(onLastTag, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &there);
+    EXPECT_TRUE(there.isAccepted());
+    EXPECT_FALSE(f.view->autoScrollTimer().isActive());
+    QDropEvent drop(onLastTag, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    mainQueue().runPending();
+    EXPECT_EQ(rawTags(file), "Tag 59");
+
+    // Near the top edge it scrolls back up; in the middle it stays.
+    QDragEnterEvent top(QPoint(60, 3), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &top);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.view->scrollOffset() == 0; }, 20000));
+    QDragMoveEvent middle(QPoint(60, viewport->height() / 2), Qt::CopyAction, mime.get(), Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(viewport, &middle);
+    EXPECT_FALSE(f.view->autoScrollTimer().isActive());
     f.leave();
 }

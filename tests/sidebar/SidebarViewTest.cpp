@@ -374,3 +374,90 @@ TEST(SidebarView, HomeEndAndPageKeysScrollWithoutMovingTheCurrentRow) {
     EXPECT_EQ(f.view->scrollOffset(), page);
     EXPECT_EQ(f.current(), "Tags/Tag 5");
 }
+
+TEST(SidebarView, ShiftOpensAndClosesAWholeBranchByKeyAndClick) {
+    ViewFixture f;
+    f.open({{"Work/2024/Q1"}, {"Work/2025"}, {"Home"}});
+    int changes = 0;
+    const Subscription onIsExpanded = f.window->isExpandedChanged.subscribe([&] { ++changes; });
+    const std::vector<std::string> branch = {"Tags", "Tags/Work", "Tags/Work/2024"};
+    auto opened = [&] {
+        auto e = f.expanded();
+        return std::all_of(branch.begin(), branch.end(),
+                           [&](const std::string& n) { return std::find(e.begin(), e.end(), n) != e.end(); });
+    };
+    // Shift+click on the triangle (Alt+click is the window manager's).
+    f.click("Tags", 10, Qt::ShiftModifier);
+    EXPECT_TRUE(opened());
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(f.current(), "");
+    f.click("Tags", 10, Qt::ShiftModifier);
+    EXPECT_TRUE(f.expanded().empty());
+    // Shift+Right and Shift+Left on the current row (Alt+arrows are Back and Forward).
+    f.window->setCurrentNode(P({"Tags"}));
+    f.key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_TRUE(opened());
+    EXPECT_EQ(f.current(), "Tags");
+    f.key(Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_TRUE(f.expanded().empty());
+    // "*" opens the branch too; it is not type-ahead.
+    f.key(Qt::Key_Asterisk);
+    EXPECT_TRUE(opened());
+    EXPECT_FALSE(f.view->typeNavigation().node);
+    EXPECT_TRUE(f.view->rows().indexOfPath(*f.tree().rootNode(), P({"Tags", "Work", "2024", "Q1"})));
+}
+
+TEST(SidebarView, NameEditorStaysWithItsNodeAndOnScreen) {
+    std::vector<std::vector<std::string>> many = library;
+    for (int i = 0; i < 80; ++i) many.push_back({"Tag " + std::to_string(i)});
+    ViewFixture f;
+    f.open(many);
+    f.window->setExpanded(Q("Tags"), true);
+
+    // The window moves on while a name is typed (a history key, the map's
+    // shortcut): the edit is abandoned, not applied to the new current node.
+    f.window->setCurrentNode(P({"Tags", "Work"}));
+    f.view->trigger(SidebarAction::renameCurrentTag);
+    ASSERT_TRUE(f.view->nameEditor());
+    EXPECT_EQ(f.view->nameEditorPath(), P({"Tags", "Work"}));
+    f.view->nameEditor()->setText("Job");
+    f.window->setCurrentNode(P({"Tags", "Home"}));
+    if (QLineEdit* still = f.view->nameEditor()) QTest::keyClick(still, Qt::Key_Return);
+    mainQueue().runPending();
+    EXPECT_FALSE(f.view->nameEditor());
+    EXPECT_TRUE(f.tree().lookup(P({"Tags", "Home"})));
+    EXPECT_FALSE(f.tree().lookup(P({"Tags", "Job"})));
+    EXPECT_TRUE(f.undoTitles().empty());
+
+    // Its node goes away (another program untagged the file): the editor goes too.
+    f.view->trigger(SidebarAction::renameCurrentTag);
+    ASSERT_TRUE(f.view->nameEditor());
+    f.mutableTree().setTags({}, Q((f.root / "f1.txt").string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    ASSERT_FALSE(f.tree().lookup(P({"Tags", "Home"})));
+    EXPECT_FALSE(f.view->nameEditor());
+    EXPECT_TRUE(f.view->hasFocus());
+
+    // New Subtag from the row at the bottom of the viewport: the editor, on
+    // the row below, is scrolled into view; scrolling carries it along.
+    const std::string last = "Tags/Tag 40";
+    f.window->setCurrentNode(nodePathForFullName(Q(last)));
+    const size_t r = f.row(last);
+    const int viewportHeight = f.view->viewport()->height();
+    f.view->setScrollOffset(int(f.view->layout().rowTop(r) + f.view->layout().rowHeight) - viewportHeight);
+    ASSERT_LE(f.rowY(r) + int(f.view->layout().rowHeight / 2), viewportHeight);
+    f.view->trigger(SidebarAction::addNewTag);
+    QLineEdit* editor = f.view->nameEditor();
+    ASSERT_TRUE(editor);
+    EXPECT_GE(editor->geometry().top(), 0);
+    EXPECT_LE(editor->geometry().bottom(), viewportHeight);
+    EXPECT_GT(editor->geometry().top(), f.rowY(r));  // below its node's row
+    const int top = editor->geometry().top();
+    f.view->setScrollOffset(f.view->scrollOffset() - 40);
+    EXPECT_EQ(editor->geometry().top(), top + 40);
+    EXPECT_EQ(f.view->nameEditorPath(), nodePathForFullName(Q(last)));
+    editor->setText("Sub");
+    QTest::keyClick(editor, Qt::Key_Return);
+    mainQueue().runPending();
+    EXPECT_TRUE(f.tree().lookup(P({"Tags", "Tag 40", "Sub"})));
+}
