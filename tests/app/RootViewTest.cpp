@@ -11,6 +11,7 @@
 #include "map/MapView.h"
 #include "sidebar/SidebarContainer.h"
 #include "sidebar/SidebarSearchField.h"
+#include "sidebar/SidebarView.h"
 #include "tilegrid/TileGridView.h"
 #include "commands/TagChangeCommand.h"
 
