@@ -58,6 +58,23 @@ struct AppWindowState {
     std::optional<Circle> placedCircle;
 
     friend bool operator==(const AppWindowState&, const AppWindowState&) = default;
+
+    // The ranges every saved number must lie in. A value outside its range
+    // (a damaged file, or a huge number that would make the views loop or
+    // allocate without end) is read as if it were missing; the writer brings
+    // its values into these ranges, so that what it saves always reads back.
+    struct Limits {
+        // A centre longitude is kept within half a turn of the antimeridian's
+        // copies: what the map shows either side of ±180.
+        static constexpr double longitude = 540;
+        static constexpr double latitude = 90;
+        // More than a whole turn of longitude covers the world anyway.
+        static constexpr double radius = 360;
+        // Twice the side of the map's world square (2^28 points).
+        static constexpr double mapExtent = 536870912.0;
+        static constexpr double sidebarThickness = 100000;
+        static constexpr double scrollOffset = 1e9;
+    };
 };
 
 // The JSON object of one window. Names that are not UTF-8 are stored in the

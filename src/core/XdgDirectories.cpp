@@ -1,5 +1,8 @@
 #include "core/XdgDirectories.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string_view>
 
@@ -15,13 +18,22 @@ std::string fromVariable(const char* variable, const char* belowHome) {
 }  // namespace
 
 std::string homeDirectory() {
-    const char* home = std::getenv("HOME");
-    return home ? home : "";
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/') return home;
+    // A session started without HOME (a service, a cron job) still has a home
+    // of its own; a shared fallback such as /tmp would mix users' files.
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return "";
 }
 
 std::string xdgDataHome() { return fromVariable("XDG_DATA_HOME", "/.local/share"); }
 std::string xdgConfigHome() { return fromVariable("XDG_CONFIG_HOME", "/.config"); }
 std::string xdgCacheHome() { return fromVariable("XDG_CACHE_HOME", "/.cache"); }
+std::string xdgStateHome() { return fromVariable("XDG_STATE_HOME", "/.local/state"); }
 
 std::vector<std::string> xdgDataDirs() {
     std::vector<std::string> dirs;

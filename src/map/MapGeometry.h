@@ -76,10 +76,13 @@ inline double wrapX(double x) {
 }
 
 // Longitude brought within 180° of a reference longitude by whole turns.
+// A remainder rather than steps of 360: a huge longitude (a damaged file)
+// takes one step too, where repeated subtraction would never end.
 inline double nearestLongitude(double lon, double reference) {
-    while (lon - reference > 180) lon -= 360;
-    while (lon - reference < -180) lon += 360;
-    return lon;
+    const double d = lon - reference;
+    if (!(d > 180 || d < -180)) return lon;  // already there (or not a number)
+    if (!std::isfinite(d)) return lon;
+    return reference + std::remainder(d, 360.0);
 }
 
 }  // namespace mercator

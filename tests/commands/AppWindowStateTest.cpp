@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <limits>
 #include <random>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "commands/AppWindowState.h"
@@ -159,6 +162,100 @@ TEST(AppWindowState, OptionalValuesTakeTheirDefaultsWhenMissingOrWrong) {
     ASSERT_TRUE(s);
     EXPECT_EQ(s->scrollState, AppWindowState::RootViewScrollState{});
     EXPECT_FALSE(s->placedCircle);
+}
+
+
+// Numbers a damaged file may hold: each reads as missing, never as a value
+// the views would loop on or allocate for.
+TEST(AppWindowState, NumbersOutOfRangeReadAsMissing) {
+    using Limits = AppWindowState::Limits;
+    struct Case {
+        std::vector<const char*> where;  // the path to the number
+        double inRange;                  // kept as it is
+    };
+    const std::vector<Case> cases = {
+        {{"sidebarThickness"}, 250},
+        {{"scrollState", "sidebar", "relativeScrollOffset"}, -4000},
+        {{"scrollState", "tileGrid", "scrollOffset"}, 120},
+        {{"scrollState", "map", "x"}, -1e8},
+        {{"scrollState", "map", "y"}, 2e8},
+        {{"scrollState", "map", "w"}, 3e8},
+        {{"scrollState", "map", "h"}, 1},
+        {{"placedCircle", "x"}, -179.5},
+        {{"placedCircle", "y"}, -89.5},
+        {{"placedCircle", "r"}, 359},
+    };
+    auto at = [](json& j, const std::vector<const char*>& where) -> json& {
+        json* node = &j;
+        for (const char* key : where) node = &(*node)[key];
+        return *node;
+    };
+    auto read = [](const AppWindowState& s, const std::vector<const char*>& where) {
+        const std::string key = where.size() == 1 ? where[0] : std::string(where[where.size() - 2]) + "." + where.back();
+        if (key == "sidebarThickness") return s.sidebarThickness;
+        if (key == "sidebar.relativeScrollOffset") return s.scrollState.sidebar->relativeScrollOffset;
+        if (key == "tileGrid.scrollOffset") return s.scrollState.tileGrid->scrollOffset;
+        if (key == "map.x") return s.scrollState.map->x;
+        if (key == "map.y") return s.scrollState.map->y;
+        if (key == "map.w") return s.scrollState.map->w;
+        if (key == "map.h") return s.scrollState.map->h;
+        if (key == "placedCircle.x") return s.placedCircle->x;
+        if (key == "placedCircle.y") return s.placedCircle->y;
+        return s.placedCircle->r;
+    };
+    for (const Case& c : cases) {
+        json j = encoded(fullState());
+        at(j, c.where) = c.inRange;
+        auto kept = decodeAppWindowState(j);
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(read(*kept, c.where), c.inRange) << c.where.back();
+        for (double hostile : {1e20, -1e20, 1e300, -1e300, 1e9 + 1, -(Limits::mapExtent * 2)}) {
+            at(j, c.where) = hostile;
+            auto s = decodeAppWindowState(j);
+            ASSERT_TRUE(s);
+            EXPECT_EQ(read(*s, c.where), 0.0) << c.where.back() << " = " << hostile;
+            // The rest of the window still restores.
+            EXPECT_EQ(s->currentNode, fullState().currentNode);
+        }
+    }
+    // Negative sizes, a latitude past the pole and a negative radius cannot be.
+    for (auto [where, value] : std::vector<std::pair<std::vector<const char*>, double>>{
+             {{"sidebarThickness"}, -1}, {{"scrollState", "map", "w"}, -5}, {{"placedCircle", "y"}, 90.5},
+             {{"placedCircle", "r"}, -0.5}, {{"placedCircle", "x"}, 541}}) {
+        json j = encoded(fullState());
+        at(j, where) = value;
+        EXPECT_EQ(read(*decodeAppWindowState(j), where), 0.0) << where.back() << " = " << value;
+    }
+    // A longitude a turn or so east or west of the map names the same place.
+    json j = encoded(fullState());
+    j["placedCircle"]["x"] = 372.5;
+    EXPECT_DOUBLE_EQ(decodeAppWindowState(j)->placedCircle->x, 12.5);
+    j["placedCircle"]["x"] = -190;
+    EXPECT_DOUBLE_EQ(decodeAppWindowState(j)->placedCircle->x, 170);
+}
+
+// Whatever the live window holds, the file it writes reads back with every
+// value kept or brought into range, none dropped as missing.
+TEST(AppWindowState, TheWriterBringsEveryNumberIntoTheRangeItsReaderAccepts) {
+    AppWindowState s = fullState();
+    s.sidebarThickness = 1e7;
+    s.scrollState.sidebar->relativeScrollOffset = -1e12;
+    s.scrollState.tileGrid->scrollOffset = std::numeric_limits<double>::infinity();
+    s.scrollState.map = AppWindowState::MapScroll{-1e10, 1e10, 1e10, std::numeric_limits<double>::quiet_NaN()};
+    s.placedCircle = AppWindowState::Circle{2 * 360 + 5.25, 91, 1e6};  // a circle dragged far past the view
+    const auto back = decodeAppWindowState(encoded(s));
+    ASSERT_TRUE(back);
+    using Limits = AppWindowState::Limits;
+    EXPECT_EQ(back->sidebarThickness, Limits::sidebarThickness);
+    EXPECT_EQ(back->scrollState.sidebar->relativeScrollOffset, -Limits::scrollOffset);
+    EXPECT_EQ(back->scrollState.tileGrid->scrollOffset, Limits::scrollOffset);
+    EXPECT_EQ(back->scrollState.map, (AppWindowState::MapScroll{-Limits::mapExtent, Limits::mapExtent,
+                                                                Limits::mapExtent, 0}));
+    EXPECT_DOUBLE_EQ(back->placedCircle->x, 5.25);
+    EXPECT_EQ(back->placedCircle->y, 90);
+    EXPECT_EQ(back->placedCircle->r, Limits::radius);
+    // Values in range are written to the last bit.
+    EXPECT_EQ(decodeAppWindowState(encoded(fullState())), fullState());
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -41,7 +44,8 @@ TEST(XdgDirectories, AbsoluteValuesWinAndOthersFallBackToHome) {
     };
     for (const Case& c : {Case{"XDG_DATA_HOME", xdgDataHome, "/home/someone/.local/share"},
                           Case{"XDG_CONFIG_HOME", xdgConfigHome, "/home/someone/.config"},
-                          Case{"XDG_CACHE_HOME", xdgCacheHome, "/home/someone/.cache"}}) {
+                          Case{"XDG_CACHE_HOME", xdgCacheHome, "/home/someone/.cache"},
+                          Case{"XDG_STATE_HOME", xdgStateHome, "/home/someone/.local/state"}}) {
         {
             ScopedVariable v(c.variable, "/elsewhere/x");
             EXPECT_EQ(c.lookup(), "/elsewhere/x") << c.variable;
@@ -52,6 +56,29 @@ TEST(XdgDirectories, AbsoluteValuesWinAndOthersFallBackToHome) {
         }
     }
     EXPECT_EQ(homeDirectory(), "/home/someone");
+}
+
+// The user's own home from the password database, as getent reports it.
+std::string passwordDatabaseHome() {
+    const std::string command = "getent passwd " + std::to_string(::getuid()) + " | cut -d: -f6";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    char buffer[512];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+TEST(XdgDirectories, WithoutAnAbsoluteHomeTheUsersEntryIsUsedNeverASharedFolder) {
+    const std::string expected = passwordDatabaseHome();
+    ASSERT_FALSE(expected.empty());
+    for (const char* home : {static_cast<const char*>(nullptr), "", "relative"}) {
+        ScopedVariable h("HOME", home);
+        ScopedVariable state("XDG_STATE_HOME", nullptr);
+        EXPECT_EQ(homeDirectory(), expected) << (home ? home : "(unset)");
+        EXPECT_EQ(xdgStateHome(), expected + "/.local/state");
+    }
 }
 
 TEST(XdgDirectories, DataDirsKeepOrderAndDropRelativeEntries) {
