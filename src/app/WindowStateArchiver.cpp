@@ -78,7 +78,7 @@ int WindowStateArchiver::restoreWindows() {
         return 0;
     }
     for (const auto& problem : reading.problems)
-        say("[setup] The window state " + path_ + ": " + problem + "; it opens at its defaults");
+        say("[setup] The window state " + path_ + ": " + problem);  // each problem says what follows from it
 
     int made = 0;
     for (const auto& frame : reading.archive->frames) {
