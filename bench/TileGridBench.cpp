@@ -91,7 +91,7 @@ void paintFrame(TileGridView& view) {
 
 void clearContentsCache() {
     auto& cache = TileGridView::tileContentsCache();
-    for (const QuickString& k : cache.keys()) cache.remove(k);
+    cache.clear();
 }
 
 void BM_SwitchToNode(benchmark::State& state) {
@@ -138,7 +138,7 @@ void BM_ScrollFrame1080p(benchmark::State& state) {
     QPainter(&thumb).fillRect(thumb.rect(), QColor(40, 120, 200));
     const size_t stretch = 1800;
     for (size_t i = 0; i < stretch; ++i)
-        TileGridView::tileContentsCache().set(layout.paths[i], TileContents{thumb, {}}, TileGridView::kContentsCacheCapacity);
+        TileGridView::tileContentsCache().set(layout.paths[i], TileContents{thumb, {}});
     const int end = int(layout.tileSize * double(stretch / size_t(layout.columns))) - 1080;
     int y = 0;
     for (auto _ : state) {

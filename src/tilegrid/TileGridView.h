@@ -2,8 +2,9 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
-#include <QPixmap>
+#include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 
 #include <any>
 #include <functional>
@@ -12,19 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "core/LRU.h"
 #include "core/QuickString.h"
 #include "core/Subscription.h"
-#include "library/Node.h"
 #include "library/NodePath.h"
-#include "desktop/ThumbnailRequest.h"
-#include "media/FileMetadata.h"
-#include "tilegrid/TileContents.h"
+#include "tilegrid/ThumbnailScheduler.h"
+#include "tilegrid/TileContentsCache.h"
+#include "tilegrid/TileGridController.h"
 #include "tilegrid/TileGridLayout.h"
-#include "tilegrid/TileMenuModel.h"
-#include "tilegrid/TilePool.h"
+#include "tilegrid/TilePainter.h"
 #include "tilegrid/TilePreview.h"
-#include "tilegrid/TileSelection.h"
 
 class QMenu;
 class QMimeData;
@@ -36,9 +33,9 @@ class BrowserState;
 class ThumbnailService;
 
 // The files of the window's current node (or its map results) as a
-// scrolling grid of square thumbnails. It keeps no object per file: a
-// bounded pool of tiles is bound to the rows on and near the screen and
-// recycled as they scroll away; painting draws the bound tiles.
+// scrolling grid of square thumbnails. The widget paints, translates events
+// into the controller's intents and carries out the effects it answers; the
+// scheduler binds the few tiles near the screen and fetches their thumbnails.
 class TileGridView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -47,8 +44,7 @@ public:
     // counted one in tests.
     using ThumbnailRequester = std::function<ThumbnailRequest(const std::string& path, ThumbnailCallback)>;
 
-    static constexpr int kMaxConcurrentRequests = 16;
-    static constexpr size_t kContentsCacheCapacity = 2048;
+    static constexpr int kMaxConcurrentRequests = ThumbnailScheduler::kMaxInFlight;
 
     // window: not null.
     TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr<ThumbnailService> thumbnails,
@@ -56,7 +52,7 @@ public:
     ~TileGridView() override;
 
     // Thumbnails and metadata of every grid, by path.
-    static LRU<QuickString, TileContents>& tileContentsCache();
+    static TileContentsCache& tileContentsCache() { return TileContentsCache::shared(); }
 
     TileGridLayout computeLayout() const;
     // The update pass: binds tiles to the rows from a screen above to a
@@ -66,13 +62,14 @@ public:
     // History and restoration: a TileGridScrollState, or an empty value.
     std::any scrollState() const;
     void setScrollState(const std::any& state);
-    // Goes to the node, scrolls the files into the middle and selects them.
+    // Goes to the node, scrolls the files into the middle and selects them
+    // (once listed, for a folder still being read).
     void revealPaths(const NodePath& node, const QuickStringSet& paths);
 
     // Menu actions.
     void showSelectionInFileManager();
+    // Opens the selected files; asks first when there are many.
     void openSelection();
-    // Untags in a tag node, moves to the Trash in a folder node.
     void deleteCurrentSelection();
     // "Add Tag…": opens the prompt for the selected files shown; null when
     // none is selected. Accepting it tags them in one undoable command.
@@ -83,30 +80,36 @@ public:
 
     // The drag data of files: text/uri-list of escaped file URLs.
     static QMimeData* makeDragData(const std::vector<QuickString>& paths);
-    // The selected files a drag carries, in display order.
     std::vector<QuickString> draggedPaths() const;
-    // What a drop of this data onto the grid does; false when refused.
+    // Whether a drop of this data onto the grid would do anything.
     bool canDrop(const QMimeData* data) const;
     bool performDrop(const QMimeData* data);
 
-    void setThumbnailRequester(ThumbnailRequester requester) { requester_ = std::move(requester); }
+    void setThumbnailRequester(ThumbnailRequester requester);
+    // The whole backend (tests: slow disks, hung mounts, a fake clock).
+    void setThumbnailBackend(ThumbnailScheduler::Backend backend);
+
+    TileGridController& controller() { return controller_; }
+    const ThumbnailScheduler& scheduler() const { return *scheduler_; }
+    ThumbnailScheduler& scheduler() { return *scheduler_; }
 
     // For tests and benchmarks.
-    const TilePool& tilePool() const { return pool_; }
-    size_t placedCount() const { return placed_.size(); }
-    int requestsInFlight() const { return inFlight_; }
-    bool isUsingCheckBoxes() const { return selection_.isUsingCheckBoxes; }
+    const TilePool& tilePool() const { return scheduler_->pool(); }
+    size_t placedCount() const { return scheduler_->placed().size(); }
+    int requestsInFlight() const { return scheduler_->inFlight(); }
+    bool isUsingCheckBoxes() const { return controller_.isUsingCheckBoxes(); }
     bool tileShowsContents(const QuickString& path) const;
-    bool isSelected(const QuickString& path) const;
+    bool isSelected(const QuickString& path) const { return controller_.isSelected(path); }
     std::optional<double> tileDuration(const QuickString& path) const;
     QImage tileImage(const QuickString& path) const;
     TilePreview* preview() const { return preview_; }
+    // The open confirmation while it is shown.
+    QMessageBox* openConfirmation() const { return openConfirmation_; }
     // The view draws its focused selection colour only when it has focus;
     // tests without a window system can force it.
     void setDrawsAsFocused(std::optional<bool> focused);
 
     // ---- For assistive technology ----
-    // The tile arrow keys move from: the focused one while the grid has focus.
     std::optional<size_t> cursorIndex() const;
     // "starred", the duration and "panorama", as far as they are known.
     QString accessibleDescription(const QuickString& path) const;
@@ -145,77 +148,53 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    struct TilePixels {
-        QImage image;
-        QPixmap scaled;  // aspect-filled to the tile size, made on first paint
-        double scaledSide = 0;
-        double scaledHeight = 0;
-        ThumbnailRequest request;
-    };
-
-    NodePtr currentNode() const;
-    bool isMapNode(const NodePtr& node) const;
-    std::vector<QuickString> selectedShownPaths() const;
-    // Starts the next waiting tile's request when fewer than 16 are in flight.
-    bool requestNextThumbnail();
-    void finishThumbnail(TileId id, const QuickString& path, const QImage& image, const FileMetadata& metadata);
-    void applyContents(TileId id, const TileContents& contents);
-    void recycle(TileId id);
-    void setSelection(const QuickStringSet& selection);
-    void toggleStar(const QuickString& path);
+    void perform(const TileEffects& effects);
+    void confirmOpen(const std::vector<QuickString>& paths);
     void scrollTo(double y);
     void scrollCellIntoView(size_t index);
-    void arrow(TileArrow arrow, Qt::KeyboardModifiers modifiers);
+    void centerIndices(const std::vector<size_t>& indices);
     void startDrag();
-    void setDropTarget(NodePtr node);
-    // Shows the selected file; a reload for a new selection leaves the
-    // keyboard where it is.
+    void setDropTarget(bool on);
     void showPreview(bool bringToFront);
-    void runMenuAction(const TileMenuEntry& entry, const std::vector<QuickString>& selection);
     void addTag(const std::vector<QuickString>& selection, const QString& text);
-    // A typed tag was refused; nothing changed.
     void refuse(const QString& message);
     // The window and the grid get the keyboard back when a prompt closes.
     void takeBackKeyboard();
     QColor accentColor(float alpha) const;
-    QColor selectionColor() const;
+    TilePainter::Style paintStyle() const;
     QPointF documentPoint(QPointF viewportPoint) const;
-    // The cell of an index in the geometry of the last update pass.
     TileCell placedCell(size_t index) const;
-    const QPixmap& checkerboard();
-    void paintTile(QPainter& painter, TileId id, const QRectF& rect, bool selected, bool starred);
+    void repaintTile(TileId id);
     void onCurrentNodeChanged();
     void onSelectionChanged();
 
-    // The window whose files this view shows; shared, so that it outlives the
-    // view however the window's widgets are torn down.
+    // Shared, so that it outlives the view however the window's widgets are
+    // torn down.
     const std::shared_ptr<BrowserState> window_;
     std::shared_ptr<ThumbnailService> thumbnails_;
-    ThumbnailRequester requester_;
+    TileGridController controller_;
+    std::unique_ptr<ThumbnailScheduler> scheduler_;
+    TilePainter painter_;
+    QTimer staleTimer_;  // expires hung requests while any are in flight
 
-    TilePool pool_;
-    std::vector<TilePixels> pixels_;  // by tile id
-    std::vector<TileId> placed_;      // bound by the last pass, drawn by paint
     long columns_ = 1;
     double tileSize_ = 50;
     double documentHeight_ = 0;
     size_t shownCount_ = 0;
-    int inFlight_ = 0;
     bool inUpdate_ = false;
-
     NodePath oldCurrentTag_;
     bool hasOldCurrentTag_ = false;
-    TileSelection selection_;
     std::optional<QPointF> lastMousePos_;  // viewport coordinates
     QPointF dragStart_;                    // document coordinates
     bool isDragging_ = false;
     bool isPressing_ = false;
-    NodePtr dropTarget_;
-    QPixmap checkerboard_;
+    bool isDropTarget_ = false;
+    bool dragAccepted_ = false;  // evaluated once when a drag enters
     std::optional<bool> drawsAsFocused_;
     QPointer<TilePreview> preview_;
     QPointer<QMenu> keyboardMenu_;
     QPointer<AddTagPrompt> addTagPrompt_;
+    QPointer<QMessageBox> openConfirmation_;
     std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 

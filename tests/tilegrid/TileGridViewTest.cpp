@@ -91,9 +91,13 @@ struct Grid : CommandHarness {
 
     void makeView(int width = 600, int height = 400) {
         auto& cache = TileGridView::tileContentsCache();
-        for (const QuickString& k : cache.keys()) cache.remove(k);
+        cache.clear();
         view = std::make_unique<TileGridView>(window, nullptr);
-        view->setThumbnailRequester(thumbs.requester());
+        // Metadata read inline, so that a delivery is on the main queue at once.
+        ThumbnailScheduler::Backend backend;
+        backend.request = thumbs.requester();
+        backend.runInBackground = [](std::function<void()> job) { job(); };
+        view->setThumbnailBackend(std::move(backend));
         view->show();
         // The viewport is what the layout measures; size the widget around it.
         QSize frame = view->size() - view->viewport()->size();
@@ -722,6 +726,69 @@ TEST(TileGridView, DoubleClickReturnAndMenuOpenTheSelectedFiles) {
     QDesktopServices::unsetUrlHandler("file");
 }
 
+TEST(TileGridView, ManyFilesOpenOnlyAfterTheUserSaysSo) {
+    Grid g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (int i = 0; i < 30; ++i) tagged.push_back({g.file("p" + std::to_string(i) + ".jpg", "Many"), {"Many"}});
+    g.load(tagged);
+    g.makeView(600, 400);
+    g.window->setCurrentNode(P({"Tags", "Many"}));
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler("file", &opened, "open");
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(g.selected().size(), 30u);
+    // Return, Ctrl+O and a double click over 30 selected files: a question, no opener.
+    g.key(Qt::Key_Return);
+    ASSERT_TRUE(g.view->openConfirmation());
+    EXPECT_TRUE(opened.urls.isEmpty());
+    g.view->openConfirmation()->reject();
+    QApplication::processEvents();
+    EXPECT_TRUE(opened.urls.isEmpty());
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(g.center(3)), g.view->viewport()->mapToGlobal(QPointF(g.center(3))),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(g.view->viewport(), &dbl);
+    g.key(Qt::Key_O, Qt::ControlModifier);  // one question at a time
+    QMessageBox* box = g.view->openConfirmation();
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(opened.urls.isEmpty());
+    QAbstractButton* openButton = nullptr;
+    for (QAbstractButton* b : box->buttons())
+        if (box->buttonRole(b) == QMessageBox::AcceptRole) openButton = b;
+    ASSERT_TRUE(openButton);
+    openButton->click();
+    EXPECT_EQ(opened.urls.size(), 30);
+    QApplication::processEvents();
+    EXPECT_FALSE(g.view->openConfirmation());
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+TEST(TileGridView, RevealIntoAFolderNotReadYetScrollsToTheFilesOnceListed) {
+    Grid g;
+    g.load();
+    g.makeView(600, 400);
+    std::vector<fs::path> files;
+    for (int i = 0; i < 80; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "unread/IMG_%03d.jpg", i);
+        files.push_back(g.file(name));
+    }
+    auto folder = nodeNameForFolder((g.root / "unread").string());
+    ASSERT_TRUE(folder);
+    const QuickString target = Q(files[70].string());
+    g.view->revealPaths(nodePathForFullName(*folder), {target});
+    // Row 17 of 4 columns, in the middle of a 400-pixel view.
+    // The folder pass runs on the main queue, the selection timer on Qt's.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            mainQueue().runPending();
+            return g.view->verticalScrollBar()->value() == 17 * 150 - (400 - 150) / 2;
+        },
+        10000))
+        << g.view->verticalScrollBar()->value();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g.window->currentSelection() == QuickStringSet{target}; }));
+    EXPECT_TRUE(g.view->tilePool().find(target));
+}
+
 TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     Grid g;
     fs::path a = g.file("a.jpg", "Drop"), loose = g.file("loose.jpg");
@@ -740,6 +807,13 @@ TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     EXPECT_EQ(edge(), before);
     EXPECT_TRUE(g.view->performDrop(data.get()));
     EXPECT_EQ(rawTags(loose), "Drop");
+    // The grid's own files dragged over itself: refused, so no outline.
+    std::unique_ptr<QMimeData> own(TileGridView::makeDragData({Q(a.string()), Q(loose.string())}));
+    QDragEnterEvent ownEnter(QPoint(300, 200), Qt::CopyAction | Qt::MoveAction, own.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(g.view->viewport(), &ownEnter);
+    EXPECT_FALSE(ownEnter.isAccepted());
+    EXPECT_EQ(edge(), before);
+    EXPECT_FALSE(g.view->performDrop(own.get()));
     // Without file URLs: refused.
     QMimeData text;
     text.setText("hello");
@@ -867,7 +941,7 @@ TEST(TileGridView, AccessibleTilesFollowTheLayoutDescribeActivateAndAnnounce) {
     FileMetadata metadata;
     metadata.duration = 83;
     metadata.gpano = GPano{};
-    TileGridView::tileContentsCache().set(files[3], TileContents{QImage(), metadata}, 100);
+    TileGridView::tileContentsCache().set(files[3], TileContents{QImage(), metadata});
     EXPECT_EQ(grid->child(3)->text(QAccessible::Description), "starred, 1:23, panorama");
     EXPECT_EQ(grid->child(2)->text(QAccessible::Description), "");
 

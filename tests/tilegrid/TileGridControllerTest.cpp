@@ -1,0 +1,178 @@
+// The grid's rules without a widget, over a real library, command stack and
+// files (tags in extended attributes) under the test's temporary home.
+#include <gtest/gtest.h>
+
+#include "commands/CommandHarness.h"
+#include "library/TreeNames.h"
+
+#include "tilegrid/TileGridController.h"
+
+namespace qm::test {
+namespace {
+
+using K = TileEffect::Kind;
+
+struct Controller : CommandHarness {
+    std::unique_ptr<TileGridController> c;
+    void make() { c = std::make_unique<TileGridController>(window); }
+    TileGridLayout layout() const { return c->layout(600); }
+};
+
+TEST(TileGridController, OpeningMoreThanTenFilesAsksFirst) {
+    Controller g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (int i = 0; i < 30; ++i) tagged.push_back({g.file("p" + std::to_string(i) + ".jpg", "Trip"), {"Trip"}});
+    g.load(tagged);
+    g.make();
+    g.window->setCurrentNode(P({"Tags", "Trip"}));
+    ASSERT_EQ(g.layout().count(), 30u);
+
+    // Ctrl+A then Return (or a double click, or Ctrl+O): one question, no opener.
+    g.c->selectAll(g.layout());
+    TileEffects e = g.c->open();
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::confirmOpen);
+    EXPECT_EQ(e[0].paths.size(), 30u);
+    // Exactly ten open at once.
+    QuickStringSet ten(g.layout().paths.begin(), g.layout().paths.begin() + 10);
+    g.window->setCurrentSelection(ten);
+    e = g.c->open();
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::open);
+    EXPECT_EQ(e[0].paths.size(), 10u);
+    // Activating a tile (a double click, assistive technology) opens just it.
+    e = g.c->activate(g.layout(), 4);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::open);
+    EXPECT_EQ(e[0].paths, std::vector<QuickString>{g.layout().paths[4]});
+    // The menu's "Open Files" asks the same question for many.
+    g.c->selectAll(g.layout());
+    std::vector<QuickString> selection;
+    auto entries = g.c->menu(g.layout(), 0, &selection);
+    auto open = std::find_if(entries.begin(), entries.end(),
+                             [](const TileMenuEntry& m) { return m.action == TileMenuEntry::Action::open; });
+    ASSERT_NE(open, entries.end());
+    EXPECT_EQ(open->title, "Open Files");
+    e = g.c->runMenuAction(*open, selection);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::confirmOpen);
+    // Nothing selected: nothing to do.
+    g.window->setCurrentSelection({});
+    EXPECT_TRUE(g.c->open().empty());
+}
+
+TEST(TileGridController, DropsThatWouldDoNothingAreRefused) {
+    Controller g;
+    fs::path a = g.file("a.jpg", "Box"), b = g.file("b.jpg", "Box"), loose = g.file("loose.jpg");
+    g.load({{a, {"Box"}}, {b, {"Box"}}});
+    g.make();
+    g.window->setCurrentNode(P({"Tags", "Box"}));
+    // The grid's own files dragged over itself: already tagged.
+    EXPECT_FALSE(g.c->acceptsDrop({Q(a.string()), Q(b.string())}));
+    EXPECT_TRUE(g.c->acceptsDrop({Q(a.string()), Q(loose.string())}));
+    EXPECT_FALSE(g.c->acceptsDrop({}));
+    // A folder node: its own files would move where they are.
+    auto folder = nodeNameForFolder(g.root.string());
+    ASSERT_TRUE(folder);
+    g.window->setCurrentNode(nodePathForFullName(*folder));
+    ASSERT_TRUE(mainQueue().runUntil([&] { return g.layout().count() == 3; }, std::chrono::seconds(10)));
+    EXPECT_FALSE(g.c->acceptsDrop({Q(loose.string())}));
+    EXPECT_TRUE(g.c->acceptsDrop({Q("/elsewhere/x.jpg")}));
+    // The map node takes no drops at all.
+    g.window->setCurrentNode({mapSectionName()});
+    EXPECT_FALSE(g.c->acceptsDrop({Q("/elsewhere/x.jpg")}));
+}
+
+TEST(TileGridController, RevealIntoAFolderNotReadYetScrollsOnceItsListingArrives) {
+    Controller g;
+    g.load();
+    g.make();
+    // Made after the first pass: the library has not read this folder.
+    std::vector<fs::path> files;
+    for (int i = 0; i < 60; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "album/IMG_%03d.jpg", i);
+        files.push_back(g.file(name));
+    }
+    auto folder = nodeNameForFolder((g.root / "album").string());
+    ASSERT_TRUE(folder);
+    NodePath node = nodePathForFullName(*folder);
+    const QuickString target = Q(files[55].string());
+    TileEffects e = g.c->reveal(node, {target}, 600);
+    EXPECT_TRUE(e.empty());
+    EXPECT_TRUE(g.c->hasPendingReveal());
+    EXPECT_EQ(g.window->currentNode(), node);
+    // What the grid does after each update pass, once the listing is in.
+    TileEffects owed;
+    ASSERT_TRUE(mainQueue().runUntil(
+        [&] {
+            if (g.layout().count() < 60) return false;
+            owed = g.c->pendingReveal(g.layout());
+            return true;
+        },
+        std::chrono::seconds(10)));
+    ASSERT_EQ(owed.size(), 1u);
+    EXPECT_EQ(owed[0].kind, K::revealIndices);
+    EXPECT_EQ(owed[0].indices, std::vector<size_t>{55});
+    EXPECT_EQ(g.window->currentSelection(), QuickStringSet{target});
+    EXPECT_FALSE(g.c->hasPendingReveal());
+
+    // A reveal whose node the user left before its listing came is dropped.
+    TileEffects none = g.c->reveal(P({"Tags", "Nothing"}), {target}, 600);
+    EXPECT_TRUE(g.c->hasPendingReveal());
+    g.window->setCurrentNode(node);
+    EXPECT_FALSE(g.c->hasPendingReveal());
+}
+
+TEST(TileGridController, MenuJumpsAndKeysAnswerEffectsInsteadOfActing) {
+    Controller g;
+    fs::path a = g.file("x/a.jpg", "Jump"), b = g.file("y/b.jpg", "Jump,Other");
+    g.load({{a, {"Jump"}}, {b, {"Jump", "Other"}}});
+    g.make();
+    g.window->setCurrentNode(P({"Tags", "Jump"}));
+    g.c->selectAll(g.layout());
+    std::vector<QuickString> selection;
+    auto entries = g.c->menu(g.layout(), 1, &selection);
+    ASSERT_EQ(selection.size(), 2u);
+    auto find = [&](TileMenuEntry::Action action, const std::string& title) {
+        for (const TileMenuEntry& m : entries)
+            if (m.action == action && m.title.ends_with(title)) return m;
+        ADD_FAILURE() << title;
+        return TileMenuEntry{};
+    };
+    TileEffects e = g.c->runMenuAction(find(TileMenuEntry::Action::jumpToDir, "/y"), selection);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::reveal);
+    EXPECT_EQ(e[0].files, QuickStringSet{Q(b.string())});
+    e = g.c->runMenuAction(find(TileMenuEntry::Action::jumpToTag, "Other"), selection);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].node, P({"Tags", "Other"}));
+    EXPECT_EQ(e[0].files, QuickStringSet{Q(b.string())});
+    e = g.c->runMenuAction(find(TileMenuEntry::Action::showInFileManager, ""), selection);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::showInFileManager);
+    EXPECT_EQ(e[0].paths.size(), 2u);
+
+    // A right press on a tile not selected selects just it first.
+    g.window->setCurrentSelection({Q(a.string())});
+    g.c->menu(g.layout(), 1, &selection);
+    EXPECT_EQ(selection, std::vector<QuickString>{Q(b.string())});
+
+    // Arrows answer where to scroll; Escape clears, then (on the map) asks
+    // for the circle to go.
+    e = g.c->arrow(g.layout(), TileArrow::left, {});
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::scrollTo);
+    EXPECT_EQ(e[0].index, 0u);
+    EXPECT_EQ(g.window->currentSelection(), QuickStringSet{Q(a.string())});
+    EXPECT_TRUE(g.c->escape().empty());
+    EXPECT_TRUE(g.window->currentSelection().empty());
+    EXPECT_TRUE(g.c->escape().empty());
+    g.window->setCurrentNode({mapSectionName()});
+    e = g.c->escape();
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::removeCircle);
+}
+
+}  // namespace
+}  // namespace qm::test
