@@ -9,6 +9,8 @@
 #include <QToolButton>
 
 #include "library/SettingsSchema.h"
+#include "map/TileLoader.h"
+#include "map/TilePolicy.h"
 
 namespace qm {
 
@@ -52,17 +54,23 @@ PreferencesWindow::PreferencesWindow(UserDefaults& defaults, QWidget* parent)
         this);
     tileHint->setWordWrap(true);
     tileHint->setForegroundRole(QPalette::PlaceholderText);
+    tileURLRefused_ = new QLabel(QStringLiteral("Only http and https addresses can be used."), this);
+    tileURLRefused_->setWordWrap(true);
+    tileURLRefused_->hide();
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("Theme:"), segments);
     form->addRow(QStringLiteral("Map:"), mapTiles_);
     form->addRow(QStringLiteral("Tile address:"), tileURL_);
+    form->addRow(QString(), tileURLRefused_);
     form->addRow(QString(), tileHint);
 
     reload();
     connect(mapTiles_, &QCheckBox::toggled, this, [this](bool on) {
         defaults_.set(settings::mapTilesEnabled, on);
         tileURL_->setEnabled(on);
+        // Every map showing follows at once.
+        TileLoader::applyPreferences(defaults_);
     });
     connect(tileURL_, &QLineEdit::editingFinished, this, &PreferencesWindow::storeTileURL);
 }
@@ -73,6 +81,7 @@ void PreferencesWindow::reload() {
     mapTiles_->setChecked(on);
     tileURL_->setEnabled(on);
     tileURL_->setText(QString::fromStdString(defaults_.get(settings::mapTileURLTemplate)));
+    tileURLRefused_->hide();
 }
 
 void PreferencesWindow::storeTileURL() {
@@ -82,10 +91,16 @@ void PreferencesWindow::storeTileURL() {
         text = defaultTileURL();
         tileURL_->setText(text);
     }
-    // What reads the same already (the default while none is stored) is not written.
+    // Another scheme (file, ftp, a bare path) is kept in the field to be
+    // corrected, but never stored.
     const std::string url = text.toStdString();
+    const bool accepted = TilePolicy::isAcceptedTemplate(url);
+    tileURLRefused_->setVisible(!accepted);
+    if (!accepted) return;
+    // What reads the same already (the default while none is stored) is not written.
     if (defaults_.get(settings::mapTileURLTemplate) == url) return;
     defaults_.set(settings::mapTileURLTemplate, url);
+    TileLoader::applyPreferences(defaults_);
 }
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace qm {
@@ -21,6 +22,8 @@ public:
     QButtonGroup* themeSegmentedControl() const { return themeSegments_; }
     QCheckBox* mapTilesCheckBox() const { return mapTiles_; }
     QLineEdit* tileURLField() const { return tileURL_; }
+    // Shown while the field holds an address that is not http or https.
+    QLabel* tileURLRefusal() const { return tileURLRefused_; }
 
     // Shows the stored map settings again.
     void reload();
@@ -32,6 +35,7 @@ private:
     QButtonGroup* themeSegments_;
     QCheckBox* mapTiles_;
     QLineEdit* tileURL_;
+    QLabel* tileURLRefused_;
 };
 
 }  // namespace qm

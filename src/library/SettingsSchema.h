@@ -18,5 +18,7 @@ inline constexpr BoolSetting mapTilesEnabled{"mapTilesEnabled", true};
 // The address of one tile, with {z}, {x} and {y} for zoom, column and row.
 inline constexpr TextSetting mapTileURLTemplate{"mapTileURLTemplate",
                                                 "https://tile.openstreetmap.org/{z}/{x}/{y}.png"};
+// The most the map's tiles may take on disk, in MiB (16 MiB to 64 GiB).
+inline constexpr IntSetting mapTileCacheMegabytes{"mapTileCacheMegabytes", 256, 16, 64 * 1024};
 
 }  // namespace qm::settings

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ struct TextSetting {
     std::string_view key;
     std::string_view fallback;
 };
+// A whole number; one outside [min, max] reads as the fallback.
+struct IntSetting {
+    std::string_view key;
+    int64_t fallback;
+    int64_t min;
+    int64_t max;
+};
 // An array of text; elements of other types are skipped. Unset reads as empty.
 struct TextListSetting {
     std::string_view key;
@@ -47,9 +55,11 @@ public:
     // The settings of the schema, typed.
     bool get(const BoolSetting& setting) const;
     std::string get(const TextSetting& setting) const;
+    int64_t get(const IntSetting& setting) const;
     std::vector<std::string> get(const TextListSetting& setting) const;
     void set(const BoolSetting& setting, bool value);
     void set(const TextSetting& setting, std::string_view value);
+    void set(const IntSetting& setting, int64_t value);
     void set(const TextListSetting& setting, const std::vector<std::string>& value);
 };
 

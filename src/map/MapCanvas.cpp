@@ -17,7 +17,9 @@ MapCanvas::MapCanvas(QWidget* parent) : QWidget(parent), world_(WorldBaseLayer::
     camera_.setViewSize(width(), height());
 }
 
-MapCanvas::~MapCanvas() = default;
+MapCanvas::~MapCanvas() {
+    if (tiles_) tiles_->setWanted(this, {});
+}
 
 void MapCanvas::cameraMoved() {
     frameDirty_ = true;
@@ -92,16 +94,24 @@ void MapCanvas::zoomBy(double factor) {
     zoomBy(factor, QPointF(camera_.viewWidth() / 2, camera_.viewHeight() / 2));
 }
 
-void MapCanvas::setTileSource(const QString& urlTemplate, const std::filesystem::path& cacheRoot) {
-    if (tiles_ && tiles_->urlTemplate() == urlTemplate) return;
-    delete tiles_;
-    tiles_ = nullptr;
-    if (!urlTemplate.isEmpty()) {
-        tiles_ = new TileLoader(urlTemplate, cacheRoot, this);
-        connect(tiles_, &TileLoader::tileLoaded, this, [this] {
+void MapCanvas::setTileLoader(std::shared_ptr<TileLoader> loader) {
+    if (loader == tiles_) return;
+    if (tiles_) {
+        tiles_->setWanted(this, {});
+        tiles_->disconnect(this);
+    }
+    tiles_ = std::move(loader);
+    if (tiles_) {
+        auto redraw = [this] {
             frameDirty_ = true;
             if (paintsFrame_) update();
             Q_EMIT frameChanged();
+        };
+        connect(tiles_.get(), &TileLoader::tileLoaded, this, redraw);
+        // A new source (or none): its tiles are asked for at once.
+        connect(tiles_.get(), &TileLoader::sourceChanged, this, [this, redraw] {
+            redraw();
+            requestTiles();
         });
         requestTiles();
     }
@@ -111,11 +121,14 @@ void MapCanvas::setTileSource(const QString& urlTemplate, const std::filesystem:
 }
 
 void MapCanvas::requestTiles() {
-    // Only what a person sees is fetched: nothing while hidden.
+    // Only what a person sees is fetched: nothing while hidden. While the
+    // tiles are off nothing is fetched either, but the loader knows what
+    // would be, for the moment they are turned on.
     if (!tiles_ || !isVisible()) return;
     std::vector<TileKey> keys;
-    for (const VisibleTile& t : TilePolicy::visibleTiles(camera_, devicePixelRatioF())) keys.push_back(t.key);
-    tiles_->setWanted(keys);
+    for (const VisibleTile& t : TilePolicy::visibleTiles(camera_, devicePixelRatioF()))
+        keys.push_back(t.key);
+    tiles_->setWanted(this, keys);
 }
 
 bool MapCanvas::isDark() const {
@@ -124,7 +137,7 @@ bool MapCanvas::isDark() const {
 
 void MapCanvas::render(QPainter& painter) {
     world_->paint(painter, camera_, WorldBaseLayer::colorsFor(isDark()));
-    if (!tiles_) return;
+    if (!tiles_ || !tiles_->isEnabled()) return;
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     for (const VisibleTile& t : TilePolicy::visibleTiles(camera_, devicePixelRatioF()))
@@ -138,7 +151,8 @@ void MapCanvas::render(QPainter& painter) {
 
 const QImage& MapCanvas::frame() {
     const qreal dpr = devicePixelRatioF();
-    const QSize pixels(std::max(1, int(std::ceil(width() * dpr))), std::max(1, int(std::ceil(height() * dpr))));
+    const QSize pixels(std::max(1, int(std::ceil(width() * dpr))),
+                       std::max(1, int(std::ceil(height() * dpr))));
     if (frame_.size() != pixels) {
         frame_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         frameDirty_ = true;
@@ -161,13 +175,20 @@ void MapCanvas::setPaintsFrame(bool paints) {
 void MapCanvas::paintEvent(QPaintEvent* event) {
     if (!paintsFrame_) return;
     QPainter p(this);
-    p.drawImage(event->rect(), frame(), QRectF(QPointF(event->rect().topLeft()) * devicePixelRatioF(),
-                                                QSizeF(event->rect().size()) * devicePixelRatioF()));
+    p.drawImage(event->rect(), frame(),
+                QRectF(QPointF(event->rect().topLeft()) * devicePixelRatioF(),
+                       QSizeF(event->rect().size()) * devicePixelRatioF()));
 }
 
 void MapCanvas::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     requestTiles();
+}
+
+void MapCanvas::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // A hidden map (another node, a background tab) keeps no tiles coming.
+    if (tiles_) tiles_->setWanted(this, {});
 }
 
 void MapCanvas::resizeEvent(QResizeEvent* event) {

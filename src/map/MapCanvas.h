@@ -44,10 +44,10 @@ public:
     void zoomIn() { zoomBy(1 / MapCamera::stepFactor); }
     void zoomOut() { zoomBy(MapCamera::stepFactor); }
 
-    // Online tiles from the URL template, cached under cacheRoot; an empty
-    // template turns them off.
-    void setTileSource(const QString& urlTemplate, const std::filesystem::path& cacheRoot);
-    TileLoader* tileLoader() const { return tiles_; }
+    // Online tiles from the program's loader, drawn while it has a source;
+    // none (the default) draws the base layer alone.
+    void setTileLoader(std::shared_ptr<TileLoader> loader);
+    TileLoader* tileLoader() const { return tiles_.get(); }
 
     // The map as it is now, at the widget's size and pixel ratio.
     const QImage& frame();
@@ -66,6 +66,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -76,7 +77,7 @@ private:
 
     MapCamera camera_;
     std::shared_ptr<const WorldBaseLayer> world_;
-    TileLoader* tiles_ = nullptr;  // a child
+    std::shared_ptr<TileLoader> tiles_;  // shared by every map
     QImage frame_;
     bool frameDirty_ = true;
     bool paintsFrame_ = true;

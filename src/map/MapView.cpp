@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStandardPaths>
 
 #include "commands/BrowserState.h"
 #include "geo/AsyncMultiGrid.h"
@@ -20,7 +19,7 @@
 #include "map/MapResultsUpdater.h"
 #include "map/OverlayView.h"
 #include "map/ResultsView.h"
-#include "map/TileDiskCache.h"
+#include "map/TileLoader.h"
 
 namespace qm {
 
@@ -146,6 +145,10 @@ MapView::MapView(std::shared_ptr<BrowserState> window, QWidget* parent)
         requestMapResultsUpdate(false);
     }));
 
+    canvas_->setTileLoader(TileLoader::shared());
+    // Every pane follows the program's tile preferences as they change.
+    connect(canvas_->tileLoader(), &TileLoader::sourceChanged, this,
+            [this] { attribution_->setVisible(canvas_->tileLoader()->isEnabled()); });
     applyTilePreferences();
     updateResultsView();
     qApp->installEventFilter(this);
@@ -302,18 +305,8 @@ void MapView::zoomOut() {
 // ---- Tiles ----
 
 void MapView::applyTilePreferences() {
-    bool enabled = settings::mapTilesEnabled.fallback;
-    std::string urlTemplate(settings::mapTileURLTemplate.fallback);
-    if (window_->context().db) {
-        const UserDefaults& d = window_->context().db->defaults();
-        enabled = d.get(settings::mapTilesEnabled);
-        urlTemplate = d.get(settings::mapTileURLTemplate);
-    }
-    if (!enabled) urlTemplate.clear();
-    std::filesystem::path cacheHome =
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString();
-    canvas_->setTileSource(QString::fromStdString(urlTemplate), TileDiskCache::rootFor(cacheHome, urlTemplate));
-    attribution_->setVisible(enabled);
+    if (window_->context().db) TileLoader::applyPreferences(window_->context().db->defaults());
+    attribution_->setVisible(canvas_->tileLoader()->isEnabled());
 }
 
 // ---- Layout and events ----

@@ -91,7 +91,8 @@ public:
     std::shared_ptr<const MultiGrid> latestGrid() const;
     bool isMapNodeCurrent() const;
 
-    // Rereads the tile preferences ("mapTilesEnabled", "mapTileURLTemplate").
+    // Rereads the tile preferences ("mapTilesEnabled", "mapTileURLTemplate",
+    // "mapTileCacheMegabytes") into the program's tile loader.
     void applyTilePreferences();
 
 protected:

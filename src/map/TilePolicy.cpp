@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "map/MapCamera.h"
 
@@ -43,6 +44,25 @@ std::vector<VisibleTile> TilePolicy::visibleTiles(const MapCamera& camera, doubl
     return out;
 }
 
+bool TilePolicy::isAcceptedTemplate(std::string_view urlTemplate) {
+    auto lower = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    std::string_view rest;
+    for (std::string_view scheme : {"http://", "https://"})
+        if (urlTemplate.size() > scheme.size() && lower(urlTemplate.substr(0, scheme.size())) == scheme)
+            rest = urlTemplate.substr(scheme.size());
+    if (rest.empty()) return false;
+    for (unsigned char c : urlTemplate)
+        if (c <= ' ' || c == 0x7f) return false;
+    // A host: something before the path, the query or the fragment.
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    return !authority.empty() && authority.front() != ':' && authority.front() != '@';
+}
+
 std::string TilePolicy::url(std::string_view urlTemplate, const TileKey& key) {
     std::string out;
     out.reserve(urlTemplate.size() + 16);
@@ -69,7 +89,8 @@ namespace {
 // max-age (or s-maxage) of a Cache-Control value; no-store and no-cache count as 0.
 std::optional<long> maxAge(std::string_view value) {
     std::string lower(value);
-    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     std::optional<long> age;
     size_t pos = 0;
     while (pos <= lower.size()) {
@@ -91,16 +112,107 @@ std::optional<long> maxAge(std::string_view value) {
 
 }  // namespace
 
-TilePolicy::Clock::time_point TilePolicy::expiry(Clock::time_point now, std::optional<std::string_view> cacheControl,
+TilePolicy::Clock::time_point TilePolicy::expiry(Clock::time_point now,
+                                                 std::optional<std::string_view> cacheControl,
                                                  std::optional<Clock::time_point> expires,
                                                  std::optional<Clock::time_point> date) {
-    Clock::time_point server = now;
+    // Lifetimes are compared before they are added to now, so that no sum
+    // can leave the clock's range.
+    Clock::duration lifetime{0};
     std::optional<long> age = cacheControl ? maxAge(*cacheControl) : std::nullopt;
+    const long longest = std::chrono::duration_cast<std::chrono::seconds>(maximumLifetime).count();
     if (age)
-        server = now + std::chrono::seconds(std::min(*age, 10L * 365 * 24 * 3600));
+        lifetime = std::chrono::seconds(std::min(*age, longest));
     else if (expires)
-        server = now + (*expires - (date ? *date : now));
-    return std::max(server, now + minimumLifetime);
+        lifetime = *expires - (date ? *date : now);
+    return now + std::clamp<Clock::duration>(lifetime, minimumLifetime, maximumLifetime);
+}
+
+TilePolicy::Clock::time_point TilePolicy::fromEpochMilliseconds(int64_t milliseconds) {
+    // 2200-01-01T00:00:00Z.
+    constexpr int64_t latest = 7258118400000;
+    return Clock::time_point(std::chrono::milliseconds(std::clamp<int64_t>(milliseconds, 0, latest)));
+}
+
+}  // namespace qm
+
+namespace qm {
+
+namespace {
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t daysFromCivil(int64_t y, int m, int d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// The text split at spaces, commas and dashes (the three forms' separators).
+std::vector<std::string_view> dateWords(std::string_view text) {
+    std::vector<std::string_view> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == ',' || text[i] == '-' || text[i] == '\t'))
+            ++i;
+        size_t j = i;
+        while (j < text.size() && text[j] != ' ' && text[j] != ',' && text[j] != '-' && text[j] != '\t')
+            ++j;
+        if (j > i) out.push_back(text.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+std::optional<int64_t> number(std::string_view word, size_t minDigits, size_t maxDigits) {
+    if (word.size() < minDigits || word.size() > maxDigits) return std::nullopt;
+    int64_t v = 0;
+    for (char c : word) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+int monthOf(std::string_view word) {
+    static constexpr std::string_view names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int i = 0; i < 12; ++i)
+        if (word == names[i]) return i + 1;
+    return 0;
+}
+
+}  // namespace
+
+std::optional<TilePolicy::Clock::time_point> TilePolicy::parseHttpDate(std::string_view text) {
+    std::vector<std::string_view> w = dateWords(text);
+    // Without the weekday: "06 Nov 1994 08:49:37 GMT" or "Nov 6 08:49:37 1994".
+    if (!w.empty() && !w[0].empty() && (w[0][0] < '0' || w[0][0] > '9') && !monthOf(w[0])) w.erase(w.begin());
+    std::optional<int64_t> day, year;
+    int month = 0;
+    std::string_view clock;
+    if (w.size() == 5 && w[4] == "GMT") {  // day month year time GMT
+        day = number(w[0], 1, 2);
+        month = monthOf(w[1]);
+        year = number(w[2], 2, 4);
+        clock = w[3];
+        if (year && w[2].size() == 2) *year += *year < 70 ? 2000 : 1900;
+    } else if (w.size() == 4) {  // month day time year
+        month = monthOf(w[0]);
+        day = number(w[1], 1, 2);
+        clock = w[2];
+        year = number(w[3], 4, 4);
+    }
+    if (!day || !year || !month || *day < 1 || *day > 31 || clock.size() != 8 || clock[2] != ':' ||
+        clock[5] != ':')
+        return std::nullopt;
+    const auto h = number(clock.substr(0, 2), 2, 2), m = number(clock.substr(3, 2), 2, 2),
+               sec = number(clock.substr(6, 2), 2, 2);
+    if (!h || !m || !sec || *h > 23 || *m > 59 || *sec > 60) return std::nullopt;
+    const int64_t seconds = daysFromCivil(*year, month, int(*day)) * 86400 + *h * 3600 + *m * 60 + *sec;
+    return fromEpochMilliseconds(seconds * 1000);
 }
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +18,7 @@
 #include "AppHarness.h"
 #include "app/PlaceRequest.h"
 #include "app/PreferencesWindow.h"
+#include "map/TileLoader.h"
 #include "app/RootView.h"
 #include "app/Theme.h"
 #include "commands/TagChangeCommand.h"
@@ -289,6 +291,28 @@ TEST(AppDelegateTest, PreferencesStoreTheMapTileSettings) {
     QTest::keyClicks(prefs->tileURLField(), "https://tiles.example.org/{z}/{x}/{y}.png");
     QTest::keyClick(prefs->tileURLField(), Qt::Key_Return);
     EXPECT_EQ(h.defaults->value("mapTileURLTemplate"), DefaultsValue("https://tiles.example.org/{z}/{x}/{y}.png"));
+    EXPECT_FALSE(prefs->tileURLRefusal()->isVisibleTo(prefs));
+
+    // An address of another scheme is refused and kept in the field to be corrected.
+    prefs->tileURLField()->selectAll();
+    QTest::keyClicks(prefs->tileURLField(), "file:///etc/{z}/{x}/{y}.png");
+    QTest::keyClick(prefs->tileURLField(), Qt::Key_Return);
+    EXPECT_EQ(h.defaults->value("mapTileURLTemplate"), DefaultsValue("https://tiles.example.org/{z}/{x}/{y}.png"));
+    EXPECT_TRUE(prefs->tileURLRefusal()->isVisibleTo(prefs));
+    EXPECT_EQ(prefs->tileURLField()->text(), "file:///etc/{z}/{x}/{y}.png");
+
+    // The program's tile loader (every map's) follows each change at once.
+    std::shared_ptr<TileLoader> loader = TileLoader::shared();
+    TileLoader::applyPreferences(*h.defaults);
+    EXPECT_EQ(loader->urlTemplate(), "https://tiles.example.org/{z}/{x}/{y}.png");
+    QTest::mouseClick(prefs->mapTilesCheckBox(), Qt::LeftButton, {}, QPoint(6, prefs->mapTilesCheckBox()->height() / 2));
+    EXPECT_FALSE(loader->isEnabled());
+    QTest::mouseClick(prefs->mapTilesCheckBox(), Qt::LeftButton, {}, QPoint(6, prefs->mapTilesCheckBox()->height() / 2));
+    EXPECT_EQ(loader->urlTemplate(), "https://tiles.example.org/{z}/{x}/{y}.png");
+    prefs->tileURLField()->selectAll();
+    QTest::keyClicks(prefs->tileURLField(), "http://127.0.0.1:9/{z}/{x}/{y}.png");
+    QTest::keyClick(prefs->tileURLField(), Qt::Key_Return);
+    EXPECT_EQ(loader->urlTemplate(), "http://127.0.0.1:9/{z}/{x}/{y}.png");
 }
 
 TEST(AppDelegateTest, AStartOnAPlaceOpensThereAndLaterRequestsOpenNewWindows) {

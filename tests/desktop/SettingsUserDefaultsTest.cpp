@@ -139,3 +139,29 @@ TEST(SettingsUserDefaultsTest, UsableFromSeveralThreads) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(SettingsUserDefaultsTest, TheTileCacheSizeIsAWholeNumberInItsRange) {
+    test::TempDir dir;
+    const fs::path file = dir / "n.conf";
+    auto read = [&](const std::string& line) {
+        std::ofstream(file) << "[General]\n" << line << "\n";
+        return SettingsUserDefaults(file.string()).get(settings::mapTileCacheMegabytes);
+    };
+    EXPECT_EQ(read(""), 256);
+    EXPECT_EQ(read("mapTileCacheMegabytes=512"), 512);
+    EXPECT_EQ(read("mapTileCacheMegabytes=1024.0"), 1024);
+    // Too small, too large, fractional, negative or not a number: the default.
+    for (const char* bad : {"8", "1e30", "99999999999999999999", "300.5", "-512", "\\\"512\\\"", "[512]", "nan"})
+        EXPECT_EQ(read(std::string("mapTileCacheMegabytes=") + bad), 256) << bad;
+    {
+        SettingsUserDefaults d(file.string());
+        d.set(settings::mapTileCacheMegabytes, 64);
+    }
+    EXPECT_EQ(SettingsUserDefaults(file.string()).get(settings::mapTileCacheMegabytes), 64);
+}
+
+}  // namespace
+}  // namespace qm
