@@ -390,11 +390,11 @@ TEST_F(TileFixture, OversizedUndecodableAndBombTilesAreRefusedAndNeverCached) {
     server.files["jpeg"] = made("-size 256x256 xc:'#ff00ff'", "t.jpg");
     server.files["gif"] = made("-size 256x256 xc:'#ff00ff'", "t.gif");
     server.files["wide"] = made("-size 2048x256 xc:'#ff00ff'", "wide.png");
-    // A decompression bomb: 34 KiB of PNG declaring 6000 x 6000 pixels (36 MB decoded).
+    // A decompression bomb: 16 KiB of PNG declaring 4000 x 4000 pixels (64 MB decoded).
     const std::string bomb = (dir / "bomb.png").string();
     server.files["bomb"] = madeBy(
         "python3 -c \"import zlib,struct,sys\n"
-        "w=h=6000\n"
+        "w=h=4000\n"
         "def chunk(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d))\n"
         "sys.stdout.buffer.write(b'\\x89PNG\\r\\n\\x1a\\n'+chunk(b'IHDR',struct.pack('>IIBBBBB',w,h,8,0,0,0,"
         "0))"
@@ -402,7 +402,7 @@ TEST_F(TileFixture, OversizedUndecodableAndBombTilesAreRefusedAndNeverCached) {
             shellQuoted(bomb),
         bomb);
     EXPECT_LT(server.files["bomb"].size(), 100 * 1024);
-    EXPECT_EQ(runShell("identify -ping -format %wx%h " + shellQuoted(bomb)).second, "6000x6000");
+    EXPECT_EQ(runShell("identify -ping -format %wx%h " + shellQuoted(bomb)).second, "4000x4000");
     server.extraHeaders = "Expires: Fri, 31 Dec 9999 23:59:59 GMT\r\n";
     server.cacheControl.clear();
 
