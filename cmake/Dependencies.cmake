@@ -10,6 +10,8 @@ find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network DBus Concurrent Sv
 pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET libxxhash)
 pkg_check_modules(EXIV2 REQUIRED IMPORTED_TARGET exiv2)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale)
+pkg_check_modules(HEIF REQUIRED IMPORTED_TARGET libheif)
+pkg_check_modules(POPPLER REQUIRED IMPORTED_TARGET poppler-qt6)
 if(QM_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()

@@ -1,5 +1,6 @@
 #include "media/ImageLocationReader.h"
 
+#include "media/HeifExif.h"
 #include "media/MediaTypeDatabase.h"
 #include "media/RegularFileHandle.h"
 
@@ -7,6 +8,8 @@
 
 #include <cmath>
 #include <mutex>
+
+#include <unistd.h>
 
 namespace qm {
 
@@ -34,6 +37,35 @@ std::optional<double> degrees(const Exiv2::Exifdatum& d) {
     return value;
 }
 
+std::optional<GPS> positionIn(const Exiv2::ExifData& exif) {
+    auto lat = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude"));
+    auto lon = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitude"));
+    if (lat == exif.end() || lon == exif.end()) return std::nullopt;
+    auto latValue = degrees(*lat);
+    auto lonValue = degrees(*lon);
+    if (!latValue || !lonValue) return std::nullopt;
+    auto latRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitudeRef"));
+    auto lonRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitudeRef"));
+    if (latRef != exif.end() && latRef->toString().rfind("S", 0) == 0) *latValue = -*latValue;
+    if (lonRef != exif.end() && lonRef->toString().rfind("W", 0) == 0) *lonValue = -*lonValue;
+    if (!GPS::isOnGlobe(*latValue, *lonValue)) return std::nullopt;
+    return GPS{.latitude = *latValue, .longitude = *lonValue};
+}
+
+void muteExiv2() {
+    static std::once_flag quiet;
+    // exiv2 writes warnings about damaged files to stderr by default.
+    std::call_once(quiet, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
+}
+
+// The first bytes, to tell a HEIF container (which exiv2 cannot open) from the rest.
+std::string header(int fd) {
+    std::string bytes(32, '\0');
+    ssize_t n = ::pread(fd, bytes.data(), bytes.size(), 0);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+}
+
 }  // namespace
 
 bool ImageLocationReader::handles(std::string_view path) {
@@ -52,30 +84,32 @@ bool ImageLocationReader::handles(std::string_view path) {
 }
 
 std::optional<GPS> ImageLocationReader::read(const std::string& path) {
-    static std::once_flag quiet;
-    // exiv2 writes warnings about damaged files to stderr by default.
-    std::call_once(quiet, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
+    muteExiv2();
     try {
         RegularFileHandle file(path);
         if (!file.isOpen()) return std::nullopt;
+        if (HeifExif::isHeif(header(file.fd()))) {
+            auto tiff = HeifExif::tiffData(path);
+            return tiff ? fromTiffData(*tiff) : std::nullopt;
+        }
         auto image = Exiv2::ImageFactory::open(file.path());
         if (!image.get()) return std::nullopt;
         image->readMetadata();
-        const Exiv2::ExifData& exif = image->exifData();
-        auto lat = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude"));
-        auto lon = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitude"));
-        if (lat == exif.end() || lon == exif.end()) return std::nullopt;
-        auto latValue = degrees(*lat);
-        auto lonValue = degrees(*lon);
-        if (!latValue || !lonValue) return std::nullopt;
-        auto latRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitudeRef"));
-        auto lonRef = exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLongitudeRef"));
-        if (latRef != exif.end() && latRef->toString().rfind("S", 0) == 0) *latValue = -*latValue;
-        if (lonRef != exif.end() && lonRef->toString().rfind("W", 0) == 0) *lonValue = -*lonValue;
-        if (!GPS::isOnGlobe(*latValue, *lonValue)) return std::nullopt;
-        return GPS{.latitude = *latValue, .longitude = *lonValue};
+        return positionIn(image->exifData());
     } catch (...) {
         // Unknown format, truncated or corrupt metadata: no position.
+        return std::nullopt;
+    }
+}
+
+std::optional<GPS> ImageLocationReader::fromTiffData(std::string_view tiff) {
+    muteExiv2();
+    try {
+        Exiv2::ExifData exif;
+        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff.data()),
+                                  static_cast<uint32_t>(tiff.size()));
+        return positionIn(exif);
+    } catch (...) {
         return std::nullopt;
     }
 }

@@ -13,6 +13,7 @@ class RegularFileHandle {
 public:
     explicit RegularFileHandle(const std::string& path);
     bool isOpen() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
     // A path naming exactly the opened file.
     const std::string& path() const { return path_; }
 

@@ -193,6 +193,49 @@ TEST(ImageLocationReader, DamagedImagesYieldNothingAndNeverCrash) {
     EXPECT_FALSE(ImageLocationReader::handles("/a/jpg"));
 }
 
+// A phone-style photo: HEIF (or AVIF, by the name) encoded by libheif's heif-enc,
+// positioned by exiftool.
+fs::path heifPhoto(const fs::path& dir, const std::string& name, const std::string& exif) {
+    const fs::path png = dir / (name + ".source.png");
+    const fs::path p = dir / name;
+    EXPECT_TRUE(sh("convert -size 64x48 gradient:red-blue -depth 8 " + q(png)));
+    EXPECT_TRUE(sh("heif-enc -q 50 -o " + q(p) + " " + q(png))) << name;
+    if (!exif.empty()) {
+        EXPECT_TRUE(sh("exiftool -q -overwrite_original " + exif + " " + q(p))) << name;
+    }
+    return p;
+}
+
+TEST(ImageLocationReader, ReadsTheExifOfHeifAndAvifPhotos) {
+    if (!have("convert") || !have("exiftool") || !have("heif-enc"))
+        GTEST_SKIP() << "needs ImageMagick, exiftool, heif-enc";
+    test::TempDir dir;
+    const auto& d = dir.path();
+    expectAt(
+        ImageLocationReader::read(heifPhoto(d, "IMG_0001.HEIC",
+                                            "-GPSLatitude=48.8584 -GPSLatitudeRef=N -GPSLongitude=2.2945 "
+                                            "-GPSLongitudeRef=E -Make=Apple -Orientation=6 -n")
+                                      .string()),
+        48.8584, 2.2945, 1e-6, "heic");
+    expectAt(
+        ImageLocationReader::read(heifPhoto(d, "rio de janeiro.avif",
+                                            "-GPSLatitude=22.9519 -GPSLatitudeRef=S -GPSLongitude=43.2105 "
+                                            "-GPSLongitudeRef=W")
+                                      .string()),
+        -22.9519, -43.2105, 1e-6, "avif");
+    // The name does not decide: a HEIC under another name is still read by its bytes.
+    const fs::path renamed = d / "no extension";
+    fs::copy_file(d / "IMG_0001.HEIC", renamed);
+    expectAt(ImageLocationReader::read(renamed.string()), 48.8584, 2.2945, 1e-6, "renamed");
+    EXPECT_FALSE(ImageLocationReader::read(heifPhoto(d, "plain.heic", "").string()));
+    EXPECT_FALSE(
+        ImageLocationReader::read(heifPhoto(d, "camera only.heic", "-Make=Apple -Model=iPhone").string()));
+    EXPECT_TRUE(ImageLocationReader::handles("/p/IMG_0001.HEIC"));
+    EXPECT_TRUE(ImageLocationReader::handles("/p/a.heif"));
+    EXPECT_TRUE(ImageLocationReader::handles("/p/a.avif"));
+    damageDoesNotCrash<ImageLocationReader>(d / "IMG_0001.HEIC", 48.8584, 2.2945);
+}
+
 TEST(MovieLocationReader, ReadsLocationsThatFfmpegWrote) {
     if (!have("ffmpeg")) GTEST_SKIP() << "needs ffmpeg";
     test::TempDir dir;

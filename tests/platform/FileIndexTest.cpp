@@ -64,6 +64,16 @@ fs::path photoAt(double lat, double lon) {
     return p;
 }
 
+// A phone photo: HEIC by libheif's heif-enc, positioned by exiftool.
+void heicAt(const fs::path& p, double lat, double lon) {
+    const fs::path png = p.string() + ".png";
+    run("convert -size 32x24 xc:red -depth 8 " + quoted(png) + " && heif-enc -q 40 -o " + quoted(p) + " " +
+        quoted(png) + " >/dev/null && rm " + quoted(png) +
+        " && exiftool -q -overwrite_original -GPSLatitude=" + std::to_string(std::fabs(lat)) +
+        " -GPSLatitudeRef=" + (lat < 0 ? "S" : "N") + " -GPSLongitude=" + std::to_string(std::fabs(lon)) +
+        " -GPSLongitudeRef=" + (lon < 0 ? "W" : "E") + " " + quoted(p));
+}
+
 // The oracle: a plain walk of the disk with the rules a user expects (no
 // hidden entries, nothing excluded, symlinks never followed).
 TagMap tagsOnDisk(const fs::path& root, const std::vector<fs::path>& excluded = {}) {
@@ -253,6 +263,7 @@ TEST(FileIndex, CrawlFindsWhatTheDiskHoldsAndSkipsWhatItShould) {
     fs::create_directories(root / "Pictures");
     fs::copy_file(photoAt(48.8584, 2.2945), root / "Pictures/paris.jpg");
     fs::copy_file(photoAt(-33.8568, -151.2153), root / "Pictures/south west.JPG");
+    heicAt(root / "Pictures/IMG_0042.HEIC", 35.6586, 139.7454);
     run("ffmpeg -v error -f lavfi -i testsrc=size=32x32:rate=5 -t 0.4 -metadata "
         "location=+27.5916+086.5640+8850/ " +
         quoted(root / "Pictures/everest.mp4"));
@@ -284,7 +295,7 @@ TEST(FileIndex, CrawlFindsWhatTheDiskHoldsAndSkipsWhatItShould) {
         EXPECT_FALSE(w.results().contains((root / absent).string())) << absent;
 
     PositionMap pos = w.positions();
-    ASSERT_EQ(pos.size(), 3u);
+    ASSERT_EQ(pos.size(), 4u);
     auto near = [&](const char* rel, double lat, double lon) {
         auto it = pos.find((root / rel).string());
         ASSERT_NE(it, pos.end()) << rel;
@@ -294,6 +305,7 @@ TEST(FileIndex, CrawlFindsWhatTheDiskHoldsAndSkipsWhatItShould) {
     near("Pictures/paris.jpg", 48.8584, 2.2945);
     near("Pictures/south west.JPG", -33.8568, -151.2153);
     near("Pictures/everest.mp4", 27.5916, 86.5640);
+    near("Pictures/IMG_0042.HEIC", 35.6586, 139.7454);
     ::chmod((root / "Locked").c_str(), 0700);
 }
 
