@@ -36,9 +36,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # preview's movies and sounds.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "qt6-image-formats-plugins, hicolor-icon-theme, adwaita-icon-theme | breeze-icon-theme, shared-mime-info, gstreamer1.0-plugins-good, gstreamer1.0-libav")
-# Wayland windows without XWayland, opening files in other programs, and one
-# program per session.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-utils, default-dbus-session-bus | dbus-session-bus")
+# Wayland windows without XWayland, opening files in other programs, one program
+# per session, and the sandbox the desktop's thumbnailer programs run in.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-utils, default-dbus-session-bus | dbus-session-bus, bubblewrap")
 set(CPACK_STRIP_FILES ON)
 # The bus service file names the program by its final path: installed with
 # DESTDIR under the real prefix, not into a prefix inside the staging folder.

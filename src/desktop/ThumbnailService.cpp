@@ -14,6 +14,7 @@
 
 #include "desktop/MimeIcon.h"
 #include "desktop/MovieFrameDecoder.h"
+#include "desktop/NativeImageDecoder.h"
 #include "desktop/ScaledImageDecoder.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -96,8 +97,8 @@ void deliverIcon(const std::shared_ptr<ThumbnailRequestState>& state, const QStr
 
 }  // namespace
 
-ThumbnailService::ThumbnailService(int threads, ThumbnailCache cache)
-    : cache_(std::move(cache)), pool_(std::make_shared<QThreadPool>()) {
+ThumbnailService::ThumbnailService(int threads, ThumbnailCache cache, ExternalThumbnailer external)
+    : cache_(std::move(cache)), external_(std::move(external)), pool_(std::make_shared<QThreadPool>()) {
     pool_->setMaxThreadCount(threads > 0 ? threads : std::max(2, QThread::idealThreadCount()));
     // The user is waiting for these; they are not lowered like background chores.
     pool_->setThreadPriority(QThread::NormalPriority);
@@ -162,17 +163,28 @@ std::optional<ThumbnailResult> ThumbnailService::make(const std::string& path, Q
     if (!source) return std::nullopt;  // missing, a folder or a device: its icon
     if (auto image = cache_.find(*source, maxSize)) return ThumbnailResult{*image, ThumbnailResult::Origin::cache};
 
-    const bool isImage = isKind(type, u"image/");
-    const bool isMovie = !isImage && isKind(type, u"video/");
-    if ((!isImage && !isMovie) || cache_.contains(source->path)) return std::nullopt;
+    // Our own decoders first; the desktop's programs only for what none of them reads.
+    const NativeImageDecoder::Kind native = NativeImageDecoder::kindOf(type);
+    const bool isNative = native != NativeImageDecoder::Kind::none;
+    const bool isImage = !isNative && isKind(type, u"image/");
+    const bool isMovie = !isNative && !isImage && isKind(type, u"video/");
+    const bool isExternal = !isNative && !isImage && !isMovie && external_.handles(type.name());
+    if ((!isNative && !isImage && !isMovie && !isExternal) || cache_.contains(source->path))
+        return std::nullopt;
     if (cache_.hasFailure(*source)) return std::nullopt;
     if (state && state->isCancelled()) return std::nullopt;
 
     // Decoded at the cache's size, so the entry serves every later request.
     const QSize large(kMaxSize, kMaxSize);
-    std::optional<QImage> image = isImage ? (file.seek(0) ? ScaledImageDecoder::decode(&file, large)
-                                                          : std::nullopt)
-                                          : MovieFrameDecoder::decode(source->path, large, type.name().toStdString());
+    std::optional<QImage> image;
+    if (isNative)
+        image = NativeImageDecoder::decode(source->path, native, large);
+    else if (isImage)
+        image = file.seek(0) ? ScaledImageDecoder::decode(&file, large) : std::nullopt;
+    else if (isMovie)
+        image = MovieFrameDecoder::decode(source->path, large, type.name().toStdString());
+    else
+        image = external_.run(source->path, source->uri, type.name(), kMaxSize);
     if (!image) {
         cache_.recordFailure(*source);
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "desktop/ExternalThumbnailer.h"
 #include "desktop/ThumbnailCache.h"
 #include "desktop/ThumbnailRequest.h"
 
@@ -14,8 +15,10 @@ namespace qm {
 
 // Thumbnails of at most 256 x 256 for files, made on a pool of background threads:
 // a fresh entry of the freedesktop cache when there is one, else images decoded at
-// reduced size (EXIF orientation applied) or a frame of a movie, written back to the
-// cache. Anything else, and every failure, yields the icon of the file's MIME type.
+// reduced size (EXIF orientation applied), HEIF photos, raw files' previews, PDF
+// first pages or a frame of a movie, and for other types the desktop's thumbnailer
+// program, written back to the cache. Anything else, and every failure, yields the
+// icon of the file's MIME type; a failed decode is recorded so it is not retried.
 //
 // The callback runs once, on a worker thread, never on the caller's; a consumer that
 // owns main-thread state hops there itself. Icons are rendered on the main thread
@@ -26,7 +29,9 @@ public:
     static constexpr int kMaxSize = 256;
 
     // threads <= 0: one per core, at least two.
-    explicit ThumbnailService(int threads = 0, ThumbnailCache cache = ThumbnailCache());
+    // The thumbnailer entries are read once, here, from the XDG data directories.
+    explicit ThumbnailService(int threads = 0, ThumbnailCache cache = ThumbnailCache(),
+                              ExternalThumbnailer external = ExternalThumbnailer());
     // Drops queued requests (their callbacks are never called, nor those of requests
     // waiting for their icon on the main thread) and waits for running ones. Destroy
     // it on the main thread.
@@ -50,6 +55,7 @@ private:
                                         const ThumbnailRequestState* state, QString* mimeType) const;
 
     ThumbnailCache cache_;
+    ExternalThumbnailer external_;
     // Shared so that an icon drawn on the main thread can hand its request back to a
     // worker only while the service is alive.
     std::shared_ptr<QThreadPool> pool_;

@@ -20,6 +20,7 @@
 
 #include "core/FileURL.h"
 #include "desktop/MimeIcon.h"
+#include "desktop/NativeImageDecoder.h"
 
 namespace qm {
 
@@ -86,7 +87,16 @@ void TilePreview::showFile(const std::optional<std::string>& path, bool bringToF
         QSize screen = this->screen() ? this->screen()->availableSize() : QSize(1280, 800);
         QImageReader reader(name);
         reader.setAutoTransform(true);
-        if (type.name().startsWith(QLatin1String("image/")) && reader.canRead()) {
+        const auto native = NativeImageDecoder::kindOf(type);
+        std::optional<QImage> decoded;
+        if (native != NativeImageDecoder::Kind::none)
+            decoded = NativeImageDecoder::decode(*path, native, screen);
+        if (decoded) {
+            image_->setPixmap(QPixmap::fromImage(*decoded));
+            stack_->setCurrentWidget(image_);
+            resize(decoded->size().boundedTo(screen).expandedTo(QSize(200, 150)));
+        } else if (native == NativeImageDecoder::Kind::none &&
+                   type.name().startsWith(QLatin1String("image/")) && reader.canRead()) {
             QSize size = reader.size();
             if (size.isValid() && (size.width() > screen.width() || size.height() > screen.height()))
                 reader.setScaledSize(size.scaled(screen, Qt::KeepAspectRatio));
@@ -94,7 +104,8 @@ void TilePreview::showFile(const std::optional<std::string>& path, bool bringToF
             image_->setPixmap(QPixmap::fromImage(image));
             stack_->setCurrentWidget(image_);
             resize(image.size().boundedTo(screen).expandedTo(QSize(200, 150)));
-        } else if (type.name().startsWith(QLatin1String("video/")) || type.name().startsWith(QLatin1String("audio/"))) {
+        } else if (type.name().startsWith(QLatin1String("video/")) ||
+                   type.name().startsWith(QLatin1String("audio/"))) {
             player_ = new QMediaPlayer(this);
             audio_ = new QAudioOutput(this);
             player_->setAudioOutput(audio_);
