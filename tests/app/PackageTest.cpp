@@ -55,7 +55,15 @@ std::set<std::string> libraryPackages(const fs::path& program) {
     for (const std::string& line : outputLines(runShell("ldd " + shellQuoted(program)).second)) {
         std::istringstream words(line);
         std::string name, arrow, path;
-        if (!(words >> name >> arrow >> path) || arrow != "=>" || !needed.contains(name)) continue;
+        if (!(words >> name >> arrow)) continue;
+        // The loader, named when a library's code asks it for thread-local storage,
+        // is listed by its path alone.
+        if (name.front() == '/' && needed.contains(fs::path(name).filename().string())) {
+            path = name;
+            name = fs::path(name).filename().string();
+        } else if (arrow != "=>" || !(words >> path) || !needed.contains(name)) {
+            continue;
+        }
         // A library reached through /lib is registered under /usr/lib (merged /usr).
         std::string owner = runShell("dpkg -S " + shellQuoted(fs::path(path)) + " 2>/dev/null || dpkg -S " +
                                 shellQuoted(fs::canonical(path)) + " 2>/dev/null").second;
