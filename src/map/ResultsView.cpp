@@ -7,6 +7,8 @@
 #include <QPainterPath>
 #include <QToolButton>
 
+#include "desktop/AccessibleEvents.h"
+
 namespace qm {
 
 ResultsView::ResultsView(QWidget* parent)
@@ -31,25 +33,13 @@ QString ResultsView::textFor(const std::optional<size_t>& count) {
     return QString::number(qulonglong(*count)) + QStringLiteral(" results");
 }
 
-namespace {
-ResultsView::EventObserver& observer() {
-    static ResultsView::EventObserver o;
-    return o;
-}
-}  // namespace
-
-void ResultsView::setEventObserver(EventObserver o) {
-    observer() = std::move(o);
-}
-
 void ResultsView::setCount(const std::optional<size_t>& count) {
     QString text = textFor(count);
     if (text == label_->text()) return;
     label_->setText(text);
-    if (!QAccessible::isActive() && !observer()) return;
+    if (!AccessibleEvents::wanted()) return;
     QAccessibleEvent event(label_, QAccessible::NameChanged);
-    if (observer()) observer()(&event);
-    if (QAccessible::isActive()) QAccessible::updateAccessibility(&event);
+    AccessibleEvents::post(&event);
 }
 
 QString ResultsView::text() const {

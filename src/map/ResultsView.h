@@ -3,10 +3,8 @@
 #include <QWidget>
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 
-class QAccessibleEvent;
 class QLabel;
 class QToolButton;
 
@@ -31,9 +29,7 @@ public:
     QLabel* label() const { return label_; }
 
     // A new count is announced to assistive technology (the label's name is
-    // its text). Events are built only while one listens; tests watch here.
-    using EventObserver = std::function<void(QAccessibleEvent*)>;
-    static void setEventObserver(EventObserver observer);
+    // its text) through AccessibleEvents.
 
 Q_SIGNALS:
     void closeRequested();

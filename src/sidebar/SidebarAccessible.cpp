@@ -4,14 +4,11 @@
 #include <QCoreApplication>
 #include <QWidget>
 
+#include "desktop/AccessibleEvents.h"
+
 namespace qm {
 
 namespace {
-
-SidebarListAccessible::EventObserver& observer() {
-    static SidebarListAccessible::EventObserver o;
-    return o;
-}
 
 QString expandName() {
     return QCoreApplication::translate("SidebarAccessible", "Expand");
@@ -190,57 +187,44 @@ void SidebarListAccessible::installFactory() {
     (void)installed;
 }
 
-void SidebarListAccessible::setEventObserver(EventObserver o) {
-    observer() = std::move(o);
-}
-
-bool SidebarListAccessible::wantsEvents() {
-    return QAccessible::isActive() || observer();
-}
-
-void SidebarListAccessible::post(QAccessibleEvent* event) {
-    if (observer()) observer()(event);
-    if (QAccessible::isActive()) QAccessible::updateAccessibility(event);
-}
-
 void SidebarListAccessible::notifyRowsReset(QWidget* widget) {
     // Row interfaces from an earlier query must not outlive their rows.
     if (auto* rows = dynamic_cast<SidebarAccessibleRows*>(widget); rows && rows->accessibleList_)
         rows->accessibleList_->rowsReset();
-    if (!wantsEvents()) return;
+    if (!AccessibleEvents::wanted()) return;
     QAccessibleEvent event(widget, QAccessible::ObjectReorder);
-    post(&event);
+    AccessibleEvents::post(&event);
 }
 
 void SidebarListAccessible::notifyCurrentRow(QWidget* widget, int index) {
-    if (!wantsEvents() || index < 0) return;
+    if (!AccessibleEvents::wanted() || index < 0) return;
     if (widget->hasFocus()) notifyFocus(widget, index);
     QAccessibleEvent selection(widget, QAccessible::Selection);
     selection.setChild(index);
-    post(&selection);
+    AccessibleEvents::post(&selection);
 }
 
 void SidebarListAccessible::notifyFocus(QWidget* widget, int index) {
-    if (!wantsEvents() || index < 0) return;
+    if (!AccessibleEvents::wanted() || index < 0) return;
     QAccessibleEvent focus(widget, QAccessible::Focus);
     focus.setChild(index);
-    post(&focus);
+    AccessibleEvents::post(&focus);
 }
 
 void SidebarListAccessible::notifyExpansion(QWidget* widget, int index) {
-    if (!wantsEvents() || index < 0) return;
+    if (!AccessibleEvents::wanted() || index < 0) return;
     QAccessible::State changed;
     changed.expanded = true;
     changed.collapsed = true;
     QAccessibleStateChangeEvent event(widget, changed);
     event.setChild(index);
-    post(&event);
+    AccessibleEvents::post(&event);
 }
 
 void SidebarListAccessible::notifyHeaderChanged(QWidget* widget) {
-    if (!wantsEvents()) return;
+    if (!AccessibleEvents::wanted()) return;
     QAccessibleEvent event(widget, QAccessible::DescriptionChanged);
-    post(&event);
+    AccessibleEvents::post(&event);
 }
 
 }  // namespace qm

@@ -5,8 +5,6 @@
 #include <QRect>
 #include <QString>
 
-#include <functional>
-
 namespace qm {
 
 class SidebarListAccessible;
@@ -76,13 +74,6 @@ public:
     static void notifyRowsReset(QWidget* widget);
     // The header above the rows changed: it is the list's description.
     static void notifyHeaderChanged(QWidget* widget);
-
-    // Events go to assistive technology only while one is listening, so
-    // building them costs nothing otherwise. Tests watch them here.
-    using EventObserver = std::function<void(QAccessibleEvent*)>;
-    static void setEventObserver(EventObserver observer);
-    static bool wantsEvents();
-    static void post(QAccessibleEvent* event);
 
 private:
     SidebarAccessibleRows* rows_;

@@ -8,13 +8,11 @@ class QMimeData;
 
 namespace qm {
 
-// Between Qt's drag data and the commands' drop description: file URIs as
-// `text/uri-list` (read byte for byte, so escaped non-UTF-8 names survive)
-// and the tag payload under its own MIME type.
+// Between Qt's drag data and the commands' drop description: the tag payload
+// under its own MIME type, else the files (FileDragData).
 struct SidebarDragData {
     static DropInfo dropInfo(const QMimeData& mime);
     static QMimeData* forTag(const std::string& tag);
-    static QMimeData* forPaths(const std::vector<std::string>& paths);
 };
 
 }  // namespace qm

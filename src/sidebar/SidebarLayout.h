@@ -18,7 +18,6 @@ struct SidebarLayout {
     static constexpr double selectionInset = 6;
     static constexpr double cornerRadius = 4;
     static constexpr double focusRingWidth = 3;
-    static constexpr double dragThreshold = 5;
 
     // round(fontSize × 1.5), halves away from zero.
     explicit SidebarLayout(double fontSize);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "desktop/AccessibleEvents.h"
+
 namespace qm {
 
 void SidebarRowsArea::updateScrollBar() {
@@ -51,7 +53,7 @@ void SidebarRowsArea::resizeEvent(QResizeEvent* event) {
 void SidebarRowsArea::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
-    if (SidebarListAccessible::wantsEvents())
+    if (AccessibleEvents::wanted())
         if (auto row = focusedRow()) SidebarListAccessible::notifyFocus(this, int(*row));
 }
 

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
@@ -21,6 +20,10 @@
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
 #include "commands/TagPasteboardType.h"
+#include "desktop/AccessibleEvents.h"
+#include "desktop/DragThreshold.h"
+#include "desktop/FileDragData.h"
+#include "desktop/RefusalBox.h"
 #include "library/DB.h"
 #include "library/Tree.h"
 #include "sidebar/SidebarDragData.h"
@@ -324,7 +327,7 @@ void SidebarView::scrollContentsBy(int, int) {
 // ---- Navigation and expansion ----
 
 void SidebarView::notifyExpansion(const Node* node) {
-    if (!node || !SidebarListAccessible::wantsEvents()) return;
+    if (!node || !AccessibleEvents::wanted()) return;
     if (auto row = rows().indexOf(node)) SidebarListAccessible::notifyExpansion(this, int(*row));
 }
 
@@ -423,9 +426,7 @@ void SidebarView::mousePressEvent(QMouseEvent* event) {
 void SidebarView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton) || isDragging_) return;
     const QPoint pos = event->position().toPoint();
-    QPoint d = pos - dragStart_;
-    if (double(d.x()) * d.x() + double(d.y()) * d.y() < SidebarLayout::dragThreshold * SidebarLayout::dragThreshold)
-        return;
+    if (!DragThreshold::reached(dragStart_, pos)) return;
     isDragging_ = true;
     auto row = rowAtViewportY(pos.y());
     if (!row) return;
@@ -577,11 +578,7 @@ void SidebarView::commitNameEditor() {
 
 void SidebarView::refuse(const QString& message) {
     Q_EMIT nameRefused(message);
-    auto* box = new QMessageBox(QMessageBox::Warning, QString(), message, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("sidebarNameRefusal"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->open();
+    RefusalBox::open(this, message, QStringLiteral("sidebarNameRefusal"));
 }
 
 // ---- Drops ----
@@ -659,7 +656,7 @@ void SidebarView::dragEnterEvent(QDragEnterEvent* event) {
     // Entering takes any drag of files or a tag, so that moves over other
     // rows keep arriving; each move then answers for its own row.
     const QMimeData* mime = event->mimeData();
-    if (mime && (mime->hasFormat(QStringLiteral("text/uri-list")) ||
+    if (mime && (FileDragData::hasFiles(*mime) ||
                  mime->hasFormat(QString::fromStdString(TagPasteboardType::pasteboardType())))) {
         event->setDropAction(Qt::CopyAction);
         event->accept();

@@ -4,44 +4,25 @@
 #include <QScrollBar>
 
 #include "commands/BrowserState.h"
+#include "desktop/AccessibleEvents.h"
 #include "tilegrid/TileGridView.h"
 
 namespace qm {
 
-namespace {
-TileGridAccessible::EventObserver& observer() {
-    static TileGridAccessible::EventObserver o;
-    return o;
-}
-}  // namespace
-
-void TileGridAccessible::setEventObserver(EventObserver o) {
-    observer() = std::move(o);
-}
-
-bool TileGridAccessible::wantsEvents() {
-    return QAccessible::isActive() || observer();
-}
-
-void TileGridAccessible::post(QAccessibleEvent* event) {
-    if (observer()) observer()(event);
-    if (QAccessible::isActive()) QAccessible::updateAccessibility(event);
-}
-
 void TileGridAccessible::notifySelection(TileGridView* view) {
-    if (!wantsEvents()) return;
+    if (!AccessibleEvents::wanted()) return;
     QAccessibleEvent selection(view, QAccessible::SelectionWithin);
-    post(&selection);
+    AccessibleEvents::post(&selection);
     if (view->hasFocus()) notifyFocus(view);
 }
 
 void TileGridAccessible::notifyFocus(TileGridView* view) {
-    if (!wantsEvents()) return;
+    if (!AccessibleEvents::wanted()) return;
     auto i = view->cursorIndex();
     if (!i || *i > size_t(INT_MAX)) return;
     QAccessibleEvent focus(view, QAccessible::Focus);
     focus.setChild(int(*i));
-    post(&focus);
+    AccessibleEvents::post(&focus);
 }
 
 TileGridAccessible::TileGridAccessible(TileGridView* view) : QAccessibleWidget(view, QAccessible::List) {}

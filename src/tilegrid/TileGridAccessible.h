@@ -4,7 +4,6 @@
 #include <QPointer>
 
 #include <deque>
-#include <functional>
 #include <utility>
 
 #include "core/QuickString.h"
@@ -30,12 +29,7 @@ public:
     QAccessibleInterface* childAt(int x, int y) const override;
     QString text(QAccessible::Text t) const override;
 
-    // Events reach assistive technology only while one listens, so the grid
-    // builds none otherwise. Tests watch them here.
-    using EventObserver = std::function<void(QAccessibleEvent*)>;
-    static void setEventObserver(EventObserver observer);
-    static bool wantsEvents();
-    static void post(QAccessibleEvent* event);
+    // Announced through AccessibleEvents, and only while someone listens.
     // The selection changed; the focused tile, when the grid has focus.
     static void notifySelection(TileGridView* view);
     static void notifyFocus(TileGridView* view);

@@ -23,11 +23,13 @@
 #include "commands/CommandStack.h"
 #include "commands/DropInfo.h"
 #include "commands/TagNameInput.h"
-#include "core/FileURL.h"
-#include "library/DB.h"
+#include "desktop/DragThreshold.h"
+#include "desktop/FileDragData.h"
 #include "desktop/FileManagerReveal.h"
 #include "desktop/MimeIcon.h"
+#include "desktop/RefusalBox.h"
 #include "desktop/ThumbnailService.h"
+#include "library/DB.h"
 #include "tilegrid/AddTagAction.h"
 #include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/DesktopActions.h"
@@ -40,25 +42,12 @@ namespace qm {
 
 namespace {
 
-constexpr double kDragThreshold = 5;
-const char* const kUriList = "text/uri-list";
 
 std::vector<std::string> toStrings(const std::vector<QuickString>& paths) {
     std::vector<std::string> out;
     out.reserve(paths.size());
     for (const QuickString& p : paths) out.emplace_back(p.utf8());
     return out;
-}
-
-DropInfo dropInfo(const QMimeData* data) {
-    DropInfo drop;
-    if (!data) return drop;
-    for (QByteArray line : data->data(QString::fromLatin1(kUriList)).split('\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith('#')) continue;
-        drop.items.push_back(DropItem{std::nullopt, line.toStdString()});
-    }
-    return drop;
 }
 
 TileGridController::Modifiers modifiersOf(Qt::KeyboardModifiers m) {
@@ -474,8 +463,7 @@ void TileGridView::mouseMoveEvent(QMouseEvent* event) {
     }
     controller_.dragMoved();
     if (isDragging_) return;
-    QPointF d = documentPoint(event->position()) - dragStart_;
-    if (d.x() * d.x() + d.y() * d.y() < kDragThreshold * kDragThreshold) return;
+    if (!DragThreshold::reached(dragStart_, documentPoint(event->position()))) return;
     isDragging_ = true;
     startDrag();
 }
@@ -592,12 +580,8 @@ void TileGridView::addTag(const std::vector<QuickString>& selection, const QStri
 }
 
 void TileGridView::refuse(const QString& message) {
-    auto* box = new QMessageBox(QMessageBox::Warning, QString(), message, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("tileGridTagRefusal"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
+    QMessageBox* box = RefusalBox::open(this, message, QStringLiteral("tileGridTagRefusal"));
     connect(box, &QDialog::finished, this, &TileGridView::takeBackKeyboard);
-    box->open();
 }
 
 void TileGridView::takeBackKeyboard() {
@@ -681,18 +665,6 @@ QMenu* TileGridView::makeContextMenu(QPoint viewportPos) {
 
 // ---- Drag and drop ----
 
-QMimeData* TileGridView::makeDragData(const std::vector<QuickString>& paths) {
-    QByteArray list;
-    for (const QuickString& p : paths) {
-        std::string url = fileURLForPath(p.utf8());
-        list.append(url.data(), qsizetype(url.size()));
-        list.append("\r\n");
-    }
-    auto* data = new QMimeData;
-    data->setData(QString::fromLatin1(kUriList), list);
-    return data;
-}
-
 std::vector<QuickString> TileGridView::draggedPaths() const {
     return controller_.draggedPaths(computeLayout());
 }
@@ -701,7 +673,7 @@ void TileGridView::startDrag() {
     std::vector<QuickString> paths = draggedPaths();
     if (paths.empty()) return;
     auto* drag = new QDrag(this);
-    drag->setMimeData(makeDragData(paths));
+    drag->setMimeData(FileDragData::forPaths(paths));
     if (const TileContents* c = tileContentsCache().get(paths.front()); c && c->image) {
         const QImage& img = *c->image;
         int side = std::min(img.width(), img.height());
@@ -713,8 +685,8 @@ void TileGridView::startDrag() {
 }
 
 bool TileGridView::canDrop(const QMimeData* data) const {
-    if (!data || !data->hasFormat(QString::fromLatin1(kUriList))) return false;
-    return controller_.acceptsDrop(dropInfo(data).filePaths());
+    if (!data || !FileDragData::hasFiles(*data)) return false;
+    return controller_.acceptsDrop(FileDragData::dropInfo(*data).filePaths());
 }
 
 void TileGridView::setDropTarget(bool on) {
@@ -758,7 +730,7 @@ bool TileGridView::performDrop(const QMimeData* data) {
     setDropTarget(false);
     dragAccepted_ = false;
     if (!accepted) return false;
-    return window_->commandStack()->performDrop(controller_.currentNode(), dropInfo(data), false);
+    return window_->commandStack()->performDrop(controller_.currentNode(), FileDragData::dropInfo(*data), false);
 }
 
 // ---- Preview ----

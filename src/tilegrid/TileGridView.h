@@ -78,8 +78,7 @@ public:
     // the tile under the point selected first when it is not.
     QMenu* makeContextMenu(QPoint viewportPos);
 
-    // The drag data of files: text/uri-list of escaped file URLs.
-    static QMimeData* makeDragData(const std::vector<QuickString>& paths);
+    // The selected files a drag carries, in display order.
     std::vector<QuickString> draggedPaths() const;
     // Whether a drop of this data onto the grid would do anything.
     bool canDrop(const QMimeData* data) const;

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "MapHarness.h"
+#include "desktop/AccessibleEvents.h"
 #include "map/KeyboardCircle.h"
 #include "map/MapButton.h"
 #include "map/MapCanvas.h"
@@ -79,7 +80,7 @@ TEST(MapView, KeyboardCircleSearchAndAnnouncedResults) {
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(&view)->text(QAccessible::Description).isEmpty());
 
     std::vector<QString> announced;
-    ResultsView::setEventObserver([&](QAccessibleEvent* e) {
+    AccessibleEvents::setObserver([&](QAccessibleEvent* e) {
         if (e->type() == QAccessible::NameChanged && e->object() == view.resultsView()->label())
             announced.push_back(e->accessibleInterface()->text(QAccessible::Name));
     });
@@ -119,7 +120,7 @@ TEST(MapView, KeyboardCircleSearchAndAnnouncedResults) {
     EXPECT_FALSE(view.placedCircle());
     ASSERT_TRUE(h.settle());
     EXPECT_FALSE(view.resultsView()->isVisible());
-    ResultsView::setEventObserver(nullptr);
+    AccessibleEvents::setObserver(nullptr);
     view.clearFocus();
     EXPECT_FALSE(view.focusRing()->isVisible());
 }

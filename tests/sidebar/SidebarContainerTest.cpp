@@ -8,6 +8,7 @@
 #include <QToolButton>
 
 #include "SidebarHarness.h"
+#include "desktop/AccessibleEvents.h"
 #include "sidebar/SidebarAccessible.h"
 #include "sidebar/SidebarContainer.h"
 #include "sidebar/SidebarResultsView.h"
@@ -84,12 +85,13 @@ TEST(SidebarContainer, SearchShowsResultsAndKeysMoveThroughThem) {
     EXPECT_EQ(list->text(QAccessible::Description), "2 matching tags:");
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(f.field())->text(QAccessible::Name).isEmpty());
     int announced = 0;
-    SidebarListAccessible::setEventObserver([&](QAccessibleEvent* e) {
-        if (e->type() == QAccessible::DescriptionChanged && e->object() == f.sidebar->resultsView()) ++announced;
+    AccessibleEvents::setObserver([&](QAccessibleEvent* e) {
+        if (e->type() == QAccessible::DescriptionChanged && e->object() == f.sidebar->resultsView())
+            ++announced;
     });
     f.field()->clear();
     f.typeInField("homework");
-    SidebarListAccessible::setEventObserver(nullptr);
+    AccessibleEvents::setObserver(nullptr);
     EXPECT_GT(announced, 0);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(f.sidebar->resultsView())->text(QAccessible::Description),
               "1 matching tag:");

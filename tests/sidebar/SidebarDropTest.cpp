@@ -9,6 +9,7 @@
 
 #include "SidebarHarness.h"
 #include "core/FileURL.h"
+#include "desktop/FileDragData.h"
 #include "sidebar/SidebarDragData.h"
 #include "sidebar/SidebarView.h"
 
@@ -123,7 +124,7 @@ TEST(SidebarDrop, FilesIntoAFolderMoveAndNameConflictsAsk) {
     f.db->openDirectories({Q("Folders/" + home), Q("Folders/" + home + "/inbox")});
     mainQueue().runUntil([&] { return !f.db->isUpdatingDirectories(); }, CommandHarness::timeout);
     f.window->setIsExpanded({Q(""), Q("Folders"), Q("Folders/" + home)});
-    std::unique_ptr<QMimeData> mime(SidebarDragData::forPaths({loose.string()}));
+    std::unique_ptr<QMimeData> mime(FileDragData::forPaths({loose.string()}));
     EXPECT_TRUE(f.drop(mime.get(), "Folders/" + home + "/inbox"));
     EXPECT_TRUE(fs::exists(f.root / "inbox" / "loose.txt"));
     EXPECT_FALSE(fs::exists(loose));
@@ -133,7 +134,7 @@ TEST(SidebarDrop, FilesIntoAFolderMoveAndNameConflictsAsk) {
     // A name that is taken goes to the window's rename question.
     std::vector<std::pair<std::string, std::string>> asked;
     f.window->renameConflictAlert = [&](const NodePtr&, const DropInfo&, const auto& renames) { asked = renames; };
-    std::unique_ptr<QMimeData> same(SidebarDragData::forPaths({(f.root / "f1.txt").string()}));
+    std::unique_ptr<QMimeData> same(FileDragData::forPaths({(f.root / "f1.txt").string()}));
     EXPECT_TRUE(f.drop(same.get(), "Folders/" + home + "/inbox"));
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], (std::pair<std::string, std::string>{"f1.txt", "f1 copy.txt"}));
@@ -146,7 +147,7 @@ TEST(SidebarDrop, HoveringOverACollapsedRowExpandsItOnlyAfterTheTimer) {
     f.open(library);
     f.window->setIsExpanded({Q(""), Q("Tags")});
     fs::path file = f.file("new.txt");
-    std::unique_ptr<QMimeData> mime(SidebarDragData::forPaths({file.string()}));
+    std::unique_ptr<QMimeData> mime(FileDragData::forPaths({file.string()}));
     EXPECT_TRUE(f.hover(mime.get(), "Tags/Work"));
     EXPECT_TRUE(f.view->hoverExpandTimer().isActive());
     EXPECT_EQ(f.view->hoverExpandTimer().interval(), 1000);
@@ -185,7 +186,7 @@ TEST(SidebarDrop, AManyFileDragIsReadOncePerDragNotPerMove) {
     f.window->setIsExpanded({Q(""), Q("Tags"), Q("Tags/Work")});
     std::vector<std::string> paths;
     for (int i = 0; i < 5000; ++i) paths.push_back((f.root / ("photo " + std::to_string(i) + ".jpg")).string());
-    std::unique_ptr<QMimeData> made(SidebarDragData::forPaths(paths));
+    std::unique_ptr<QMimeData> made(FileDragData::forPaths(paths));
     CountingMimeData mime;
     mime.setData("text/uri-list", made->data("text/uri-list"));
     const QPoint home = f.at("Tags/Home"), work = f.at("Tags/Work");
@@ -225,7 +226,7 @@ TEST(SidebarDrop, DraggingNearAnEdgeScrollsToRowsOffScreen) {
     f.open(many);
     f.window->setIsExpanded({Q(""), Q("Tags")});
     fs::path file = f.file("dropped.txt");
-    std::unique_ptr<QMimeData> mime(SidebarDragData::forPaths({file.string()}));
+    std::unique_ptr<QMimeData> mime(FileDragData::forPaths({file.string()}));
     QWidget* viewport = f.view->viewport();
     const int bottom = viewport->height() - 4;
     // Rows below the viewport at first.

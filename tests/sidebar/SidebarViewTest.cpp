@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "SidebarHarness.h"
+#include "desktop/AccessibleEvents.h"
 #include "sidebar/SidebarView.h"
 
 using namespace qm;
@@ -288,7 +289,7 @@ TEST(SidebarView, AccessibleActionsEventsAndKeyboardContextMenu) {
         int child;
     };
     std::vector<Seen> events;
-    SidebarListAccessible::setEventObserver([&](QAccessibleEvent* e) { events.push_back({e->type(), e->child()}); });
+    AccessibleEvents::setObserver([&](QAccessibleEvent* e) { events.push_back({e->type(), e->child()}); });
     auto saw = [&](QAccessible::Event type, int child) {
         return std::any_of(events.begin(), events.end(), [&](const Seen& s) { return s.type == type && s.child == child; });
     };
@@ -350,7 +351,7 @@ TEST(SidebarView, AccessibleActionsEventsAndKeyboardContextMenu) {
     ASSERT_TRUE(f.tree().lookup(P({"Colors", "Red"}))->color());
     EXPECT_EQ(list->child(int(f.row("Colors/Red")))->text(QAccessible::Name), "Red");
 
-    SidebarListAccessible::setEventObserver(nullptr);
+    AccessibleEvents::setObserver(nullptr);
 }
 
 TEST(SidebarView, HomeEndAndPageKeysScrollWithoutMovingTheCurrentRow) {

@@ -25,6 +25,8 @@
 
 #include <deque>
 
+#include "desktop/AccessibleEvents.h"
+#include "desktop/FileDragData.h"
 #include "desktop/ThumbnailService.h"
 #include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/TileGridAccessible.h"
@@ -375,7 +377,7 @@ TEST(TileGridView, DragOutEscapesUrisAndADropTagsExactlyThoseFiles) {
 
     std::vector<QuickString> paths;
     for (auto& f : files) paths.push_back(Q(f.string()));
-    std::unique_ptr<QMimeData> data(TileGridView::makeDragData(paths));
+    std::unique_ptr<QMimeData> data(FileDragData::forPaths(paths));
     QByteArray list = data->data("text/uri-list");
     const std::string root = "file://" + g.root.string() + "/";
     EXPECT_EQ(list.toStdString(), root + "a%20b.jpg\r\n" + root + "x%23y.png\r\n" + root + "50%25.gif\r\n" + root +
@@ -797,7 +799,7 @@ TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     g.window->setCurrentNode(P({"Tags", "Drop"}));
     auto edge = [&] { return g.view->viewport()->grab().toImage().pixelColor(598, 200); };
     const QColor before = edge();
-    std::unique_ptr<QMimeData> data(TileGridView::makeDragData({Q(loose.string())}));
+    std::unique_ptr<QMimeData> data(FileDragData::forPaths({Q(loose.string())}));
     QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {});
     QApplication::sendEvent(g.view->viewport(), &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -808,7 +810,7 @@ TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     EXPECT_TRUE(g.view->performDrop(data.get()));
     EXPECT_EQ(rawTags(loose), "Drop");
     // The grid's own files dragged over itself: refused, so no outline.
-    std::unique_ptr<QMimeData> own(TileGridView::makeDragData({Q(a.string()), Q(loose.string())}));
+    std::unique_ptr<QMimeData> own(FileDragData::forPaths({Q(a.string()), Q(loose.string())}));
     QDragEnterEvent ownEnter(QPoint(300, 200), Qt::CopyAction | Qt::MoveAction, own.get(), Qt::LeftButton, {});
     QApplication::sendEvent(g.view->viewport(), &ownEnter);
     EXPECT_FALSE(ownEnter.isAccepted());
@@ -947,7 +949,7 @@ TEST(TileGridView, AccessibleTilesFollowTheLayoutDescribeActivateAndAnnounce) {
 
     // Keys move the focus, and the new focused tile is announced.
     std::vector<std::pair<QAccessible::Event, int>> events;
-    TileGridAccessible::setEventObserver([&](QAccessibleEvent* e) { events.emplace_back(e->type(), e->child()); });
+    AccessibleEvents::setObserver([&](QAccessibleEvent* e) { events.emplace_back(e->type(), e->child()); });
     g.click(g.center(1));
     ASSERT_TRUE(g.view->hasFocus());
     events.clear();
@@ -961,7 +963,7 @@ TEST(TileGridView, AccessibleTilesFollowTheLayoutDescribeActivateAndAnnounce) {
     g.key(Qt::Key_Right, Qt::ShiftModifier);
     EXPECT_TRUE(grid->child(2)->state().selected);
     EXPECT_TRUE(grid->child(3)->state().focused);
-    TileGridAccessible::setEventObserver(nullptr);
+    AccessibleEvents::setObserver(nullptr);
 
     // Shift+F10 and the Menu key open the focused tile's menu and keep the selection.
     g.key(Qt::Key_F10, Qt::ShiftModifier);
