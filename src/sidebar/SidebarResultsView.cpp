@@ -11,7 +11,7 @@
 #include "library/DB.h"
 #include "library/Tree.h"
 #include "sidebar/SearchSpanFitting.h"
-#include "sidebar/TextContrast.h"
+#include "desktop/TextContrast.h"
 
 namespace qm {
 

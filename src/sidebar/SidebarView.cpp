@@ -28,7 +28,7 @@
 #include "library/Tree.h"
 #include "sidebar/SidebarDragData.h"
 #include "sidebar/SidebarDropRules.h"
-#include "sidebar/TextContrast.h"
+#include "desktop/TextContrast.h"
 
 namespace qm {
 

@@ -12,7 +12,7 @@
 
 #include "SidebarHarness.h"
 #include "sidebar/SidebarView.h"
-#include "sidebar/TextContrast.h"
+#include "desktop/TextContrast.h"
 
 using namespace qm;
 using namespace qm::test;

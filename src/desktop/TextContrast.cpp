@@ -1,4 +1,4 @@
-#include "sidebar/TextContrast.h"
+#include "desktop/TextContrast.h"
 
 #include <algorithm>
 #include <cmath>
