@@ -23,6 +23,7 @@
 #include "commands/CommandStack.h"
 #include "desktop/ThumbnailService.h"
 #include "library/SettingsSchema.h"
+#include "tilegrid/TileGridView.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void initialiseAppResources() {
@@ -300,6 +301,14 @@ void AppDelegate::toggleSidebar() {
     if (AppWindow* w = keyBrowserWindow()) w->rootView()->toggleSidebar();
 }
 
+void AppDelegate::setShowsFileNames(bool on) {
+    action(Action::showFileNames)->setChecked(on);
+    if (db_->defaults().get(settings::showFileNames) != on) db_->defaults().set(settings::showFileNames, on);
+    for (BrowserFrame* frame : frames())
+        for (int i = 0; i < frame->tabCount(); ++i)
+            if (AppWindow* w = frame->windowAt(i)) w->rootView()->tileGridView()->setShowsFileNames(on);
+}
+
 // ---- Menus ----
 
 void AppDelegate::makeActions() {
@@ -339,6 +348,10 @@ void AppDelegate::makeActions() {
     make(Action::showPreferences, "Preferences...", [this] { showPreferences(); },
          {QKeySequence(Qt::CTRL | Qt::Key_Comma)}, "preferences-system");
     make(Action::toggleSidebar, "Show or Hide Sidebar", [this] { toggleSidebar(); }, {QKeySequence(Qt::Key_F9)});
+    QAction* names = make(Action::showFileNames, "Show File Names", [] {});
+    names->setCheckable(true);
+    names->setChecked(db_->defaults().get(settings::showFileNames));
+    connect(names, &QAction::toggled, this, &AppDelegate::setShowsFileNames);
     make(Action::goBack, "Back", [this] { goBack(); }, {QKeySequence(Qt::ALT | Qt::Key_Left)}, "go-previous");
     make(Action::goForward, "Forward", [this] { goForward(); }, {QKeySequence(Qt::ALT | Qt::Key_Right)}, "go-next");
     make(Action::showMap, "Map", [this] { showMap(); }, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)});
@@ -370,7 +383,7 @@ void AppDelegate::installMenus(QMenuBar* menuBar) {
     menu("&File", {Action::newWindow, Action::newWindowForTab, separator, Action::openSelection, separator,
                    Action::closeWindow, Action::quit});
     menu("&Edit", {Action::undo, Action::redo, separator, Action::find, separator, Action::showPreferences});
-    menu("&View", {Action::toggleSidebar});
+    menu("&View", {Action::toggleSidebar, Action::showFileNames});
     menu("&Go", {Action::goBack, Action::goForward, separator, Action::showMap});
     menu("&Window", {Action::previousTab, Action::nextTab, separator, Action::tab1, Action::tab2, Action::tab3,
                      Action::tab4, Action::tab5, Action::tab6, Action::tab7, Action::tab8, Action::lastTab});

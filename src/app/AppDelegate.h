@@ -64,6 +64,7 @@ public:
         find,
         showPreferences,
         toggleSidebar,
+        showFileNames,
         goBack,
         goForward,
         showMap,
@@ -154,6 +155,8 @@ public:
     void handleThemeChange(int segment);
     void performFindPanelAction();
     void toggleSidebar();
+    // Names under the tiles in every window, kept in the settings.
+    void setShowsFileNames(bool on);
 
 Q_SIGNALS:
     void themeChanged();

@@ -65,13 +65,13 @@ bool TypeAhead::matches(std::string_view pattern, std::string_view name) {
 }
 
 std::optional<size_t> TypeAhead::type(std::string_view characters, size_t count, const NameAt& nameAt,
-                                      size_t start) {
+                                      std::optional<size_t> from) {
     if (count == 0) return std::nullopt;
-    if (start >= count) start = 0;
+    size_t start = from && *from < count ? *from : 0;
     const TimePoint now = clock_();
     if (!latestDate_ || now - *latestDate_ > pause) {
         pattern_.clear();
-        start = (start + 1) % count;
+        if (from) start = (start + 1) % count;
     }
     pattern_ += characters;
     std::optional<size_t> hit;

@@ -26,8 +26,10 @@ public:
     explicit TypeAhead(Clock clock = {});
 
     // Types `characters` over `count` items. `start` is the index of the item
-    // found last, else of the current item, else 0. Returns the item found.
-    std::optional<size_t> type(std::string_view characters, size_t count, const NameAt& nameAt, size_t start);
+    // found last, else of the current item; none (a list with no such item)
+    // searches from the first item, pause or not. Returns the item found.
+    std::optional<size_t> type(std::string_view characters, size_t count, const NameAt& nameAt,
+                               std::optional<size_t> start);
 
     void reset() {
         pattern_.clear();

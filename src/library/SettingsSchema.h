@@ -13,6 +13,8 @@ inline constexpr BoolSetting hasBeenLaunched{"hasBeenLaunched", false};
 inline constexpr TextListSetting pins{"pins"};
 // "light", "dark" or "auto"; any other text is no theme and reads as auto.
 inline constexpr TextSetting theme{"theme", "auto"};
+// Whether the file grid shows each file's name under its picture.
+inline constexpr BoolSetting showFileNames{"showFileNames", true};
 // Whether the map loads online tiles over its built-in world map.
 inline constexpr BoolSetting mapTilesEnabled{"mapTilesEnabled", true};
 // The address of one tile, with {z}, {x} and {y} for zoom, column and row.

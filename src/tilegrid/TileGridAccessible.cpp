@@ -118,7 +118,7 @@ QRect TileAccessible::rect() const {
     if (!view_) return {};
     TileGridLayout layout = view_->computeLayout();
     TileCell c = layout.cell(size_t(index_));
-    QRect local(int(c.x), int(c.y) - view_->verticalScrollBar()->value(), int(c.side), int(c.side));
+    QRect local(int(c.x), int(c.y) - view_->verticalScrollBar()->value(), int(c.side), int(c.height()));
     return QRect(view_->viewport()->mapToGlobal(local.topLeft()), local.size());
 }
 

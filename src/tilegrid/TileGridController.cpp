@@ -29,7 +29,8 @@ TileEffect effect(TileEffect::Kind kind) {
 
 }  // namespace
 
-TileGridController::TileGridController(std::shared_ptr<BrowserState> window) : window_(std::move(window)) {
+TileGridController::TileGridController(std::shared_ptr<BrowserState> window, TypeAhead::Clock clock)
+    : window_(std::move(window)), typeAhead_(std::move(clock)) {
     nodeChanged_ = window_->currentNodeChanged.subscribe([this] { currentNodeChanged(); });
 }
 
@@ -48,10 +49,10 @@ TileGridLayout TileGridController::layout(double width) const {
     if (node && node == tree.mapNode()) {
         static const std::vector<QuickString> none;
         const auto& results = window_->mapResults();
-        return TileGridLayout::make(width, tree.rootNode(), results ? *results : none);
+        return TileGridLayout::make(width, tree.rootNode(), results ? *results : none, captionHeight_);
     }
-    if (!node) return TileGridLayout::make(width, nullptr, {});
-    return TileGridLayout::make(width, node, node->sortedPaths());
+    if (!node) return TileGridLayout::make(width, nullptr, {}, captionHeight_);
+    return TileGridLayout::make(width, node, node->sortedPaths(), captionHeight_);
 }
 
 // ---- Selection ----
@@ -80,6 +81,7 @@ void TileGridController::setSelection(const QuickStringSet& selection) {
 
 void TileGridController::press(const TileGridLayout& layout, std::optional<size_t> i, TileZone zone,
                                Modifiers mods) {
+    typeAhead_.reset();
     TileSelection::Click click =
         selection_.mouseDown(i, zone, {mods.shift, mods.command}, layout.paths, window_->currentSelection());
     switch (click.effect) {
@@ -98,6 +100,7 @@ void TileGridController::dragMoved() {
 }
 
 TileEffects TileGridController::arrow(const TileGridLayout& layout, TileArrow direction, Modifiers mods) {
+    typeAhead_.reset();
     if (layout.count() == 0) return {};
     std::optional<size_t> k = cursorIndex(layout);
     size_t target = tileArrowTarget(direction, k, layout.count(), size_t(layout.columns), size_t(layout.rows),
@@ -114,6 +117,7 @@ void TileGridController::selectAll(const TileGridLayout& layout) {
 }
 
 TileEffects TileGridController::escape() {
+    typeAhead_.reset();
     if (!window_->currentSelection().empty()) {
         setSelection({});
         return {};
@@ -127,6 +131,25 @@ TileEffects TileGridController::activate(const TileGridLayout& layout, size_t i)
     selection_.isUsingCheckBoxes = false;
     setSelection(selection_.selectIndex(i, false, layout.paths));
     return open();
+}
+
+TileEffects TileGridController::typeAhead(const TileGridLayout& layout, std::string_view characters) {
+    if (characters.empty() || layout.count() == 0) return {};
+    // The file found last is the cursor: typing selected it. With none the
+    // search begins at the first file.
+    const std::optional<size_t> start = cursorIndex(layout);
+    auto nameAt = [&](size_t i) {
+        std::string_view p = layout.paths[i].utf8();
+        size_t slash = p.rfind('/');
+        return slash == std::string_view::npos ? p : p.substr(slash + 1);
+    };
+    std::optional<size_t> hit = typeAhead_.type(characters, layout.count(), nameAt, start);
+    if (!hit) return {};
+    selection_.isUsingCheckBoxes = false;
+    setSelection(selection_.selectIndex(*hit, false, layout.paths));
+    TileEffect scroll = effect(TileEffect::Kind::scrollTo);
+    scroll.index = *hit;
+    return {scroll};
 }
 
 // ---- Actions ----
@@ -338,6 +361,7 @@ void TileGridController::currentNodeChanged() {
     const NodePath& node = window_->currentNode();
     if (db && node.size() > 1 && nodePathStartsWith(node, db->tree().directoriesNode()->nodePath()))
         db->openDirectories({fullNameForNodePath(node)});
+    typeAhead_.reset();
     if (pending_ && pending_->node != node) pending_.reset();
 }
 

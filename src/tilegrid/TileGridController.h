@@ -8,6 +8,7 @@
 #include "core/PathMetadata.h"
 #include "core/QuickString.h"
 #include "core/Subscription.h"
+#include "desktop/TypeAhead.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
 #include "tilegrid/TileGridLayout.h"
@@ -51,13 +52,17 @@ public:
     // More than this many files opened at once asks first.
     static constexpr size_t kOpenWithoutAsking = 10;
 
-    explicit TileGridController(std::shared_ptr<BrowserState> window);
+    // The clock times the pauses of type-ahead (a test's own in tests).
+    explicit TileGridController(std::shared_ptr<BrowserState> window, TypeAhead::Clock clock = {});
 
     const std::shared_ptr<BrowserState>& window() const { return window_; }
     NodePtr currentNode() const;
     bool isMapNode() const;
     // The files shown for a width: the node's, or the map results.
     TileGridLayout layout(double width) const;
+    // The height of the names' strip under each picture; 0 shows no names.
+    void setCaptionHeight(double height) { captionHeight_ = height; }
+    double captionHeight() const { return captionHeight_; }
 
     // ---- Selection ----
     bool isUsingCheckBoxes() const { return selection_.isUsingCheckBoxes; }
@@ -82,6 +87,12 @@ public:
     TileEffects escape();
     // Selects just the file at i and opens it.
     TileEffects activate(const TileGridLayout& layout, size_t i);
+    // Letters typed with the grid focused: selects the first file, in the
+    // grid's order from the one found last (or the cursor), whose name
+    // starts with what was typed, as the sidebar finds its rows. A click, an
+    // arrow key, Escape or another node starts a new pattern.
+    TileEffects typeAhead(const TileGridLayout& layout, std::string_view characters);
+    const TypeAhead& typeAheadState() const { return typeAhead_; }
 
     // ---- Actions on the selected files of the current node ----
     std::vector<QuickString> selectedShownPaths() const;
@@ -130,6 +141,8 @@ private:
 
     const std::shared_ptr<BrowserState> window_;
     TileSelection selection_;
+    TypeAhead typeAhead_;
+    double captionHeight_ = 0;
     std::optional<PendingReveal> pending_;
     Subscription nodeChanged_;
 };

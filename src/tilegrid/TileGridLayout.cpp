@@ -5,8 +5,10 @@
 
 namespace qm {
 
-TileGridLayout TileGridLayout::make(double width, NodePtr node, std::span<const QuickString> paths) {
+TileGridLayout TileGridLayout::make(double width, NodePtr node, std::span<const QuickString> paths,
+                                    double captionHeight) {
     TileGridLayout l;
+    l.captionHeight = std::max(captionHeight, 0.0);
     l.width = width;
     l.node = std::move(node);
     l.paths = paths;
@@ -20,13 +22,13 @@ TileGridLayout TileGridLayout::make(double width, NodePtr node, std::span<const 
 
 TileCell TileGridLayout::cell(size_t index) const {
     size_t c = size_t(columns);
-    return TileCell{tileSize * double(index % c), tileSize * double(index / c), tileSize};
+    return TileCell{tileSize * double(index % c), rowHeight() * double(index / c), tileSize, captionHeight};
 }
 
 std::optional<size_t> TileGridLayout::indexAt(double x, double y) const {
     if (x < 0 || y < 0 || tileSize <= 0) return std::nullopt;
     double c = std::floor(x / tileSize);
-    double r = std::floor(y / tileSize);
+    double r = std::floor(y / rowHeight());
     if (c >= double(columns) || r >= double(rows)) return std::nullopt;
     size_t i = size_t(r) * size_t(columns) + size_t(c);
     if (i >= paths.size()) return std::nullopt;
@@ -36,10 +38,11 @@ std::optional<size_t> TileGridLayout::indexAt(double x, double y) const {
 TileRowRange TileGridLayout::rowsFor(double top, double height) const {
     TileRowRange r;
     if (tileSize <= 0) return r;
-    r.firstRow = std::max(long(std::floor(top / tileSize)), 0L);
-    r.lastRow = std::min(rows, long(std::ceil((top + height) / tileSize)));
-    r.lowRow = std::max(long(std::floor((top - height) / tileSize)), 0L);
-    r.highRow = std::min(rows, long(std::ceil((top + 2 * height) / tileSize)));
+    const double pitch = rowHeight();
+    r.firstRow = std::max(long(std::floor(top / pitch)), 0L);
+    r.lastRow = std::min(rows, long(std::ceil((top + height) / pitch)));
+    r.lowRow = std::max(long(std::floor((top - height) / pitch)), 0L);
+    r.highRow = std::min(rows, long(std::ceil((top + 2 * height) / pitch)));
     return r;
 }
 
@@ -52,16 +55,16 @@ std::vector<long> TileGridLayout::rowOrder(const TileRowRange& range) {
 }
 
 size_t TileGridLayout::tileCapacity(double visibleHeight) const {
-    long screens = tileSize > 0 ? long(std::ceil(visibleHeight / tileSize)) : 1;
+    long screens = tileSize > 0 ? long(std::ceil(visibleHeight / rowHeight())) : 1;
     return size_t(5 * columns * std::max(screens, 1L));
 }
 
 std::optional<TileScrollAnchor> TileGridLayout::scrollAnchor(double top) const {
     if (tileSize <= 0 || top < 0) return std::nullopt;
-    double row = std::floor(top / tileSize);
+    double row = std::floor(top / rowHeight());
     size_t i = size_t(row) * size_t(columns);
     if (i >= paths.size()) return std::nullopt;
-    return TileScrollAnchor{i, top - tileSize * row};
+    return TileScrollAnchor{i, top - rowHeight() * row};
 }
 
 std::optional<size_t> TileGridLayout::indexOf(const QuickString& path) const {

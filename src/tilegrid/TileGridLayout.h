@@ -10,14 +10,17 @@
 
 namespace qm {
 
-// A square cell of the grid in document coordinates (y grows downward).
+// A cell of the grid in document coordinates (y grows downward): the square
+// picture, and below it the strip of the file's name when names are shown.
 struct TileCell {
     double x = 0;
     double y = 0;
-    double side = 0;
+    double side = 0;           // the picture's width and height
+    double captionHeight = 0;  // 0 without names
 
     double right() const { return x + side; }
-    double bottom() const { return y + side; }
+    double height() const { return side + captionHeight; }
+    double bottom() const { return y + height(); }
     friend bool operator==(const TileCell&, const TileCell&) = default;
 };
 
@@ -41,6 +44,8 @@ struct TileScrollAnchor {
 // The grid's geometry for one width and one list of files. The paths are a
 // view of the list the node (or the window's map results) owns, so a layout
 // lives only as long as that list stays unchanged: the current event.
+// Columns and picture size depend on the width alone; a caption strip under
+// each picture only lengthens the rows, so without one the rows are squares.
 struct TileGridLayout {
     double width = 0;
     NodePtr node;
@@ -48,10 +53,15 @@ struct TileGridLayout {
     long columns = 1;
     double tileSize = 50;
     long rows = 0;
+    double captionHeight = 0;
 
-    static TileGridLayout make(double width, NodePtr node, std::span<const QuickString> paths);
+    static TileGridLayout make(double width, NodePtr node, std::span<const QuickString> paths,
+                               double captionHeight = 0);
 
-    double height() const { return tileSize * double(rows); }
+    // From one row's top to the next.
+    double rowHeight() const { return tileSize + captionHeight; }
+    double rowTop(long row) const { return rowHeight() * double(row); }
+    double height() const { return rowHeight() * double(rows); }
     size_t count() const { return paths.size(); }
     TileCell cell(size_t index) const;
     long rowOf(size_t index) const { return long(index / size_t(columns)); }

@@ -5,7 +5,9 @@
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
@@ -15,6 +17,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QThreadPool>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +27,7 @@
 #include "commands/CommandStack.h"
 #include "commands/DropInfo.h"
 #include "commands/TagNameInput.h"
+#include "core/MainQueue.h"
 #include "desktop/DragThreshold.h"
 #include "desktop/FileDragData.h"
 #include "desktop/FileManagerReveal.h"
@@ -30,6 +35,7 @@
 #include "desktop/RefusalBox.h"
 #include "desktop/ThumbnailService.h"
 #include "library/DB.h"
+#include "library/SettingsSchema.h"
 #include "tilegrid/AddTagAction.h"
 #include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/DesktopActions.h"
@@ -37,11 +43,15 @@
 #include "tilegrid/PlaceNames.h"
 #include "tilegrid/TileGridAccessible.h"
 #include "tilegrid/TileGridScrollState.h"
+#include "tilegrid/TileToolTip.h"
 
 namespace qm {
 
 namespace {
 
+// How long a tooltip waits for its file's size and date before it shows
+// without them.
+constexpr std::chrono::milliseconds kToolTipPatience{150};
 
 std::vector<std::string> toStrings(const std::vector<QuickString>& paths) {
     std::vector<std::string> out;
@@ -52,6 +62,27 @@ std::vector<std::string> toStrings(const std::vector<QuickString>& paths) {
 
 TileGridController::Modifiers modifiersOf(Qt::KeyboardModifiers m) {
     return {bool(m & Qt::ShiftModifier), bool(m & Qt::ControlModifier)};
+}
+
+// Reads the files' sizes and dates for tooltips: a thread or two, so that a
+// hung mount stops only the tooltips of its own files.
+QThreadPool& toolTipPool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;  // never destroyed: a read may still hang at exit
+        p->setMaxThreadCount(2);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
+// Typed characters that may start a file's name (not controls, not space,
+// which shows the preview).
+bool isTypeAheadText(const QString& text) {
+    if (text.isEmpty()) return false;
+    for (QChar c : text)
+        if (!c.isPrint() || c.isSpace()) return false;
+    return true;
 }
 
 }  // namespace
@@ -98,12 +129,29 @@ TileGridView::TileGridView(std::shared_ptr<BrowserState> window, std::shared_ptr
     subscriptions_.push_back(window_->mapResultsChanged.subscribe([this] { updateTiles(); }));
     subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] { onCurrentNodeChanged(); }));
     subscriptions_.push_back(window_->currentSelectionChanged.subscribe([this] { onSelectionChanged(); }));
+    setShowsFileNames(window_->context().db->defaults().get(settings::showFileNames));
 }
 
 TileGridView::~TileGridView() {
     subscriptions_.clear();
     scheduler_.reset();
     if (preview_) delete preview_.data();
+}
+
+void TileGridView::setShowsFileNames(bool on) {
+    if (on == showsFileNames_) return;
+    showsFileNames_ = on;
+    applyCaptionHeight();
+}
+
+void TileGridView::applyCaptionHeight() {
+    const double height = showsFileNames_ ? TileCaption::height(QFontMetricsF(font())) : 0;
+    if (height == controller_.captionHeight()) return;
+    // The first visible file stays at the top as the rows change height.
+    std::any anchor = scrollState();
+    controller_.setCaptionHeight(height);
+    updateTiles();
+    setScrollState(anchor);
 }
 
 void TileGridView::setThumbnailRequester(ThumbnailRequester requester) {
@@ -156,6 +204,7 @@ void TileGridView::updateTiles() {
     setFocusPolicy(layout.count() > 0 || controller_.isMapNode() ? Qt::StrongFocus : Qt::NoFocus);
     columns_ = layout.columns;
     tileSize_ = layout.tileSize;
+    captionHeight_ = layout.captionHeight;
     shownCount_ = layout.count();
 
     const TileRowRange range = layout.rowsFor(verticalScrollBar()->value(), h);
@@ -176,7 +225,7 @@ void TileGridView::updateTiles() {
 void TileGridView::repaintTile(TileId id) {
     const Tile& t = scheduler_->pool().tile(id);
     TileCell c = placedCell(t.index);
-    viewport()->update(QRectF(c.x, c.y - verticalScrollBar()->value(), c.side, c.side).toAlignedRect());
+    viewport()->update(QRectF(c.x, c.y - verticalScrollBar()->value(), c.side, c.height()).toAlignedRect());
 }
 
 bool TileGridView::tileShowsContents(const QuickString& path) const {
@@ -197,7 +246,8 @@ QImage TileGridView::tileImage(const QuickString& path) const {
 
 TileCell TileGridView::placedCell(size_t index) const {
     size_t c = size_t(columns_);
-    return TileCell{tileSize_ * double(index % c), tileSize_ * double(index / c), tileSize_};
+    return TileCell{tileSize_ * double(index % c), (tileSize_ + captionHeight_) * double(index / c), tileSize_,
+                    captionHeight_};
 }
 
 // ---- Scroll state and reveal ----
@@ -216,7 +266,7 @@ void TileGridView::setScrollState(const std::any& state) {
     auto i = layout.indexOf(s->firstVisiblePath);
     if (!i) return;
     updateTiles();  // the scroll range must cover the target first
-    scrollTo(layout.tileSize * double(layout.rowOf(*i)) + s->scrollOffset);
+    scrollTo(layout.rowTop(layout.rowOf(*i)) + s->scrollOffset);
 }
 
 void TileGridView::scrollTo(double y) {
@@ -317,8 +367,10 @@ void TileGridView::scrollContentsBy(int, int) {
 
 void TileGridView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange ||
+        event->type() == QEvent::FontChange) {
         painter_.reset();
+        applyCaptionHeight();
         viewport()->update();
     }
 }
@@ -335,6 +387,11 @@ void TileGridView::focusOutEvent(QFocusEvent* event) {
 }
 
 bool TileGridView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        showToolTip(help->pos(), help->globalPos());
+        return true;
+    }
     if (event->type() == QEvent::Leave && lastMousePos_) {
         lastMousePos_.reset();
         viewport()->update();
@@ -367,8 +424,17 @@ QColor TileGridView::accentColor(float alpha) const {
 
 TilePainter::Style TileGridView::paintStyle() const {
     bool focused = drawsAsFocused_ ? *drawsAsFocused_ : hasFocus();
-    return TilePainter::Style{focused ? accentColor(0.7f) : QColor::fromRgbF(0.45f, 0.45f, 0.45f, 0.8f),
-                              palette().color(QPalette::AlternateBase), font(), devicePixelRatioF()};
+    TilePainter::Style style;
+    style.selection = focused ? accentColor(0.7f) : QColor::fromRgbF(0.45f, 0.45f, 0.45f, 0.8f);
+    style.placeholder = palette().color(QPalette::AlternateBase);
+    style.font = font();
+    style.scale = devicePixelRatioF();
+    style.captionHeight = captionHeight_;
+    if (captionHeight_ > 0) {
+        style.caption = TileCaption::colors(palette(), std::nullopt);
+        style.selectedCaption = TileCaption::colors(palette(), style.selection);
+    }
+    return style;
 }
 
 QPointF TileGridView::documentPoint(QPointF viewportPoint) const {
@@ -394,8 +460,8 @@ void TileGridView::paintEvent(QPaintEvent* event) {
         TileCell c = placedCell(t.index);
         // Whole device pixels, so that neighbours touch without seams.
         QRectF rect(QPointF(std::round(c.x), std::round(c.y - top)),
-                    QPointF(std::round(c.right()), std::round(c.bottom() - top)));
-        if (!rect.intersects(dirty)) continue;
+                    QPointF(std::round(c.right()), std::round(c.y + c.side - top)));
+        if (!rect.adjusted(0, 0, 0, c.captionHeight).intersects(dirty)) continue;
         TileLook look;
         if (t.hasContents) look.image = &scheduler_->image(id);
         look.selected = controller_.isSelected(t.path);
@@ -403,6 +469,7 @@ void TileGridView::paintEvent(QPaintEvent* event) {
         look.starred = controller_.isStarred(t.path);
         look.duration = t.duration;
         look.hasGPano = t.hasGPano;
+        if (captionHeight_ > 0) look.caption = TileCaption::displayName(t.path.utf8());
         if (hovered == t.index) {
             look.emptyCheck = !(checkBoxes && look.selected);
             look.emptyStar = !checkBoxes && !look.starred;
@@ -514,6 +581,11 @@ void TileGridView::keyPressEvent(QKeyEvent* event) {
         openSelection();
         return;
     }
+    if (!(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) && isTypeAheadText(event->text())) {
+        const QByteArray typed = event->text().toUtf8();
+        perform(controller_.typeAhead(computeLayout(), std::string_view(typed.constData(), size_t(typed.size()))));
+        return;
+    }
     QAbstractScrollArea::keyPressEvent(event);
 }
 
@@ -549,6 +621,84 @@ QString TileGridView::accessibleDescription(const QuickString& path) const {
 void TileGridView::activate(const QuickString& path) {
     TileGridLayout layout = computeLayout();
     if (auto i = layout.indexOf(path)) perform(controller_.activate(layout, *i));
+}
+
+// ---- Tooltips ----
+
+struct TileGridView::ToolTipRequest {
+    TileFacts facts;
+    QPoint globalPos;
+    QRect area;  // the tile, in viewport coordinates: leaving it hides the tooltip
+    bool didShow = false;
+};
+
+void TileGridView::showToolTip(const QPoint& viewportPos, const QPoint& globalPos) {
+    TileGridLayout layout = computeLayout();
+    QPointF p = documentPoint(viewportPos);
+    std::optional<size_t> i = layout.indexAt(p.x(), p.y());
+    if (!i) {
+        toolTip_.reset();
+        QToolTip::hideText();
+        return;
+    }
+    const QuickString& path = layout.paths[*i];
+    TileCell c = layout.cell(*i);
+    const QRect area = QRectF(c.x, c.y - verticalScrollBar()->value(), c.side, c.height()).toAlignedRect();
+    if (toolTip_ && toolTip_->facts.path == path.utf8() && toolTip_->didShow) {
+        // The pointer rests again on the same tile: what was read stands.
+        toolTip_->globalPos = globalPos;
+        toolTip_->area = area;
+        showToolTip(toolTip_);
+        return;
+    }
+
+    auto request = std::make_shared<ToolTipRequest>();
+    request->facts = TileToolTip::known(window_->context().db->tree(), path, tileContentsCache().peek(path));
+    request->globalPos = globalPos;
+    request->area = area;
+    toolTip_ = request;
+    // Only the view holds the request, so a live request means a live view.
+    std::weak_ptr<ToolTipRequest> weak = request;
+    if (request->facts.gps) {
+        PlaceNames& names = PlaceNames::shared();
+        if (auto name = names.cached(*request->facts.gps)) {
+            request->facts.placeName = *name;
+        } else {
+            names.lookup(*request->facts.gps, [this, weak](const std::string& name) {
+                auto r = weak.lock();
+                if (!r) return;
+                r->facts.placeName = name;
+                if (r->didShow) showToolTip(r);
+            });
+        }
+    }
+    // The size and date come from the file system, off this thread; what is
+    // known already is shown meanwhile if they take long.
+    toolTipPool().start([this, file = request->facts.path, weak] {
+        if (weak.expired()) return;  // another tile's tooltip by now
+        TileFacts read;
+        read.path = file;
+        TileToolTip::readFile(read);
+        mainQueue().post([this, weak, read = std::move(read)] {
+            auto r = weak.lock();
+            if (!r) return;
+            r->facts.didReadFile = read.didReadFile;
+            r->facts.isDirectory = read.isDirectory;
+            r->facts.size = read.size;
+            r->facts.modified = read.modified;
+            showToolTip(r);
+        });
+    });
+    QTimer::singleShot(kToolTipPatience, this, [this, weak] {
+        auto r = weak.lock();
+        if (r && !r->didShow) showToolTip(r);
+    });
+}
+
+void TileGridView::showToolTip(const std::shared_ptr<ToolTipRequest>& request) {
+    if (request != toolTip_) return;
+    request->didShow = true;
+    QToolTip::showText(request->globalPos, TileToolTip::text(request->facts), viewport(), request->area);
 }
 
 // ---- Add Tag ----

@@ -84,6 +84,11 @@ public:
     bool canDrop(const QMimeData* data) const;
     bool performDrop(const QMimeData* data);
 
+    // Names under the pictures ("Show File Names"); the grid keeps the first
+    // visible file where it was when they come or go.
+    void setShowsFileNames(bool on);
+    bool showsFileNames() const { return showsFileNames_; }
+
     void setThumbnailRequester(ThumbnailRequester requester);
     // The whole backend (tests: slow disks, hung mounts, a fake clock).
     void setThumbnailBackend(ThumbnailScheduler::Backend backend);
@@ -147,6 +152,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    struct ToolTipRequest;
+
     void perform(const TileEffects& effects);
     void confirmOpen(const std::vector<QuickString>& paths);
     void scrollTo(double y);
@@ -166,6 +173,9 @@ private:
     void repaintTile(TileId id);
     void onCurrentNodeChanged();
     void onSelectionChanged();
+    void applyCaptionHeight();
+    void showToolTip(const QPoint& viewportPos, const QPoint& globalPos);
+    void showToolTip(const std::shared_ptr<ToolTipRequest>& request);
 
     // Shared, so that it outlives the view however the window's widgets are
     // torn down.
@@ -178,6 +188,10 @@ private:
 
     long columns_ = 1;
     double tileSize_ = 50;
+    double captionHeight_ = 0;
+    bool showsFileNames_ = false;
+    // The tooltip shown or being prepared; workers hold it weakly.
+    std::shared_ptr<ToolTipRequest> toolTip_;
     double documentHeight_ = 0;
     size_t shownCount_ = 0;
     bool inUpdate_ = false;

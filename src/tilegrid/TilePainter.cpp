@@ -1,6 +1,7 @@
 #include "tilegrid/TilePainter.h"
 
 #include <QPainter>
+#include <QFontMetricsF>
 #include <QPainterPath>
 
 #include <algorithm>
@@ -90,6 +91,7 @@ void drawShadowedText(QPainter& painter, const QRectF& box, int flags, const QSt
 void TilePainter::reset() {
     checkerboard_ = QPixmap();
     scaled_.clear();
+    captions_.clear();
 }
 
 const QPixmap& TilePainter::checkerboard(double scale) {
@@ -154,16 +156,32 @@ void TilePainter::paint(QPainter& painter, const QRectF& rect, const TileLook& l
         painter.drawPath(panoramaBadgePath());
         painter.restore();
     }
-    if (!look.caption.isEmpty()) {
-        // Bottom-left, clear of the duration and badge on the right.
-        QFont f = style.font;
-        f.setPixelSize(12);
-        painter.setFont(f);
-        QRectF box(rect.x() + 6, rect.bottom() - 6 - 14, s * 0.6, 14);
-        drawShadowedText(painter, box, Qt::AlignLeft | Qt::AlignBottom,
-                         painter.fontMetrics().elidedText(look.caption, Qt::ElideRight, int(box.width())));
-    }
+    if (style.captionHeight > 0)
+        paintCaption(painter, QRectF(rect.x(), rect.bottom(), rect.width(), style.captionHeight), look, style, slot);
     paintAffordances(painter, rect, look);
+}
+
+void TilePainter::paintCaption(QPainter& painter, const QRectF& strip, const TileLook& look, const Style& style,
+                               uint32_t slot) {
+    const TileCaption::Colors& colors = look.selected ? style.selectedCaption : style.caption;
+    if (colors.fill) painter.fillRect(strip, *colors.fill);
+    if (look.caption.isEmpty()) return;
+    if (captions_.size() <= slot) captions_.resize(size_t(slot) + 1);
+    Caption& c = captions_[slot];
+    const double width = strip.width() - 2 * TileCaption::kInset;
+    if (c.width != width || c.name != look.caption) {
+        c.name = look.caption;
+        c.width = width;
+        c.text.setText(TileCaption::elided(look.caption, QFontMetricsF(style.font), width));
+        c.text.setTextFormat(Qt::PlainText);
+        c.text.prepare(QTransform(), style.font);
+    }
+    painter.setFont(style.font);
+    painter.setPen(colors.text);
+    const QSizeF size = c.text.size();
+    painter.drawStaticText(QPointF(strip.x() + std::max(TileCaption::kInset, (strip.width() - size.width()) / 2),
+                                   strip.y() + (strip.height() - size.height()) / 2),
+                           c.text);
 }
 
 void TilePainter::paintAffordances(QPainter& painter, const QRectF& rect, const TileLook& look) const {

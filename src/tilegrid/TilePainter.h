@@ -4,11 +4,14 @@
 #include <QFont>
 #include <QImage>
 #include <QPixmap>
+#include <QStaticText>
 #include <QString>
 
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "tilegrid/TileCaption.h"
 
 class QPainter;
 class QRectF;
@@ -26,12 +29,14 @@ struct TileLook {
     bool emptyStar = false;
     std::optional<double> duration;     // seconds
     bool hasGPano = false;
-    QString caption;                    // a line under the picture; empty: none
+    QString caption;                    // the name under the picture (TileCaption::displayName)
 };
 
 // Draws tiles: the thumbnail aspect-filled over the checkerboard, the
-// selection overlay, check box, star, duration and panorama badge. Keeps one
-// scaled copy of each tile's image, so scrolling redraws without rescaling.
+// selection overlay, check box, star, duration and panorama badge, and the
+// file's name in a strip under the picture when names are shown. Keeps one
+// scaled copy of each tile's image and its laid-out name, so scrolling
+// redraws without rescaling or shaping text again.
 class TilePainter {
 public:
     // Corner sizes, in device-independent pixels.
@@ -49,10 +54,14 @@ public:
         QColor placeholder;    // a tile still waiting for its thumbnail
         QFont font;
         double scale = 1;      // device pixel ratio
+        double captionHeight = 0;  // 0: no names
+        TileCaption::Colors caption;          // of a file not selected
+        TileCaption::Colors selectedCaption;  // of a selected one
     };
 
     // The tile of a slot (its id) whose image has this version; the slot's
-    // scaled copy is remade when either or the size changes.
+    // scaled copy is remade when either or the size changes. `rect` is the
+    // picture; the name's strip lies below it.
     void paint(QPainter& painter, const QRectF& rect, const TileLook& look, const Style& style,
                uint32_t slot, uint32_t version);
     // Only the hover affordances, over a tile drawn already.
@@ -67,11 +76,19 @@ private:
         double width = 0;
         double height = 0;
     };
+    struct Caption {
+        QString name;
+        double width = -1;
+        QStaticText text;
+    };
     const QPixmap& checkerboard(double scale);
     const QPixmap& scaled(uint32_t slot, uint32_t version, const QImage& image, const QRectF& rect, double scale);
+    void paintCaption(QPainter& painter, const QRectF& strip, const TileLook& look, const Style& style,
+                      uint32_t slot);
 
     QPixmap checkerboard_;
     std::vector<Scaled> scaled_;
+    std::vector<Caption> captions_;
 };
 
 }  // namespace qm

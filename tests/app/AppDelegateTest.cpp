@@ -22,6 +22,7 @@
 #include "app/RootView.h"
 #include "app/Theme.h"
 #include "commands/TagChangeCommand.h"
+#include "tilegrid/TileGridView.h"
 
 namespace qm::test {
 namespace {
@@ -241,6 +242,50 @@ TEST(AppDelegateTest, ThemeIsReadExactlyWrittenOnChangeAndFollowedByNewWindows) 
     QTest::mouseClick(segments->button(2), Qt::LeftButton);
     EXPECT_EQ(h.defaults->value("theme"), DefaultsValue("auto"));
     EXPECT_EQ(h.defaults->writes, 2);
+}
+
+TEST(AppDelegateTest, ShowFileNamesIsKeptAndEveryWindowFollowsIt) {
+    {
+        AppHarness h;
+        h.load();
+        AppWindow* w = h.launch();
+        ASSERT_TRUE(w);
+        AppWindow* tab = h.delegate->newWindowForTab();
+        QAction* names = h.delegate->action(Action::showFileNames);
+        EXPECT_EQ(names->text(), QStringLiteral("Show File Names"));
+        EXPECT_TRUE(names->isCheckable());
+        EXPECT_TRUE(names->isChecked());  // on until the user says otherwise
+        // It sits in the View menu of the window's menu bar.
+        QMenu* view = nullptr;
+        for (QAction* top : w->frame()->menuBar()->actions())
+            if (top->text() == QStringLiteral("&View")) view = top->menu();
+        ASSERT_TRUE(view);
+        EXPECT_TRUE(view->actions().contains(names));
+        EXPECT_TRUE(w->rootView()->tileGridView()->showsFileNames());
+        EXPECT_TRUE(tab->rootView()->tileGridView()->showsFileNames());
+
+        const int writes = h.defaults->writes;
+        names->trigger();
+        EXPECT_FALSE(names->isChecked());
+        EXPECT_EQ(h.defaults->value("showFileNames"), DefaultsValue(false));
+        EXPECT_EQ(h.defaults->writes, writes + 1);
+        EXPECT_FALSE(w->rootView()->tileGridView()->showsFileNames());
+        EXPECT_FALSE(tab->rootView()->tileGridView()->showsFileNames());
+        EXPECT_EQ(w->rootView()->tileGridView()->computeLayout().captionHeight, 0);
+        EXPECT_FALSE(h.delegate->newWindow()->rootView()->tileGridView()->showsFileNames());
+        names->trigger();
+        EXPECT_EQ(h.defaults->value("showFileNames"), DefaultsValue(true));
+        EXPECT_TRUE(w->rootView()->tileGridView()->showsFileNames());
+        EXPECT_GT(w->rootView()->tileGridView()->computeLayout().captionHeight, 0);
+    }
+    // The next start reads it back.
+    AppHarness again;
+    again.defaults->inner.setValue("showFileNames", false);
+    again.load();
+    EXPECT_FALSE(again.delegate->action(Action::showFileNames)->isChecked());
+    AppWindow* w = again.launch();
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->rootView()->tileGridView()->showsFileNames());
 }
 
 TEST(AppDelegateTest, HelpShowsOurPageWithEveryShortcut) {

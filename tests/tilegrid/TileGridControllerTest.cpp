@@ -174,5 +174,81 @@ TEST(TileGridController, MenuJumpsAndKeysAnswerEffectsInsteadOfActing) {
     EXPECT_EQ(e[0].kind, K::removeCircle);
 }
 
+TEST(TileGridController, TypingANameSelectsTheFirstFileInGridOrderThatStartsWithIt) {
+    Controller g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (const char* name : {"apple.jpg", "Avocado.jpg", "banana.jpg", "blue berry.jpg", "Blueprint 2.pdf",
+                             "cherry.jpg", "\xc3\x89t\xc3\xa9.jpg" /* Été */, "\xe6\x97\xa5\xe6\x9c\xac.jpg" /* 日本 */})
+        tagged.push_back({g.file(name, "Fruit"), {"Fruit"}});
+    g.load(tagged);
+    TypeAhead::TimePoint now{};
+    g.c = std::make_unique<TileGridController>(g.window, [&] { return now; });
+    g.window->setCurrentNode(P({"Tags", "Fruit"}));
+    auto step = [&](int ms) { now += std::chrono::milliseconds(ms); };
+    auto selectedName = [&]() -> std::string {
+        if (g.window->currentSelection().size() != 1) return "<" + std::to_string(g.window->currentSelection().size()) + ">";
+        std::string p(g.window->currentSelection().begin()->utf8());
+        return p.substr(p.rfind('/') + 1);
+    };
+    auto type = [&](const char* s) { return g.c->typeAhead(g.layout(), s); };
+
+    // Nothing selected: the search starts at the first file itself.
+    TileEffects e = type("a");
+    EXPECT_EQ(selectedName(), "apple.jpg");
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].kind, K::scrollTo);
+    EXPECT_EQ(g.layout().paths[e[0].index], *g.window->currentSelection().begin());
+    step(300);
+    type("v");  // "av", case folded
+    EXPECT_EQ(selectedName(), "Avocado.jpg");
+    step(900);  // a pause: a new pattern, one file further on, wrapping around
+    type("a");
+    EXPECT_EQ(selectedName(), "apple.jpg");
+    step(900);
+    type("b");
+    EXPECT_EQ(selectedName(), "banana.jpg");
+    step(100);
+    type("l");  // the name's space is skipped
+    EXPECT_EQ(selectedName(), "blue berry.jpg");
+    step(100);
+    type("uep");
+    EXPECT_EQ(selectedName(), "Blueprint 2.pdf");
+    // Nothing matches: the selection stays.
+    step(100);
+    EXPECT_TRUE(type("zz").empty());
+    EXPECT_EQ(selectedName(), "Blueprint 2.pdf");
+    step(900);
+    type("b");
+    EXPECT_EQ(selectedName(), "banana.jpg");
+    step(900);
+    type("\xc3\xa9");  // é finds Été
+    EXPECT_EQ(selectedName(), "\xc3\x89t\xc3\xa9.jpg");
+    step(900);
+    type("\xe6\x97\xa5");
+    EXPECT_EQ(selectedName(), "\xe6\x97\xa5\xe6\x9c\xac.jpg");
+
+    // A click starts a new pattern at once: "a" right after it is not "日a".
+    step(900);
+    type("c");
+    EXPECT_EQ(selectedName(), "cherry.jpg");
+    std::optional<size_t> banana;
+    for (size_t i = 0; i < g.layout().count(); ++i)
+        if (g.layout().paths[i].utf8().ends_with("/banana.jpg")) banana = i;
+    g.c->press(g.layout(), banana, TileZone::body, {});
+    EXPECT_EQ(selectedName(), "banana.jpg");
+    step(100);
+    type("b");
+    EXPECT_EQ(selectedName(), "blue berry.jpg");  // one after the clicked file
+    // So do the arrow keys and another node.
+    step(100);
+    g.c->arrow(g.layout(), TileArrow::right, {});
+    step(100);
+    type("c");
+    EXPECT_EQ(selectedName(), "cherry.jpg");
+    g.window->setCurrentNode(P({"Tags"}));
+    EXPECT_TRUE(g.c->typeAheadState().isReset());
+    EXPECT_TRUE(type("a").empty());  // nothing shown there
+}
+
 }  // namespace
 }  // namespace qm::test

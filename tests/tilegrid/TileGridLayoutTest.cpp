@@ -89,6 +89,88 @@ TEST(TileGridLayout, ScrollAnchorNamesTheFirstVisibleRow) {
     EXPECT_EQ(l.indexOf(QuickString::bytes("/none")), std::nullopt);
 }
 
+// The geometry worked out step by step from the grid's rules, without the
+// layout's code: columns and picture size from the width alone, rows of the
+// picture and the name's strip.
+struct Oracle {
+    long columns;
+    double side;
+    double pitch;
+    Oracle(double width, double caption) {
+        double target = std::min(std::max(width / 3, 100.0), 150.0);
+        double q = width / target;
+        columns = long(q - std::floor(q) >= 0.5 ? std::floor(q) + 1 : std::floor(q));
+        if (columns < 1) columns = 1;
+        side = width / double(columns);
+        if (side < 50) side = 50;
+        pitch = side + caption;
+    }
+};
+
+TEST(TileGridLayout, NamesLengthenTheRowsAndNothingElseAndWithoutThemTheRowsAreSquares) {
+    auto paths = names(37);
+    for (double caption : {0.0, 22.0, 17.5}) {
+        for (double width = 1; width <= 1700; width += 7.25) {
+            Oracle o(width, caption);
+            TileGridLayout l = TileGridLayout::make(width, nullptr, paths, caption);
+            ASSERT_EQ(l.columns, o.columns) << width;
+            ASSERT_DOUBLE_EQ(l.tileSize, o.side) << width;
+            ASSERT_EQ(l.rows, long((37 + o.columns - 1) / o.columns));
+            ASSERT_DOUBLE_EQ(l.height(), o.pitch * double(l.rows));
+            if (caption == 0) {
+                // Exactly the square grid: the same numbers as a layout made
+                // without any mention of names.
+                TileGridLayout plain = TileGridLayout::make(width, nullptr, paths);
+                for (size_t i = 0; i < paths.size(); ++i) ASSERT_EQ(l.cell(i), plain.cell(i));
+                ASSERT_EQ(l.height(), plain.height());
+                ASSERT_EQ(l.rowsFor(123.37, 456.5), plain.rowsFor(123.37, 456.5));
+                ASSERT_EQ(l.tileCapacity(456.5), plain.tileCapacity(456.5));
+                auto a = l.scrollAnchor(123.37), b = plain.scrollAnchor(123.37);
+                ASSERT_EQ(a.has_value(), b.has_value());
+                if (a) {
+                    ASSERT_EQ(a->index, b->index);
+                    ASSERT_EQ(a->offset, b->offset);
+                }
+            }
+            for (size_t i = 0; i < paths.size(); ++i) {
+                TileCell c = l.cell(i);
+                ASSERT_DOUBLE_EQ(c.x, o.side * double(i % size_t(o.columns)));
+                ASSERT_DOUBLE_EQ(c.y, o.pitch * double(i / size_t(o.columns)));
+                ASSERT_DOUBLE_EQ(c.side, o.side);
+                ASSERT_DOUBLE_EQ(c.bottom(), c.y + o.pitch);
+            }
+        }
+        // Hit testing against every cell's rectangle, the strip included.
+        TileGridLayout l = TileGridLayout::make(610, nullptr, paths, caption);
+        for (double y = 0.5; y < l.height() + 40; y += 9.75)
+            for (double x = 0.5; x < 650; x += 13.5) {
+                std::optional<size_t> found;
+                for (size_t i = 0; i < paths.size(); ++i) {
+                    TileCell c = l.cell(i);
+                    if (x >= c.x && x < c.right() && y >= c.y && y < c.bottom()) found = i;
+                }
+                ASSERT_EQ(l.indexAt(x, y), found) << x << "," << y;
+            }
+        // The rows a band touches, by looking at every row.
+        for (double top = 0.37; top < l.height(); top += 61.3) {
+            const double h = 333.3;
+            TileRowRange r = l.rowsFor(top, h);
+            long first = -1, last = -1;
+            for (long row = 0; row < l.rows; ++row)
+                if (l.rowTop(row) < top + h && l.rowTop(row) + l.rowHeight() > top) {
+                    if (first < 0) first = row;
+                    last = row + 1;
+                }
+            ASSERT_EQ(r.firstRow, first) << top;
+            ASSERT_EQ(r.lastRow, last) << top;
+            auto anchor = l.scrollAnchor(top);
+            ASSERT_TRUE(anchor);
+            ASSERT_EQ(anchor->index, size_t(first) * size_t(l.columns));
+            ASSERT_NEAR(anchor->offset, top - l.rowTop(first), 1e-9);
+        }
+    }
+}
+
 TEST(TilePool, BindsReusesAndRecyclesLeastRecentlyUsedFirst) {
     TilePool pool;
     std::vector<std::string> recycled;

@@ -22,11 +22,17 @@
 #include <QScrollBar>
 #include <QAbstractItemView>
 #include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
 
 #include <deque>
+#include <functional>
+#include <map>
+#include <thread>
 
 #include "desktop/AccessibleEvents.h"
 #include "desktop/FileDragData.h"
+#include "desktop/TextContrast.h"
 #include "desktop/ThumbnailService.h"
 #include "tilegrid/AddTagPrompt.h"
 #include "tilegrid/TileGridAccessible.h"
@@ -87,14 +93,41 @@ std::string aviBytes() {
     return b;
 }
 
+// Runs Qt's events and the main queue until the condition holds.
+bool waitFor(const std::function<bool()>& ok) {
+    for (int i = 0; i < 2000 && !ok(); ++i) {
+        QApplication::processEvents();
+        mainQueue().runPending();
+        if (!ok()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return ok();
+}
+
+QPalette darkTheme() {
+    QPalette p;
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Base, QColor("#2d2d2d"));
+        p.setColor(group, QPalette::Window, QColor("#353535"));
+        p.setColor(group, QPalette::AlternateBase, QColor("#353535"));
+        p.setColor(group, QPalette::Text, QColor("#eeeeec"));
+        p.setColor(group, QPalette::WindowText, QColor("#eeeeec"));
+        p.setColor(group, QPalette::Highlight, QColor("#15539e"));
+        p.setColor(group, QPalette::HighlightedText, QColor("#ffffff"));
+    }
+    return p;
+}
+
 struct Grid : CommandHarness {
     SlowThumbnails thumbs;
     std::unique_ptr<TileGridView> view;
 
-    void makeView(int width = 600, int height = 400) {
+    // Names under the tiles are off unless asked for, so that the grid is the
+    // plain square one; none leaves them as the settings say.
+    void makeView(int width = 600, int height = 400, std::optional<bool> names = false) {
         auto& cache = TileGridView::tileContentsCache();
         cache.clear();
         view = std::make_unique<TileGridView>(window, nullptr);
+        if (names) view->setShowsFileNames(*names);
         // Metadata read inline, so that a delivery is on the main queue at once.
         ThumbnailScheduler::Backend backend;
         backend.request = thumbs.requester();
@@ -142,6 +175,13 @@ struct Grid : CommandHarness {
         return out;
     }
     std::string name(const fs::path& p) { return p.string(); }
+    // Delivers a thumbnail for every request, those the deliveries start included.
+    void deliverAll(QColor color = Qt::red) {
+        for (size_t k = 0; k < thumbs.requests.size(); ++k) {
+            thumbs.deliver(thumbs.requests[k].path, color);
+            mainQueue().runPending();
+        }
+    }
 };
 
 TEST(TileGridView, UpdatePassBindsOnlyTheRowsNearTheScreen) {
@@ -833,6 +873,191 @@ namespace {
 // For a developer's eyes: the grid over the files of $QM_SHOWCASE_DIR with
 // real thumbnails, written as light.png and dark.png to $QM_SHOWCASE_OUT.
 // Run with --gtest_also_run_disabled_tests (under Xvfb to watch it).
+// The colours of a strip of the screen, most frequent first.
+std::vector<std::pair<QRgb, int>> histogram(const QImage& shot, QRect area) {
+    std::map<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) ++counts[shot.pixel(x, y) | 0xff000000u];
+    std::vector<std::pair<QRgb, int>> out(counts.begin(), counts.end());
+    std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.second > b.second; });
+    return out;
+}
+
+// The strongest contrast any pixel of the area makes with the area's
+// background (its most frequent colour), and how many pixels reach 3:1.
+std::pair<double, int> textContrast(const QImage& shot, QRect area) {
+    auto h = histogram(shot, area);
+    const QColor background = QColor::fromRgb(h.front().first);
+    double best = 1;
+    int strong = 0;
+    for (auto& [rgb, n] : h) {
+        double r = TextContrast::ratio(QColor::fromRgb(rgb), background);
+        best = std::max(best, r);
+        if (r >= 3) strong += n;
+    }
+    return {best, strong};
+}
+
+TEST(TileGridView, NamesUnderTheTilesFollowTheSettingAndReadInLightAndDarkThemes) {
+    Grid g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (int i = 0; i < 40; ++i) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "IMG_2024%04d_rather_long_name.jpg", i);
+        tagged.push_back({g.file(buf, "Look"), {"Look"}});
+    }
+    g.load(tagged);
+    g.makeView(600, 400, std::nullopt);  // as the settings say: on until turned off
+    g.window->setCurrentNode(P({"Tags", "Look"}));
+    ASSERT_TRUE(g.view->showsFileNames());
+    TileGridLayout l = g.view->computeLayout();
+    // The pictures keep the size they have without names; the rows grow by the strip.
+    EXPECT_EQ(l.columns, 4);
+    EXPECT_EQ(l.tileSize, 150);
+    const double strip = l.captionHeight;
+    EXPECT_GE(strip, QFontMetricsF(g.view->font()).height());
+    EXPECT_EQ(l.cell(4).y, 150 + strip);
+    EXPECT_EQ(g.view->verticalScrollBar()->maximum(), int(std::ceil(10 * (150 + strip) - 400)));
+    g.deliverAll();
+    const int s = int(strip);
+    const QRect below(0, 150, 150, s);  // tile 0's strip
+    auto shot = [&] { return g.view->viewport()->grab().toImage(); };
+
+    QImage light = shot();
+    EXPECT_EQ(light.pixelColor(75, 140), QColor(Qt::red));  // the picture ends where the strip begins
+    auto colours = histogram(light, below);
+    EXPECT_EQ(QColor::fromRgb(colours.front().first), g.view->palette().color(QPalette::Base));
+    for (auto& [rgb, n] : colours) EXPECT_NE(QColor::fromRgb(rgb), QColor(Qt::red));
+    auto [lightBest, lightInk] = textContrast(light, below);
+    EXPECT_GE(lightBest, TextContrast::minimumRatio);
+    EXPECT_GT(lightInk, 30);  // the name's letters, not a stray pixel
+    // The name is darker than the background in a light theme, lighter in a dark one.
+    auto inkGrey = [&](const QImage& shot, bool darkest) {
+        int grey = darkest ? 255 : 0;
+        for (auto& [rgb, n] : histogram(shot, below)) grey = darkest ? std::min(grey, qGray(rgb)) : std::max(grey, qGray(rgb));
+        return grey;
+    };
+    EXPECT_LT(inkGrey(light, true), 100);
+
+    g.view->setPalette(darkTheme());
+    QImage dark = shot();
+    EXPECT_EQ(QColor::fromRgb(histogram(dark, below).front().first), QColor("#2d2d2d"));
+    auto [darkBest, darkInk] = textContrast(dark, below);
+    EXPECT_GE(darkBest, TextContrast::minimumRatio);
+    EXPECT_GT(darkInk, 30);
+    EXPECT_GT(inkGrey(dark, false), 180);
+
+    // Selected: the strip carries the selection, the name still reads.
+    g.view->setDrawsAsFocused(true);
+    g.click(g.center(0));
+    ASSERT_EQ(g.selected().size(), 1u);
+    for (const QPalette& palette : {QPalette(), darkTheme()}) {
+        g.view->setPalette(palette);
+        QImage chosen = shot();
+        EXPECT_NE(QColor::fromRgb(histogram(chosen, below).front().first), palette.color(QPalette::Base));
+        EXPECT_GE(textContrast(chosen, below).first, TextContrast::minimumRatio);
+    }
+    g.view->setPalette(QPalette());
+
+    // The accessible tile covers picture and name, and is still named by the file.
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(g.view.get());
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->child(0)->text(QAccessible::Name), QStringLiteral("IMG_20240000_rather_long_name.jpg"));
+    EXPECT_EQ(grid->child(0)->rect().height(), 150 + s);
+
+    // Names off: the square grid, with the first visible file kept at the top.
+    g.scroll(int(l.rowTop(2)) + 10);
+    g.view->setShowsFileNames(false);
+    TileGridLayout plain = g.view->computeLayout();
+    EXPECT_EQ(plain.captionHeight, 0);
+    EXPECT_EQ(plain.cell(4), (TileCell{0, 150, 150}));
+    EXPECT_EQ(g.view->verticalScrollBar()->maximum(), 10 * 150 - 400);
+    auto anchor = plain.scrollAnchor(g.view->verticalScrollBar()->value());
+    ASSERT_TRUE(anchor);
+    EXPECT_EQ(anchor->index, 8u);
+    EXPECT_EQ(anchor->offset, 10);
+    g.scroll(0);
+    g.deliverAll();
+    EXPECT_EQ(shot().pixelColor(75, 150 + s / 2), QColor(Qt::red));  // the next row's picture, not a name
+    EXPECT_EQ(grid->child(0)->rect().height(), 150);
+}
+
+TEST(TileGridView, TypingInTheGridSelectsTheFileWhoseNameStartsWithIt) {
+    Grid g;
+    std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
+    for (int i = 0; i < 80; ++i) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "a%02d.jpg", i);
+        tagged.push_back({g.file(buf, "Zoo"), {"Zoo"}});
+    }
+    fs::path zebra = g.file("Zebra stripes.jpg", "Zoo"), zero = g.file("zero.png", "Zoo");
+    tagged.push_back({zebra, {"Zoo"}});
+    tagged.push_back({zero, {"Zoo"}});
+    g.load(tagged);
+    g.makeView(600, 400, true);
+    g.window->setCurrentNode(P({"Tags", "Zoo"}));
+    g.view->setFocus();
+    QTest::keyClicks(g.view.get(), "ze");
+    EXPECT_EQ(g.selected(), std::vector<std::string>{zebra.string()});
+    // Scrolled into view, name strip and all.
+    TileGridLayout l = g.view->computeLayout();
+    TileCell c = l.cell(*l.indexOf(Q(zebra.string())));
+    const int top = g.view->verticalScrollBar()->value();
+    EXPECT_GE(c.y, top);
+    EXPECT_LE(c.bottom(), top + 400);
+    QTest::keyClicks(g.view.get(), "r");
+    EXPECT_EQ(g.selected(), std::vector<std::string>{zero.string()});
+    // Shortcuts are not typing: Ctrl+A selects everything.
+    g.key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(g.selected().size(), 82u);
+    // Escape clears the selection and the pattern: "a" finds the first file.
+    g.key(Qt::Key_Escape);
+    EXPECT_TRUE(g.selected().empty());
+    QTest::keyClicks(g.view.get(), "a0");
+    EXPECT_EQ(g.selected(), std::vector<std::string>{(g.root / "a00.jpg").string()});
+    EXPECT_EQ(g.view->verticalScrollBar()->value(), 0);
+}
+
+TEST(TileGridView, TooltipsNameTheFileAndGiveItsFolderSizeDateTagsAndDuration) {
+    Grid g;
+    fs::path photo = g.file("Trip <b>photo & co.jpg", "Trips/Rome,Family", std::string(4321, 'x'));
+    fs::path movie = g.file("clip.avi", "Family", aviBytes());
+    g.load({{photo, {"Trips/Rome", "Family"}}, {movie, {"Family"}}});
+    g.makeView(600, 400, true);
+    g.window->setCurrentNode(P({"Tags", "Family"}));
+    g.deliverAll();
+    TileGridLayout l = g.view->computeLayout();
+    auto hover = [&](QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, g.view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(g.view->viewport(), &help);
+    };
+    auto shown = [] {
+        QTextDocument doc;
+        doc.setHtml(QToolTip::text());
+        return doc.toPlainText();
+    };
+    const size_t photoIndex = *l.indexOf(Q(photo.string()));
+    const size_t movieIndex = *l.indexOf(Q(movie.string()));
+    hover(g.center(photoIndex));
+    ASSERT_TRUE(waitFor([&] { return QToolTip::isVisible() && shown().contains(QStringLiteral("Size:")); }))
+        << shown().toStdString();
+    const QString text = shown();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Trip <b>photo & co.jpg\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Folder: ") + QString::fromStdString(g.root.string())));
+    EXPECT_TRUE(text.contains(QLocale().toString(qulonglong(fs::file_size(photo))) + QStringLiteral(" bytes")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Modified: ")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Tags: Family, Trips/Rome"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("Duration:")));
+    // The movie's playing time, once its metadata is read; over its name strip too.
+    TileCell c = l.cell(movieIndex);
+    hover(QPoint(int(c.x + c.side / 2), int(c.y + c.side + c.captionHeight / 2)));
+    ASSERT_TRUE(waitFor([&] { return shown().startsWith(QStringLiteral("clip.avi")) && shown().contains(QStringLiteral("Size:")); }));
+    EXPECT_TRUE(shown().contains(QStringLiteral("Duration: 0:03"))) << shown().toStdString();
+    // Past the last file: no tooltip.
+    hover(QPoint(590, 390));
+    EXPECT_TRUE(waitFor([] { return !QToolTip::isVisible(); }));
+}
+
 TEST(TileGridView, DISABLED_Showcase) {
     const char* dir = std::getenv("QM_SHOWCASE_DIR");
     const char* out = std::getenv("QM_SHOWCASE_OUT");
