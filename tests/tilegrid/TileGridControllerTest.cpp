@@ -177,7 +177,7 @@ TEST(TileGridController, MenuJumpsAndKeysAnswerEffectsInsteadOfActing) {
 TEST(TileGridController, TypingANameSelectsTheFirstFileInGridOrderThatStartsWithIt) {
     Controller g;
     std::vector<std::pair<fs::path, std::vector<std::string>>> tagged;
-    for (const char* name : {"apple.jpg", "Avocado.jpg", "banana.jpg", "blue berry.jpg", "Blueprint 2.pdf",
+    for (const char* name : {"\xc3\x89toile.jpg" /* Étoile */, "apple.jpg", "Avocado.jpg", "banana.jpg", "blue berry.jpg", "Blueprint 2.pdf",
                              "cherry.jpg", "\xc3\x89t\xc3\xa9.jpg" /* Été */, "\xe6\x97\xa5\xe6\x9c\xac.jpg" /* 日本 */})
         tagged.push_back({g.file(name, "Fruit"), {"Fruit"}});
     g.load(tagged);
@@ -192,7 +192,13 @@ TEST(TileGridController, TypingANameSelectsTheFirstFileInGridOrderThatStartsWith
     };
     auto type = [&](const char* s) { return g.c->typeAhead(g.layout(), s); };
 
-    // Nothing selected: the search starts at the first file itself.
+    // Nothing selected: the search starts at the first file itself, not one
+    // further on as after a pause.
+    type("\xc3\xa9");  // é: the first file and the second start with it
+    ASSERT_EQ(g.window->currentSelection().size(), 1u);
+    EXPECT_EQ(*g.window->currentSelection().begin(), g.layout().paths[0]);
+    g.window->setCurrentSelection({});
+    step(900);
     TileEffects e = type("a");
     EXPECT_EQ(selectedName(), "apple.jpg");
     ASSERT_EQ(e.size(), 1u);
