@@ -74,9 +74,12 @@ struct Program {
     }
 };
 
+// Made on first use; ended before the application is (its windows need it).
+std::unique_ptr<Program> shared;
+
 Program& program() {
-    static Program p;
-    return p;
+    if (!shared) shared = std::make_unique<Program>();
+    return *shared;
 }
 
 // What runs on the main thread for each write.
@@ -116,5 +119,5 @@ BENCHMARK(WindowStateDecode)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    return qm::test::runQtBenchmarks(argc, argv);
+    return qm::test::runQtBenchmarks(argc, argv, false, [] { shared.reset(); });
 }

@@ -21,6 +21,7 @@
 #include "app/WindowStateArchiver.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "core/FileURL.h"
 #include "desktop/ThumbnailService.h"
 #include "library/SettingsSchema.h"
 #include "tilegrid/TileGridView.h"
@@ -230,9 +231,11 @@ void AppDelegate::openSelection() {
     if (!node) return;
     const auto& paths = node->resolvedPaths();
     for (const QuickString& path : state.currentSelection())
-        if (paths.contains(path))
-            services_.openUrl(QUrl::fromLocalFile(QString::fromUtf8(path.utf8().data(),
-                                                                    static_cast<qsizetype>(path.utf8().size()))));
+        if (paths.contains(path)) {
+            // Escaped from the bytes: a name that is not UTF-8 must name the same file.
+            const std::string url = fileURLForPath(path.utf8());
+            services_.openUrl(QUrl::fromEncoded(QByteArray(url.data(), static_cast<qsizetype>(url.size()))));
+        }
 }
 
 void AppDelegate::closeWindow() {

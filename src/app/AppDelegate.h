@@ -132,6 +132,8 @@ public:
     // Window making, shared by the menu actions and reveals.
     AppWindow* makeWindowInNewFrame(bool cascade);
     AppWindow* makeWindowInTabOf(AppWindow* anchor);
+    // Shows the window's frame with the window as its current tab, raised and active.
+    void makeKeyAndFront(AppWindow* window);
 
     // An icon from the desktop's theme, or ours when the theme has none.
     static QIcon icon(const char* name);
@@ -168,7 +170,6 @@ private:
     void makeActions();
     void makePreferencesWindow();
     void makeHelpWindow();
-    void makeKeyAndFront(AppWindow* window);
     void placeWithCascade(BrowserFrame* frame);
 
     AppServices services_;

@@ -1,6 +1,7 @@
 #include "app/AppWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
 #include <QLabel>
 #include <QMessageBox>
@@ -8,12 +9,15 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/AppDelegate.h"
 #include "app/BrowserFrame.h"
 #include "app/RenameConflictText.h"
 #include "app/RootView.h"
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "commands/StateArchive.h"
 #include "tilegrid/TileGridView.h"
 #include "library/DB.h"
 
@@ -51,6 +55,7 @@ AppWindow::AppWindow(AppDelegate& delegate, QWidget* parent)
     connect(forwardAction_, &QAction::triggered, this,
             [this] { state_->navigateHistory(HistoryDirection::forward); });
     connect(sidebarAction_, &QAction::triggered, rootView_, &RootView::toggleSidebar);
+    connect(rootView_, &RootView::sidebarLayoutChanged, this, &AppWindow::restorableStateInvalidated);
     connect(rootView_, &RootView::revealRequested, this,
             [this](const NodePath& node, const QuickStringSet& selection, Qt::KeyboardModifiers modifiers) {
                 revealTarget({RevealTarget::Files{fullNameForNodePath(node), selection}}, true, modifiers);
@@ -70,6 +75,13 @@ AppWindow::AppWindow(AppDelegate& delegate, QWidget* parent)
         forwardAction_->setEnabled(canGoForward);
     };
     state_->titleChanged = [this] { updateTitle(); };
+    // What had the focus while this tab was in front gets it back when the
+    // tab returns. Only moves within the tab count: focus arriving from
+    // elsewhere is Qt passing it on as tabs switch, not the person's choice.
+    focusTracking_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        const bool fromThisTab = old && (old == this || isAncestorOf(old));
+        if (fromThisTab && now && now != this && isAncestorOf(now) && now->isVisible()) lastFocused_ = now;
+    });
     state_->renameConflictAlert = [this](const NodePtr& target, const DropInfo& drop,
                                          const std::vector<std::pair<std::string, std::string>>& renames) {
         renameConflictAlert(target, drop, renames);
@@ -78,6 +90,8 @@ AppWindow::AppWindow(AppDelegate& delegate, QWidget* parent)
 }
 
 AppWindow::~AppWindow() {
+    // The children go after this body; focus moves while they do are not ours to track.
+    disconnect(focusTracking_);
     // Nothing may call back into a window that is gone.
     state_->captureScrollState = nullptr;
     state_->restoreScrollState = nullptr;
@@ -95,7 +109,14 @@ AppWindowState AppWindow::encodeRestorableState() const {
     if (initialState_ && loadingSubscription_.isActive()) return *initialState_;
     AppWindowState out;
     out.currentNode = state_->currentNode();
-    out.currentSelection.assign(state_->currentSelection().begin(), state_->currentSelection().end());
+    // A start restores no more than this; the rest would only make the file
+    // too large to read back (selecting all of a huge library, then quitting).
+    const auto& selection = state_->currentSelection();
+    out.currentSelection.reserve(std::min(selection.size(), StateArchive::maximumSelectedPathsPerTab));
+    for (const QuickString& path : selection) {
+        if (out.currentSelection.size() == StateArchive::maximumSelectedPathsPerTab) break;
+        out.currentSelection.push_back(path);
+    }
     out.isExpanded.assign(state_->isExpanded().begin(), state_->isExpanded().end());
     out.isSidebarVisible = rootView_->isSidebarVisible();
     out.isTileGridViewFocused = rootView_->isTileGridViewFocused();
@@ -136,7 +157,28 @@ void AppWindow::applyInitialStateNow() {
 
     rootView_->restoreArchivedScrollState(s.scrollState);
     rootView_->restorePlacedCircle(s.placedCircle);
-    if (s.isTileGridViewFocused && rootView_->window()) rootView_->tileGridView()->setFocus(Qt::OtherFocusReason);
+    if (s.isTileGridViewFocused) focusPane(rootView_->tileGridView());
+}
+
+void AppWindow::focusPane(QWidget* pane) {
+    if (!pane) return;
+    lastFocused_ = pane;
+    // Focus given to a widget of a background tab would leave the tab in front without it.
+    BrowserFrame* f = frame();
+    if (!f || f->currentWindow() == this) pane->setFocus(Qt::OtherFocusReason);
+}
+
+void AppWindow::focusLastFocusedPane() {
+    QWidget* target = lastFocused_;
+    if (!target || !isAncestorOf(target) || target->isHidden() || !target->isEnabled())
+        target = rootView_->defaultFocusPane();
+    if (target) {
+        focusPane(target);
+        return;
+    }
+    // Nothing to type into yet (the library is loading): the tab itself, so
+    // that the keys stay in this window; the grid takes them once it shows.
+    setFocus(Qt::OtherFocusReason);
 }
 
 BrowserFrame* AppWindow::frame() const {
@@ -161,7 +203,9 @@ void AppWindow::revealTarget(const RevealTarget& target, bool allowNewWindow, Qt
         AppWindow* other = (modifiers & Qt::ControlModifier) ? delegate_.makeWindowInTabOf(this)
                                                              : delegate_.makeWindowInNewFrame(true);
         other->revealTarget(target, false, {});
-        other->rootView()->tileGridView()->setFocus(Qt::OtherFocusReason);
+        // Key and front: a new window that stays hidden would be lost to the user.
+        delegate_.makeKeyAndFront(other);
+        other->focusPane(other->rootView()->tileGridView());
         return;
     }
     if (const auto* files = std::get_if<RevealTarget::Files>(&target.target)) {
@@ -180,8 +224,15 @@ void AppWindow::renameConflictAlert(const NodePtr& target, const DropInfo& drop,
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Question);
+    // File names are shown as written: "<b>x</b>.jpg" is no markup, and the
+    // list keeps its line breaks.
+    box->setTextFormat(Qt::PlainText);
     box->setText(QString::fromStdString(text.message));
-    if (!text.details.empty()) box->setInformativeText(QString::fromStdString(text.details));
+    if (!text.details.empty()) {
+        box->setInformativeText(QString::fromStdString(text.details));
+        if (auto* details = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            details->setTextFormat(Qt::PlainText);
+    }
     QPushButton* rename = box->addButton(QStringLiteral("Rename"), QMessageBox::AcceptRole);
     box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(rename);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -69,6 +70,13 @@ public:
     void renameConflictAlert(const NodePtr& target, const DropInfo& drop,
                              const std::vector<std::pair<std::string, std::string>>& renames);
 
+    // Keyboard focus back where it was when this tab was last in front, or,
+    // the first time, in the tile grid (the map when the grid is hidden).
+    void focusLastFocusedPane();
+    // Gives a pane the keyboard focus when this tab is in front; otherwise it
+    // gets it when the tab comes to the front.
+    void focusPane(QWidget* pane);
+
     // Widgets with this property set to true are skipped by Tab and Shift+Tab
     // (the sidebar's search field, the map's buttons).
     static constexpr const char* skipInKeyViewLoopProperty = "qmSkipInKeyViewLoop";
@@ -106,6 +114,8 @@ private:
     QAction* sidebarAction_ = nullptr;
     RootView* rootView_ = nullptr;
     std::optional<AppWindowState> initialState_;
+    QPointer<QWidget> lastFocused_;  // the widget in this tab that last had the focus
+    QMetaObject::Connection focusTracking_;
     Subscription loadingSubscription_;  // waiting for the library; ended once applied
 };
 

@@ -1,10 +1,12 @@
 #include "app/BrowserFrame.h"
 
+#include <QCloseEvent>
 #include <QTabBar>
 #include <QTabWidget>
 
 #include "app/AppDelegate.h"
 #include "app/AppWindow.h"
+#include "app/WindowStateArchiver.h"
 
 namespace qm {
 
@@ -21,7 +23,7 @@ BrowserFrame::BrowserFrame(AppDelegate& delegate) : delegate_(delegate), tabs_(n
     delegate_.installMenus(menuBar());
     connect(tabs_, &QTabWidget::currentChanged, this, [this] {
         updateTitle();
-        if (AppWindow* w = currentWindow()) w->setFocus();
+        if (AppWindow* w = currentWindow()) w->focusLastFocusedPane();
     });
     connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) { closeWindow(windowAt(index)); });
     resize(1024, 700);
@@ -39,11 +41,15 @@ void BrowserFrame::addWindow(AppWindow* window, AppWindow* after) {
     });
     tabs_->setCurrentIndex(index);
     updateTitle();
+    window->focusLastFocusedPane();  // a new window's keys go to its grid
 }
 
 void BrowserFrame::closeWindow(AppWindow* window) {
     const int index = indexOf(window);
     if (index < 0) return;
+    // The last tab takes the frame with it: the state is kept before the tab goes.
+    if (tabs_->count() == 1)
+        if (WindowStateArchiver* archiver = delegate_.stateArchiver()) archiver->frameClosing(this);
     tabs_->removeTab(index);
     window->hide();
     window->deleteLater();  // the window and its state go once nothing runs in it
@@ -71,6 +77,26 @@ void BrowserFrame::selectTab(int index) {
     tabs_->setCurrentIndex(index);
     raise();
     activateWindow();
+}
+
+void BrowserFrame::closeEvent(QCloseEvent* event) {
+    if (WindowStateArchiver* archiver = delegate_.stateArchiver()) archiver->frameClosing(this);
+    QMainWindow::closeEvent(event);
+}
+
+void BrowserFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    Q_EMIT geometryChanged();
+}
+
+void BrowserFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Q_EMIT geometryChanged();
+}
+
+void BrowserFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) Q_EMIT geometryChanged();
 }
 
 void BrowserFrame::updateTitle() {

@@ -11,7 +11,8 @@ class AppWindow;
 
 // A top-level window holding a tab group of browser windows: the tab bar
 // shows from two tabs on; the frame's title is the current tab's title and
-// subtitle; closing the last tab closes the frame.
+// subtitle; closing the last tab closes the frame. Each tab keeps its own
+// keyboard focus; a tab shown for the first time starts in its tile grid.
 class BrowserFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -28,6 +29,16 @@ public:
     int indexOf(AppWindow* window) const;
     void selectTab(int index);
     QTabWidget* tabs() const { return tabs_; }
+
+Q_SIGNALS:
+    // Moved, resized, maximised or restored.
+    void geometryChanged();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void updateTitle();

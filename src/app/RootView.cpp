@@ -75,6 +75,7 @@ RootView::RootView(AppWindow& window, QWidget* parent)
     // Remember a dragged divider, so a window that is not on screen archives it too.
     connect(splitView_, &QSplitter::splitterMoved, this, [this] {
         if (isSidebarVisible() && sidebarContainer_->width() > 0) sidebarWidth_ = sidebarContainer_->width();
+        Q_EMIT sidebarLayoutChanged();
     });
 
     auto* layout = new QVBoxLayout(this);
@@ -134,6 +135,13 @@ void RootView::applyLoadingState() {
         progressTimer_->stop();
     }
     layoutContent();
+    // The panes were hidden while it loaded: the keys go to the grid now,
+    // unless the person already chose another place for them.
+    if (loaded) {
+        QWidget* focused = window_.focusWidget();
+        if (!focused || focused == &window_ || !isAncestorOf(focused) || focused->isHidden())
+            window_.focusPane(defaultFocusPane());
+    }
 }
 
 void RootView::updateContentMode(bool nodeChanged) {
@@ -185,6 +193,7 @@ void RootView::setSidebarVisible(bool visible) {
         const int total = splitView_->width();
         splitView_->setSizes({sidebarWidth_, std::max(0, total - sidebarWidth_)});
     }
+    Q_EMIT sidebarLayoutChanged();
 }
 
 void RootView::performFindPanelAction() {
@@ -245,6 +254,13 @@ void RootView::setSidebarThickness(double thickness) {
         const int total = std::max(splitView_->width(), sidebarWidth_ + 1);
         splitView_->setSizes({sidebarWidth_, total - sidebarWidth_});
     }
+}
+
+QWidget* RootView::defaultFocusPane() const {
+    if (db_->loadingState() != LoadingState::loaded) return nullptr;
+    if (!tileGridView_->isHidden()) return tileGridView_;
+    if (!mapView_->isHidden()) return mapView_;
+    return nullptr;
 }
 
 bool RootView::isTileGridViewFocused() const {

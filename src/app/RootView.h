@@ -69,6 +69,9 @@ public:
     void setSidebarThickness(double thickness);
     // The tile grid (or a widget inside it) has the window's keyboard focus.
     bool isTileGridViewFocused() const;
+    // Where the keys go when nothing else was chosen: the tile grid, or the
+    // map while the grid is hidden on it; none while the library loads.
+    QWidget* defaultFocusPane() const;
 
     // Makes the node current with these files selected and scrolled into view.
     void revealPaths(const NodePath& node, const QuickStringSet& paths);
@@ -80,6 +83,9 @@ Q_SIGNALS:
     // Shift: new window).
     void revealRequested(qm::NodePath node, qm::QuickStringSet selection, Qt::KeyboardModifiers modifiers);
     void revealLocationRequested(double longitude, double latitude, Qt::KeyboardModifiers modifiers);
+    // The sidebar was shown or hidden, or its divider dragged: the window's
+    // archived state changed.
+    void sidebarLayoutChanged();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -1,20 +1,26 @@
 #include "app/WindowStateArchiver.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <optional>
+#include <vector>
 
 #include "app/AppDelegate.h"
 #include "app/AppWindow.h"
 #include "app/BrowserFrame.h"
+#include "app/CascadePlacement.h"
+#include "core/UniqueFd.h"
 #include "platform/AtomicFileWriter.h"
 
 namespace qm {
@@ -35,44 +41,75 @@ WindowStateArchiver::~WindowStateArchiver() {
     queue_.sync([] {});
 }
 
+// From core/XdgDirectories.h, which cannot be included here: its
+// homeDirectory() and the model's (QuickString.h) share a name.
+std::string xdgStateHome();
+
 std::string WindowStateArchiver::defaultPath() {
-    auto set = [](const char* name) -> const char* {
-        const char* v = std::getenv(name);
-        return v && *v == '/' ? v : nullptr;
-    };
-    std::string folder;
-    if (const char* state = set("XDG_STATE_HOME")) folder = state;
-    else if (const char* home = set("HOME")) folder = std::string(home) + "/.local/state";
-    else folder = "/tmp";
-    return folder + "/quillomere/state.json";
+    return xdgStateHome() + "/quillomere/state.json";
 }
 
 void WindowStateArchiver::say(const std::string& line) {
     log_(line);
 }
 
+namespace {
+
+// The file's bytes, at most `limit` + 1 of them (so that a larger file shows
+// as such), or why it cannot be used; nothing when there is no file. Opened
+// without following a symbolic link and without blocking, so that a FIFO or
+// a device in its place cannot hold the start.
+std::optional<std::string> readStateFile(const std::string& path, size_t limit, std::string& error) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
+        if (errno == ENOENT) return std::nullopt;  // no file: the first launch
+        error = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "it is not a regular file";
+        return std::nullopt;
+    }
+    if (static_cast<uint64_t>(info.st_size) > limit) {
+        error = "it is too large";
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.resize(static_cast<size_t>(info.st_size) + 1);
+    size_t length = 0;
+    // The size may change while it is read: never more than the limit and one.
+    while (length <= limit) {
+        if (length == bytes.size()) bytes.resize(std::min(bytes.size() * 2, limit + 1));
+        const ssize_t n = ::read(fd.get(), bytes.data() + length, bytes.size() - length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        length += static_cast<size_t>(n);
+    }
+    bytes.resize(length);
+    return bytes;
+}
+
+}  // namespace
+
 int WindowStateArchiver::restoreWindows() {
     AtomicFileWriter::removeLeftovers(path_);
     const std::string prefix = "[setup] The window state " + path_ + " restores nothing";
-    struct stat info {};
-    if (::stat(path_.c_str(), &info) != 0) {
-        if (errno != ENOENT) say(prefix + " (" + std::strerror(errno) + ")");
-        return 0;  // no file: the first launch
-    }
-    if (static_cast<uint64_t>(info.st_size) > StateArchive::maximumFileSize) {
-        say(prefix + " (it is too large)");
+    std::string error;
+    const std::optional<std::string> bytes = readStateFile(path_, StateArchive::maximumFileSize, error);
+    if (!bytes) {
+        if (!error.empty()) say(prefix + " (" + error + ")");
         return 0;
     }
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream bytes;
-    if (!in || !(bytes << in.rdbuf())) {
-        // An empty file makes the stream report failure too; the decoder names it.
-        if (!in || info.st_size > 0) {
-            say(prefix + " (it cannot be read)");
-            return 0;
-        }
-    }
-    const StateArchiveReading reading = decodeStateArchive(bytes.view());
+    const StateArchiveReading reading = decodeStateArchive(*bytes);
     if (!reading.archive) {
         say(prefix + " (" + reading.problems.front() + ")");
         return 0;
@@ -80,14 +117,26 @@ int WindowStateArchiver::restoreWindows() {
     for (const auto& problem : reading.problems)
         say("[setup] The window state " + path_ + ": " + problem);  // each problem says what follows from it
 
+    std::vector<QRect> screens;
+    if (QScreen* primary = QGuiApplication::primaryScreen()) screens.push_back(primary->availableGeometry());
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen != QGuiApplication::primaryScreen()) screens.push_back(screen->availableGeometry());
+
     int made = 0;
     for (const auto& frame : reading.archive->frames) {
         AppWindow* previous = nullptr;
         AppWindow* current = nullptr;
         for (size_t t = 0; t < frame.tabs.size(); ++t) {
             AppWindow* window = previous ? delegate_.makeWindowInTabOf(previous) : delegate_.makeWindowInNewFrame(false);
-            if (!previous && frame.width > 0 && frame.height > 0) {
-                window->frame()->setGeometry(frame.x, frame.y, frame.width, frame.height);
+            if (!previous) {
+                // On a screen that exists, no larger than it; without a saved
+                // size, the usual size in the middle of the main screen.
+                QRect saved(frame.x, frame.y, frame.width, frame.height);
+                if (frame.width <= 0 || frame.height <= 0) {
+                    saved = QRect(QPoint(0, 0), window->frame()->size());
+                    if (!screens.empty()) saved.moveCenter(screens.front().center());
+                }
+                window->frame()->setGeometry(placedOnScreen(saved, screens));
                 if (frame.isMaximized) window->frame()->setWindowState(Qt::WindowMaximized);
             }
             if (frame.tabs[t].state) window->restoreState(*frame.tabs[t].state);
@@ -107,6 +156,9 @@ int WindowStateArchiver::restoreWindows() {
 }
 
 void WindowStateArchiver::watchWindow(AppWindow* window) {
+    // A window made after the last one closed (another start's request)
+    // is kept again, in place of the closed ones.
+    if (stop_ == Stop::lastWindowClosed) stop_ = Stop::running;
     connect(window, &AppWindow::restorableStateInvalidated, this, &WindowStateArchiver::invalidate);
     connect(window, &QObject::destroyed, this, &WindowStateArchiver::invalidate);
     if (BrowserFrame* frame = window->frame()) {
@@ -115,6 +167,8 @@ void WindowStateArchiver::watchWindow(AppWindow* window) {
                 Qt::UniqueConnection);
         connect(frame->tabs(), &QTabWidget::currentChanged, this, &WindowStateArchiver::invalidate,
                 Qt::UniqueConnection);
+        // Moved, resized, maximised.
+        connect(frame, &BrowserFrame::geometryChanged, this, &WindowStateArchiver::invalidate, Qt::UniqueConnection);
     }
     invalidate();
 }
@@ -125,16 +179,32 @@ void WindowStateArchiver::invalidate() {
 
 void WindowStateArchiver::writeSoon() {
     // The first change starts the timer; later ones ride along with it.
-    if (isStopped_ || timer_.isActive()) return;
+    if (stop_ != Stop::running || timer_.isActive()) return;
     timer_.start();
+}
+
+bool WindowStateArchiver::isOpen(const BrowserFrame* frame) {
+    // A closed frame lingers until its deferred deletion; it is gone for the user.
+    const bool isClosed = frame->isHidden() && frame->testAttribute(Qt::WA_WState_ExplicitShowHide);
+    return frame->tabCount() > 0 && !isClosed;
+}
+
+void WindowStateArchiver::frameClosing(const BrowserFrame* frame) {
+    if (stop_ != Stop::running) return;
+    for (const BrowserFrame* other : delegate_.frames())
+        if (other != frame && isOpen(other)) return;  // others stay: their state is saved as usual
+    // Closing the last window is how a person quits here: keep everything as
+    // it is now, this window included, as Quit does.
+    write(true);
+    stop_ = Stop::lastWindowClosed;
 }
 
 StateArchive WindowStateArchiver::capture() const {
     StateArchive archive;
     for (BrowserFrame* frame : delegate_.frames()) {
-        // A closed frame lingers until its deferred deletion; it is gone for the user.
-        const bool isClosed = frame->isHidden() && frame->testAttribute(Qt::WA_WState_ExplicitShowHide);
-        if (frame->tabCount() == 0 || isClosed) continue;
+        if (!isOpen(frame)) continue;
+        // No more than a start restores.
+        if (archive.frames.size() == StateArchive::maximumFrames) break;
         StateArchive::Frame out;
         const QRect geometry = frame->isMaximized() || frame->isFullScreen() ? frame->normalGeometry() : frame->geometry();
         out.x = geometry.x();
@@ -143,8 +213,10 @@ StateArchive WindowStateArchiver::capture() const {
         out.height = geometry.height();
         out.isMaximized = frame->isMaximized();
         out.currentTab = std::max(0, frame->indexOf(frame->currentWindow()));
-        for (int i = 0; i < frame->tabCount(); ++i)
+        const int tabs = std::min(frame->tabCount(), static_cast<int>(StateArchive::maximumTabsPerFrame));
+        for (int i = 0; i < tabs; ++i)
             if (AppWindow* window = frame->windowAt(i)) out.tabs.push_back({window->encodeRestorableState()});
+        if (out.currentTab >= static_cast<int>(out.tabs.size())) out.currentTab = 0;
         archive.frames.push_back(std::move(out));
     }
     return archive;
@@ -174,9 +246,10 @@ void WindowStateArchiver::write(bool wait) {
 }
 
 void WindowStateArchiver::writeAtQuit() {
-    if (isStopped_) return;
-    write(true);
-    isStopped_ = true;
+    if (stop_ == Stop::quitting) return;
+    // After the last window closed, the file already holds what to keep.
+    if (stop_ == Stop::running) write(true);
+    stop_ = Stop::quitting;
 }
 
 void WindowStateArchiver::waitForWrites() {

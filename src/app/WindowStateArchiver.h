@@ -14,6 +14,7 @@ namespace qm {
 
 class AppDelegate;
 class AppWindow;
+class BrowserFrame;
 
 // Keeps the browser windows across relaunches: reads the state file at
 // launch and reopens its windows with their tabs, and writes the file again
@@ -31,7 +32,7 @@ public:
     WindowStateArchiver(AppDelegate& delegate, std::string path, Log log = nullptr);
     ~WindowStateArchiver() override;
 
-    // $XDG_STATE_HOME/quillomere/state.json ($HOME/.local/state when unset).
+    // $XDG_STATE_HOME/quillomere/state.json (~/.local/state when unset).
     static std::string defaultPath();
     const std::string& path() const { return path_; }
 
@@ -48,6 +49,11 @@ public:
     // Captures and writes at once, returning when the file is on disk; later
     // changes (the windows closing at quit) are not saved.
     void writeAtQuit();
+    // A frame is about to close. When it is the last one open, the program
+    // is quitting: everything is written as by writeAtQuit, the closing frame
+    // included, and the closes that follow are not saved (until a new window
+    // is made).
+    void frameClosing(const BrowserFrame* frame);
     // Waits for writes in flight (tests).
     void waitForWrites();
     int writeCount() const { return writeCount_; }
@@ -56,12 +62,16 @@ private:
     void writeSoon();
     void write(bool wait);
     void say(const std::string& line);
+    // Shown or not yet shown, with tabs, and not closed by the user.
+    static bool isOpen(const BrowserFrame* frame);
+
+    enum class Stop { running, lastWindowClosed, quitting };
 
     AppDelegate& delegate_;
     std::string path_;
     Log log_;
     QTimer timer_;
-    bool isStopped_ = false;
+    Stop stop_ = Stop::running;
     int writeCount_ = 0;
     std::shared_ptr<bool> writeFailureLogged_ = std::make_shared<bool>(false);  // touched on queue_ only
     SerialQueue queue_{"StateArchive"};  // last: it finishes its tasks before the rest goes

@@ -32,6 +32,8 @@ void MapCanvas::cameraMoved() {
 void MapCanvas::setVisibleMapRect(const MapRect& rect) {
     stopAnimation();
     camera_.setVisibleMapRect(rect);
+    pendingRect_.reset();
+    if (!isVisible() && rect.width > 0 && rect.height > 0) pendingRect_ = rect;
     cameraMoved();
 }
 
@@ -45,6 +47,7 @@ void MapCanvas::stopAnimation() {
 
 void MapCanvas::setRegion(const CoordinateRegion& region, bool animated) {
     stopAnimation();
+    pendingRect_.reset();
     MapCamera target = camera_;
     target.setRegion(region);
     if (!animated || !isVisible()) {
@@ -80,12 +83,14 @@ void MapCanvas::setRegion(const CoordinateRegion& region, bool animated) {
 
 void MapCanvas::panBy(double dx, double dy) {
     stopAnimation();
+    pendingRect_.reset();
     camera_.panBy(dx, dy);
     cameraMoved();
 }
 
 void MapCanvas::zoomBy(double factor, QPointF about) {
     stopAnimation();
+    pendingRect_.reset();
     camera_.zoomBy(factor, about.x(), about.y());
     cameraMoved();
 }
@@ -182,6 +187,13 @@ void MapCanvas::paintEvent(QPaintEvent* event) {
 
 void MapCanvas::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // Laid out before it shows: the size it has now is its own.
+    if (pendingRect_) {
+        camera_.setViewSize(width(), height());
+        camera_.setVisibleMapRect(*pendingRect_);
+        pendingRect_.reset();
+        cameraMoved();
+    }
     requestTiles();
 }
 
@@ -193,8 +205,10 @@ void MapCanvas::hideEvent(QHideEvent* event) {
 
 void MapCanvas::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // Keep the centre and zoom; the view shows more or less around it.
+    // Keep the centre and zoom; the view shows more or less around it. An
+    // area set while hidden is fitted into the new size instead.
     camera_.setViewSize(width(), height());
+    if (pendingRect_) camera_.setVisibleMapRect(*pendingRect_);
     cameraMoved();
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "map/MapCamera.h"
 #include "map/WorldBaseLayer.h"
@@ -30,7 +31,10 @@ public:
     ~MapCanvas() override;
 
     const MapCamera& camera() const { return camera_; }
-    MapRect visibleMapRect() const { return camera_.visibleMapRect(); }
+    // While the canvas is hidden, the rectangle last set: a hidden widget has
+    // no real size yet (Qt gives it 100 × 30), so the area is fitted again
+    // into the size it has when it is shown.
+    MapRect visibleMapRect() const { return pendingRect_ ? *pendingRect_ : camera_.visibleMapRect(); }
     void setVisibleMapRect(const MapRect& rect);
     CoordinateRegion region() const { return camera_.region(); }
     // Animated moves glide there (and end where an unanimated one would).
@@ -82,6 +86,7 @@ private:
     bool frameDirty_ = true;
     bool paintsFrame_ = true;
     QVariantAnimation* animation_ = nullptr;
+    std::optional<MapRect> pendingRect_;  // set while hidden, fitted at the first real size
 };
 
 }  // namespace qm

@@ -169,6 +169,8 @@ TEST(AppDelegateTest, OpenSelectionOpensTheSelectedFilesStillInTheNode) {
     h.index.add({h.root.string() + "/gone.txt", std::vector<std::string>{"u"}, std::nullopt, std::nullopt});
     h.index.add({a.string(), std::vector<std::string>{"t"}, std::nullopt, std::nullopt});
     h.index.add({b.string(), std::vector<std::string>{"t"}, std::nullopt, std::nullopt});
+    const fs::path latin1 = h.file(std::string("caf\xe9 #1%.txt"), "t");
+    h.index.add({latin1.string(), std::vector<std::string>{"t"}, std::nullopt, std::nullopt});
     h.load();
     AppWindow* w = h.launch();
     ASSERT_TRUE(w);
@@ -177,6 +179,17 @@ TEST(AppDelegateTest, OpenSelectionOpensTheSelectedFilesStillInTheNode) {
     QTest::keyClick(w->frame(), Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(h.opened.size(), 1u);
     EXPECT_EQ(h.opened[0], QUrl::fromLocalFile(QString::fromStdString(a.string())));
+
+    // A name that is not UTF-8 (made on another system) opens that very file:
+    // the address, percent-decoded, names the bytes on disk.
+    w->state()->setCurrentSelection({QuickString::bytes(latin1.string())});
+    QTest::keyClick(w->frame(), Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(h.opened.size(), 2u);
+    const QUrl url = h.opened[1];
+    EXPECT_TRUE(url.isLocalFile());
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    EXPECT_EQ(bytes.toStdString(), latin1.string());
+    EXPECT_TRUE(fs::exists(fs::path(bytes.toStdString())));
 }
 
 TEST(AppDelegateTest, BackForwardAndMapItems) {

@@ -2,6 +2,10 @@
 // into new tabs and windows, the rename alert and the key-view loop.
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QAction>
 #include <QPushButton>
 #include <QApplication>
@@ -15,6 +19,7 @@
 #include "app/RootView.h"
 #include "map/MapView.h"
 #include "sidebar/SidebarContainer.h"
+#include "sidebar/SidebarSearchField.h"
 #include "tilegrid/TileGridScrollState.h"
 #include "tilegrid/TileGridView.h"
 
@@ -172,6 +177,12 @@ TEST(AppWindowTest, RevealWithCtrlOpensATabAndWithShiftACascadedWindow) {
     EXPECT_EQ(other->currentWindow()->state()->currentNode(), P({"Tags", "t"}));
     EXPECT_EQ(other->size(), frame->size());
     EXPECT_NE(other->pos(), frame->pos());
+    // Shown, in front and taking the keys: a window nobody sees would be lost.
+    EXPECT_TRUE(other->isVisible());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(other));
+    EXPECT_EQ(h.delegate->keyBrowserWindow(), other->currentWindow());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == other->currentWindow()->rootView()->tileGridView(); }));
+    activate(frame);
 
     // Without a modifier the window itself goes there.
     Q_EMIT w->rootView()->revealRequested(P({"Tags", "t"}), selection, {});
@@ -223,6 +234,119 @@ TEST(AppWindowTest, RenameConflictAlertTexts) {
     EXPECT_EQ(box->informativeText().toStdString(),
               "a.txt  \u2192  a copy.txt\nb.txt  \u2192  b copy.txt\nc.txt  \u2192  c copy.txt");
     box->reject();
+}
+
+// Names are shown as written: markup in a name is no markup, and the list
+// keeps one line per file. What a screen reader reads from the labels is
+// the oracle: it is the text as shown, tags dropped and lines joined when
+// the label takes it for rich text.
+TEST(AppWindowTest, RenameConflictAlertShowsNamesAsPlainText) {
+    AppHarness h;
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    NodePtr folders = h.delegate->db()->tree().directoriesNode();
+    auto shownTexts = [](QMessageBox* box) {
+        QStringList out;
+        for (QLabel* label : box->findChildren<QLabel*>())
+            if (QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label))
+                out << accessible->text(QAccessible::Name);
+        return out.join(QStringLiteral("\n---\n"));
+    };
+
+    w->state()->renameConflictAlert(folders, DropInfo{}, {{"<b>x</b>.jpg", "<b>x</b> copy.jpg"}});
+    QMessageBox* box = openAlert(w);
+    ASSERT_TRUE(box);
+    const QString shown = shownTexts(box);
+    EXPECT_TRUE(shown.contains(QStringLiteral("\"<b>x</b>.jpg\""))) << shown.toStdString();
+    box->reject();
+
+    w->state()->renameConflictAlert(folders, DropInfo{},
+                                    {{"<i>a</i>.txt", "<i>a</i> copy.txt"}, {"b.txt", "b copy.txt"}, {"c.txt", "c copy.txt"}});
+    box = openAlert(w);
+    ASSERT_TRUE(box);
+    const QString list = shownTexts(box);
+    EXPECT_TRUE(list.contains(QStringLiteral("<i>a</i>.txt"))) << list.toStdString();
+    EXPECT_TRUE(list.contains(QRegularExpression(QStringLiteral("a</i>.txt[^\n]*\n[^\n]*b.txt[^\n]*\n[^\n]*c.txt"))))
+        << list.toStdString();
+    box->reject();
+}
+
+// What a screen reader announces for each control of a window: never an
+// empty name ("push button").
+TEST(AppWindowTest, EveryControlHasAnAccessibleName) {
+    AppHarness h;
+    h.load();
+    AppWindow* w = h.launch();
+    ASSERT_TRUE(w);
+    w->state()->setCurrentNode(P({"Map"}));
+    w->state()->setMapResults(std::vector<QuickString>{});
+    w->rootView()->sidebarView()->searchField()->setText("x");  // shows the clear button
+    QApplication::processEvents();
+    int checked = 0;
+    for (QWidget* control : w->frame()->findChildren<QWidget*>()) {
+        if (!control->isVisible()) continue;
+        if (!qobject_cast<QAbstractButton*>(control) && !qobject_cast<QLineEdit*>(control)) continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_TRUE(accessible);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).trimmed().isEmpty())
+            << control->metaObject()->className() << " " << control->objectName().toStdString() << " in "
+            << (control->parentWidget() ? control->parentWidget()->metaObject()->className() : "");
+        ++checked;
+    }
+    EXPECT_GE(checked, 6);  // the toolbar's three, the search field and its two buttons
+}
+
+// The keyboard starts in the tile grid when a window opens, before or after
+// the library has loaded, and each tab gets its own focus back when it
+// comes to the front again.
+TEST(AppWindowTest, TheKeysGoToTheTileGridOfTheWindowInFront) {
+    AppHarness h;
+    const fs::path a = h.file("a.txt", "t"), b = h.file("b.txt", "t");
+    for (const fs::path& p : {a, b}) h.index.add({p.string(), std::vector<std::string>{"t"}, std::nullopt, std::nullopt});
+    AppWindow* first = h.launch();  // opened while the library loads
+    ASSERT_TRUE(first);
+    h.load();
+    auto grid = [](AppWindow* w) { return w->rootView()->tileGridView(); };
+    // Keys go where the keyboard sends them: to the widget with the focus.
+    auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused);
+        QTest::keyClick(focused, key, modifiers);
+    };
+    auto name = [](QWidget* w) { return w ? std::string(w->metaObject()->className()) : std::string("none"); };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == grid(first); }));
+    first->state()->setCurrentNode(P({"Tags", "t"}));
+    // An arrow key reaches the grid without a click: it selects a file.
+    press(Qt::Key_Right);
+    EXPECT_EQ(first->state()->currentSelection().size(), 1u);
+
+    // A new tab takes the keys, in its own grid.
+    press(Qt::Key_T, Qt::ControlModifier);
+    AppWindow* second = first->frame()->currentWindow();
+    ASSERT_NE(second, first);
+    EXPECT_EQ(QApplication::focusWidget(), grid(second)) << name(QApplication::focusWidget());
+    second->rootView()->sidebarView()->setFocus();  // the person moves to the sidebar here
+
+    // Back to the first: its grid again, and its keys act there.
+    press(Qt::Key_PageUp, Qt::ControlModifier);
+    ASSERT_EQ(first->frame()->currentWindow(), first);
+    EXPECT_EQ(QApplication::focusWidget(), grid(first)) << name(QApplication::focusWidget());
+    const QuickStringSet before = first->state()->currentSelection();
+    press(Qt::Key_Right);
+    EXPECT_NE(first->state()->currentSelection(), before);
+    // And to the second: the sidebar it was left in.
+    press(Qt::Key_PageDown, Qt::ControlModifier);
+    ASSERT_EQ(first->frame()->currentWindow(), second);
+    QWidget* focused = QApplication::focusWidget();
+    EXPECT_TRUE(focused && (focused == second->rootView()->sidebarView() ||
+                            second->rootView()->sidebarView()->isAncestorOf(focused)));
+
+    // A new window, after the library has loaded: its grid.
+    press(Qt::Key_N, Qt::ControlModifier);
+    BrowserFrame* other = h.delegate->frames().back();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other));
+    EXPECT_EQ(QApplication::focusWidget(), grid(other->currentWindow()));
 }
 
 TEST(AppWindowTest, RenameRepeatsTheDropWithRenaming) {

@@ -1,13 +1,19 @@
 // Windows, tabs and their state coming back after a relaunch of the real
 // program (AppDelegate offscreen, real tag store on a temporary home).
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QMouseEvent>
 #include <QSplitter>
 #include <QTabWidget>
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
+
 #include "AppHarness.h"
 #include "app/RootView.h"
+#include "map/MapCanvas.h"
 #include "map/MapScrollState.h"
 #include "map/MapView.h"
 #include "app/WindowStateArchiver.h"
@@ -58,6 +64,21 @@ std::vector<AppWindow*> tabsOf(BrowserFrame* frame) {
     std::vector<AppWindow*> out;
     for (int i = 0; i < frame->tabCount(); ++i) out.push_back(frame->windowAt(i));
     return out;
+}
+
+// Brings the tab to the front and checks its map shows the area: around the
+// same centre, at the same scale (fitted to the map's own shape, so one side
+// matches and the other is at least as long).
+void expectShowsArea(AppWindow* w, const MapRect& archived) {
+    w->frame()->selectTab(w->frame()->indexOf(w));
+    w->frame()->show();
+    QApplication::processEvents();
+    // What the canvas draws, not what the archive would be told.
+    const MapRect area = mapPane(w)->canvas()->camera().visibleMapRect();
+    EXPECT_NEAR(area.midX(), archived.midX(), 1);
+    EXPECT_NEAR(area.midY(), archived.midY(), 1);
+    EXPECT_NEAR(std::min(area.width / archived.width, area.height / archived.height), 1, 1e-3)
+        << area.width << " x " << area.height << " for " << archived.width << " x " << archived.height;
 }
 
 void expectAtDefaults(AppWindow* w) {
@@ -140,10 +161,7 @@ TEST(WindowStateArchive, WindowsTabsNodesSelectionsExpansionAndCircleComeBackWit
         AppWindow* map = tabs[1];
         EXPECT_EQ(map->state()->currentNode(), app->delegate->db()->tree().mapNode()->nodePath());
         EXPECT_EQ(mapPane(map)->placedCircle(), (MapCircle{12.4964, 41.9028, 0.05}));
-        const MapRect area = mapArea(map);
-        // The map fits the archived area to its own shape around the same centre.
-        EXPECT_NEAR(area.midX(), mapArchived.midX(), 1);
-        EXPECT_NEAR(area.midY(), mapArchived.midY(), 1);
+        expectShowsArea(map, mapArchived);
 
         AppWindow* work = tabsOf(frames[1])[0];
         EXPECT_EQ(work->state()->currentNode(), P({"Tags", "Work"}));
@@ -201,6 +219,118 @@ TEST(WindowStateArchive, DamagedFilesStartWithOneWindowAtTheRootAndOneLogLine) {
     expectAtDefaults(w);
 }
 
+// Closing the last window is how people quit here: it keeps what Quit keeps,
+// by the window's close button and by closing its last tab alike.
+TEST(WindowStateArchive, ClosingTheLastWindowKeepsWhatQuitKeeps) {
+    Home home("closing");
+    const QuickStringSet romeSelection{home.path("rome1.jpg"), home.path(std::string("caf\xe9-\xff.jpg"))};
+    const MapCircle circle{12.4964, 41.9028, 0.05};
+    MapRect mapArchived;
+    {
+        auto app = home.start();
+        AppWindow* rome = app->launch();
+        ASSERT_TRUE(rome);
+        app->load();
+        rome->state()->setCurrentNode(P({"Tags", "Travel", "Rome"}));
+        rome->state()->setCurrentSelection(romeSelection);
+        rome->state()->setExpanded(Q("Tags/Travel"), true);
+        AppWindow* map = app->delegate->makeWindowInTabOf(rome);
+        map->state()->setCurrentNode(app->delegate->db()->tree().mapNode()->nodePath());
+        mapPane(map)->setPlacedCircle(circle);
+        mapPane(map)->setScrollState(MapScrollState{MapRect{140000000, 97000000, 200000, 150000}});
+        map->rootView()->setSidebarVisible(false);  // the map widens, at the same scale
+        rome->frame()->selectTab(0);
+        activate(rome->frame());
+        mapArchived = mapArea(map);  // what it shows as the window closes
+        rome->frame()->close();  // the window's close button
+    }
+    {
+        auto app = home.start();
+        ASSERT_TRUE(app->launch());
+        ASSERT_EQ(app->delegate->frames().size(), 1u);
+        const auto tabs = tabsOf(app->delegate->frames()[0]);
+        ASSERT_EQ(tabs.size(), 2u);
+        app->load();
+        EXPECT_EQ(tabs[0]->state()->currentNode(), P({"Tags", "Travel", "Rome"}));
+        EXPECT_EQ(tabs[0]->state()->currentSelection(), romeSelection);
+        EXPECT_TRUE(tabs[0]->state()->isExpanded().contains(Q("Tags/Travel")));
+        EXPECT_EQ(mapPane(tabs[1])->placedCircle(), circle);
+        EXPECT_FALSE(tabs[1]->rootView()->isSidebarVisible());
+        expectShowsArea(tabs[1], mapArchived);
+
+        // Ctrl+W on each tab: the first closed is gone, the last is kept.
+        BrowserFrame* frame = tabs[1]->frame();
+        activate(frame);
+        frame->selectTab(0);
+        QTest::keyClick(frame, Qt::Key_W, Qt::ControlModifier);
+        ASSERT_EQ(frame->tabCount(), 1);
+        QApplication::processEvents();  // without the tab bar the map grows, at the same scale
+        mapArchived = mapArea(tabs[1]);
+        QTest::keyClick(frame, Qt::Key_W, Qt::ControlModifier);
+        EXPECT_EQ(frame->tabCount(), 0);
+    }
+    auto app = home.start();
+    ASSERT_TRUE(app->launch());
+    ASSERT_EQ(app->delegate->frames().size(), 1u);
+    const auto tabs = tabsOf(app->delegate->frames()[0]);
+    ASSERT_EQ(tabs.size(), 1u);
+    app->load();
+    EXPECT_EQ(tabs[0]->state()->currentNode(), app->delegate->db()->tree().mapNode()->nodePath());
+    EXPECT_EQ(mapPane(tabs[0])->placedCircle(), circle);
+    expectShowsArea(tabs[0], mapArchived);
+}
+
+// Numbers and counts no start could take, and a window saved on a monitor
+// unplugged since: what comes back is bounded and on a screen.
+TEST(WindowStateArchive, HostileNumbersCountsAndPlacesAreBounded) {
+    Home home("hostile");
+    {
+        auto app = home.start();
+        AppWindow* w = app->launch();
+        app->load();
+        w->state()->setCurrentNode(app->delegate->db()->tree().mapNode()->nodePath());
+        mapPane(w)->setPlacedCircle(MapCircle{12.4964, 41.9028, 0.05});
+        app->delegate->stateArchiver()->writeAtQuit();
+    }
+    const json good = json::parse(readFile(home.stateFile));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+
+    json hostile = good;
+    json& tab = hostile["frames"][0]["tabs"][0];
+    tab["placedCircle"] = {{"x", 1e20}, {"y", 41.9}, {"r", 1e20}};
+    tab["scrollState"]["map"] = {{"x", 1e20}, {"y", -1e20}, {"w", 1e20}, {"h", 1e20}};
+    tab["sidebarThickness"] = 1e20;
+    hostile["frames"][0].update({{"x", 30000}, {"y", -20000}, {"width", 5000}, {"height", 4000}});
+    json second = good["frames"][0];
+    second["tabs"] = json::array();
+    for (int i = 0; i < 60000; ++i) second["tabs"].push_back(good["frames"][0]["tabs"][0]);
+    second["width"] = 1e9;  // a backing store of gigabytes
+    hostile["frames"].push_back(second);
+    writeFile(home.stateFile, hostile.dump());
+
+    auto app = home.start();
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(app->launch());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_NE(out.find("59900 tabs are left out"), std::string::npos) << out;
+    const auto frames = app->delegate->frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1]->tabCount(), static_cast<int>(StateArchive::maximumTabsPerFrame));
+    // The platform sets the window inside its frame's border, the border on the screen.
+    for (BrowserFrame* frame : frames)
+        EXPECT_TRUE(screen.contains(QRect(frame->frameGeometry().topLeft(), frame->size())))
+            << frame->frameGeometry().x() << "," << frame->frameGeometry().y() << " " << frame->width() << "x"
+            << frame->height();
+    app->load();
+    AppWindow* w = frames[0]->currentWindow();
+    EXPECT_EQ(w->state()->currentNode(), app->delegate->db()->tree().mapNode()->nodePath());
+    // Out of range reads as missing: 0 for the longitude and the radius.
+    EXPECT_EQ(mapPane(w)->placedCircle(), (MapCircle{0, 41.9, 0}));
+    EXPECT_GT(w->rootView()->sidebarThickness(), 0);
+    EXPECT_LT(w->rootView()->sidebarThickness(), screen.width());
+}
+
 TEST(WindowStateArchive, ChangesAreWrittenCoalescedAndAnUnwritableFolderLogsOnce) {
     Home home("writes");
     auto app = home.start();
@@ -228,6 +358,52 @@ TEST(WindowStateArchive, ChangesAreWrittenCoalescedAndAnUnwritableFolderLogsOnce
     EXPECT_EQ(saved.currentSelection, std::vector<QuickString>{home.path("rome1.jpg")});
     EXPECT_EQ(saved.isExpanded.size(), w->state()->isExpanded().size());
     EXPECT_NE(std::find(saved.isExpanded.begin(), saved.isExpanded.end(), Q("Tags/Travel")), saved.isExpanded.end());
+
+    // Moving, resizing and maximising the window, hiding and showing the
+    // sidebar and dragging its divider are each written soon after.
+    BrowserFrame* frame = w->frame();
+    activate(frame);
+    auto written = [&](const std::function<void()>& change) -> json {
+        archiver->waitForWrites();
+        const int count = archiver->writeCount();
+        change();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return archiver->writeCount() > count; }));
+        archiver->waitForWrites();
+        return json::parse(readFile(home.stateFile), nullptr, false)["frames"][0];
+    };
+    json file = written([&] { frame->move(frame->x() + 7, frame->y() + 5); });
+    // The window's own area, inside its frame's border.
+    EXPECT_EQ(file["x"], frame->geometry().x());
+    EXPECT_EQ(file["y"], frame->geometry().y());
+    file = written([&] { frame->resize(frame->width() - 20, frame->height() - 10); });
+    EXPECT_EQ(file["width"], frame->width());
+    EXPECT_EQ(file["height"], frame->height());
+    file = written([&] { frame->showMaximized(); });
+    EXPECT_EQ(file["isMaximized"], true);
+    file = written([&] { frame->showNormal(); });
+    EXPECT_EQ(file["isMaximized"], false);
+    file = written([&] { QTest::keyClick(frame, Qt::Key_F9); });  // Show or Hide Sidebar
+    EXPECT_EQ(file["tabs"][0]["isSidebarVisible"], false);
+    file = written([&] { w->sidebarAction()->trigger(); });
+    EXPECT_EQ(file["tabs"][0]["isSidebarVisible"], true);
+    QSplitterHandle* divider = w->rootView()->splitView()->handle(1);
+    ASSERT_TRUE(divider);
+    const int widthBefore = w->rootView()->sidebarContainer()->width();
+    file = written([&] {
+        // A drag of the divider 40 points to the right, as the mouse makes it:
+        // the pointer moves on the screen, and the divider moves under it.
+        const QPointF start = divider->mapToGlobal(QPointF(divider->width() / 2.0, divider->height() / 2.0));
+        auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, divider->mapFromGlobal(global), global, Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(divider, &event);
+        };
+        send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+        send(QEvent::MouseMove, start + QPointF(20, 0), Qt::LeftButton);
+        send(QEvent::MouseMove, start + QPointF(40, 0), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, start + QPointF(40, 0), Qt::NoButton);
+    });
+    EXPECT_EQ(w->rootView()->sidebarContainer()->width(), widthBefore + 40);
+    EXPECT_EQ(file["tabs"][0]["sidebarThickness"], widthBefore + 40);
 
     // A file where the state folder should be: every write fails, one line says so.
     fs::remove_all(home.stateFile.parent_path());

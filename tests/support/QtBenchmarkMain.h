@@ -10,13 +10,18 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 #include "support/TempDir.h"
 
 namespace qm::test {
 
-inline int runQtBenchmarks(int argc, char** argv, bool freshHome = false) {
+// `beforeQuit` runs after the benchmarks, while the QApplication still
+// exists: what they share that holds widgets must go there, not in a
+// function-local static, which would outlive the application.
+inline int runQtBenchmarks(int argc, char** argv, bool freshHome = false,
+                           const std::function<void()>& beforeQuit = {}) {
     std::optional<TempDir> home;
     if (freshHome) {
         home.emplace("qm-bench-home");
@@ -26,6 +31,7 @@ inline int runQtBenchmarks(int argc, char** argv, bool freshHome = false) {
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
+    if (beforeQuit) beforeQuit();
     benchmark::Shutdown();
     return 0;
 }
