@@ -143,6 +143,7 @@ private:
                 result_.program_.push_back({TagExpression::Op::notOp});
                 return true;
             case Token::Kind::open: {
+                result_.grouped_ = true;
                 const size_t openedAt = t.position;
                 if (!expression()) return false;
                 const Token& c = take();
@@ -179,6 +180,38 @@ private:
     TagExpression result_;
     TagExpression::Error error_;
 };
+
+std::string TagExpression::Error::message() const {
+    return "malformed expression at position " + std::to_string(position) + ": " + reason;
+}
+
+bool TagExpression::isCompound() const {
+    if (grouped_) return true;
+    for (const Step& s : program_)
+        if (s.op != Op::name) return true;
+    for (const Name& n : names_)
+        if (n.subtree) return true;
+    return false;
+}
+
+bool TagExpression::looksLikeExpression(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '(' || c == ')' || c == '"') return true;
+        if (isBlank(c)) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < text.size() && !isBlank(text[end]) && text[end] != '(' && text[end] != ')' && text[end] != '"')
+            ++end;
+        std::string_view word = text.substr(i, end - i);
+        if (word == "and" || word == "or" || word == "not") return true;
+        i = end;
+    }
+    return false;
+}
 
 bool TagExpression::Name::matches(std::string_view candidate) const {
     if (!subtree) return candidate == tag;

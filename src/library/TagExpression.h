@@ -30,6 +30,9 @@ public:
     struct Error {
         size_t position = 0;  // 1-based byte offset into the text
         std::string reason;
+        // "malformed expression at position N: reason", as the command line
+        // and the window both report it.
+        std::string message() const;
     };
     // One tag test: the exact name, or (subtree) the name and all below it.
     struct Name {
@@ -61,6 +64,13 @@ public:
     // The expression written back fully parenthesised (for messages and tests).
     std::string describe() const;
 
+    // Whether it is more than one plain name: it has an operator, parentheses
+    // or a name ending in "/". A lone name is what a tag search looks for.
+    bool isCompound() const;
+    // Whether a text that does not parse was meant as an expression: it has
+    // a keyword of its own, a parenthesis or a double quote.
+    static bool looksLikeExpression(std::string_view text);
+
 private:
     // Postfix program: name references and operators, evaluated on a stack.
     enum class Op : uint8_t { name, notOp, andOp, orOp };
@@ -72,6 +82,7 @@ private:
 
     std::vector<Name> names_;
     std::vector<Step> program_;
+    bool grouped_ = false;  // parentheses were written
 };
 
 }  // namespace qm

@@ -190,3 +190,17 @@ TEST(TagExpression, MalformedExpressionsSayWhereAndWhy) {
     EXPECT_NE(deep.reason.find("nested too deeply"), std::string::npos);
     EXPECT_EQ(parseOk(std::string(300, '(') + "a" + std::string(300, ')')).describe(), "a");
 }
+
+// The window offers a query only for text that is more than a tag search's
+// single name, and reports a malformed one only when it was meant as one.
+TEST(TagExpression, WhatCountsAsAQuery) {
+    for (const char* compound : {"a and b", "a or b", "not done", "(a)", "Work/", "\"a b\" or c", "a/b/"})
+        EXPECT_TRUE(parseOk(compound).isCompound()) << compound;
+    for (const char* plain : {"a", "Taxes/2025", "\"a b\"", "★", "Red", "notes", "android"})
+        EXPECT_FALSE(parseOk(plain).isCompound()) << plain;
+    for (const char* meant : {"a and", "not", "(a", "a)", "\"a", "x and ,y", "a or(b"})
+        EXPECT_TRUE(TagExpression::looksLikeExpression(meant)) << meant;
+    for (const char* plain : {"x,y", "//", "notes,", "band", "ornate or-not", ""})
+        EXPECT_FALSE(TagExpression::looksLikeExpression(plain)) << plain;
+    EXPECT_EQ(parseError("a and").message(), "malformed expression at position 6: expected a tag name, \"not\" or \"(\", found the end");
+}

@@ -224,8 +224,8 @@ int findFiles(const Arguments& a) {
         text += (text.empty() ? "" : " ") + word;
     auto parsed = TagExpression::parse(text);
     if (auto* e = std::get_if<TagExpression::Error>(&parsed)) {
-        std::fprintf(stderr, "quillomere-tag: malformed expression at position %zu: %s\n  %s\n  %*s^\n", e->position,
-                     e->reason.c_str(), escapeListingField(text).c_str(), int(e->position - 1), "");
+        std::fprintf(stderr, "quillomere-tag: %s\n  %s\n  %*s^\n", e->message().c_str(),
+                     escapeListingField(text).c_str(), int(e->position - 1), "");
         return 2;
     }
     const TagExpression& expression = std::get<TagExpression>(parsed);
