@@ -56,6 +56,9 @@ void BrowserState::setCurrentNode(const NodePath& node) {
         currentSelectionChanged.emit();
         invalidate();
     }
+    // A query is made (or brought back after a restart) when a window goes
+    // to it, by a click, history or a restored archive alike.
+    if (auto query = TreeQueries::textOf(node); query && _context.db) _context.db->openQuery(*query);
     _currentNode = node;
     updateTitle();
     currentNodeChanged.emit();
@@ -141,6 +144,7 @@ void BrowserState::loadExpandedFolders() {
 
 std::string BrowserState::titleFor(const NodePath& node) {
     if (node.empty()) return "Quillomere";
+    if (TreeQueries::textOf(node)) return TreeQueries::titleFor(node[1].string());
     std::string title(node[0].string());
     if (node.size() == 1) return title;
     title += ": ";

@@ -66,6 +66,7 @@ void DB::startIngest() {
     // is complete when the main thread first sees it.
     callbacks.treeReady = [weak, defaults = services_.defaults](std::shared_ptr<Tree> tree) {
         loadPins(*defaults, *tree);
+        loadQueries(*defaults, *tree);
         mainQueue().postWeak(weak,
                              [tree = std::move(tree)](DB& db) mutable { db.treeReady(std::move(tree)); });
     };
@@ -103,6 +104,12 @@ void DB::treeReady(std::shared_ptr<Tree> tree) {
     // Changes still pending were meant for the tree being replaced; applied
     // at once they would have gone with it.
     pendingTags_.clear();
+    // Queries opened or saved before the library arrived go on in the new
+    // tree (the saved ones were read from the settings already, unless they
+    // were saved meanwhile).
+    for (const TreeQueries::Saved& q : tree_->queries().saved())
+        if (!tree->queries().find(q.expression)) tree->saveQuery(q.expression, q.name);
+    for (const std::string& text : tree_->queries().unsavedTexts()) tree->openQuery(text);
     tree_ = std::move(tree);
     std::unique_ptr<DirectoryWatcher> watcher;
     if (services_.makeDirectoryWatcher) watcher = services_.makeDirectoryWatcher();
@@ -187,6 +194,51 @@ void DB::setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSe
     feedGrid(touchedPaths);
 }
 
+// ---- Queries ----
+
+NodePtr DB::openQuery(std::string_view text) {
+    WhatChanged changed = WhatChanged::none;
+    NodePtr node = tree_->openQuery(text, &changed);
+    noteChange(changed);
+    return node;
+}
+
+bool DB::saveQuery(std::string_view text, std::string_view name) {
+    NodePtr node = tree_->queries().find(text);
+    if (node && tree_->queries().isSaved(*node) && node->displayName().utf8() == TreeQueries::trimmed(name))
+        return false;
+    if (!tree_->saveQuery(text, name)) return false;
+    saveQueries();
+    noteChange(WhatChanged::children);
+    return true;
+}
+
+bool DB::unsaveQuery(std::string_view text) {
+    if (!tree_->unsaveQuery(text)) return false;
+    saveQueries();
+    noteChange(WhatChanged::children);
+    return true;
+}
+
+void DB::loadQueries(const UserDefaults& defaults, Tree& tree) {
+    auto stored = defaults.value(settings::queriesKey);
+    if (!stored || !stored->is_array()) return;
+    for (const DefaultsValue& q : *stored) {
+        if (!q.is_object()) continue;
+        auto name = q.find("name");
+        auto expression = q.find("expression");
+        if (name == q.end() || expression == q.end() || !name->is_string() || !expression->is_string()) continue;
+        tree.saveQuery(expression->get<std::string>(), name->get<std::string>());
+    }
+}
+
+void DB::saveQueries() {
+    DefaultsValue list = DefaultsValue::array();
+    for (const TreeQueries::Saved& q : tree_->queries().saved())
+        list.push_back({{"name", q.name}, {"expression", q.expression}});
+    services_.defaults->setValue(settings::queriesKey, list);
+}
+
 // ---- Pins ----
 
 void DB::loadPins(const UserDefaults& defaults, Tree& tree) {
@@ -197,7 +249,7 @@ void DB::loadPins(const UserDefaults& defaults, Tree& tree) {
 void DB::savePins() {
     std::vector<std::string> pins;
     for (const NodePtr& pin : tree_->pinnedNode()->sortedChildren()) {
-        std::string text = "Tags/";
+        std::string text = pin->isQuery() ? "Queries/" : "Tags/";
         text += pin->name.utf8();
         pins.push_back(std::move(text));
     }

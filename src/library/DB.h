@@ -116,6 +116,19 @@ public:
     // Stores the pins of the live tree, in natural order, under "pins".
     void savePins();
 
+    // ---- Queries ----
+
+    // The query node of an expression text (see Tree::openQuery), made and
+    // filled when missing; null when the text does not parse.
+    NodePtr openQuery(std::string_view text);
+    // Saves the query of `text` under `name` (or renames it), or unsaves it,
+    // and stores the saved queries under "queries"; false when nothing changed.
+    bool saveQuery(std::string_view text, std::string_view name);
+    bool unsaveQuery(std::string_view text);
+    // Saves every well-formed element of the "queries" default in `tree`.
+    // Safe on any thread for a tree not yet published.
+    static void loadQueries(const UserDefaults& defaults, Tree& tree);
+
     // ---- Folders (the folder pass, main thread) ----
 
     // Starts a scanning pass unless one is running.
@@ -145,6 +158,7 @@ private:
     // itself while some remain.
     void applyTagSlice();
     void feedGrid(const std::optional<QuickStringSet>& touchedPaths);
+    void saveQueries();
 
     LibraryServices services_;
     std::shared_ptr<AsyncMultiGrid> asyncGrid_;

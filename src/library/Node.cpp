@@ -116,9 +116,20 @@ NodePtr Node::pinTarget() const {
         root = std::move(up);
     }
     if (!root) return nullptr;
+    if (isQuery()) {
+        // A query's whole text is one name below Queries.
+        NodePtr queries = root->child(queriesSectionName());
+        return queries ? queries->child(name) : nullptr;
+    }
     NodePtr tags = root->child(tagsSectionName());
     if (!tags) return nullptr;
     return tags->lookup(name.components());
+}
+
+const QuickString& Node::displayName() const {
+    if (isPinReference() && isQuery())
+        if (NodePtr target = pinTarget()) return target->displayName();  // the tree holds the target
+    return label_.empty() ? name : label_;
 }
 
 NodePtr Node::lookup(const NodePath& components) const {

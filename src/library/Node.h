@@ -74,6 +74,10 @@ public:
     bool hasSortedPaths() const { return sortedPathsOrNil_.has_value(); }
 
     bool isPinReference() const { return has(kind, NodeKind::pinReference); }
+    bool isQuery() const { return has(kind, NodeKind::query); }
+    // The name a row shows: a saved query's own name (also on its pin),
+    // else `name`.
+    const QuickString& displayName() const;
     bool hasFlag(NodeFlags f) const { return has(flags_, f); }
     bool isHidden() const { return hasFlag(NodeFlags::hidden); }
 
@@ -157,6 +161,10 @@ public:
     // The node occupies no sidebar row from now on, nor does its subtree
     // (the tree hides its stars node so).
     void hide() { flags_ |= NodeFlags::hidden; }
+    // Takes a row again (the queries section once a query is saved).
+    void show() { flags_ &= ~NodeFlags::hidden; }
+    // A saved query's name; empty shows `name`.
+    void setLabel(QuickString label) { label_ = std::move(label); }
 
     // ---- Folder bookkeeping (the flags the folder pass walks by) ----
 
@@ -183,6 +191,7 @@ private:
     std::weak_ptr<Node> parent_;
     NodeFlags flags_ = NodeFlags::none;
     std::optional<Color> color_;
+    QuickString label_;
     Children children_;
     mutable std::optional<std::vector<NodePtr>> sortedChildrenOrNil_;
     Paths paths_;

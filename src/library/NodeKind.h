@@ -13,8 +13,10 @@ enum class NodeKind : uint8_t {
     directory = 2,     // Folders and every folder node below it
     tagContainer = 4,  // Tags and every sub-tag; emptied children vanish
     pinReference = 8,  // a node under Pinned standing for a node under Tags
+    query = 16,        // lists the files a tag expression selects (under Queries)
     subTag = 5,        // tag | tagContainer
     pin = 9,           // tag | pinReference
+    queryPin = 24,     // pinReference | query: a pin standing for a query under Queries
 };
 
 // Per-node state bits; mutable. Raw values are stable.

@@ -11,6 +11,10 @@ namespace qm::settings {
 inline constexpr BoolSetting hasBeenLaunched{"hasBeenLaunched", false};
 // The pinned tags' node names ("Tags/Holidays"), in natural order.
 inline constexpr TextListSetting pins{"pins"};
+// The saved queries of the sidebar's Queries section: an array of objects,
+// each with the text "name" and the text "expression" (a tag expression);
+// elements of another shape are skipped. Kept apart from "pins".
+inline constexpr std::string_view queriesKey = "queries";
 // "light", "dark" or "auto"; any other text is no theme and reads as auto.
 inline constexpr TextSetting theme{"theme", "auto"};
 // Whether the file grid shows each file's name under its picture.

@@ -40,6 +40,14 @@ std::optional<QuickString> pinNameFor(const QuickString& fullName) {
     return QuickString::bytes(s.substr(prefix.size()));
 }
 
+// The same for a query ("Queries/a or b" gives "a or b").
+std::optional<QuickString> queryPinNameFor(const QuickString& fullName) {
+    std::string_view s = fullName.utf8();
+    constexpr std::string_view prefix = "Queries/";
+    if (!s.starts_with(prefix)) return std::nullopt;
+    return QuickString::bytes(s.substr(prefix.size()));
+}
+
 }  // namespace
 
 Tree::Tree() {
@@ -69,6 +77,10 @@ const QuickStringSet& Tree::tagsFor(const QuickString& path) const {
 }
 
 bool Tree::isPinned(const QuickString& fullName) const {
+    if (auto query = queryPinNameFor(fullName)) {
+        NodePtr n = pinnedNode_->child(*query);
+        return n && n->kind == NodeKind::queryPin;
+    }
     auto pin = pinNameFor(fullName);
     return pin && pinnedNode_->child(*pin) != nullptr;
 }
@@ -82,7 +94,7 @@ WhatChanged Tree::addTag(const QuickString& tagNodeName, const QuickString& path
     names.insert(tagNodeName);
     tags_.insert_or_assign(path, std::make_shared<const QuickStringSet>(std::move(names)));
     logTagChange("Added", tagNodeName, "to", path);
-    return changed;
+    return changed | queryChange(path);
 }
 
 WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& path,
@@ -98,7 +110,7 @@ WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& p
         it->second = std::make_shared<const QuickStringSet>(std::move(names));
     }
     logTagChange("Removed", tagNodeName, "from", path);
-    return changed;
+    return changed | queryChange(path);
 }
 
 WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString& path) {
@@ -110,11 +122,19 @@ WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString&
     if (old == tagNodeNames) return WhatChanged::none;
     WhatChanged changed = WhatChanged::none;
     static const QuickStringSet keepNothing;
+    deferQueries_ = true;
     for (const QuickString& name : sortedNames(old))
         if (!tagNodeNames.contains(name)) changed |= removeTag(name, path, keepNothing);
     for (const QuickString& name : sortedNames(tagNodeNames))
         if (!old.contains(name)) changed |= addTag(name, path);
-    return changed;
+    deferQueries_ = false;
+    return changed | queryChange(path);
+}
+
+WhatChanged Tree::queryChange(const QuickString& path) {
+    if (deferQueries_) return WhatChanged::none;
+    auto it = tags_.find(path);
+    return queries_.fileChanged(path, it == tags_.end() ? nullptr : it->second.get());
 }
 
 std::vector<std::pair<QuickString, Tree::TagSet>> Tree::addTagGroups(std::span<const TagGroup> groups) {
@@ -159,6 +179,11 @@ std::vector<std::pair<QuickString, Tree::TagSet>> Tree::addTagGroups(std::span<c
 }
 
 bool Tree::addPin(const QuickString& fullName) {
+    if (auto query = queryPinNameFor(fullName)) {
+        if (query->empty() || pinnedNode_->child(*query)) return false;
+        pinnedNode_->addChild(NodeKind::queryPin, *query);
+        return true;
+    }
     auto pin = pinNameFor(fullName);
     // The bare "Tags" has no pin name; a nameless pin would stand for nothing.
     if (!pin || pin->empty()) return false;
@@ -168,8 +193,10 @@ bool Tree::addPin(const QuickString& fullName) {
 }
 
 bool Tree::removePin(const QuickString& fullName) {
-    auto pin = pinNameFor(fullName);
+    const bool isQuery = queryPinNameFor(fullName).has_value();
+    auto pin = isQuery ? queryPinNameFor(fullName) : pinNameFor(fullName);
     if (!pin) return false;
+    if (NodePtr n = pinnedNode_->child(*pin); n && (n->kind == NodeKind::queryPin) != isQuery) return false;
     NodePtr n = pinnedNode_->child(*pin);
     if (!n || !n->isPinReference()) return false;
     pinnedNode_->removeChild(*pin);

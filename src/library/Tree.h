@@ -11,6 +11,7 @@
 #include "core/TagFormat.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
+#include "library/TreeQueries.h"
 #include "library/WhatChanged.h"
 
 namespace qm {
@@ -68,7 +69,7 @@ public:
     // The path's tag node names, or the empty set.
     const QuickStringSet& tagsFor(const QuickString& path) const;
 
-    // Whether Pinned has a pin for a full name under Tags.
+    // Whether Pinned has a pin for a full name under Tags (or Queries).
     bool isPinned(const QuickString& fullName) const;
 
     // Lists the path under the tag node (made when missing) and notes the tag,
@@ -81,7 +82,21 @@ public:
     // Makes the path's tag node names exactly `tagNodeNames`.
     WhatChanged setTags(const QuickStringSet& tagNodeNames, const QuickString& path);
 
-    // Pins a full name under Tags ("Tags/a/b" gives the pin "a/b"); false for
+    // The query nodes under "Queries" (made with the first query); every
+    // tag change below keeps their lists in step.
+    const TreeQueries& queries() const { return queries_; }
+    // The query node of an expression text, made and filled when missing;
+    // null when it does not parse. Making one changes no visible row; the
+    // bits say what an older unsaved query's removal changed.
+    NodePtr openQuery(std::string_view text, WhatChanged* changed = nullptr) {
+        return queries_.open(*this, text, changed);
+    }
+    bool saveQuery(std::string_view text, std::string_view name) { return queries_.save(*this, text, name); }
+    bool unsaveQuery(std::string_view text) { return queries_.unsave(*this, text); }
+
+    // Pins a full name under Tags ("Tags/a/b" gives the pin "a/b"), or a
+    // query ("Queries/a or b" gives a pin of kind queryPin named "a or b",
+    // its whole text one name); false for
     // other full names and when the pin exists. The tag need not exist.
     bool addPin(const QuickString& fullName);
     // True when a pin was removed.
@@ -96,6 +111,10 @@ private:
     NodePtr starsNode_;
     NodePtr mapNode_;
     Tags tags_;
+    TreeQueries queries_;
+    // setTags moves a file through the queries once, after all its changes.
+    bool deferQueries_ = false;
+    WhatChanged queryChange(const QuickString& path);
 };
 
 }  // namespace qm

@@ -23,6 +23,11 @@ const QuickString& mapSectionName() {
     return s;
 }
 
+const QuickString& queriesSectionName() {
+    static const QuickString s = QuickString::literal("Queries");
+    return s;
+}
+
 std::optional<QuickString> nodeNameForFolder(std::string_view path) {
     // Bytes, not decoded text: a home directory or folder name that is not
     // UTF-8 must still map one to one.

@@ -15,6 +15,7 @@ const QuickString& colorsSectionName();   // "Colors"
 const QuickString& foldersSectionName();  // "Folders"
 const QuickString& tagsSectionName();     // "Tags"
 const QuickString& mapSectionName();      // "Map"
+const QuickString& queriesSectionName();  // "Queries", made with the first query
 
 // The full name of the folder node for a path: "Folders" for the home
 // directory, "Folders/" + the rest for a path inside it, none otherwise.
