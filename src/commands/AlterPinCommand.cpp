@@ -13,11 +13,19 @@ std::string AlterPinCommand::quotedTag() const {
            "\"";
 }
 
+namespace {
+bool isQuery(const QuickString& fullName) {
+    return fullName.utf8().starts_with("Queries/");
+}
+}  // namespace
+
 std::string AlterPinCommand::statusText() const {
+    if (isQuery(fullName)) return (action == PinAction::pinTag ? "Pinned Query " : "Unpinned Query ") + quotedTag();
     return (action == PinAction::pinTag ? "Pinned Tag " : "Unpinned Tag ") + quotedTag();
 }
 
 std::string AlterPinCommand::menuText() const {
+    if (isQuery(fullName)) return (action == PinAction::pinTag ? "Pin Query " : "Unpin Query ") + quotedTag();
     return (action == PinAction::pinTag ? "Pin Tag " : "Unpin Tag ") + quotedTag();
 }
 

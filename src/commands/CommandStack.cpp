@@ -128,6 +128,13 @@ void CommandStack::performPinChange(const QuickString& fullName, PinAction actio
         NodePath pinPath{pinnedSectionName(), QuickString::bytes(rest)};
         if (action == PinAction::pinTag && window->currentNode() == tagPath) nodeAfter = pinPath;
         if (action == PinAction::unpinTag && window->currentNode() == pinPath) nodeAfter = tagPath;
+    } else if (fullName.utf8().starts_with("Queries/")) {
+        // A query's text is one name, "/" and all.
+        const std::string_view text = fullName.utf8().substr(8);
+        NodePath queryPath = TreeQueries::pathFor(text);
+        NodePath pinPath{pinnedSectionName(), QuickString::bytes(text)};
+        if (action == PinAction::pinTag && window->currentNode() == queryPath) nodeAfter = pinPath;
+        if (action == PinAction::unpinTag && window->currentNode() == pinPath) nodeAfter = queryPath;
     }
     performCommand(std::make_shared<AlterPinCommand>(fullName, action), std::move(nodeAfter), std::nullopt);
 }

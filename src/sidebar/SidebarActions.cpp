@@ -7,6 +7,7 @@
 #include "commands/CommandStack.h"
 #include "commands/MoveFilesCommand.h"
 #include "commands/NewSubdirectoryCommand.h"
+#include "commands/SavedQueryCommand.h"
 #include "commands/TagChangeCommand.h"
 #include "commands/ToTrashCommand.h"
 #include "library/DB.h"
@@ -52,6 +53,11 @@ QuickString tagFullName(const NodePath& path) {
         s += path[i].utf8();
     }
     return QuickString::bytes(s);
+}
+
+// "Queries/" and a query's text: what its pin is kept as.
+QuickString queryFullName(const Node& node) {
+    return QuickString::bytes("Queries/" + std::string(node.name.utf8()));
 }
 
 bool isTagsOrPinned(const NodePath& path) {
@@ -101,13 +107,25 @@ std::vector<SidebarMenuItem> SidebarActions::menuFor(const Tree& tree, const Nod
     }
     if (has(node->kind, NodeKind::tag) || has(node->kind, NodeKind::directory))
         items.push_back({"Show in File Manager", SidebarAction::showInFileManager});
+    if (node->isQuery() && !node->isPinReference() && tree.queries().isSaved(*node)) {
+        items.push_back({"Rename Query", SidebarAction::renameQuery});
+        items.push_back({"Remove Query", SidebarAction::removeQuery});
+        items.push_back(tree.isPinned(queryFullName(*node)) ? SidebarMenuItem{"Unpin Query", SidebarAction::unpinQuery}
+                                                            : SidebarMenuItem{"Pin Query", SidebarAction::pinQuery});
+    }
+    if (node->kind == NodeKind::queryPin) items.push_back({"Unpin Query", SidebarAction::unpinQuery});
     return items;
 }
 
-std::optional<SidebarPrompt> SidebarActions::promptFor(SidebarAction action, const NodePath& path) {
+std::optional<SidebarPrompt> SidebarActions::promptFor(SidebarAction action, const NodePath& path,
+                                                       std::string_view shownName) {
     if (path.empty()) return std::nullopt;
     std::string last(path.back().string());
     switch (action) {
+    case SidebarAction::renameQuery: {
+        std::string name = shownName.empty() ? last : std::string(shownName);
+        return SidebarPrompt{"Enter the new name for the query " + inQuotes(name) + ":", "Rename Query", name};
+    }
     case SidebarAction::renameCurrentTag:
         return SidebarPrompt{"Enter the new name for the tag " + inQuotes(last) + ":", "Rename Tag", last};
     case SidebarAction::renameCurrentFolder:
@@ -175,6 +193,14 @@ std::string SidebarActions::submit(BrowserState& window, SidebarAction action, c
                              target, QuickStringSet{});
         return {};
     }
+    case SidebarAction::renameQuery: {
+        NodePtr node = db.tree().lookup(path);
+        if (!node || !node->isQuery() || !db.tree().queries().isSaved(*node)) return {};
+        const std::string old(node->displayName().utf8());
+        if (name == old || name == node->displayName().string()) return {};
+        stack.performCommand(std::make_shared<SavedQueryCommand>(std::string(node->name.utf8()), old, name), path);
+        return {};
+    }
     case SidebarAction::addNewFolder: {
         if (std::string refusal = checkFolderName(name); !refusal.empty()) return refusal;
         NodePath newPath = appended(path, name);
@@ -208,6 +234,22 @@ void SidebarActions::perform(BrowserState& window, SidebarAction action) {
         stack.performCommand(std::make_shared<ToTrashCommand>(std::vector<std::string>{*folder},
                                                               TrashKind::directories),
                              NodePath(path.begin(), path.end() - 1));
+        break;
+    }
+    case SidebarAction::removeQuery: {
+        NodePtr node = tree.lookup(path);
+        if (!node || !node->isQuery() || !tree.queries().isSaved(*node)) break;
+        stack.performCommand(std::make_shared<SavedQueryCommand>(std::string(node->name.utf8()),
+                                                                 std::string(node->displayName().utf8()), std::nullopt),
+                             path);
+        break;
+    }
+    case SidebarAction::pinQuery:
+    case SidebarAction::unpinQuery: {
+        NodePtr node = tree.lookup(path);
+        if (!node || !node->isQuery()) break;
+        stack.performPinChange(queryFullName(*node),
+                               action == SidebarAction::pinQuery ? PinAction::pinTag : PinAction::unpinTag);
         break;
     }
     case SidebarAction::pinCurrentTag:

@@ -25,6 +25,10 @@ enum class SidebarAction : uint8_t {
     pinCurrentTag,
     unpinCurrentTag,
     showInFileManager,
+    renameQuery,
+    removeQuery,
+    pinQuery,
+    unpinQuery,
 };
 
 struct SidebarMenuItem {
@@ -49,8 +53,10 @@ class SidebarActions {
 public:
     static std::vector<SidebarMenuItem> menuFor(const Tree& tree, const NodePath& path);
 
-    // None for the actions that need no name.
-    static std::optional<SidebarPrompt> promptFor(SidebarAction action, const NodePath& path);
+    // None for the actions that need no name. `shownName` is the row's name
+    // where it is not the node's own (a saved query's).
+    static std::optional<SidebarPrompt> promptFor(SidebarAction action, const NodePath& path,
+                                                  std::string_view shownName = {});
 
     // Runs a naming action with the typed text on the node at `path` (the
     // node the editor was opened for). Returns the message that refuses the

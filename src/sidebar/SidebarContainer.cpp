@@ -6,11 +6,16 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <variant>
 
 #include "commands/BrowserState.h"
+#include "commands/CommandStack.h"
+#include "commands/SavedQueryCommand.h"
 #include "desktop/FileManagerReveal.h"
 #include "library/DB.h"
+#include "library/TagExpression.h"
 #include "library/Tree.h"
+#include "library/TreeNames.h"
 #include "sidebar/SidebarResultsView.h"
 #include "sidebar/SidebarScrollState.h"
 #include "sidebar/SidebarSearchField.h"
@@ -51,6 +56,7 @@ SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget
     // own clearing when it opens a result blocks this.
     connect(field_, &QLineEdit::textChanged, this, [this] { queryUpdate(); });
     connect(results_, &SidebarResultsView::openPathRequested, this, &SidebarContainer::openPathInTree);
+    connect(results_, &SidebarResultsView::saveQueryRequested, this, &SidebarContainer::saveQuery);
     connect(tree_, &SidebarView::revealInFileManagerRequested, this, [this](const QList<QByteArray>& paths) {
         std::vector<std::string> bytes;
         for (const QByteArray& p : paths) bytes.emplace_back(p.constData(), size_t(p.size()));
@@ -105,12 +111,39 @@ void SidebarContainer::queryUpdate() {
     refreshTimer_.stop();
     std::vector<std::string> tokens = queryTokens();
     std::optional<std::vector<SearchResult>> results;
-    if (!tokens.empty()) results = TagSearch::search(*window_->context().db->tree().rootNode(), tokens);
-    results_->setResults(std::move(results));
+    SidebarResultsView::QueryRow query;
+    if (!tokens.empty()) {
+        query = queryRow();
+        results = TagSearch::search(*window_->context().db->tree().rootNode(), tokens);
+    }
+    results_->setResults(std::move(results), std::move(query));
     // A current node that is not among the results is cleared, as typing asks.
     if (!window_->currentNode().empty() && !results_->rectForPath(window_->currentNode()))
         window_->setCurrentNode({});
     showTree(field_->text().isEmpty());
+}
+
+SidebarResultsView::QueryRow SidebarContainer::queryRow() const {
+    const QByteArray bytes = field_->text().toUtf8();
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    SidebarResultsView::QueryRow row;
+    auto parsed = TagExpression::parse(text);
+    if (auto* error = std::get_if<TagExpression::Error>(&parsed)) {
+        if (TagExpression::looksLikeExpression(text)) row.error = error->message();
+    } else if (std::get<TagExpression>(parsed).isCompound()) {
+        // The node lists its files from now on, so the row's count is live.
+        row.node = window_->context().db->openQuery(text);
+    }
+    return row;
+}
+
+void SidebarContainer::saveQuery(const NodePtr& node) {
+    if (!node || !node->isQuery()) return;
+    const std::string text(node->name.utf8());
+    window_->commandStack()->performCommand(std::make_shared<SavedQueryCommand>(text, std::nullopt, text),
+                                            node->nodePath());
+    // The saved query shows under its section in this window's tree.
+    window_->setExpanded(queriesSectionName(), true);
 }
 
 void SidebarContainer::startRefresh() {
@@ -128,7 +161,7 @@ void SidebarContainer::refreshStep() {
     refresh_.reset();
     // Only the list changes: the current node stays, even when the change
     // took it out of the results (the grid goes on showing it).
-    results_->setResults(std::move(found));
+    results_->setResults(std::move(found), results_->queryRow());
 }
 
 bool SidebarContainer::isRefreshing() const {

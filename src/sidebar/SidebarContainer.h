@@ -11,6 +11,7 @@
 
 #include "core/Subscription.h"
 #include "library/NodePath.h"
+#include "sidebar/SidebarResultsView.h"
 #include "sidebar/TagSearch.h"
 
 class QStackedWidget;
@@ -52,6 +53,8 @@ public:
     SidebarResultsView* resultsView() const { return results_; }
     SidebarSearchField* searchField() const { return field_; }
     bool isShowingTree() const;
+    // "Save Query": keeps a query node under the Queries section, undoably.
+    void saveQuery(const NodePtr& node);
 
 Q_SIGNALS:
     // "Show in File Manager": the files or folders to reveal (already sent to
@@ -69,6 +72,7 @@ private:
     void setActiveScrollOffset(int y);
     bool routeToActive(QKeyEvent* event);
     std::vector<std::string> queryTokens() const;
+    SidebarResultsView::QueryRow queryRow() const;
     void startRefresh();
     void refreshStep();
 

@@ -1,7 +1,9 @@
 #include "sidebar/SidebarResultsView.h"
 
 #include <QFontMetricsF>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -66,9 +68,19 @@ QString SidebarResultsView::headerText(size_t count) {
     return QString::number(qulonglong(count)) + QStringLiteral(" matching tags:");
 }
 
-void SidebarResultsView::setResults(std::optional<std::vector<SearchResult>> results) {
-    if (results == results_) return;
+void SidebarResultsView::setResults(std::optional<std::vector<SearchResult>> results, QueryRow query) {
+    if (!results) query = {};
+    if (results && query.node) {
+        // The query's row leads: "Files matching" and the expression in bold.
+        static constexpr std::string_view lead = "Files matching ";
+        SearchResult row{query.node, 0, {}};
+        row.spans.push_back(SearchSpan{lead, false});
+        row.spans.push_back(SearchSpan{query.node->name.string(), true});
+        results->insert(results->begin(), std::move(row));
+    }
+    if (results == results_ && query == query_) return;
     results_ = std::move(results);
+    query_ = std::move(query);
     SidebarListAccessible::notifyRowsReset(this);
     SidebarListAccessible::notifyHeaderChanged(this);
     updateScrollBar();
@@ -76,7 +88,11 @@ void SidebarResultsView::setResults(std::optional<std::vector<SearchResult>> res
 }
 
 double SidebarResultsView::contentHeight() {
-    return layout_.contentHeight((results_ ? results_->size() : 0) + 1);
+    return layout_.contentHeight((results_ ? results_->size() : 0) + firstRow());
+}
+
+NodePtr SidebarResultsView::queryNodeAt(size_t index) const {
+    return query_.node && index == 0 && results_ && !results_->empty() ? query_.node : nullptr;
 }
 
 std::optional<size_t> SidebarResultsView::indexOfPath(const NodePath& path) const {
@@ -94,13 +110,14 @@ std::optional<size_t> SidebarResultsView::currentIndex() const {
 }
 
 void SidebarResultsView::scrollCurrentRowToVisible() {
-    if (auto i = currentIndex()) scrollToVisible(layout_.rowTop(*i + 1), layout_.rowTop(*i + 1) + layout_.rowHeight);
+    if (auto i = currentIndex())
+        scrollToVisible(layout_.rowTop(*i + firstRow()), layout_.rowTop(*i + firstRow()) + layout_.rowHeight);
 }
 
 std::optional<QRectF> SidebarResultsView::rectForPath(const NodePath& path) const {
     auto i = indexOfPath(path);
     if (!i) return std::nullopt;
-    return QRectF(0, layout_.rowTop(*i + 1), viewport()->width(), layout_.rowHeight);
+    return QRectF(0, layout_.rowTop(*i + firstRow()), viewport()->width(), layout_.rowHeight);
 }
 
 std::optional<NodePath> SidebarResultsView::pathOf(size_t index) const {
@@ -151,7 +168,7 @@ void SidebarResultsView::keyPressEvent(QKeyEvent* event) {
 std::optional<size_t> SidebarResultsView::indexAt(int viewportY) const {
     if (!results_) return std::nullopt;
     double y = viewportY + scrollOffset();
-    double row = std::trunc((y - SidebarLayout::topPadding) / layout_.rowHeight) - 1;
+    double row = std::trunc((y - SidebarLayout::topPadding) / layout_.rowHeight) - double(firstRow());
     if (row < 0 || row >= double(results_->size()) || y < SidebarLayout::topPadding) return std::nullopt;
     return size_t(row);
 }
@@ -167,6 +184,21 @@ void SidebarResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || (event->modifiers() & Qt::ControlModifier)) return;
     if (auto i = indexAt(event->position().toPoint().y()))
         if (auto path = pathOf(*i)) Q_EMIT openPathRequested(*path);
+}
+
+void SidebarResultsView::contextMenuEvent(QContextMenuEvent* event) {
+    auto i = indexAt(event->pos().y());
+    NodePtr node = i ? queryNodeAt(*i) : nullptr;
+    if (!node) return;
+    navigateTo(*i);
+    if (menu_) menu_->close();
+    menu_ = new QMenu(this);
+    menu_->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* save = menu_->addAction(QStringLiteral("Save Query"));
+    // A saved query is in the Queries section already.
+    save->setEnabled(!window_->context().db->tree().queries().isSaved(*node));
+    connect(save, &QAction::triggered, this, [this, node] { Q_EMIT saveQueryRequested(node); });
+    menu_->popup(event->globalPos());
 }
 
 void SidebarResultsView::paintEvent(QPaintEvent* event) {
@@ -193,15 +225,24 @@ void SidebarResultsView::paintEvent(QPaintEvent* event) {
     p.setFont(smallFont_);
     p.setPen(TextContrast::dimmed(text, base, 0.375));
     p.drawText(QPointF(10, SidebarLayout::topPadding + smallTextOffset_ + smallMetrics.ascent()),
-               smallMetrics.elidedText(headerText(results_->size()), Qt::ElideRight, std::max(0.0, width - 20)));
+               smallMetrics.elidedText(headerText(tagCount()), Qt::ElideRight, std::max(0.0, width - 20)));
+    if (!query_.error.empty()) {
+        // Why the text is no expression, where its row would be.
+        p.setFont(font());
+        p.setPen(TextContrast::dimmed(text, base, 0.5));
+        const QString message = QString::fromUtf8(query_.error.data(), qsizetype(query_.error.size()));
+        p.drawText(QPointF(12, layout_.rowTop(1) + systemTextOffset_ + systemMetrics.ascent()),
+                   systemMetrics.elidedText(message, Qt::ElideRight, std::max(0.0, width - 24)));
+    }
 
-    auto [first, last] = layout_.rowsMeeting(dirty.top(), dirty.bottom(), results_->size() + 1);
-    first = std::max<size_t>(first, 1);
+    const size_t lead = firstRow();
+    auto [first, last] = layout_.rowsMeeting(dirty.top(), dirty.bottom(), results_->size() + lead);
+    first = std::max<size_t>(first, lead);
     p.setRenderHint(QPainter::Antialiasing, true);
     for (size_t row = first; row < last; ++row) {
-        const SearchResult& result = (*results_)[row - 1];
+        const SearchResult& result = (*results_)[row - lead];
         const double y = layout_.rowTop(row);
-        const bool isCurrent = current && *current == row - 1;
+        const bool isCurrent = current && *current == row - lead;
         if (isCurrent) {
             QRectF bg(SidebarLayout::selectionInset, y, width - 2 * SidebarLayout::selectionInset, rowH);
             p.setPen(Qt::NoPen);
@@ -271,7 +312,10 @@ SidebarAccessibleRows::RowInfo SidebarResultsView::accessibleRow(int index) cons
 }
 
 QString SidebarResultsView::accessibleHeader() const {
-    return results_ ? headerText(results_->size()) : QString();
+    if (!results_) return QString();
+    QString header = headerText(tagCount());
+    if (!query_.error.empty()) header += QStringLiteral(" ") + QString::fromUtf8(query_.error.data(), qsizetype(query_.error.size()));
+    return header;
 }
 
 void SidebarResultsView::accessibleRowAction(int index, RowAction action) {
@@ -280,7 +324,7 @@ void SidebarResultsView::accessibleRowAction(int index, RowAction action) {
 }
 
 QRect SidebarResultsView::accessibleRowRect(int index) const {
-    double top = layout_.rowTop(size_t(std::max(0, index)) + 1) - scrollOffset();
+    double top = layout_.rowTop(size_t(std::max(0, index)) + firstRow()) - scrollOffset();
     QRect r(0, int(top), viewport()->width(), int(layout_.rowHeight));
     if (r.bottom() < 0 || r.top() > viewport()->height()) return {};
     return r.translated(viewport()->pos());

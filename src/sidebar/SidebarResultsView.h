@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QMenu>
+#include <QPointer>
+
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/Subscription.h"
@@ -23,9 +27,24 @@ public:
     // window: not null.
     explicit SidebarResultsView(std::shared_ptr<BrowserState> window, QWidget* parent = nullptr);
 
+    // What the search text says as a tag expression: its query node (a row
+    // "Files matching ..." above the tags), or why it does not parse (the
+    // message in that row's place), or neither for a tag search.
+    struct QueryRow {
+        NodePtr node;
+        std::string error;
+        friend bool operator==(const QueryRow&, const QueryRow&) = default;
+    };
+
     // None: no search (nothing is drawn, not even the header).
-    void setResults(std::optional<std::vector<SearchResult>> results);
+    void setResults(std::optional<std::vector<SearchResult>> results, QueryRow query = {});
+    // The rows after the header: the query row (when there is one) first.
     const std::optional<std::vector<SearchResult>>& results() const { return results_; }
+    const QueryRow& queryRow() const { return query_; }
+    // The query row's node when `index` is that row.
+    NodePtr queryNodeAt(size_t index) const;
+    // The last context menu, while it is open (for tests).
+    QMenu* contextMenu() const { return menu_; }
 
     double contentHeight() override;
     std::optional<QRectF> rectForPath(const NodePath& path) const;
@@ -47,23 +66,32 @@ public:
 
 Q_SIGNALS:
     void openPathRequested(const qm::NodePath& path);
+    // "Save Query" in the query row's menu.
+    void saveQueryRequested(const qm::NodePtr& node);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::optional<size_t> currentIndex() const;
     std::optional<size_t> indexOfPath(const NodePath& path) const;
     std::optional<size_t> indexAt(int viewportY) const;
+    // The layout row of results_[0]: after the header, and the error line.
+    size_t firstRow() const { return query_.error.empty() ? 1 : 2; }
+    // Results that are tags (the header counts them).
+    size_t tagCount() const { return results_ ? results_->size() - (query_.node ? 1 : 0) : 0; }
     void navigateTo(size_t index);
     void updateFonts() override;
     std::optional<size_t> focusedRow() override { return currentIndex(); }
 
     const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     std::optional<std::vector<SearchResult>> results_;
+    QueryRow query_;
+    QPointer<QMenu> menu_;
     QFont boldFont_, miniFont_, smallFont_;
     double systemTextOffset_ = 0, smallTextOffset_ = 0, miniTextOffset_ = 0;
     std::vector<Subscription> subscriptions_;  // last: ended before anything they reach

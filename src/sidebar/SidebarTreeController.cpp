@@ -179,6 +179,7 @@ std::optional<SidebarAction> SidebarTreeController::renameAction() {
     if (parent && has(parent->kind, NodeKind::tagContainer)) return SidebarAction::renameCurrentTag;
     if (has(node->kind, NodeKind::directory) && window_->currentNode().size() >= 2)
         return SidebarAction::renameCurrentFolder;
+    if (node->isQuery() && db_ && db_->tree().queries().isSaved(*node)) return SidebarAction::renameQuery;
     return std::nullopt;
 }
 
@@ -190,7 +191,7 @@ std::vector<SidebarMenuItem> SidebarTreeController::menu() {
 std::optional<SidebarEdit> SidebarTreeController::beginEdit(SidebarAction action) {
     NodePtr node = currentNode();
     if (!node) return std::nullopt;
-    auto prompt = SidebarActions::promptFor(action, window_->currentNode());
+    auto prompt = SidebarActions::promptFor(action, window_->currentNode(), node->displayName().string());
     if (!prompt) return std::nullopt;
     SidebarEdit edit{action, window_->currentNode(), node, std::move(*prompt),
                      action == SidebarAction::addNewTag || action == SidebarAction::addNewFolder};

@@ -253,7 +253,7 @@ void SidebarView::paintEvent(QPaintEvent* event) {
         } else {
             p.setPen(rowColor);
             p.drawText(QPointF(textX, baseline),
-                       systemMetrics.elidedText(displayName(node.name), Qt::ElideMiddle, std::max(0.0, nameWidth)));
+                       systemMetrics.elidedText(displayName(node.displayName()), Qt::ElideMiddle, std::max(0.0, nameWidth)));
         }
         if (count) {
             p.setFont(miniFont_);
@@ -708,7 +708,7 @@ SidebarAccessibleRows::RowInfo SidebarView::accessibleRow(int index) const {
     RowInfo info;
     if (index < 0 || size_t(index) >= r.size()) return info;
     const SidebarRow& row = r[size_t(index)];
-    info.name = row.node->name.empty() ? QStringLiteral("(empty)") : displayName(row.node->name);
+    info.name = row.node->name.empty() ? QStringLiteral("(empty)") : displayName(row.node->displayName());
     size_t count = row.node->pathCount();
     info.description = count ? QString::number(qulonglong(count)) : QString();
     info.isExpandable = SidebarRows::isExpandable(*row.node);

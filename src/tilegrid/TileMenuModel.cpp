@@ -51,7 +51,7 @@ std::vector<TileMenuEntry> buildTileMenu(const Tree& tree, const NodePtr& node, 
     if (isTag) out.push_back(item(A::remove, "Remove from Tag"));
     if (has(node->kind, NodeKind::directory)) out.push_back(item(A::remove, "Move to Trash"));
 
-    if (isTag || isMapNode) {
+    if (isTag || isMapNode || node->isQuery()) {
         // Title (relative to home) -> folder path; plain byte order of titles.
         std::map<std::string, std::string> folders;
         const std::string& home = homeDirectoryWithSlash();

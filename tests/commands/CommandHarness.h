@@ -58,11 +58,12 @@ struct CommandHarness {
     std::vector<Subscription> subscriptions;
     TempDir dir{"qm-cmd"};
     fs::path root;  // inside the temporary home, so log lines show short paths
+    std::vector<MetadataItem> items;  // of the loaded files, in order: for changes "another program" makes
 
     // Files already tagged when the library loads: path and tag list.
     void load(const std::vector<std::pair<fs::path, std::vector<std::string>>>& tagged = {}) {
         for (const auto& [path, tags] : tagged)
-            index.add({path.string(), tags, std::nullopt, std::nullopt});
+            items.push_back(index.add({path.string(), tags, std::nullopt, std::nullopt}));
         defaults->setValue("hasBeenLaunched", true);
         db = DB::create(LibraryServices{index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
         ASSERT_TRUE(mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, timeout));
