@@ -96,7 +96,10 @@ struct AppHarness {
     fs::path root;
 
     explicit AppHarness(const std::vector<std::pair<fs::path, std::vector<std::string>>>& tagged = {},
-                        std::optional<std::string> theme = std::nullopt, std::string stateFile = {}) {
+                        std::optional<std::string> theme = std::nullopt, std::string stateFile = {},
+                        std::shared_ptr<CountingDefaults> keptDefaults = nullptr) {
+        // Settings kept from an earlier launch, for relaunch tests.
+        if (keptDefaults) defaults = std::move(keptDefaults);
         root = testHome() / ("app" + std::to_string(counter()++));
         fs::create_directories(root);
         for (const auto& [path, tags] : tagged)
