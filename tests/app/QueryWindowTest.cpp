@@ -77,7 +77,7 @@ TEST(QueryWindow, AWindowLeftOnAQueryComesBackOnItWithItsSavedQueries) {
         const auto tabs = app.delegate->frames().at(0);
         AppWindow* w = tabs->windowAt(0);
         EXPECT_EQ(w->state()->currentNode(), travel);
-        EXPECT_EQ(w->windowTitle().toStdString(), "Files matching Travel/ and not done");
+        EXPECT_EQ(w->state()->title(), "Files matching Travel/ and not done");
         EXPECT_EQ(home.shown(w), std::vector<std::string>{"rome.jpg"});
         EXPECT_EQ(w->state()->currentSelection().size(), 1u);
         AppWindow* tab = tabs->windowAt(1);
