@@ -20,6 +20,7 @@
 #include "app/AppWindow.h"
 #include "app/BrowserFrame.h"
 #include "app/CascadePlacement.h"
+#include "core/Log.h"
 #include "core/UniqueFd.h"
 #include "platform/AtomicFileWriter.h"
 
@@ -27,11 +28,7 @@ namespace qm {
 
 WindowStateArchiver::WindowStateArchiver(AppDelegate& delegate, std::string path, Log log)
     : QObject(&delegate), delegate_(delegate), path_(std::move(path)), log_(std::move(log)) {
-    if (!log_)
-        log_ = [](const std::string& line) {
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
-        };
+    if (!log_) log_ = [](const std::string& line) { logTaggedLine(line); };
     timer_.setSingleShot(true);
     timer_.setInterval(coalescingMilliseconds);
     connect(&timer_, &QTimer::timeout, this, [this] { write(false); });

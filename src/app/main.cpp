@@ -23,6 +23,7 @@
 #include "app/WindowStateArchiver.h"
 #include "core/EventEmitter.h"
 #include "core/FileURL.h"
+#include "core/Log.h"
 #include "desktop/QtMainQueue.h"
 #include "library/DB.h"
 #include "platform/IndexStore.h"
@@ -138,13 +139,12 @@ int main(int argc, char** argv) {
     qm::QtMainQueue mainQueueBinding;
     qm::LinuxServices platform = qm::makeLinuxServices();
     for (const std::string& line : platform.warnings)
-        std::printf("%s\n", line.c_str());
+        qm::logTaggedLine(line);
     qm::AppDelegate delegate(platform.services);
     // Started by the bus, the first request launches.
     if (!commandLine.service) {
         delegate.applicationDidFinishLaunching(request.place);
-        std::printf("[setup] First window: %.3f seconds\n", secondsSince(began));
-        std::fflush(stdout);
+        qm::logFormat(qm::LogArea::setup, "First window: %.3f seconds", secondsSince(began));
     }
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance, &qm::SingleInstance::release);
     instance.setHandler([&delegate](const std::vector<std::string>& received) {
@@ -159,10 +159,11 @@ int main(int argc, char** argv) {
         reported = true;
         // After this turn, once the windows had the loaded tree to show.
         QTimer::singleShot(0, [&, began] {
-            std::printf("[setup] Library shown: %.3f seconds (resident memory %.0f MB, longest main-queue turn %.1f ms)\n",
-                        secondsSince(began), residentMegabytes(),
-                        std::chrono::duration<double, std::milli>(mainQueueBinding.longestTurn()).count());
-            std::fflush(stdout);
+            qm::logFormat(
+                qm::LogArea::setup,
+                "Library shown: %.3f seconds (resident memory %.0f MB, longest main-queue turn %.1f ms)",
+                secondsSince(began), residentMegabytes(),
+                std::chrono::duration<double, std::milli>(mainQueueBinding.longestTurn()).count());
         });
     };
     const qm::Subscription loaded = delegate.db()->loadingStateChanged.subscribe(reportLoaded);

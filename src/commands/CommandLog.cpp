@@ -1,15 +1,6 @@
 #include "commands/CommandLog.h"
 
-#include <cstdio>
-
 namespace qm {
-
-void commandLog(std::string_view line) {
-    std::string out(line);
-    out += '\n';
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
-}
 
 std::string quotedText(const QuickString& text) {
     return quotedText(text.string());

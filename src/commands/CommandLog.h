@@ -10,8 +10,7 @@
 
 namespace qm {
 
-// Writes one log line ("[fs] ...", "[run] ...") to standard output.
-void commandLog(std::string_view line);
+// Texts for the "[fs]" and "[run]" lines (core/Log.h) and the toasts.
 
 // A string between double quotes with quotes, backslashes and control
 // characters escaped, so a hostile file name cannot break a log line.

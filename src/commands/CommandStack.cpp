@@ -1,9 +1,9 @@
 #include "commands/CommandStack.h"
 
 #include "commands/BrowserState.h"
-#include "commands/CommandLog.h"
 #include "commands/TagChangeBuilder.h"
 #include "commands/TagChangeCommand.h"
+#include "core/Log.h"
 #include "library/DB.h"
 #include "library/Tree.h"
 #include "library/TreeNames.h"
@@ -26,7 +26,7 @@ void CommandStack::performCommand(const CommandPtr& command, std::optional<NodeP
     }
     window->setCurrentNode(nodeAfter);
     window->setCurrentSelection(selectionAfter);
-    commandLog("[run] " + command->debugDescription());
+    logLine(LogArea::run, command->debugDescription());
     commandDidRun.emit(outcome.statusText);
 }
 
@@ -40,7 +40,7 @@ void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>
                              item.selectionBefore});
     window->setCurrentNode(item.nodeAfter);
     window->setCurrentSelection(item.selectionAfter);
-    commandLog(std::string("[run] ") + label + item.command->debugDescription());
+    logLine(LogArea::run, label + item.command->debugDescription());
     commandDidRun.emit(outcome.statusText);
 }
 

@@ -3,6 +3,7 @@
 #include "commands/CommandLog.h"
 #include "commands/FileCommandRun.h"
 #include "commands/ToTrashCommand.h"
+#include "core/Log.h"
 
 namespace qm {
 
@@ -16,10 +17,10 @@ CommandOutcome FromTrashCommand::run(CommandContext& context) const {
             const auto& [from, to] = item;
             FileResult r = context.fileOperations->restoreItem(from, to);
             if (!r.ok) {
-                commandLog("[fs] Failed to restore " + qm::quotedText(displayPath(from)) + ": " + r.error);
+                logLine(LogArea::fs, "Failed to restore " + qm::quotedText(displayPath(from)) + ": " + r.error);
                 return std::nullopt;
             }
-            commandLog("[fs] Restored " + qm::quotedText(displayPath(from)) + " to " +
+            logLine(LogArea::fs, "Restored " + qm::quotedText(displayPath(from)) + " to " +
                        qm::quotedText(displayPath(to)));
             return to;
         });

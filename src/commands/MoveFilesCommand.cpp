@@ -2,6 +2,7 @@
 
 #include "commands/CommandLog.h"
 #include "commands/FileCommandRun.h"
+#include "core/Log.h"
 
 namespace qm {
 
@@ -15,10 +16,10 @@ CommandOutcome MoveFilesCommand::run(CommandContext& context) const {
         const auto& [from, to] = item;
         FileResult r = context.fileOperations->moveItem(from, to);
         if (!r.ok) {
-            commandLog("[fs] Failed to move " + qm::quotedText(displayPath(from)) + ": " + r.error);
+            logLine(LogArea::fs, "Failed to move " + qm::quotedText(displayPath(from)) + ": " + r.error);
             return std::nullopt;
         }
-        commandLog("[fs] Moved " + qm::quotedText(displayPath(from)) + " to " + qm::quotedText(displayPath(to)));
+        logLine(LogArea::fs, "Moved " + qm::quotedText(displayPath(from)) + " to " + qm::quotedText(displayPath(to)));
         return std::pair{to, from};
     });
     const size_t done = back.size();

@@ -3,6 +3,7 @@
 #include "commands/CommandLog.h"
 #include "commands/NewSubdirectoryCommand.h"
 #include "commands/RemoveSubdirectoryCommand.h"
+#include "core/Log.h"
 
 namespace qm {
 
@@ -17,11 +18,11 @@ CommandOutcome SubdirectoryCommand::run(CommandContext& context) const {
     CommandPtr inverse;
     if (creates_) {
         r = context.fileOperations->createDirectory(path);
-        commandLog((r.ok ? "[fs] Created " : "[fs] Failed to create ") + qm::quotedText(path));
+        logLine(LogArea::fs, (r.ok ? "Created " : "Failed to create ") + qm::quotedText(path));
         inverse = std::make_shared<RemoveSubdirectoryCommand>(path);
     } else {
         r = context.fileOperations->removeDirectory(path);
-        commandLog((r.ok ? "[fs] Removed " : "[fs] Failed to remove ") + qm::quotedText(path));
+        logLine(LogArea::fs, (r.ok ? "Removed " : "Failed to remove ") + qm::quotedText(path));
         inverse = std::make_shared<NewSubdirectoryCommand>(path);
     }
     if (r.ok) return completed(std::move(inverse));

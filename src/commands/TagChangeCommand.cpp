@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "commands/CommandLog.h"
+#include "core/Log.h"
 #include "library/Tree.h"
 
 namespace qm {
@@ -97,17 +98,18 @@ std::vector<TagChange> TagChangeCommand::runFilePhase(CommandContext& context,
         for (const std::string& tag : change.tagsToAdd)
             now.insert(tag);
         if (now == old) {
-            commandLog("[fs] No change to tags for " + qm::quotedText(change.path) + " (was " +
-                       listDescription(old) + ")");
+            logLine(LogArea::fs, "No change to tags for " + qm::quotedText(change.path) + " (was " +
+                                     listDescription(old) + ")");
             continue;
         }
         // std::set orders by bytes, which for UTF-8 is code-point order.
         std::vector<std::string> sorted(now.begin(), now.end());
-        commandLog("[fs] Set tags to " + listDescription(sorted) + " for " + qm::quotedText(change.path) +
-                   " (was " + listDescription(old) + ")");
+        logLine(LogArea::fs, "Set tags to " + listDescription(sorted) + " for " +
+                                 qm::quotedText(change.path) + " (was " + listDescription(old) + ")");
         TagStore::WriteResult written = store.writeTags(path, sorted);
         if (!written.ok) {
-            commandLog("[fs] Failed to set tags for " + qm::quotedText(change.path) + ": " + written.error);
+            logLine(LogArea::fs,
+                    "Failed to set tags for " + qm::quotedText(change.path) + ": " + written.error);
             TagStore::ReadResult again = store.readTags(path);
             unchanged.emplace_back(change.path, nodeNames(again.ok ? again.tags : read.tags));
             continue;

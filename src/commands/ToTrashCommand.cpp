@@ -3,6 +3,7 @@
 #include "commands/CommandLog.h"
 #include "commands/FileCommandRun.h"
 #include "commands/FromTrashCommand.h"
+#include "core/Log.h"
 
 namespace qm {
 
@@ -15,11 +16,11 @@ CommandOutcome ToTrashCommand::run(CommandContext& context) const {
         runEachItem(paths, [&](const std::string& path) -> std::optional<std::pair<std::string, std::string>> {
             FileResult r = context.fileOperations->trashItem(path);
             if (!r.ok) {
-                commandLog("[fs] Failed to trash " + qm::quotedText(displayPath(path)) + ": " + r.error);
+                logLine(LogArea::fs, "Failed to trash " + qm::quotedText(displayPath(path)) + ": " + r.error);
                 return std::nullopt;
             }
             if (!r.resultingPath) return std::nullopt;
-            commandLog("[fs] Trashed " + qm::quotedText(displayPath(path)) + " to " +
+            logLine(LogArea::fs, "Trashed " + qm::quotedText(displayPath(path)) + " to " +
                        qm::quotedText(displayPath(*r.resultingPath)));
             return std::pair{*r.resultingPath, path};
         });

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
+#include "core/Log.h"
 #include "core/MainQueue.h"
 #include "core/SerialQueue.h"
 
@@ -102,8 +102,7 @@ void AsyncMultiGrid::update(LocationMap locations, std::optional<PathSet> change
             }
             if (firstBuild && edits > 0) {
                 const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-                std::printf("[setup] GPS acceleration: %.3f seconds\n", elapsed.count());
-                std::fflush(stdout);
+                logFormat(LogArea::setup, "GPS acceleration: %.3f seconds", elapsed.count());
             }
         }
         if (edits == 0) return;

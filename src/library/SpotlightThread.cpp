@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/Log.h"
 #include "core/MainQueue.h"
 #include "core/Mutex.h"
 #include "core/SerialQueue.h"
@@ -24,10 +25,9 @@ namespace {
 
 void logSetup(const char* what, double seconds, std::optional<size_t> results = std::nullopt) {
     if (results)
-        std::printf("[setup] %s: %.3f seconds (%zu results)\n", what, seconds, *results);
+        logFormat(LogArea::setup, "%s: %.3f seconds (%zu results)", what, seconds, *results);
     else
-        std::printf("[setup] %s: %.3f seconds\n", what, seconds);
-    std::fflush(stdout);
+        logFormat(LogArea::setup, "%s: %.3f seconds", what, seconds);
 }
 
 double secondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {

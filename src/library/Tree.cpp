@@ -1,10 +1,10 @@
 #include "library/Tree.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "core/Prefetch.h"
 #include "library/TreeNames.h"
 
@@ -12,17 +12,10 @@ namespace qm {
 
 namespace {
 
-void logLine(const std::string& line) {
-    std::string out = line;
-    out += '\n';
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
-}
-
 void logTagChange(const char* verb, const QuickString& tagNodeName, const char* preposition,
                   const QuickString& path) {
-    logLine(std::string("[tree] ") + verb + " " + tagNodeName.description() + " " + preposition + " " +
-            path.description());
+    logLine(LogArea::tree, std::string(verb) + " " + tagNodeName.description() + " " + preposition + " " +
+                               path.description());
 }
 
 // Deterministic order for log lines of a set change.

@@ -12,17 +12,18 @@
 #include <utility>
 
 #include "core/DirectoryReader.h"
+#include "core/Log.h"
 #include "core/Mutex.h"
 #include "core/PathNames.h"
 #include "core/SerialQueue.h"
 #include "core/XdgDirectories.h"
 #include "media/ImageLocationReader.h"
+#include "media/MovieLocationReader.h"
 #include "platform/IndexQuery.h"
 #include "platform/IndexScope.h"
 #include "platform/IndexState.h"
 #include "platform/IndexStore.h"
 #include "platform/InotifyTree.h"
-#include "media/MovieLocationReader.h"
 
 namespace qm {
 
@@ -110,12 +111,10 @@ std::vector<std::string> FileIndex::problems() const {
 }
 
 void FileIndex::log(const std::string& line) const {
-    if (options_.log) {
+    if (options_.log)
         options_.log(line);
-        return;
-    }
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    else
+        logTaggedLine(line);
 }
 
 void FileIndex::start() {

@@ -12,10 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/CommandLog.h"
 #include "core/DirectoryReader.h"
+#include "core/Log.h"
 #include "core/PathNames.h"
 #include "core/UniqueFd.h"
-#include "commands/CommandLog.h"
 
 namespace qm::posix {
 
@@ -411,7 +412,7 @@ FileResult copyThenRemove(const std::string& from, const std::string& to, bool* 
         return FileResult::failure("changed during the move, left in place");
     }
     for (const std::string& line : left)
-        commandLog("[fs] Left " + line);
+        logLine(LogArea::fs, "Left " + line);
     if (leftRemnant) *leftRemnant = true;
     return FileResult::failure("copied to " + quotedText(to) + ", but " + std::to_string(left.size()) +
                                (left.size() == 1 ? " item was" : " items were") +

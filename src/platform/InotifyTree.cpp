@@ -22,6 +22,7 @@
 #include <unordered_set>
 
 #include "core/DirectoryReader.h"
+#include "core/Log.h"
 #include "core/PathNames.h"
 #include "platform/IndexScope.h"
 
@@ -491,7 +492,7 @@ struct InotifyTree::State {
 
 InotifyTree::InotifyTree(Options options, Callback callback)
     : options_(std::move(options)), callback_(std::move(callback)) {
-    if (!options_.log) options_.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    if (!options_.log) options_.log = [](const std::string& line) { logTaggedLine(line); };
 }
 
 InotifyTree::~InotifyTree() {

@@ -13,11 +13,12 @@
 
 #include "AppHarness.h"
 #include "app/RootView.h"
+#include "app/WindowStateArchiver.h"
+#include "commands/StateArchive.h"
 #include "map/MapCanvas.h"
 #include "map/MapScrollState.h"
 #include "map/MapView.h"
-#include "app/WindowStateArchiver.h"
-#include "commands/StateArchive.h"
+#include "support/LogCapture.h"
 
 namespace qm::test {
 namespace {
@@ -194,9 +195,9 @@ TEST(WindowStateArchive, DamagedFilesStartWithOneWindowAtTheRootAndOneLogLine) {
                                    std::string(StateArchive::maximumFileSize + 1, ' ')}) {
         writeFile(home.stateFile, bad);
         auto app = home.start();
-        testing::internal::CaptureStdout();
+        qm::test::LogCapture log1;
         AppWindow* w = app->launch();
-        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string out = log1.release();
         ASSERT_TRUE(w);
         EXPECT_EQ(app->delegate->frames().size(), 1u);
         EXPECT_FALSE(app->delegate->didRestoreState);
@@ -209,9 +210,9 @@ TEST(WindowStateArchive, DamagedFilesStartWithOneWindowAtTheRootAndOneLogLine) {
     // Wrong types in one window: that window opens at the root, and it says so once.
     writeFile(home.stateFile, wrongTypes.dump());
     auto app = home.start();
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log2;
     AppWindow* w = app->launch();
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = log2.release();
     ASSERT_TRUE(w);
     EXPECT_TRUE(app->delegate->didRestoreState);  // the window itself came back
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
@@ -408,7 +409,7 @@ TEST(WindowStateArchive, ChangesAreWrittenCoalescedAndAnUnwritableFolderLogsOnce
     // A file where the state folder should be: every write fails, one line says so.
     fs::remove_all(home.stateFile.parent_path());
     writeFile(home.stateFile.parent_path(), "in the way");
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log3;
     for (const char* name : {"rome2.jpg", "rome1.jpg", "rome2.jpg"}) {
         const int count = archiver->writeCount();
         w->state()->setCurrentSelection({home.path(name)});
@@ -416,7 +417,7 @@ TEST(WindowStateArchive, ChangesAreWrittenCoalescedAndAnUnwritableFolderLogsOnce
         archiver->waitForWrites();
     }
     QCoreApplication::processEvents();  // the line comes back to the main thread
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = log3.release();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_NE(out.find("[fs] Cannot save the window state: "), std::string::npos) << out;
     EXPECT_EQ(readFile(home.stateFile.parent_path()), "in the way");

@@ -17,10 +17,11 @@
 #include "commands/CommandStack.h"
 #include "core/MainQueue.h"
 #include "library/DB.h"
-#include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 #include "platform/LinuxFileOperations.h"
 #include "platform/XattrTagStore.h"
+#include "support/LogCapture.h"
+#include "support/MemoryMetadataIndex.h"
 #include "support/TempDir.h"
 
 namespace qm::test {
@@ -128,13 +129,10 @@ struct CommandHarness {
     static constexpr std::chrono::milliseconds timeout{10000};
 };
 
-// Captures what the commands print while the object lives.
+// Captures the lines the commands log while the object lives.
 struct Output {
-    Output() { testing::internal::CaptureStdout(); }
-    std::string take() { return done ? text : (done = true, text = testing::internal::GetCapturedStdout()); }
-    ~Output() { take(); }
-    bool done = false;
-    std::string text;
+    std::string take() { return capture.release(); }
+    LogCapture capture;
 };
 
 }  // namespace qm::test

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "library/Tree.h"
+#include "support/LogCapture.h"
 
 namespace qm {
 namespace {
@@ -334,7 +335,7 @@ TEST(NodeTest, DeeplyNestedTagsDoNotExhaustTheStack) {
     Tree tree;
     std::string name = "Tags" + std::string(5000, '/');
     QuickString full = QuickString::bytes(name);
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log1;
     EXPECT_EQ(tree.addTag(full, L("/deep")) & WhatChanged::children, WhatChanged::children);
     NodePtr deepest = tree.lookup(full.components());
     ASSERT_TRUE(deepest);
@@ -345,7 +346,7 @@ TEST(NodeTest, DeeplyNestedTagsDoNotExhaustTheStack) {
     EXPECT_EQ(tree.tagsNode()->visibleRowCount(expanded), 5001u);
     EXPECT_EQ(tree.tagsNode()->neighbour({}, expanded, NeighbourMode::last)->size(), 5000u);
     EXPECT_EQ(tree.removeTag(full, L("/deep"), {}), WhatChanged::children | WhatChanged::paths);
-    testing::internal::GetCapturedStdout();
+    log1.release();
     EXPECT_TRUE(tree.tagsNode()->children().empty());
     // And a whole deep tree going away at once.
     auto doomed = std::make_unique<Tree>();

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "library/IngestHarness.h"
+#include "support/LogCapture.h"
 
 namespace qm {
 namespace {
@@ -78,9 +79,9 @@ TEST(SpotlightThreadTest, InitialBuildMatchesTheIndexFileByFile) {
     h.start();
     EXPECT_FALSE(h.hasTree());
 
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log1;
     h.finishTags();
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = log1.release();
     EXPECT_NE(out.find("[setup] Tags query: "), std::string::npos) << out;
     EXPECT_NE(out.find(" seconds (8 results)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("[setup] Tag processing: "), std::string::npos) << out;

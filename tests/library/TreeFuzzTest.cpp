@@ -8,6 +8,7 @@
 
 #include "core/TagFormat.h"
 #include "library/Tree.h"
+#include "support/LogCapture.h"
 
 namespace qm {
 namespace {
@@ -71,7 +72,7 @@ TEST(TreeFuzzTest, RandomTagChangesKeepTheTreeConsistentAndEndEmpty) {
         pathPool.push_back(QuickString::bytes("/" + randomBytes(rng, 10)));
     Model model;
 
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log1;
     for (int step = 0; step < 6000; ++step) {
         const QuickString& path = pathPool[rng() % pathPool.size()];
         QuickString name = format.nodeNameForTag(tagPool[rng() % tagPool.size()]);
@@ -110,7 +111,7 @@ TEST(TreeFuzzTest, RandomTagChangesKeepTheTreeConsistentAndEndEmpty) {
     // Remove everything: the tree is back to its fresh state.
     for (const QuickString& p : pathPool)
         tree.setTags({}, p);
-    testing::internal::GetCapturedStdout();
+    log1.release();
     EXPECT_TRUE(tree.tags().empty());
     EXPECT_TRUE(tree.tagsNode()->children().empty());
     EXPECT_TRUE(tree.starsNode()->paths().empty());

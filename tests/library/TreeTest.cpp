@@ -7,6 +7,7 @@
 
 #include "core/TagFormat.h"
 #include "library/TreeNames.h"
+#include "support/LogCapture.h"
 
 namespace qm {
 namespace {
@@ -145,14 +146,14 @@ TEST(TreeTest, ColourStarsAndFolderNodesStayWhenEmptied) {
 TEST(TreeTest, TagBookkeepingAndLogLines) {
     Tree tree;
     const QuickString path = L("/home/u/My \"photo\".jpg");
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log1;
     EXPECT_EQ(tree.addTag(L("Tags/Work/2024"), path), WhatChanged::children | WhatChanged::paths);
     EXPECT_EQ(tree.addTag(L("Tags/Work/2024"), path), WhatChanged::none);  // no line either
     EXPECT_EQ(tree.tagsFor(path), setOf({"Tags/Work/2024"}));
     EXPECT_EQ(tree.removeTag(L("Tags/Other"), path, {}), WhatChanged::none);
     EXPECT_EQ(tree.removeTag(L("Tags/Work/2024"), path, {}), WhatChanged::children | WhatChanged::paths);
     EXPECT_EQ(tree.removeTag(L("Tags/Work/2024"), path, {}), WhatChanged::none);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = log1.release();
     EXPECT_EQ(out,
               "[tree] Added \"Tags/Work/2024\" to \"/home/u/My \"photo\".jpg\"\n"
               "[tree] Removed \"Tags/Work/2024\" from \"/home/u/My \"photo\".jpg\"\n");
@@ -161,10 +162,10 @@ TEST(TreeTest, TagBookkeepingAndLogLines) {
     EXPECT_TRUE(tree.tagsNode()->children().empty());
 
     // A byte path shows with U+FFFD in the log but is kept as bytes.
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log2;
     QuickString bad = QuickString::bytes("/x/caf\xE9");
     tree.addTag(L("Tags/t"), bad);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[tree] Added \"Tags/t\" to \"/x/caf\xEF\xBF\xBD\"\n");
+    EXPECT_EQ(log2.release(), "[tree] Added \"Tags/t\" to \"/x/caf\xEF\xBF\xBD\"\n");
     EXPECT_TRUE(tree.lookup({L("Tags"), L("t")})->paths().contains(bad));
     EXPECT_FALSE(tree.lookup({L("Tags"), L("t")})->paths().contains(L("/x/caf\xEF\xBF\xBD")));
 }
@@ -176,13 +177,13 @@ TEST(TreeTest, SetTagsChangesOnlyTheDifference) {
     EXPECT_EQ(tree.setTags({}, p), WhatChanged::none);
     EXPECT_FALSE(tree.tags().contains(p));
 
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log3;
     EXPECT_EQ(tree.setTags(setOf({"Tags/b", "Colors/Red", "Tags/a"}), p),
               WhatChanged::children | WhatChanged::paths);
     EXPECT_EQ(tree.tagsFor(p), setOf({"Tags/b", "Colors/Red", "Tags/a"}));
     EXPECT_EQ(tree.setTags(setOf({"Tags/b", "Colors/Red", "Tags/a"}), p), WhatChanged::none);
     EXPECT_EQ(tree.setTags(setOf({"Tags/b", "Tags/c"}), p), WhatChanged::children | WhatChanged::paths);
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = log3.release();
     EXPECT_EQ(out,
               "[tree] Added \"Colors/Red\" to \"/p\"\n"
               "[tree] Added \"Tags/a\" to \"/p\"\n"
@@ -196,10 +197,10 @@ TEST(TreeTest, SetTagsChangesOnlyTheDifference) {
 
     // Only paths change when the nodes exist already.
     tree.addTag(L("Tags/b"), L("/q"));
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log4;
     EXPECT_EQ(tree.setTags(setOf({"Tags/b"}), p), WhatChanged::children | WhatChanged::paths);  // c vanishes
     EXPECT_EQ(tree.setTags({}, L("/q")), WhatChanged::paths);  // b still lists /p
-    testing::internal::GetCapturedStdout();
+    log4.release();
     EXPECT_EQ(tree.setTags({}, p), WhatChanged::children | WhatChanged::paths);
     EXPECT_TRUE(tree.tags().empty());
     EXPECT_TRUE(tree.tagsNode()->children().empty());
@@ -227,10 +228,10 @@ TEST(TreeTest, PinsReferToTagsAndResolveTheirPaths) {
     EXPECT_TRUE(pin->sortedPaths().empty());
     EXPECT_FALSE(pin->isEmpty());
 
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log5;
     tree.addTag(L("Tags/a/b"), L("/f10"));
     tree.addTag(L("Tags/a/b"), L("/f9"));
-    testing::internal::GetCapturedStdout();
+    log5.release();
     NodePtr target = tree.lookup({L("Tags"), L("a"), L("b")});
     EXPECT_EQ(pin->pinTarget(), target);
     EXPECT_EQ(&pin->resolvedPaths(), &target->paths());
@@ -273,9 +274,9 @@ TEST(TreeTest, EnsureAndPruneEmpty) {
     EXPECT_EQ(tree.rootNode()->pruneEmpty(L("Tags/new").components()), WhatChanged::none);
 
     // A node with files is not pruned; nor is anything outside a tag container.
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log6;
     tree.addTag(L("Tags/full"), L("/f"));
-    testing::internal::GetCapturedStdout();
+    log6.release();
     EXPECT_EQ(tree.rootNode()->pruneEmpty(L("Tags/full").components()), WhatChanged::none);
     tree.addColorNodes(TagFormat());
     EXPECT_EQ(tree.rootNode()->pruneEmpty(L("Colors/Red").components()), WhatChanged::none);

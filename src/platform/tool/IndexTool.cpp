@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "core/Log.h"
 #include "core/MainQueue.h"
 #include "platform/FileIndex.h"
 #include "platform/ListingEscape.h"
@@ -135,10 +136,9 @@ int main(int argc, char** argv) {
     absl::flat_hash_map<MetadataItem, std::string> lastTagPath, lastGpsPath;
     const auto began = std::chrono::steady_clock::now();
     auto finished = [&](MetadataQuery& q, const char* what, bool& flag) {
-        std::printf("[setup] %s: %.3f seconds (%zu results)\n", what,
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
-                    q.resultCount());
-        std::fflush(stdout);
+        qm::logFormat(qm::LogArea::setup, "%s: %.3f seconds (%zu results)", what,
+                      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
+                      q.resultCount());
         flag = true;
     };
     tags->setHandlers({[&] { finished(*tags, "Tags query", tagsFinished); },
