@@ -10,25 +10,25 @@ namespace qm {
 
 std::shared_ptr<BrowserState> BrowserState::create(CommandContext context) {
     std::shared_ptr<BrowserState> state(new BrowserState(std::move(context)));
-    state->_commandStack = std::make_shared<CommandStack>(state);
-    if (state->_context.db) {
+    state->commandStack_ = std::make_shared<CommandStack>(state);
+    if (state->context_.db) {
         BrowserState* self = state.get();
-        state->_treeChangedSubscription = state->_context.db->treeChanged.subscribe([self] {
-            if (!self->_isFirstTreeChanged) return;
-            self->_isFirstTreeChanged = false;
-            self->_treeChangedSubscription.reset();
+        state->treeChangedSubscription_ = state->context_.db->treeChanged.subscribe([self] {
+            if (!self->isFirstTreeChanged_) return;
+            self->isFirstTreeChanged_ = false;
+            self->treeChangedSubscription_.reset();
             self->loadExpandedFolders();
         });
     }
     return state;
 }
 
-BrowserState::BrowserState(CommandContext context) : _context(std::move(context)) {
-    if (_context.db) {
-        const Tree& tree = _context.db->tree();
+BrowserState::BrowserState(CommandContext context) : context_(std::move(context)) {
+    if (context_.db) {
+        const Tree& tree = context_.db->tree();
         for (const NodePtr& n :
              {tree.rootNode(), tree.pinnedNode(), tree.colorsNode(), tree.directoriesNode(), tree.tagsNode()})
-            _isExpanded.insert(n->fullName);
+            isExpanded_.insert(n->fullName);
     }
     updateTitle();
 }
@@ -42,59 +42,59 @@ void BrowserState::invalidate() {
 }
 
 void BrowserState::updateHistoryButtons() {
-    if (historyButtonsChanged) historyButtonsChanged(!_backHistory.empty(), !_forwardHistory.empty());
+    if (historyButtonsChanged) historyButtonsChanged(!backHistory_.empty(), !forwardHistory_.empty());
 }
 
 void BrowserState::setCurrentNode(const NodePath& node) {
-    if (node == _currentNode) return;
+    if (node == currentNode_) return;
     HistoryScrollState scroll = capture();
-    NodePath oldNode = _currentNode;
-    QuickStringSet oldSelection = _currentSelection;
-    if (!_currentSelection.empty()) {
-        _currentSelection.clear();
+    NodePath oldNode = currentNode_;
+    QuickStringSet oldSelection = currentSelection_;
+    if (!currentSelection_.empty()) {
+        currentSelection_.clear();
         updateTitle();
         currentSelectionChanged.emit();
         invalidate();
     }
     // A query is made (or brought back after a restart) when a window goes
     // to it, by a click, history or a restored archive alike.
-    if (auto query = TreeQueries::textOf(node); query && _context.db) _context.db->openQuery(*query);
-    _currentNode = node;
+    if (auto query = TreeQueries::textOf(node); query && context_.db) context_.db->openQuery(*query);
+    currentNode_ = node;
     updateTitle();
     currentNodeChanged.emit();
-    if (!_isNavigatingHistory) {
+    if (!isNavigatingHistory_) {
         // Going back should not jump the sidebar to where it was scrolled.
         scroll.sidebar.reset();
-        _backHistory.push_back(HistoryEntry{std::move(oldNode), std::move(oldSelection), std::move(scroll)});
-        _forwardHistory.clear();
+        backHistory_.push_back(HistoryEntry{std::move(oldNode), std::move(oldSelection), std::move(scroll)});
+        forwardHistory_.clear();
         updateHistoryButtons();
     }
     invalidate();
 }
 
 void BrowserState::setCurrentSelection(const QuickStringSet& selection) {
-    if (selection == _currentSelection) return;
-    _currentSelection = selection;
+    if (selection == currentSelection_) return;
+    currentSelection_ = selection;
     updateTitle();
     currentSelectionChanged.emit();
     invalidate();
 }
 
 void BrowserState::setMapResults(std::optional<std::vector<QuickString>> results) {
-    bool changed = results != _mapResults;
-    _mapResults = std::move(results);
+    bool changed = results != mapResults_;
+    mapResults_ = std::move(results);
     if (changed) mapResultsChanged.emit();
 }
 
 void BrowserState::setIsExpanded(QuickStringSet expanded) {
-    if (expanded == _isExpanded) return;
-    _isExpanded = std::move(expanded);
+    if (expanded == isExpanded_) return;
+    isExpanded_ = std::move(expanded);
     isExpandedChanged.emit();
     invalidate();
 }
 
 void BrowserState::setExpanded(const QuickString& fullName, bool expanded) {
-    QuickStringSet next = _isExpanded;
+    QuickStringSet next = isExpanded_;
     if (expanded)
         next.insert(fullName);
     else
@@ -103,43 +103,43 @@ void BrowserState::setExpanded(const QuickString& fullName, bool expanded) {
 }
 
 void BrowserState::navigateHistory(HistoryDirection direction) {
-    std::vector<HistoryEntry>& from = direction == HistoryDirection::back ? _backHistory : _forwardHistory;
-    std::vector<HistoryEntry>& to = direction == HistoryDirection::back ? _forwardHistory : _backHistory;
+    std::vector<HistoryEntry>& from = direction == HistoryDirection::back ? backHistory_ : forwardHistory_;
+    std::vector<HistoryEntry>& to = direction == HistoryDirection::back ? forwardHistory_ : backHistory_;
     if (from.empty()) return;
     HistoryEntry entry = std::move(from.back());
     from.pop_back();
-    if (entry.node == _currentNode) {
+    if (entry.node == currentNode_) {
         updateHistoryButtons();
         return;
     }
-    _isNavigatingHistory = true;
-    to.push_back(HistoryEntry{_currentNode, _currentSelection, capture()});
+    isNavigatingHistory_ = true;
+    to.push_back(HistoryEntry{currentNode_, currentSelection_, capture()});
     setCurrentNode(entry.node);
     setCurrentSelection(entry.selection);
-    _isNavigatingHistory = false;
+    isNavigatingHistory_ = false;
     updateHistoryButtons();
     if (restoreScrollState) restoreScrollState(entry.scrollState);
 }
 
 void BrowserState::applyInitialNode(const NodePath& node, const QuickStringSet& selection) {
-    _isNavigatingHistory = true;
+    isNavigatingHistory_ = true;
     setCurrentNode(node);
     setCurrentSelection(selection);
-    _isNavigatingHistory = false;
+    isNavigatingHistory_ = false;
 }
 
 void BrowserState::loadExpandedFolders() {
-    if (!_context.db) return;
-    NodePath folders = _context.db->tree().directoriesNode()->nodePath();
+    if (!context_.db) return;
+    NodePath folders = context_.db->tree().directoriesNode()->nodePath();
     std::vector<QuickString> names;
-    for (const QuickString& fullName : _isExpanded)
+    for (const QuickString& fullName : isExpanded_)
         if (nodePathStartsWith(nodePathForFullName(fullName), folders)) names.push_back(fullName);
-    if (nodePathStartsWith(_currentNode, folders)) {
-        QuickString current = fullNameForNodePath(_currentNode);
-        if (!_isExpanded.contains(current)) names.push_back(current);
+    if (nodePathStartsWith(currentNode_, folders)) {
+        QuickString current = fullNameForNodePath(currentNode_);
+        if (!isExpanded_.contains(current)) names.push_back(current);
     }
     std::sort(names.begin(), names.end());
-    _context.db->openDirectories(names);
+    context_.db->openDirectories(names);
 }
 
 std::string BrowserState::titleFor(const NodePath& node) {
@@ -194,11 +194,11 @@ std::string BrowserState::subtitleFor(const QuickStringSet& selection) {
 }
 
 void BrowserState::updateTitle() {
-    std::string title = titleFor(_currentNode);
-    std::string subtitle = subtitleFor(_currentSelection);
-    if (title == _title && subtitle == _subtitle) return;
-    _title = std::move(title);
-    _subtitle = std::move(subtitle);
+    std::string title = titleFor(currentNode_);
+    std::string subtitle = subtitleFor(currentSelection_);
+    if (title == title_ && subtitle == subtitle_) return;
+    title_ = std::move(title);
+    subtitle_ = std::move(subtitle);
     if (titleChanged) titleChanged();
 }
 

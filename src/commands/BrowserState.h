@@ -55,19 +55,19 @@ public:
     EventEmitter<> mapResultsChanged;
     EventEmitter<> isExpandedChanged;
 
-    const NodePath& currentNode() const { return _currentNode; }
-    const QuickStringSet& currentSelection() const { return _currentSelection; }
-    const std::optional<std::vector<QuickString>>& mapResults() const { return _mapResults; }
-    const QuickStringSet& isExpanded() const { return _isExpanded; }
-    const std::vector<HistoryEntry>& backHistory() const { return _backHistory; }
-    const std::vector<HistoryEntry>& forwardHistory() const { return _forwardHistory; }
-    bool isNavigatingHistory() const { return _isNavigatingHistory; }
-    bool isFirstTreeChanged() const { return _isFirstTreeChanged; }
-    const std::string& title() const { return _title; }
-    const std::string& subtitle() const { return _subtitle; }
+    const NodePath& currentNode() const { return currentNode_; }
+    const QuickStringSet& currentSelection() const { return currentSelection_; }
+    const std::optional<std::vector<QuickString>>& mapResults() const { return mapResults_; }
+    const QuickStringSet& isExpanded() const { return isExpanded_; }
+    const std::vector<HistoryEntry>& backHistory() const { return backHistory_; }
+    const std::vector<HistoryEntry>& forwardHistory() const { return forwardHistory_; }
+    bool isNavigatingHistory() const { return isNavigatingHistory_; }
+    bool isFirstTreeChanged() const { return isFirstTreeChanged_; }
+    const std::string& title() const { return title_; }
+    const std::string& subtitle() const { return subtitle_; }
 
-    CommandContext& context() { return _context; }
-    const std::shared_ptr<CommandStack>& commandStack() const { return _commandStack; }
+    CommandContext& context() { return context_; }
+    const std::shared_ptr<CommandStack>& commandStack() const { return commandStack_; }
 
     // Goes to a node, recording where the window was unless navigating history.
     void setCurrentNode(const NodePath& node);
@@ -97,19 +97,19 @@ private:
     void invalidate();
     void updateHistoryButtons();
 
-    CommandContext _context;
-    bool _isFirstTreeChanged = true;
-    std::shared_ptr<CommandStack> _commandStack;
-    std::vector<HistoryEntry> _backHistory;
-    std::vector<HistoryEntry> _forwardHistory;
-    bool _isNavigatingHistory = false;
-    NodePath _currentNode;
-    QuickStringSet _currentSelection;
-    std::optional<std::vector<QuickString>> _mapResults;
-    QuickStringSet _isExpanded;
-    std::string _title;
-    std::string _subtitle;
-    Subscription _treeChangedSubscription;  // until the first tree has arrived
+    CommandContext context_;
+    bool isFirstTreeChanged_ = true;
+    std::shared_ptr<CommandStack> commandStack_;
+    std::vector<HistoryEntry> backHistory_;
+    std::vector<HistoryEntry> forwardHistory_;
+    bool isNavigatingHistory_ = false;
+    NodePath currentNode_;
+    QuickStringSet currentSelection_;
+    std::optional<std::vector<QuickString>> mapResults_;
+    QuickStringSet isExpanded_;
+    std::string title_;
+    std::string subtitle_;
+    Subscription treeChangedSubscription_;  // until the first tree has arrived
 };
 
 }  // namespace qm

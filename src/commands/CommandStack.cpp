@@ -20,9 +20,9 @@ void CommandStack::performCommand(const CommandPtr& command, std::optional<NodeP
     // A command that did nothing leaves nothing to undo, and the redo steps
     // still apply to the unchanged state.
     if (!outcome.changedNothing) {
-        _undoStack.push_back(CommandItem{outcome.inverse, command->menuText(), nodeAfter, window->currentNode(),
+        undoStack_.push_back(CommandItem{outcome.inverse, command->menuText(), nodeAfter, window->currentNode(),
                                         selectionAfter, window->currentSelection()});
-        _redoStack.clear();
+        redoStack_.clear();
     }
     window->setCurrentNode(nodeAfter);
     window->setCurrentSelection(selectionAfter);
@@ -45,21 +45,21 @@ void CommandStack::step(std::vector<CommandItem>& from, std::vector<CommandItem>
 }
 
 void CommandStack::undo() {
-    step(_undoStack, _redoStack, "Undo: ");
+    step(undoStack_, redoStack_, "Undo: ");
 }
 
 void CommandStack::redo() {
-    step(_redoStack, _undoStack, "Redo: ");
+    step(redoStack_, undoStack_, "Redo: ");
 }
 
 std::optional<std::string> CommandStack::undoMenuTitle() const {
-    if (_undoStack.empty()) return std::nullopt;
-    return "Undo " + _undoStack.back().menuText;
+    if (undoStack_.empty()) return std::nullopt;
+    return "Undo " + undoStack_.back().menuText;
 }
 
 std::optional<std::string> CommandStack::redoMenuTitle() const {
-    if (_redoStack.empty()) return std::nullopt;
-    return "Redo " + _redoStack.back().menuText;
+    if (redoStack_.empty()) return std::nullopt;
+    return "Redo " + redoStack_.back().menuText;
 }
 
 void CommandStack::performTagTreeChange(TagChangeKind kind, const NodePath& source,

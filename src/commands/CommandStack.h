@@ -27,8 +27,8 @@ class CommandStack {
 public:
     explicit CommandStack(std::weak_ptr<BrowserState> appWindow) : appWindow(std::move(appWindow)) {}
 
-    const std::vector<CommandItem>& undoStack() const { return _undoStack; }  // last is next to undo
-    const std::vector<CommandItem>& redoStack() const { return _redoStack; }  // last is next to redo
+    const std::vector<CommandItem>& undoStack() const { return undoStack_; }  // last is next to undo
+    const std::vector<CommandItem>& redoStack() const { return redoStack_; }  // last is next to redo
     std::weak_ptr<BrowserState> appWindow;
     EventEmitter<std::string> commandDidRun;
 
@@ -56,8 +56,8 @@ public:
                                 const std::function<bool(const std::string&)>& exists);
 
 private:
-    std::vector<CommandItem> _undoStack;
-    std::vector<CommandItem> _redoStack;
+    std::vector<CommandItem> undoStack_;
+    std::vector<CommandItem> redoStack_;
 
     void step(std::vector<CommandItem>& from, std::vector<CommandItem>& to, const char* label);
 };
