@@ -310,9 +310,9 @@ TEST(WindowStateArchive, HostileNumbersCountsAndPlacesAreBounded) {
     writeFile(home.stateFile, hostile.dump());
 
     auto app = home.start();
-    testing::internal::CaptureStdout();
+    qm::test::LogCapture log;
     ASSERT_TRUE(app->launch());
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = log.release();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_NE(out.find("59900 tabs are left out"), std::string::npos) << out;
     const auto frames = app->delegate->frames();
