@@ -59,19 +59,28 @@ bool ExternalThumbnailer::sandboxAvailable() {
 }
 
 std::optional<QImage> ExternalThumbnailer::run(const std::string& path, const std::string& uri,
-                                               const QString& mimeType, int size) const {
+                                               const QString& mimeType, int size, DecodeFailure* failure) const {
+    if (failure) *failure = DecodeFailure::file;
     const DesktopThumbnailers::Entry* entry = entries_.find(mimeType.toStdString());
     if (!entry || size <= 0) return std::nullopt;
     PrivateFolder folder;
-    if (folder.path().empty()) return std::nullopt;
+    if (folder.path().empty()) {
+        if (failure) *failure = DecodeFailure::transient;
+        return std::nullopt;
+    }
     DesktopThumbnailers::Input input{path, uri, folder.path() + "/thumbnail.png", size};
     std::vector<std::string> argv = DesktopThumbnailers::commandLine(*entry, input);
     // Resolved here: inside the sandbox only its own path is known to be there.
     argv[0] = LimitedProcess::findExecutable(argv[0]);
     if (argv[0].empty()) return std::nullopt;
     if (sandboxAvailable()) argv = DesktopThumbnailers::sandboxed(bwrapPath(), argv, input);
-    if (!LimitedProcess::run(argv, limits_).succeeded()) return std::nullopt;
+    const LimitedProcess::Result result = LimitedProcess::run(argv, limits_);
+    if (!result.succeeded()) {
+        if (failure && result.outcome == LimitedProcess::Outcome::failedToStart) *failure = DecodeFailure::transient;
+        return std::nullopt;
+    }
 
+    DecodeLimits::applyToQt();
     QImageReader reader(QFile::decodeName(QByteArray::fromStdString(input.outputPath)));
     QImage image = reader.read();
     if (image.isNull()) return std::nullopt;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "desktop/DecodeLimits.h"
 #include "platform/DesktopThumbnailers.h"
 #include "platform/LimitedProcess.h"
 
@@ -27,8 +28,10 @@ public:
     // The image the entry for mimeType draws of the file at `path` (absolute, with
     // its file URI), fitted within size x size; absent when the program fails, runs
     // out of time or writes no readable image.
+    // A program that could not be started (or a private folder that could
+    // not be made) is the moment's failure.
     std::optional<QImage> run(const std::string& path, const std::string& uri, const QString& mimeType,
-                              int size) const;
+                              int size, DecodeFailure* failure = nullptr) const;
 
     // Whether bubblewrap is installed and can make a sandbox here (it cannot in some
     // containers); tried once per process.

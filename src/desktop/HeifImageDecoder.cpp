@@ -1,11 +1,17 @@
 #include "desktop/HeifImageDecoder.h"
 
+#include "desktop/DecodeLimits.h"
 #include "desktop/ImageOrientation.h"
 #include "media/ExifOrientation.h"
 #include "media/HeifExif.h"
 #include "media/RegularFileHandle.h"
 
 #include <libheif/heif.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <memory>
 #include <vector>
@@ -59,16 +65,72 @@ Handle coveringThumbnail(const heif_image_handle* primary, QSize target) {
     return best;
 }
 
+// libheif reads through the descriptor, at positions of its own.
+struct DescriptorReader {
+    int fd = -1;
+    int64_t position = 0;
+    int64_t size = 0;
+};
+
+int64_t readerPosition(void* userdata) {
+    return static_cast<DescriptorReader*>(userdata)->position;
+}
+
+int readerRead(void* data, size_t size, void* userdata) {
+    auto* r = static_cast<DescriptorReader*>(userdata);
+    auto* out = static_cast<char*>(data);
+    while (size > 0) {
+        ssize_t n = ::pread(r->fd, out, size, r->position);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 1;
+        out += n;
+        size -= size_t(n);
+        r->position += n;
+    }
+    return 0;
+}
+
+int readerSeek(int64_t position, void* userdata) {
+    auto* r = static_cast<DescriptorReader*>(userdata);
+    if (position < 0 || position > r->size) return 1;
+    r->position = position;
+    return 0;
+}
+
+heif_reader_grow_status readerWait(int64_t target, void* userdata) {
+    return target <= static_cast<DescriptorReader*>(userdata)->size ? heif_reader_grow_status_size_reached
+                                                                     : heif_reader_grow_status_size_beyond_eof;
+}
+
+const heif_reader kDescriptorReader = {1, readerPosition, readerRead, readerSeek, readerWait};
+
+bool isTransient(const heif_error& e) {
+    return e.code == heif_error_Memory_allocation_error;
+}
+
 }  // namespace
 
 std::optional<QImage> HeifImageDecoder::decode(const std::string& path, QSize maxSize) {
-    if (maxSize.isEmpty()) return std::nullopt;
     RegularFileHandle file(path);
     if (!file.isOpen()) return std::nullopt;
-    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
-    if (!context ||
-        heif_context_read_from_file(context.get(), file.path().c_str(), nullptr).code != heif_error_Ok)
+    return decode(file.fd(), maxSize);
+}
+
+std::optional<QImage> HeifImageDecoder::decode(int fd, QSize maxSize, DecodeFailure* failure) {
+    if (failure) *failure = DecodeFailure::file;
+    auto failed = [failure](const heif_error& e) -> std::optional<QImage> {
+        if (failure && isTransient(e)) *failure = DecodeFailure::transient;
         return std::nullopt;
+    };
+    if (maxSize.isEmpty() || fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    DescriptorReader reader{fd, 0, st.st_size};
+    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    if (!context) return failed({heif_error_Memory_allocation_error, heif_suberror_Unspecified, ""});
+    if (heif_error e = heif_context_read_from_reader(context.get(), &kDescriptorReader, &reader, nullptr);
+        e.code != heif_error_Ok)
+        return failed(e);
     heif_image_handle* raw = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok) return std::nullopt;
     Handle primary(raw);
@@ -88,15 +150,19 @@ std::optional<QImage> HeifImageDecoder::decode(const std::string& path, QSize ma
 
     Handle thumbnail = coveringThumbnail(primary.get(), target);
     const heif_image_handle* chosen = thumbnail ? thumbnail.get() : primary.get();
+    // The picture that would be decoded decides; a small thumbnail item of a
+    // huge photo is still fine.
+    if (!DecodeLimits::allowsImage(sizeOf(chosen))) return std::nullopt;
     const bool alpha = heif_image_handle_has_alpha_channel(chosen);
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     options->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;
     // The file's own rotation and mirroring (irot, imir) are applied by libheif.
-    if (heif_decode_image(chosen, &decoded, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
-            .code != heif_error_Ok)
-        return std::nullopt;
+    if (heif_error e = heif_decode_image(chosen, &decoded, heif_colorspace_RGB,
+                                         alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                         options.get());
+        e.code != heif_error_Ok)
+        return failed(e);
     std::unique_ptr<heif_image, ImageDeleter> image(decoded);
     int stride = 0;
     const uint8_t* pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "desktop/DecodeLimits.h"
+
 namespace qm {
 
 // HEIF and AVIF images (phone photos) decoded with libheif, which Qt's image
@@ -17,6 +19,9 @@ public:
     // instead when one is at least as large as the result. Absent when the file
     // cannot be decoded. Reentrant.
     static std::optional<QImage> decode(const std::string& path, QSize maxSize);
+    // Read through an open descriptor only. Pictures above
+    // DecodeLimits::maxImagePixels are refused undecoded.
+    static std::optional<QImage> decode(int fd, QSize maxSize, DecodeFailure* failure = nullptr);
 };
 
 }  // namespace qm

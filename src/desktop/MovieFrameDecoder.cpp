@@ -2,9 +2,13 @@
 
 #include <QTransform>
 
+#include "desktop/DecodeLimits.h"
 #include "media/MediaInput.h"
+#include "media/RegularFileHandle.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 extern "C" {
@@ -83,19 +87,42 @@ std::optional<QImage> toImage(const AVFrame* f, AVRational sampleAspect, QSize m
 
 std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize maxSize,
                                                 const std::string& mimeType) {
+    RegularFileHandle file(path);
+    if (!file.isOpen()) return std::nullopt;
+    return decode(file.fd(), path, maxSize, mimeType);
+}
+
+std::optional<QImage> MovieFrameDecoder::decode(int fd, const std::string& fileName, QSize maxSize,
+                                                const std::string& mimeType, DecodeFailure* failure) {
+    if (failure) *failure = DecodeFailure::file;
+    // A failure for want of memory or descriptors is the moment's, not the file's.
+    auto failed = [failure](int averror) -> std::optional<QImage> {
+        if (failure && averror < 0 && DecodeLimits::isTransientErrno(AVUNERROR(averror)))
+            *failure = DecodeFailure::transient;
+        return std::nullopt;
+    };
     if (maxSize.isEmpty()) return std::nullopt;
-    MediaInput format = openMediaInput(path, path, mimeType);
-    if (!format) return std::nullopt;
-    if (avformat_find_stream_info(format.get(), nullptr) < 0) return std::nullopt;
+    int error = 0;
+    MediaInput format = openMediaInput(fd, fileName, mimeType, &error);
+    if (!format) return failed(error);
+    if (int r = avformat_find_stream_info(format.get(), nullptr); r < 0) return failed(r);
     const AVCodec* codec = nullptr;
     int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (index < 0 || !codec) return std::nullopt;
+    if (index < 0 || !codec) return failed(index == AVERROR(ENOMEM) ? index : 0);
     AVStream* stream = format->streams[index];
+    // What the stream declares decides before any frame buffer is made.
+    const AVCodecParameters* par = stream->codecpar;
+    if (par->width <= 0 || par->height <= 0 ||
+        std::int64_t(par->width) * par->height > DecodeLimits::maxMoviePixels)
+        return std::nullopt;
     // Cover art attached to a sound file is a picture, not a movie frame; still fine.
     std::unique_ptr<AVCodecContext, CodecCloser> decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) return std::nullopt;
+    if (!decoder) return failed(AVERROR(ENOMEM));
+    if (int r = avcodec_parameters_to_context(decoder.get(), par); r < 0) return failed(r);
     decoder->thread_count = 1;  // the pool already runs one request per core
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return std::nullopt;
+    // And for frames that grow past what the stream declared.
+    decoder->max_pixels = DecodeLimits::maxMoviePixels;
+    if (int r = avcodec_open2(decoder.get(), codec, nullptr); r < 0) return failed(r);
 
     int64_t target = AV_NOPTS_VALUE;  // in stream time base
     if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
@@ -120,12 +147,14 @@ std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize m
     bool haveChosen = false;
     int framesConsidered = 0;
     bool draining = false;
+    int readError = 0;
     // Decode up to the target time; from there take the first frame that is not
     // nearly black, or the first one when all in the stretch are.
     for (int packets = 0; packets < kMaxPacketsRead;) {
         if (!draining) {
             int r = av_read_frame(format.get(), packet.get());
             if (r < 0) {
+                readError = r;
                 draining = true;
                 avcodec_send_packet(decoder.get(), nullptr);
             } else {
@@ -171,7 +200,7 @@ std::optional<QImage> MovieFrameDecoder::decode(const std::string& path, QSize m
         }
         if (done) break;
     }
-    if (!haveChosen) return std::nullopt;
+    if (!haveChosen) return failed(readError);
 
     double rotation = rotationDegrees(stream);
     long quarter = std::lround(rotation / 90.0);

@@ -20,10 +20,12 @@ NativeImageDecoder::Kind NativeImageDecoder::kindOf(const QMimeType& type) {
     return Kind::none;
 }
 
-std::optional<QImage> NativeImageDecoder::decode(const std::string& path, Kind kind, QSize maxSize) {
+std::optional<QImage> NativeImageDecoder::decode(const std::string& path, Kind kind, QSize maxSize, int fd,
+                                                 DecodeFailure* failure) {
+    if (failure) *failure = DecodeFailure::file;
     switch (kind) {
         case Kind::heif:
-            return HeifImageDecoder::decode(path, maxSize);
+            return fd >= 0 ? HeifImageDecoder::decode(fd, maxSize, failure) : HeifImageDecoder::decode(path, maxSize);
         case Kind::raw:
             return RawPreviewDecoder::decode(path, maxSize);
         case Kind::pdf:

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "desktop/DecodeLimits.h"
+
 namespace qm {
 
 // The kinds of files that need a decoder of their own rather than Qt's image
@@ -18,7 +20,10 @@ public:
 
     static Kind kindOf(const QMimeType& type);
     // The file as an image fitted within maxSize; absent when it cannot be decoded.
-    static std::optional<QImage> decode(const std::string& path, Kind kind, QSize maxSize);
+    // `fd`, when given, is the file already opened and checked, which HEIF
+    // photos are read through.
+    static std::optional<QImage> decode(const std::string& path, Kind kind, QSize maxSize, int fd = -1,
+                                        DecodeFailure* failure = nullptr);
 };
 
 }  // namespace qm

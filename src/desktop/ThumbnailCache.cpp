@@ -1,6 +1,7 @@
 #include "desktop/ThumbnailCache.h"
 
 #include "core/FileURL.h"
+#include "core/Mutex.h"
 #include "core/UniqueFd.h"
 #include "core/XdgDirectories.h"
 #include "platform/FileOperationsPosix.h"
@@ -13,11 +14,17 @@
 #include <QImageWriter>
 
 #include <array>
+#include <optional>
+#include <set>
+#include <string_view>
 #include <vector>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,8 +92,74 @@ QByteArray encodePng(const QImage& image, const std::vector<std::pair<QByteArray
     return png;
 }
 
+// Our temporary names: "KEY.png.qm-PID-XXXXXX", so that a leftover can be told
+// from other programs' and its writer looked for.
+constexpr std::string_view kTempMark = ".png.qm-";
+
+// The process whose temporary file this is, when it is one of ours.
+std::optional<pid_t> writerOf(std::string_view name) {
+    const size_t mark = name.find(kTempMark);
+    if (mark == std::string_view::npos || mark == 0) return std::nullopt;
+    std::string_view rest = name.substr(mark + kTempMark.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || rest.size() - dash - 1 != 6) return std::nullopt;
+    long long pid = 0;
+    for (char c : rest.substr(0, dash)) {
+        if (c < '0' || c > '9' || pid > 1'000'000'000) return std::nullopt;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid_t(pid);
+}
+
+// An entry name as earlier versions of ours left it ("KEY.png.XXXXXX"); other
+// programs name theirs so too, so only old ones count.
+bool isOldTemporary(std::string_view name) {
+    if (name.size() != 32 + 4 + 7 || name.substr(32, 5) != ".png.") return false;
+    for (char c : name.substr(0, 32))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// Removes the temporary files writes of ours cut off (a crash, a full disk)
+// left in a folder of the cache: those of processes that are gone, and old
+// ones without a writer's mark. Once per folder and process, before the
+// first write there.
+void removeLeftovers(const std::filesystem::path& dir) {
+    struct Swept {
+        Mutex mutex;
+        std::set<std::string> folders ABSL_GUARDED_BY(mutex);
+    };
+    static Swept swept;
+    {
+        MutexLock lock(swept.mutex);
+        if (swept.folders.count(dir.string())) return;
+    }
+    DIR* listing = ::opendir(dir.c_str());
+    if (!listing) return;
+    const int dirfd = ::dirfd(listing);
+    const time_t dayAgo = ::time(nullptr) - 24 * 3600;
+    std::vector<std::string> leftovers;
+    while (const dirent* ent = ::readdir(listing)) {
+        std::string_view name = ent->d_name;
+        struct stat st {};
+        if (::fstatat(dirfd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (std::optional<pid_t> pid = writerOf(name)) {
+            if (*pid == ::getpid() || (*pid > 0 && (::kill(*pid, 0) == 0 || errno != ESRCH))) continue;
+        } else if (!isOldTemporary(name) || st.st_mtim.tv_sec > dayAgo) {
+            continue;
+        }
+        leftovers.emplace_back(name);
+    }
+    for (const std::string& name : leftovers) ::unlinkat(dirfd, name.c_str(), 0);
+    ::closedir(listing);
+    MutexLock lock(swept.mutex);
+    swept.folders.insert(dir.string());
+}
+
 bool writeAtomically(const std::filesystem::path& file, const QByteArray& bytes) {
-    std::string temp = file.string() + ".XXXXXX";
+    removeLeftovers(file.parent_path());
+    std::string temp = file.string();
+    temp.replace(temp.size() - 4, 4, std::string(kTempMark) + std::to_string(::getpid()) + "-XXXXXX");
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd) return false;
     bool ok = ::fchmod(fd.get(), 0600) == 0;

@@ -17,7 +17,8 @@ namespace qm {
 // carrying Thumb::URI and Thumb::MTime so that a changed file's entry is recognised
 // as stale. Failures are recorded under thumbnails/fail/<program>-<version>/ and
 // are not retried until the file changes. Thread-safe: every call works on the file
-// system only, and every write is a rename into place.
+// system only, and every write is a rename into place. Temporary files of ours
+// that a cut-off write left in a folder are removed before the first write there.
 class ThumbnailCache {
 public:
     // What identifies one version of a source file in the cache.

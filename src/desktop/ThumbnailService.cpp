@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "desktop/DecodeLimits.h"
 #include "desktop/MimeIcon.h"
 #include "desktop/MovieFrameDecoder.h"
 #include "desktop/NativeImageDecoder.h"
@@ -103,6 +104,7 @@ ThumbnailService::ThumbnailService(int threads, ThumbnailCache cache, ExternalTh
     // The user is waiting for these; they are not lowered like background chores.
     pool_->setThreadPriority(QThread::NormalPriority);
     pool_->setExpiryTimeout(30000);
+    DecodeLimits::applyToQt();
 }
 
 ThumbnailService::~ThumbnailService() {
@@ -177,16 +179,19 @@ std::optional<ThumbnailResult> ThumbnailService::make(const std::string& path, Q
     // Decoded at the cache's size, so the entry serves every later request.
     const QSize large(kMaxSize, kMaxSize);
     std::optional<QImage> image;
+    DecodeFailure failure = DecodeFailure::file;
     if (isNative)
-        image = NativeImageDecoder::decode(source->path, native, large);
+        image = NativeImageDecoder::decode(source->path, native, large, descriptor.fd, &failure);
     else if (isImage)
-        image = file.seek(0) ? ScaledImageDecoder::decode(&file, large) : std::nullopt;
+        image = file.seek(0) ? ScaledImageDecoder::decode(&file, large, &failure) : std::nullopt;
     else if (isMovie)
-        image = MovieFrameDecoder::decode(source->path, large, type.name().toStdString());
+        image = MovieFrameDecoder::decode(descriptor.fd, source->path, large, type.name().toStdString(), &failure);
     else
-        image = external_.run(source->path, source->uri, type.name(), kMaxSize);
+        image = external_.run(source->path, source->uri, type.name(), kMaxSize, &failure);
     if (!image) {
-        cache_.recordFailure(*source);
+        // Only what the file itself causes is kept on record; memory or
+        // descriptors running short now says nothing about the next try.
+        if (failure == DecodeFailure::file) cache_.recordFailure(*source);
         return std::nullopt;
     }
     cache_.store(*source, *image, type.name());

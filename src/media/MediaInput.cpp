@@ -2,7 +2,12 @@
 
 #include <absl/base/thread_annotations.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <map>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -101,7 +106,63 @@ std::string demuxersFor(std::string_view fileName, std::string_view mimeType) {
 
 }  // namespace
 
+namespace {
+
+// Reads from a descriptor at a position of its own (pread), so that nothing
+// else sharing the descriptor moves it.
+struct DescriptorReader {
+    int fd = -1;
+    int64_t position = 0;
+};
+
+int readDescriptor(void* opaque, uint8_t* buffer, int size) {
+    auto* r = static_cast<DescriptorReader*>(opaque);
+    for (;;) {
+        ssize_t n = ::pread(r->fd, buffer, size_t(size), r->position);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        if (n == 0) return AVERROR_EOF;
+        r->position += n;
+        return int(n);
+    }
+}
+
+int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
+    auto* r = static_cast<DescriptorReader*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    struct stat st {};
+    if (whence == AVSEEK_SIZE || whence == SEEK_END) {
+        if (::fstat(r->fd, &st) != 0) return AVERROR(errno);
+        if (whence == AVSEEK_SIZE) return st.st_size;
+    }
+    int64_t to = 0;
+    switch (whence) {
+    case SEEK_SET: to = offset; break;
+    case SEEK_CUR: to = r->position + offset; break;
+    case SEEK_END: to = st.st_size + offset; break;
+    default: return AVERROR(EINVAL);
+    }
+    if (to < 0) return AVERROR(EINVAL);
+    r->position = to;
+    return to;
+}
+
+void freeDescriptorIO(AVIOContext* io) {
+    if (!io) return;
+    delete static_cast<DescriptorReader*>(io->opaque);
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+}
+
+}  // namespace
+
 void MediaInputCloser::operator()(AVFormatContext* context) const {
+    if (context && (context->flags & AVFMT_FLAG_CUSTOM_IO)) {
+        AVIOContext* io = context->pb;
+        avformat_close_input(&context);
+        freeDescriptorIO(io);
+        return;
+    }
     avformat_close_input(&context);
 }
 
@@ -120,6 +181,44 @@ MediaInput openMediaInput(const std::string& path, std::string_view fileName, st
     const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (opened < 0) return nullptr;
+    return MediaInput(raw);
+}
+
+MediaInput openMediaInput(int fd, std::string_view fileName, std::string_view mimeType, int* error) {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    if (error) *error = AVERROR(EINVAL);
+    if (fd < 0) return nullptr;
+    const std::string demuxers = demuxersFor(fileName, mimeType);
+    if (demuxers.empty()) return nullptr;
+    constexpr int kBufferSize = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    AVFormatContext* raw = avformat_alloc_context();
+    AVIOContext* io = buffer ? avio_alloc_context(buffer, kBufferSize, 0, new DescriptorReader{fd, 0},
+                                                  readDescriptor, nullptr, seekDescriptor)
+                             : nullptr;
+    if (!raw || !io) {
+        if (io) freeDescriptorIO(io);
+        else av_free(buffer);
+        avformat_free_context(raw);
+        if (error) *error = AVERROR(ENOMEM);
+        return nullptr;
+    }
+    raw->pb = io;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVDictionary* options = nullptr;
+    // Nothing the file names (a reference, a playlist entry) is opened.
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
+    // On failure the context is freed, the reader is not.
+    const int opened = avformat_open_input(&raw, "", nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        freeDescriptorIO(io);
+        if (error) *error = opened;
+        return nullptr;
+    }
+    if (error) *error = 0;
     return MediaInput(raw);
 }
 

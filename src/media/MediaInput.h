@@ -23,5 +23,11 @@ using MediaInput = std::unique_ptr<AVFormatContext, MediaInputCloser>;
 // already knows it as `mimeType`. Null when the file cannot be opened that way.
 MediaInput openMediaInput(const std::string& path, std::string_view fileName,
                           std::string_view mimeType = {});
+// The same, read through an open descriptor (the caller keeps it open while
+// the input lives): the file that was checked is the one read, nothing is
+// opened again by name, and the input opens no other file at all.
+// `*error` gets libavformat's code when opening fails.
+MediaInput openMediaInput(int fd, std::string_view fileName, std::string_view mimeType = {},
+                          int* error = nullptr);
 
 }  // namespace qm

@@ -12,7 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
 
 #include "desktop/ThumbnailCache.h"
 #include "desktop/ThumbnailService.h"
@@ -333,4 +340,135 @@ TEST(ThumbnailService, DestroyedServiceCallsNoMoreCallbacks) {
     EXPECT_LT(atDestruction, 100);  // some were still waiting for their icon
     waitUntil([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(calls->load(), atDestruction);
+}
+
+TEST(ThumbnailService, PicturesAndMoviesThatWouldTakeTooMuchMemoryAreRefusedUndecoded) {
+    if (!haveImageTools() || !hasTool("ffmpeg")) GTEST_SKIP() << "ImageMagick or ffmpeg missing";
+    TempDir dir;
+    ThumbnailService service;
+    auto ffmpeg = [&](const std::string& args, const fs::path& out) {
+        return sh("ffmpeg -nostdin -v error " + args + " " + shellQuote(out));
+    };
+    // 10,240 x 10,240 (105 megapixels): a JPEG would decode at an eighth of
+    // that, cheaply, but its size alone refuses it.
+    const fs::path huge = dir / "huge.jpg";
+    ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=white:s=10240x10240 -frames:v 1", huge));
+    EXPECT_EQ(capture("identify -ping -format %wx%h " + shellQuote(huge)), "10240x10240");
+    // A movie whose stream is larger than 8192 x 8192 pixels.
+    const fs::path wide = dir / "wide.mkv";
+    ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=blue:s=16400x4100:d=0.2:r=5 -c:v mjpeg", wide));
+    EXPECT_EQ(capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 " +
+                      shellQuote(wide)),
+              "16400,4100");
+    for (const fs::path& f : {huge, wide}) {
+        expectIcon(requestSync(service, f.string()), f.filename().string());
+        // Refusing is the file's property: not tried again until it changes.
+        EXPECT_TRUE(fs::exists(service.cache().failurePath(*ThumbnailCache::source(f.string())))) << f;
+    }
+    // Just inside every bound: still thumbnailed.
+    const fs::path fine = dir / "fine.png", movie = dir / "fine.mkv";
+    ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=red:s=4000x4000 -frames:v 1", fine));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=blue:s=8192x2048:d=0.2:r=5 -c:v mjpeg", movie));
+    for (const fs::path& f : {fine, movie})
+        EXPECT_EQ(requestSync(service, f.string()).origin, ThumbnailResult::Origin::decoded) << f;
+}
+
+// Lowers the limit of open descriptors so that exactly `spare` are free,
+// and restores it when it goes.
+class ScarceDescriptors {
+public:
+    explicit ScarceDescriptors(int spare) {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        // Far below the usual limits, so that filling up is quick.
+        rlimit low = saved_;
+        low.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (;;) {
+            int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0) break;
+            held_.push_back(fd);
+        }
+        for (int i = 0; i < spare && !held_.empty(); ++i) {
+            ::close(held_.back());
+            held_.pop_back();
+        }
+    }
+    ~ScarceDescriptors() {
+        for (int fd : held_) ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> held_;
+};
+
+TEST(ThumbnailService, DescriptorsRunningShortAreNotTakenForAFailureOfTheFile) {
+    if (!hasTool("ffmpeg") || !hasTool("heif-enc") || !haveImageTools()) GTEST_SKIP() << "tools missing";
+    TempDir dir;
+    const fs::path movie = dir / "clip.mp4", warmMovie = dir / "warm.mp4";
+    ASSERT_TRUE(sh("ffmpeg -nostdin -v error -f lavfi -i testsrc=s=320x240:d=1:r=10 -pix_fmt yuv420p " +
+                   shellQuote(movie)));
+    fs::copy_file(movie, warmMovie);
+    const fs::path jpeg = dir / "p.jpg", photo = dir / "photo.heic", warmPhoto = dir / "warm.heic";
+    ASSERT_TRUE(sh("convert -size 320x240 gradient:red-blue " + shellQuote(jpeg)));
+    ASSERT_TRUE(sh("heif-enc -q 50 -o " + shellQuote(photo) + " " + shellQuote(jpeg)));
+    fs::copy_file(photo, warmPhoto);
+
+    int trial = 0;
+    for (const fs::path* file : {&movie, &photo}) {
+        const fs::path& warm = file == &movie ? warmMovie : warmPhoto;
+        for (int spare : {1, 2}) {
+            // A cache of its own each time, so that nothing is found there.
+            ThumbnailCache cache(dir / ("cache" + std::to_string(trial++)));
+            ThumbnailService service(1, cache);
+            // The type databases and decoders load their files beforehand.
+            ASSERT_TRUE(service.thumbnail(warm.string(), {256, 256}));
+            std::optional<ThumbnailResult> made;
+            {
+                ScarceDescriptors scarce(spare);
+                made = service.thumbnail(file->string(), {256, 256});
+            }
+            // The checked descriptor is all a decoder reads, so the thumbnail is
+            // made; and no failure is recorded that would stop later tries.
+            EXPECT_TRUE(made) << *file << " with " << spare << " spare";
+            EXPECT_FALSE(fs::exists(cache.failurePath(*ThumbnailCache::source(file->string()))))
+                << *file << " with " << spare << " spare";
+            EXPECT_TRUE(service.thumbnail(file->string(), {256, 256})) << *file;
+        }
+    }
+}
+
+TEST(ThumbnailService, LeftoverTemporaryFilesOfOursAreRemovedFromTheCache) {
+    if (!haveImageTools()) GTEST_SKIP() << "ImageMagick missing";
+    TempDir dir;
+    ThumbnailCache cache(dir / "thumbnails");
+    const fs::path large = dir / "thumbnails" / "large";
+    fs::create_directories(large);
+    pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string key = "0123456789abcdef0123456789abcdef";
+    const fs::path ofGone = large / (key + ".png.qm-" + std::to_string(gone) + "-a1B2c3");
+    const fs::path ofRunning = large / (key + ".png.qm-" + std::to_string(::getppid()) + "-a1B2c3");
+    const fs::path oldUnmarked = large / (key + ".png.Zx9Qw1");
+    const fs::path newUnmarked = large / (key + ".png.Zx9Qw2");
+    const fs::path foreign = large / "gnome-thumbnail-Zx9Qw1";
+    for (const fs::path& f : {ofGone, ofRunning, oldUnmarked, newUnmarked, foreign}) writeFile(f, "partial");
+    setMtime(oldUnmarked, ::time(nullptr) - 3 * 24 * 3600);
+
+    const fs::path photo = dir / "photo.png";
+    ASSERT_TRUE(sh("convert -size 64x64 xc:red " + shellQuote(photo)));
+    ThumbnailService service(1, cache);
+    ASSERT_TRUE(service.thumbnail(photo.string(), {256, 256}));
+    EXPECT_TRUE(fs::exists(cache.entryPath("large", *ThumbnailCache::source(photo.string()))));
+    EXPECT_FALSE(fs::exists(ofGone));
+    EXPECT_FALSE(fs::exists(oldUnmarked));
+    EXPECT_TRUE(fs::exists(ofRunning));
+    EXPECT_TRUE(fs::exists(newUnmarked));
+    EXPECT_TRUE(fs::exists(foreign));
+    // Our own writes leave nothing behind.
+    size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(large)) entries += e.path().extension() == ".png";
+    EXPECT_EQ(entries, 1u);
 }
