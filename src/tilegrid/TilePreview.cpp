@@ -2,34 +2,65 @@
 
 #include <QAudioOutput>
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
-#include <QIcon>
-#include <QImageReader>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMediaPlayer>
-#include <QMimeDatabase>
+#include <QPointer>
+#include <QPushButton>
+#include <QRunnable>
 #include <QScreen>
 #include <QStackedLayout>
-#include <QUrl>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QVideoWidget>
 
-#include "core/FileURL.h"
 #include "desktop/MimeIcon.h"
-#include "desktop/NativeImageDecoder.h"
 
 namespace qm {
 
-TilePreview::TilePreview(QWidget* parent) : QWidget(parent, Qt::Window) {
+namespace {
+
+// One reader for every panel: previews are looked at one at a time, and a
+// load left behind by the arrow keys skips itself.
+QThreadPool& loader() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;  // never destroyed: a load may still run at exit
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return *pool;
+}
+
+}  // namespace
+
+TilePreview::TilePreview(QWidget* parent)
+    : QWidget(parent, Qt::Window), generation_(std::make_shared<std::atomic<std::uint64_t>>(0)) {
     setWindowTitle(tr("Preview"));
     stack_ = new QStackedLayout(this);
+    loading_ = new QLabel;
+    loading_->setAlignment(Qt::AlignCenter);
     image_ = new QLabel;
     image_->setAlignment(Qt::AlignCenter);
+    media_ = new QWidget;
+    auto* mediaLayout = new QVBoxLayout(media_);
+    mediaLayout->setContentsMargins(0, 0, 0, 0);
     video_ = new QVideoWidget;
+    play_ = new QPushButton(tr("Play"));
+    play_->setObjectName(QStringLiteral("previewPlay"));
+    play_->setFocusPolicy(Qt::NoFocus);  // the arrow keys stay with the panel
+    connect(play_, &QPushButton::clicked, this, &TilePreview::togglePlayback);
+    mediaLayout->addWidget(video_, 1);
+    auto* controls = new QHBoxLayout;
+    controls->addStretch();
+    controls->addWidget(play_);
+    controls->addStretch();
+    mediaLayout->addLayout(controls);
     info_ = new QWidget;
     auto* infoLayout = new QVBoxLayout(info_);
     infoIcon_ = new QLabel;
@@ -44,23 +75,49 @@ TilePreview::TilePreview(QWidget* parent) : QWidget(parent, Qt::Window) {
     infoLayout->addStretch();
     empty_ = new QLabel(tr("No file selected"));
     empty_->setAlignment(Qt::AlignCenter);
+    stack_->addWidget(loading_);
     stack_->addWidget(image_);
-    stack_->addWidget(video_);
+    stack_->addWidget(media_);
     stack_->addWidget(info_);
     stack_->addWidget(empty_);
     resize(640, 480);
 }
 
 TilePreview::~TilePreview() {
+    generation_->fetch_add(1);  // a load still queued skips itself
     stopMedia();
 }
 
 QString TilePreview::mode() const {
     QWidget* w = stack_->currentWidget();
+    if (w == loading_) return QStringLiteral("loading");
     if (w == image_) return QStringLiteral("image");
-    if (w == video_) return QStringLiteral("media");
+    if (w == media_) return QStringLiteral("media");
     if (w == info_) return QStringLiteral("info");
     return QStringLiteral("empty");
+}
+
+QString TilePreview::infoText() const {
+    return infoText_->text();
+}
+
+bool TilePreview::isPlaying() const {
+    return player_ && player_->playbackState() == QMediaPlayer::PlayingState;
+}
+
+QUrl TilePreview::mediaSource() const {
+    return player_ ? player_->source() : QUrl();
+}
+
+void TilePreview::togglePlayback() {
+    if (!player_) return;
+    if (player_->playbackState() == QMediaPlayer::PlayingState) {
+        player_->pause();
+        play_->setText(tr("Play"));
+    } else {
+        player_->play();
+        play_->setText(tr("Pause"));
+    }
 }
 
 void TilePreview::stopMedia() {
@@ -71,63 +128,83 @@ void TilePreview::stopMedia() {
         delete audio_;
         audio_ = nullptr;
     }
+    mediaFile_.reset();
 }
 
 void TilePreview::showFile(const std::optional<std::string>& path, bool bringToFront) {
     file_ = path;
     stopMedia();
+    const std::uint64_t generation = generation_->fetch_add(1) + 1;
     if (!path) {
         stack_->setCurrentWidget(empty_);
         setWindowTitle(tr("Preview"));
     } else {
-        const QString name = QString::fromLocal8Bit(path->data(), qsizetype(path->size()));
-        QFileInfo info(name);
-        setWindowTitle(info.fileName());
-        const QMimeType type = QMimeDatabase().mimeTypeForFile(name);
-        QSize screen = this->screen() ? this->screen()->availableSize() : QSize(1280, 800);
-        QImageReader reader(name);
-        reader.setAutoTransform(true);
-        const auto native = NativeImageDecoder::kindOf(type);
-        std::optional<QImage> decoded;
-        if (native != NativeImageDecoder::Kind::none)
-            decoded = NativeImageDecoder::decode(*path, native, screen);
-        if (decoded) {
-            image_->setPixmap(QPixmap::fromImage(*decoded));
-            stack_->setCurrentWidget(image_);
-            resize(decoded->size().boundedTo(screen).expandedTo(QSize(200, 150)));
-        } else if (native == NativeImageDecoder::Kind::none &&
-                   type.name().startsWith(QLatin1String("image/")) && reader.canRead()) {
-            QSize size = reader.size();
-            if (size.isValid() && (size.width() > screen.width() || size.height() > screen.height()))
-                reader.setScaledSize(size.scaled(screen, Qt::KeepAspectRatio));
-            QImage image = reader.read();
-            image_->setPixmap(QPixmap::fromImage(image));
-            stack_->setCurrentWidget(image_);
-            resize(image.size().boundedTo(screen).expandedTo(QSize(200, 150)));
-        } else if (type.name().startsWith(QLatin1String("video/")) ||
-                   type.name().startsWith(QLatin1String("audio/"))) {
-            player_ = new QMediaPlayer(this);
-            audio_ = new QAudioOutput(this);
-            player_->setAudioOutput(audio_);
-            player_->setVideoOutput(video_);
-            std::string url = fileURLForPath(*path);
-            player_->setSource(QUrl::fromEncoded(QByteArray(url.data(), qsizetype(url.size()))));
-            stack_->setCurrentWidget(video_);
-            player_->play();
-        } else {
-            infoIcon_->setPixmap(QPixmap::fromImage(MimeIcon::forType(type.name()).scaled(
-                128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-            QLocale locale;
-            infoText_->setText(info.fileName() + QLatin1Char('\n') + locale.formattedDataSize(info.size()) +
-                               QLatin1Char('\n') + locale.toString(info.lastModified(), QLocale::LongFormat));
-            stack_->setCurrentWidget(info_);
-        }
+        const QByteArray bytes = QByteArray::fromStdString(*path);
+        setWindowTitle(QFile::decodeName(bytes.mid(bytes.lastIndexOf('/') + 1)));
+        loading_->setText(tr("Loading…"));
+        stack_->setCurrentWidget(loading_);
+        const QSize box = screen() ? screen()->availableSize() : QSize(1280, 800);
+        QPointer<TilePreview> self(this);
+        std::weak_ptr<std::atomic<std::uint64_t>> latest = generation_;
+        loader().start(QRunnable::create([self, latest, generation, file = *path, box] {
+            auto current = latest.lock();
+            if (!current || current->load() != generation) return;
+            auto content = std::make_shared<PreviewContent>(PreviewContent::load(file, box));
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, latest, generation, content] {
+                    auto now = latest.lock();
+                    if (!self || !now || now->load() != generation) return;
+                    self->present(std::move(*content));
+                },
+                Qt::QueuedConnection);
+        }));
     }
-    show();
+    QWidget::show();
     if (bringToFront) {
         raise();
         activateWindow();
     }
+}
+
+void TilePreview::present(PreviewContent content) {
+    const QSize screenSize = screen() ? screen()->availableSize() : QSize(1280, 800);
+    switch (content.kind) {
+    case PreviewContent::Kind::image:
+        image_->setPixmap(QPixmap::fromImage(content.image));
+        stack_->setCurrentWidget(image_);
+        resize(content.image.size().boundedTo(screenSize).expandedTo(QSize(200, 150)));
+        return;
+    case PreviewContent::Kind::media:
+        if (content.file && content.file->valid()) {
+            mediaFile_ = std::move(*content.file);
+            player_ = new QMediaPlayer(this);
+            audio_ = new QAudioOutput(this);
+            player_->setAudioOutput(audio_);
+            player_->setVideoOutput(video_);
+            // The very file that was checked, whatever bytes its name holds.
+            player_->setSource(QUrl::fromLocalFile(QStringLiteral("/proc/self/fd/%1").arg(mediaFile_.get())));
+            // Nothing is heard until asked for: a sound waits for Play, a movie
+            // shows its first picture.
+            if (!content.isSound) player_->pause();
+            play_->setText(tr("Play"));
+            video_->setVisible(!content.isSound);
+            stack_->setCurrentWidget(media_);
+            return;
+        }
+        break;
+    case PreviewContent::Kind::info: break;
+    }
+    infoIcon_->setPixmap(QPixmap::fromImage(
+        MimeIcon::forType(content.mimeType).scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    QLocale locale;
+    QString text = content.name;
+    if (content.cannotDisplay) text += QLatin1Char('\n') + tr("This file cannot be displayed.");
+    if (content.size >= 0)
+        text += QLatin1Char('\n') + locale.formattedDataSize(content.size) + QLatin1Char('\n') +
+                locale.toString(content.modified, QLocale::LongFormat);
+    infoText_->setText(text);
+    stack_->setCurrentWidget(info_);
 }
 
 void TilePreview::keyPressEvent(QKeyEvent* event) {
