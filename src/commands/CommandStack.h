@@ -42,9 +42,12 @@ public:
     std::optional<std::string> redoMenuTitle() const;
 
     // A drop onto a sidebar node: a tag moved under another tag, files moved
-    // into a folder (with " copy" renames once confirmed) or tagged with the
-    // target's tag. Whether the drop was accepted.
-    bool performDrop(const NodePtr& target, const DropInfo& drop, bool renamingConfirmed);
+    // or copied into a folder (with " copy" renames once confirmed; the drop
+    // says which, DropInfo::operationFor) or tagged with the target's tag.
+    // Whether the drop was accepted; `performed` tells the source what became
+    // of its files: moved only when they left their place.
+    bool performDrop(const NodePtr& target, const DropInfo& drop, bool renamingConfirmed,
+                     DropOperation* performed = nullptr);
     // Reparent, merge or delete a sub-tag with its whole subtree.
     void performTagTreeChange(TagChangeKind kind, const NodePath& source,
                               const std::optional<NodePath>& destination = std::nullopt);

@@ -1,6 +1,7 @@
-// CommandStack::performDrop: what a drop onto a sidebar node does.
+// CommandStack::performDrop: what a drop onto a node does.
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "commands/CopyFilesCommand.h"
 #include "commands/MoveFilesCommand.h"
 #include "commands/TagChangeCommand.h"
 #include "library/DB.h"
@@ -21,7 +22,9 @@ std::string CommandStack::copyName(const std::string& name,
     return candidate;
 }
 
-bool CommandStack::performDrop(const NodePtr& target, const DropInfo& drop, bool renamingConfirmed) {
+bool CommandStack::performDrop(const NodePtr& target, const DropInfo& drop, bool renamingConfirmed,
+                               DropOperation* performed) {
+    if (performed) *performed = DropOperation::copy;  // tagging leaves every file where it is
     auto window = appWindow.lock();
     if (!window || !target) return false;
     CommandContext& context = window->context();
@@ -54,6 +57,11 @@ bool CommandStack::performDrop(const NodePtr& target, const DropInfo& drop, bool
         std::optional<std::string> folder = folderPathForNode(target->fullName);
         if (!folder) return false;
         FileOperations& files = *context.fileOperations;
+        bool sameFileSystem = true;
+        for (const QuickString& p : paths)
+            sameFileSystem = sameFileSystem && files.isOnSameFileSystem(std::string(p.utf8()), *folder);
+        std::optional<DropOperation> operation = drop.operationFor(sameFileSystem);
+        if (!operation) return false;
         MoveFilesCommand::Pairs plain, renamed;
         std::vector<std::pair<std::string, std::string>> renames;
         for (const QuickString& p : paths) {
@@ -77,7 +85,12 @@ bool CommandStack::performDrop(const NodePtr& target, const DropInfo& drop, bool
         }
         plain.insert(plain.end(), renamed.begin(), renamed.end());
         if (plain.empty()) return false;
-        performCommand(std::make_shared<MoveFilesCommand>(std::move(plain)));
+        // Asking first (above) has moved nothing yet, which is what the source hears then.
+        if (performed) *performed = *operation;
+        if (*operation == DropOperation::copy)
+            performCommand(std::make_shared<CopyFilesCommand>(std::move(plain)));
+        else
+            performCommand(std::make_shared<MoveFilesCommand>(std::move(plain)));
         return true;
     }
 

@@ -25,8 +25,19 @@ std::vector<QuickString> DropInfo::filePaths() const {
     return out;
 }
 
+std::optional<DropOperation> DropInfo::operationFor(bool sameFileSystem) const {
+    auto allowed = [&](DropOperation op) { return op == DropOperation::move ? sourceAllowsMove : sourceAllowsCopy; };
+    if (requested && allowed(*requested)) return requested;
+    if (!sourceAllowsMove && !sourceAllowsCopy) return std::nullopt;
+    if (!sourceAllowsMove) return DropOperation::copy;
+    if (!sourceAllowsCopy) return DropOperation::move;
+    return sameFileSystem ? DropOperation::move : DropOperation::copy;
+}
+
 DropInfo DropInfo::forTag(const std::string& tag) {
-    return DropInfo{{DropItem{TagPasteboardType(tag).pasteboardPropertyList(), std::nullopt}}};
+    DropInfo info;
+    info.items.push_back(DropItem{TagPasteboardType(tag).pasteboardPropertyList(), std::nullopt});
+    return info;
 }
 
 DropInfo DropInfo::forPaths(const std::vector<std::string>& paths) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +18,24 @@ struct DropItem {
     std::optional<std::string> url;         // e.g. "file:///home/me/a%20b.jpg"
 };
 
+// What a drop of files onto a folder does with them.
+enum class DropOperation : uint8_t { move, copy };
+
 struct DropInfo {
     std::vector<DropItem> items;
+    // What the drag's source lets the drop do with its files (our own views
+    // allow both).
+    bool sourceAllowsMove = true;
+    bool sourceAllowsCopy = true;
+    // What the user asked for with a modifier key (Ctrl copies, Shift moves).
+    std::optional<DropOperation> requested;
+
+    // The operation for files going into a folder: what was asked for when
+    // the source allows it, else the only one the source allows, else a move
+    // within one file system and a copy across file systems, as file
+    // managers do (a file dragged off a USB stick stays there). None when the
+    // source allows neither.
+    std::optional<DropOperation> operationFor(bool sameFileSystem) const;
 
     // The dragged tag: only a drag of exactly one item with a readable payload.
     std::optional<TagPasteboardType> tagPayload() const;

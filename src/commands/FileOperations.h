@@ -32,6 +32,12 @@ public:
     virtual FileResult restoreItem(const std::string& trashedPath, const std::string& to) = 0;
     // Moves `from` to `to` only when nothing exists at `to`.
     virtual FileResult moveItem(const std::string& from, const std::string& to) = 0;
+    // Copies `from` to `to`, with its extended attributes (its tags), only
+    // when nothing exists at `to`.
+    virtual FileResult copyItem(const std::string& from, const std::string& to) = 0;
+    // Whether the item and the folder lie on one file system, so that a
+    // move is a rename; false when either cannot be examined.
+    virtual bool isOnSameFileSystem(const std::string& path, const std::string& folder) = 0;
     // Creates the folder and any missing parents; an existing folder is fine.
     virtual FileResult createDirectory(const std::string& path) = 0;
     // Removes the folder only when it is empty.

@@ -6,6 +6,7 @@
 #include "commands/DropInfo.h"
 #include "core/QuickString.h"
 
+class QDropEvent;
 class QMimeData;
 class QString;
 
@@ -22,6 +23,12 @@ struct FileDragData {
     static QMimeData* forPaths(const std::vector<QuickString>& paths);
     // One item per URI of the list, in order; none without a list.
     static DropInfo dropInfo(const QMimeData& mime);
+    // The same with what the drop may do to the files: the actions the source
+    // offers and the modifier held (Ctrl copies, Shift moves).
+    static DropInfo dropInfo(const QDropEvent& event);
+    static void readActions(const QDropEvent& event, DropInfo& info);
+    // Tells the source what became of its files.
+    static void reportPerformed(QDropEvent& event, DropOperation performed);
 };
 
 }  // namespace qm

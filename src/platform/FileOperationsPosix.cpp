@@ -1,6 +1,7 @@
 #include "platform/FileOperationsPosix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -9,12 +10,14 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string_view>
 #include <vector>
 
 #include "commands/CommandLog.h"
 #include "core/DirectoryReader.h"
 #include "core/Log.h"
+#include "core/Mutex.h"
 #include "core/PathNames.h"
 #include "core/UniqueFd.h"
 
@@ -361,46 +364,137 @@ std::string errorText(int err) {
     return s ? std::string(s) : std::string("error ") + std::to_string(err);
 }
 
-FileResult copyThenRemove(const std::string& from, const std::string& to, bool* leftRemnant,
-                          const std::function<void()>& beforeRemoval) {
-    if (leftRemnant) *leftRemnant = false;
-    struct stat st;
-    if (::lstat(from.c_str(), &st) != 0) return FileResult::failure(errorText(errno));
-    struct stat tst;
-    if (::lstat(to.c_str(), &tst) == 0) return FileResult::failure(errorText(EEXIST));
+namespace {
 
-    std::string fromName = lastNameOf(from), toName = lastNameOf(to);
-    UniqueFd srcDir(::open(parentOf(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!srcDir.valid()) return FileResult::failure(errorText(errno));
-    UniqueFd dstDir(::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dstDir.valid()) return FileResult::failure(errorText(errno));
+bool isOurPartialOf(std::string_view name, pid_t* pid) {
+    // ".NAME.qm-partial-PID-N", as placeCopy names them.
+    if (name.size() < 2 || name[0] != '.') return false;
+    const size_t mark = name.rfind(".qm-partial-");
+    if (mark == std::string_view::npos || mark < 1) return false;
+    std::string_view rest = name.substr(mark + 12);
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size()) return false;
+    long long value = 0;
+    for (char c : rest.substr(0, dash)) {
+        if (c < '0' || c > '9' || value > 1'000'000'000) return false;
+        value = value * 10 + (c - '0');
+    }
+    for (char c : rest.substr(dash + 1))
+        if (c < '0' || c > '9') return false;
+    *pid = pid_t(value);
+    return true;
+}
 
-    // Copy under a hidden name so that a half-made copy never shows at `to`.
+// Partial copies a run of ours cut off (a crash, a kill) left in the folder:
+// those of processes that are gone. Looked for once per folder and process,
+// the first time a copy goes there, so that a long move lists it only once.
+void clearLeftoverPartials(int dirfd) {
+    struct stat dst;
+    if (::fstat(dirfd, &dst) != 0) return;
+    struct Cleared {
+        Mutex mutex;
+        std::set<std::pair<dev_t, ino_t>> folders ABSL_GUARDED_BY(mutex);
+    };
+    static Cleared cleared;
+    {
+        MutexLock lock(cleared.mutex);
+        if (!cleared.folders.emplace(dst.st_dev, dst.st_ino).second) return;
+    }
+    std::vector<std::string> gone;
+    {
+        DirectoryReader listing = DirectoryReader::duplicate(dirfd);
+        if (!listing.isOpen()) return;
+        while (const dirent* ent = listing.next()) {
+            pid_t pid = 0;
+            if (!isOurPartialOf(ent->d_name, &pid) || pid == ::getpid()) continue;
+            if (pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH)) continue;  // its run may still go on
+            gone.emplace_back(ent->d_name);
+        }
+    }
+    for (const std::string& name : gone)
+        if (removeAt(dirfd, name.c_str()).empty()) logLine(LogArea::fs, "Removed the partial copy " + quotedText(name));
+}
+
+// Copies the item under a hidden name next to `toName` (so that a half-made
+// copy never shows there), flushes it and puts it in place without replacing
+// anything. Empty, or the error; nothing is left behind on failure.
+std::string placeCopy(int srcDir, const std::string& fromName, const struct stat& st, int dstDir,
+                      const std::string& toName, const std::string& toFolder, Copied& copied) {
+    clearLeftoverPartials(dstDir);
     std::string tmp;
     std::string e;
-    Copied copied;
     copied.name = fromName;
+    struct stat tst;
     for (int n = 0;; ++n) {
         tmp = "." + toName.substr(0, 180) + ".qm-partial-" + std::to_string(::getpid()) + "-" +
               std::to_string(n);
-        if (::fstatat(dstDir.get(), tmp.c_str(), &tst, AT_SYMLINK_NOFOLLOW) == 0) continue;
-        e = copyEntry(srcDir.get(), fromName.c_str(), st, dstDir.get(), tmp.c_str(), copied);
+        if (::fstatat(dstDir, tmp.c_str(), &tst, AT_SYMLINK_NOFOLLOW) == 0) continue;
+        e = copyEntry(srcDir, fromName.c_str(), st, dstDir, tmp.c_str(), copied);
         break;
     }
     if (!e.empty()) {
-        removeAt(dstDir.get(), tmp.c_str());
-        return FileResult::failure(e);
+        removeAt(dstDir, tmp.c_str());
+        return e;
     }
-    if (int err = renameNoReplaceAt(dstDir.get(), tmp.c_str(), dstDir.get(), toName.c_str())) {
-        removeAt(dstDir.get(), tmp.c_str());
-        return FileResult::failure(errorText(err));
+    if (int err = renameNoReplaceAt(dstDir, tmp.c_str(), dstDir, toName.c_str())) {
+        removeAt(dstDir, tmp.c_str());
+        return errorText(err);
     }
-    // The copy's name in its folder must be on disk before the source goes.
-    if (::fsync(dstDir.get()) != 0 && errno != EINVAL) {
+    // The copy's name in its folder must be on disk before anything relies on it.
+    if (::fsync(dstDir) != 0 && errno != EINVAL) {
         int err = errno;
-        removeAt(dstDir.get(), toName.c_str());
-        return FileResult::failure("cannot flush " + parentOf(to) + ": " + errorText(err));
+        removeAt(dstDir, toName.c_str());
+        return "cannot flush " + toFolder + ": " + errorText(err);
     }
+    return {};
+}
+
+struct Ends {
+    struct stat st {};
+    UniqueFd srcDir, dstDir;
+    std::string fromName, toName;
+};
+
+// Opens both folders; empty, or the error.
+std::string openEnds(const std::string& from, const std::string& to, Ends& ends) {
+    if (from.empty() || to.empty() || lastNameOf(from).empty() || lastNameOf(to).empty())
+        return errorText(EINVAL);
+    if (::lstat(from.c_str(), &ends.st) != 0) return errorText(errno);
+    struct stat tst;
+    if (::lstat(to.c_str(), &tst) == 0) return errorText(EEXIST);
+    ends.fromName = lastNameOf(from);
+    ends.toName = lastNameOf(to);
+    ends.srcDir = UniqueFd(::open(parentOf(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!ends.srcDir.valid()) return errorText(errno);
+    ends.dstDir = UniqueFd(::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!ends.dstDir.valid()) return errorText(errno);
+    return {};
+}
+
+}  // namespace
+
+FileResult copyNoReplace(const std::string& from, const std::string& to) {
+    Ends ends;
+    if (std::string e = openEnds(from, to, ends); !e.empty()) return FileResult::failure(e);
+    Copied copied;
+    std::string e = placeCopy(ends.srcDir.get(), ends.fromName, ends.st, ends.dstDir.get(), ends.toName,
+                              parentOf(to), copied);
+    if (!e.empty()) return FileResult::failure(e);
+    return FileResult::success(to);
+}
+
+FileResult copyThenRemove(const std::string& from, const std::string& to, bool* leftRemnant,
+                          const std::function<void()>& beforeRemoval) {
+    if (leftRemnant) *leftRemnant = false;
+    Ends ends;
+    if (std::string e = openEnds(from, to, ends); !e.empty()) return FileResult::failure(e);
+    Copied copied;
+    std::string e = placeCopy(ends.srcDir.get(), ends.fromName, ends.st, ends.dstDir.get(), ends.toName,
+                              parentOf(to), copied);
+    if (!e.empty()) return FileResult::failure(e);
+    UniqueFd& srcDir = ends.srcDir;
+    UniqueFd& dstDir = ends.dstDir;
+    const std::string& toName = ends.toName;
     if (beforeRemoval) beforeRemoval();
 
     std::vector<std::string> left;

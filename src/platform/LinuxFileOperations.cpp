@@ -22,6 +22,15 @@ FileResult LinuxFileOperations::moveItem(const std::string& from, const std::str
     return posix::moveNoReplace(from, to);
 }
 
+FileResult LinuxFileOperations::copyItem(const std::string& from, const std::string& to) {
+    return posix::copyNoReplace(from, to);
+}
+
+bool LinuxFileOperations::isOnSameFileSystem(const std::string& path, const std::string& folder) {
+    struct stat item, dir;
+    return ::lstat(path.c_str(), &item) == 0 && ::stat(folder.c_str(), &dir) == 0 && item.st_dev == dir.st_dev;
+}
+
 FileResult LinuxFileOperations::createDirectory(const std::string& path) {
     return posix::makeDirectories(path, 0777);
 }

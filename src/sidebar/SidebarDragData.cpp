@@ -11,7 +11,9 @@ DropInfo SidebarDragData::dropInfo(const QMimeData& mime) {
     const QString tagType = QString::fromStdString(TagPasteboardType::pasteboardType());
     if (mime.hasFormat(tagType)) {
         QByteArray data = mime.data(tagType);
-        return DropInfo{{DropItem{std::string(data.constData(), size_t(data.size())), std::nullopt}}};
+        DropInfo tag;
+        tag.items.push_back(DropItem{std::string(data.constData(), size_t(data.size())), std::nullopt});
+        return tag;
     }
     return FileDragData::dropInfo(mime);
 }

@@ -685,12 +685,13 @@ void SidebarView::dragLeaveEvent(QDragLeaveEvent*) {
 
 void SidebarView::dropEvent(QDropEvent* event) {
     auto target = evaluateDrop(event->mimeData(), event->position().toPoint());
-    const DropInfo info = dropInfo_;
+    DropInfo info = dropInfo_;
+    FileDragData::readActions(*event, info);
     endDrag();
     if (!target) return event->ignore();
-    if (window_->commandStack()->performDrop(target->node, info, false)) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
+    DropOperation performed = DropOperation::copy;
+    if (window_->commandStack()->performDrop(target->node, info, false, &performed)) {
+        FileDragData::reportPerformed(*event, performed);
     } else {
         event->ignore();
     }

@@ -4,6 +4,7 @@
 
 #include "commands/BrowserState.h"
 #include "commands/CommandStack.h"
+#include "commands/FileOperations.h"
 #include "commands/TagChangeBuilder.h"
 #include "commands/TagChangeCommand.h"
 #include "commands/ToTrashCommand.h"
@@ -310,6 +311,36 @@ bool TileGridController::acceptsDrop(const std::vector<QuickString>& paths) cons
     // be tagged or moved to where they are: nothing to do.
     const Node::Paths& listed = node->resolvedPaths();
     return std::any_of(paths.begin(), paths.end(), [&](const QuickString& p) { return !listed.contains(p); });
+}
+
+std::optional<DropOperation> TileGridController::DropPlan::operation(const DropInfo& drop) const {
+    if (!accepted) return std::nullopt;
+    if (!isFolder) return DropOperation::copy;
+    return drop.operationFor(sameFileSystem);
+}
+
+TileGridController::DropPlan TileGridController::planDrop(const DropInfo& drop) const {
+    DropPlan plan;
+    const std::vector<QuickString> paths = drop.filePaths();
+    if (!acceptsDrop(paths)) return plan;
+    NodePtr node = currentNode();
+    plan.isFolder = !has(node->kind, NodeKind::tag);
+    if (plan.isFolder) {
+        std::optional<std::string> folder = folderPathForNode(node->fullName);
+        if (!folder) return plan;
+        FileOperations& files = *window_->context().fileOperations;
+        for (const QuickString& p : paths)
+            plan.sameFileSystem = plan.sameFileSystem && files.isOnSameFileSystem(std::string(p.utf8()), *folder);
+    }
+    // operation() refuses an unaccepted plan, so ask it as an accepted one.
+    plan.accepted = true;
+    plan.accepted = plan.operation(drop).has_value();
+    return plan;
+}
+
+bool TileGridController::drop(const DropInfo& drop, DropOperation* performed) const {
+    if (!acceptsDrop(drop.filePaths())) return false;
+    return window_->commandStack()->performDrop(currentNode(), drop, false, performed);
 }
 
 // ---- Reveal ----

@@ -7,6 +7,7 @@
 
 #include "core/PathMetadata.h"
 #include "core/QuickString.h"
+#include "commands/DropInfo.h"
 #include "core/Subscription.h"
 #include "desktop/TypeAhead.h"
 #include "library/Node.h"
@@ -115,6 +116,20 @@ public:
     // Whether dropping these files onto the current node would do anything:
     // it takes drops (a tag or folder node) and not all are listed there.
     bool acceptsDrop(const std::vector<QuickString>& paths) const;
+    // What dropping them would do to the files, for the drag's feedback:
+    // a folder node moves or copies them (DropInfo::operationFor), a tag
+    // node leaves them where they are (a copy, to the source). Looks at
+    // the file systems, so asked once per drag.
+    struct DropPlan {
+        bool accepted = false;
+        bool isFolder = false;
+        bool sameFileSystem = true;
+        // With the drop's current modifiers; none when refused.
+        std::optional<DropOperation> operation(const DropInfo& drop) const;
+    };
+    DropPlan planDrop(const DropInfo& drop) const;
+    // Performs it through the window's command stack; whether it was taken.
+    bool drop(const DropInfo& drop, DropOperation* performed) const;
 
     // ---- Reveal ----
     // Goes to the node (its ancestors expanded) and answers where to scroll;

@@ -846,16 +846,19 @@ void TileGridView::setDropTarget(bool on) {
 }
 
 void TileGridView::dragEnterEvent(QDragEnterEvent* event) {
-    // Decided once per drag: the files and the node stay the same while it
-    // moves over the grid.
-    dragAccepted_ = canDrop(event->mimeData());
+    // Planned once per drag: the files and the node stay the same while it
+    // moves over the grid; only the modifiers change.
+    dropPlan_ = controller_.planDrop(FileDragData::dropInfo(*event));
     dragMoveEvent(event);
 }
 
 void TileGridView::dragMoveEvent(QDragMoveEvent* event) {
-    setDropTarget(dragAccepted_);
-    if (dragAccepted_) {
-        event->setDropAction(Qt::CopyAction);
+    DropInfo actions;
+    FileDragData::readActions(*event, actions);
+    const std::optional<DropOperation> operation = dropPlan_.operation(actions);
+    setDropTarget(operation.has_value());
+    if (operation) {
+        event->setDropAction(*operation == DropOperation::move ? Qt::MoveAction : Qt::CopyAction);
         event->accept();
     } else {
         event->ignore();
@@ -867,20 +870,17 @@ void TileGridView::dragLeaveEvent(QDragLeaveEvent*) {
 }
 
 void TileGridView::dropEvent(QDropEvent* event) {
-    if (performDrop(event->mimeData())) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
+    DropOperation performed = DropOperation::copy;
+    if (performDrop(FileDragData::dropInfo(*event), &performed))
+        FileDragData::reportPerformed(*event, performed);
+    else
         event->ignore();
-    }
 }
 
-bool TileGridView::performDrop(const QMimeData* data) {
-    const bool accepted = canDrop(data);
+bool TileGridView::performDrop(const DropInfo& drop, DropOperation* performed) {
     setDropTarget(false);
-    dragAccepted_ = false;
-    if (!accepted) return false;
-    return window_->commandStack()->performDrop(controller_.currentNode(), FileDragData::dropInfo(*data), false);
+    dropPlan_ = {};
+    return controller_.drop(drop, performed);
 }
 
 // ---- Preview ----

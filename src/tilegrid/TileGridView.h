@@ -82,7 +82,8 @@ public:
     std::vector<QuickString> draggedPaths() const;
     // Whether a drop of this data onto the grid would do anything.
     bool canDrop(const QMimeData* data) const;
-    bool performDrop(const QMimeData* data);
+    // Moves, copies or tags the files as the drop asks; whether it was taken.
+    bool performDrop(const DropInfo& drop, DropOperation* performed = nullptr);
 
     // Names under the pictures ("Show File Names"); the grid keeps the first
     // visible file where it was when they come or go.
@@ -202,7 +203,7 @@ private:
     bool isDragging_ = false;
     bool isPressing_ = false;
     bool isDropTarget_ = false;
-    bool dragAccepted_ = false;  // evaluated once when a drag enters
+    TileGridController::DropPlan dropPlan_;  // made once when a drag enters
     std::optional<bool> drawsAsFocused_;
     QPointer<TilePreview> preview_;
     QPointer<QMenu> keyboardMenu_;

@@ -1,6 +1,10 @@
 // Drops onto sidebar nodes, the tag payload and file URLs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "commands/CommandHarness.h"
@@ -9,6 +13,7 @@
 #include "commands/ByteSafeText.h"
 #include "commands/TagPasteboardType.h"
 #include "library/TreeNames.h"
+#include "support/ShellCommand.h"
 
 namespace qm {
 namespace {
@@ -55,7 +60,8 @@ TEST(DropTest, TagPayload) {
     two.items.push_back(DropItem{std::nullopt, fileURLForPath("/x/y")});
     EXPECT_FALSE(two.tagPayload());
     EXPECT_EQ(two.filePaths(), (std::vector<QuickString>{Q("/x/y")}));
-    DropInfo invalid{{DropItem{std::string("{\"nottag\":\"a\"}"), std::nullopt}}};
+    DropInfo invalid;
+    invalid.items.push_back(DropItem{std::string("{\"nottag\":\"a\"}"), std::nullopt});
     EXPECT_FALSE(invalid.tagPayload());
 }
 
@@ -195,8 +201,124 @@ TEST(DropTest, FileDropsOntoFoldersWithRenames) {
     EXPECT_EQ(h.statuses.back(), "Moved File");
     EXPECT_EQ(alerts.size(), 1u);
     // Not file URLs: refused.
-    DropInfo web{{DropItem{std::nullopt, std::string("https://example.org/a.jpg")}}};
+    DropInfo web;
+    web.items.push_back(DropItem{std::nullopt, std::string("https://example.org/a.jpg")});
     EXPECT_FALSE(h.stack().performDrop(target, web, false));
+}
+
+// The tags as getfattr reads them from the disk, or "<none>".
+std::string getfattrTags(const fs::path& p) {
+    auto [status, out] = runShell("getfattr -h --only-values -n user.xdg.tags " + shellQuoted(p.string()) +
+                                  " 2>/dev/null");
+    return status == 0 ? out : "<none>";
+}
+
+std::string contents(const fs::path& p) {
+    std::ifstream in(p);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A process id that no process has any more.
+pid_t goneProcess() {
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(DropTest, FilesIntoAFolderAreMovedOrCopiedAsAskedAndCopiesKeepTheirTags) {
+    CommandHarness h;
+    h.load();
+    fs::path dest = h.root / "dest";
+    fs::create_directories(dest);
+    NodePtr target = folderNode(h.mutableTree(), dest);
+    fs::path a = h.file("src/a.jpg", "", "photo a"), b = h.file("src/b.jpg", "", "photo b"),
+             c = h.file("src/c.jpg", "", "photo c");
+    ASSERT_EQ(runShell("setfattr -n user.xdg.tags -v 'Trip,Beach' " + shellQuoted(a.string())).first, 0);
+
+    // Leftovers of a copy cut off in an earlier run of ours go; another
+    // program's temporary file and those of a run still going stay.
+    const pid_t gone = goneProcess();
+    const fs::path leftover = dest / (".x.jpg.qm-partial-" + std::to_string(gone) + "-0");
+    const fs::path leftoverFolder = dest / (".y.qm-partial-" + std::to_string(gone) + "-3");
+    const fs::path running = dest / (".z.jpg.qm-partial-" + std::to_string(::getppid()) + "-0");
+    writeFile(leftover, "half");
+    fs::create_directories(leftoverFolder / "inner");
+    writeFile(leftoverFolder / "inner" / "f", "half");
+    writeFile(running, "going");
+    writeFile(dest / ".x.jpg.part", "theirs");
+
+    // Ctrl: a copy. The original stays, the copy has its bytes and its tags.
+    DropInfo copy = DropInfo::forPaths({a.string()});
+    copy.requested = DropOperation::copy;
+    DropOperation performed = DropOperation::move;
+    ASSERT_TRUE(h.stack().performDrop(target, copy, false, &performed));
+    EXPECT_EQ(performed, DropOperation::copy);
+    EXPECT_EQ(contents(a), "photo a");
+    EXPECT_EQ(contents(dest / "a.jpg"), "photo a");
+    EXPECT_EQ(getfattrTags(dest / "a.jpg"), "Trip,Beach");
+    EXPECT_EQ(getfattrTags(a), "Trip,Beach");
+    EXPECT_EQ(h.statuses.back(), "Copied File");
+    EXPECT_EQ(h.undoTitles().back(), "Copy File");
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_FALSE(fs::exists(leftoverFolder));
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_EQ(contents(dest / ".x.jpg.part"), "theirs");
+    // Undone, the copy goes to the Trash and the original stays.
+    h.stack().undo();
+    EXPECT_FALSE(fs::exists(dest / "a.jpg"));
+    EXPECT_EQ(contents(a), "photo a");
+
+    // Shift: a move.
+    DropInfo move = DropInfo::forPaths({b.string()});
+    move.requested = DropOperation::move;
+    ASSERT_TRUE(h.stack().performDrop(target, move, false, &performed));
+    EXPECT_EQ(performed, DropOperation::move);
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_EQ(contents(dest / "b.jpg"), "photo b");
+
+    // A source that offers only a copy (a mail program's attachment) gets
+    // one, whatever the modifier.
+    DropInfo copyOnly = DropInfo::forPaths({c.string()});
+    copyOnly.sourceAllowsMove = false;
+    copyOnly.requested = DropOperation::move;
+    ASSERT_TRUE(h.stack().performDrop(target, copyOnly, false, &performed));
+    EXPECT_EQ(performed, DropOperation::copy);
+    EXPECT_EQ(contents(c), "photo c");
+    EXPECT_EQ(contents(dest / "c.jpg"), "photo c");
+    copyOnly.sourceAllowsCopy = false;
+    EXPECT_FALSE(h.stack().performDrop(folderNode(h.mutableTree(), h.root / "src"), copyOnly, false));
+
+    // No modifier, one file system: a move.
+    fs::path d = h.file("src/d.jpg", "", "photo d");
+    ASSERT_TRUE(h.stack().performDrop(target, DropInfo::forPaths({d.string()}), false, &performed));
+    EXPECT_EQ(performed, DropOperation::move);
+    EXPECT_FALSE(fs::exists(d));
+
+    // No modifier, from another file system (a USB stick's, here a tmpfs):
+    // a copy, so the file stays there.
+    struct stat home {}, shm {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dest.c_str(), &home) != 0 || shm.st_dev == home.st_dev)
+        GTEST_SKIP() << "no second file system to drop from";
+    std::string stickName = "/dev/shm/qm-stick-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(stickName.data()));
+    const fs::path stick = stickName;
+    struct Removed {
+        fs::path path;
+        ~Removed() {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } removed{stick};
+    fs::path e = stick / "e.jpg";
+    writeFile(e, "photo e");
+    ASSERT_EQ(runShell("setfattr -n user.xdg.tags -v Trip " + shellQuoted(e.string())).first, 0);
+    ASSERT_TRUE(h.stack().performDrop(target, DropInfo::forPaths({e.string()}), false, &performed));
+    EXPECT_EQ(performed, DropOperation::copy);
+    EXPECT_EQ(contents(e), "photo e");
+    EXPECT_EQ(contents(dest / "e.jpg"), "photo e");
+    EXPECT_EQ(getfattrTags(dest / "e.jpg"), "Trip");
+    EXPECT_EQ(h.statuses.back(), "Copied File");
 }
 
 }  // namespace

@@ -428,14 +428,14 @@ TEST(TileGridView, DragOutEscapesUrisAndADropTagsExactlyThoseFiles) {
     // Onto the tag node: exactly those five are tagged, nothing else.
     g.window->setCurrentNode(P({"Tags", "Trip"}));
     ASSERT_TRUE(g.view->canDrop(data.get()));
-    ASSERT_TRUE(g.view->performDrop(data.get()));
+    ASSERT_TRUE(g.view->performDrop(FileDragData::dropInfo(*data)));
     for (auto& f : files) EXPECT_EQ(rawTags(f), "Trip") << f;
     EXPECT_EQ(rawTags(other), "<none>");
     EXPECT_EQ(g.listed(P({"Tags", "Trip"})).size(), 6u);
     // The map node refuses drops.
     g.window->setCurrentNode({mapSectionName()});
     EXPECT_FALSE(g.view->canDrop(data.get()));
-    EXPECT_FALSE(g.view->performDrop(data.get()));
+    EXPECT_FALSE(g.view->performDrop(FileDragData::dropInfo(*data)));
 
     // Dragging the selection takes the selected tiles in display order,
     // including one scrolled far away.
@@ -691,12 +691,12 @@ TEST(TileGridView, SpaceOpensThePreviewWhoseArrowsMoveTheSelection) {
     g.key(Qt::Key_Space);
     ASSERT_TRUE(g.view->preview());
     EXPECT_TRUE(g.view->preview()->isVisible());
-    EXPECT_EQ(g.view->preview()->mode(), "image");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g.view->preview()->mode() == "image"; }));
     EXPECT_EQ(g.view->preview()->file(), a.string());
     // Arrows in the panel go to the grid; the panel follows the selection.
     QTest::keyClick(g.view->preview(), Qt::Key_Right);
     EXPECT_EQ(g.selected(), std::vector<std::string>{b.string()});
-    EXPECT_EQ(g.view->preview()->mode(), "info");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g.view->preview()->mode() == "info"; }));
     EXPECT_EQ(g.view->preview()->file(), b.string());
     // Two files: nothing to preview.
     g.key(Qt::Key_A, Qt::ControlModifier);
@@ -831,6 +831,51 @@ TEST(TileGridView, RevealIntoAFolderNotReadYetScrollsToTheFilesOnceListed) {
     EXPECT_TRUE(g.view->tilePool().find(target));
 }
 
+TEST(TileGridView, DropsFromOtherProgramsOntoAFolderMoveOrCopyAsAskedAndSayWhichHappened) {
+    Grid g;
+    fs::path kept = g.file("pics/kept.jpg");
+    fs::path a = g.file("elsewhere/a.jpg", "", "a"), b = g.file("elsewhere/b.jpg", "", "b"),
+             c = g.file("elsewhere/c.jpg", "", "c");
+    g.load();
+    QuickString folder = *nodeNameForFolder((g.root / "pics").string());
+    g.db->openDirectories({folder});
+    mainQueue().runUntil([&] { return !g.db->isUpdatingDirectories(); }, CommandHarness::timeout);
+    g.makeView(600, 400);
+    g.window->setCurrentNode(nodePathForFullName(folder));
+    ASSERT_EQ(g.view->computeLayout().count(), 1u);
+
+    // The drag as another program offers it, with the modifiers held at the drop.
+    auto drop = [&](const fs::path& file, Qt::DropActions offered, Qt::DropAction proposed,
+                    Qt::KeyboardModifiers mods) {
+        std::unique_ptr<QMimeData> data(FileDragData::forPaths({Q(file.string())}));
+        QDragEnterEvent enter(QPoint(300, 200), offered, data.get(), Qt::LeftButton, mods);
+        QApplication::sendEvent(g.view->viewport(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        const Qt::DropAction shown = enter.dropAction();
+        QDropEvent event(QPointF(300, 200), offered, data.get(), Qt::LeftButton, mods);
+        event.setDropAction(proposed);
+        QApplication::sendEvent(g.view->viewport(), &event);
+        EXPECT_TRUE(event.isAccepted());
+        // What the pointer showed is what happened.
+        EXPECT_EQ(shown, event.dropAction());
+        return event.dropAction();
+    };
+    const fs::path pics = g.root / "pics";
+    // Ctrl copies; the source hears "copy" and its file stays.
+    EXPECT_EQ(drop(a, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction, Qt::ControlModifier), Qt::CopyAction);
+    EXPECT_EQ(readFile(a), "a");
+    EXPECT_EQ(readFile(pics / "a.jpg"), "a");
+    // No modifier, one file system: moved, and the source hears "move".
+    EXPECT_EQ(drop(b, Qt::CopyAction | Qt::MoveAction, Qt::CopyAction, {}), Qt::MoveAction);
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_EQ(readFile(pics / "b.jpg"), "b");
+    // A source that offers only a copy: copied, even with Shift.
+    EXPECT_EQ(drop(c, Qt::CopyAction, Qt::CopyAction, Qt::ShiftModifier), Qt::CopyAction);
+    EXPECT_EQ(readFile(c), "c");
+    EXPECT_EQ(readFile(pics / "c.jpg"), "c");
+    EXPECT_EQ(g.statuses.back(), "Copied File");
+}
+
 TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     Grid g;
     fs::path a = g.file("a.jpg", "Drop"), loose = g.file("loose.jpg");
@@ -847,7 +892,7 @@ TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     QDragLeaveEvent leave;
     QApplication::sendEvent(g.view->viewport(), &leave);
     EXPECT_EQ(edge(), before);
-    EXPECT_TRUE(g.view->performDrop(data.get()));
+    EXPECT_TRUE(g.view->performDrop(FileDragData::dropInfo(*data)));
     EXPECT_EQ(rawTags(loose), "Drop");
     // The grid's own files dragged over itself: refused, so no outline.
     std::unique_ptr<QMimeData> own(FileDragData::forPaths({Q(a.string()), Q(loose.string())}));
@@ -855,7 +900,7 @@ TEST(TileGridView, DragOverATagNodeOutlinesTheGrid) {
     QApplication::sendEvent(g.view->viewport(), &ownEnter);
     EXPECT_FALSE(ownEnter.isAccepted());
     EXPECT_EQ(edge(), before);
-    EXPECT_FALSE(g.view->performDrop(own.get()));
+    EXPECT_FALSE(g.view->performDrop(FileDragData::dropInfo(*own)));
     // Without file URLs: refused.
     QMimeData text;
     text.setText("hello");
