@@ -21,6 +21,9 @@ namespace {
 // well under a frame even on a loaded machine, view updates included.
 constexpr std::chrono::microseconds tagSliceBudget{3000};
 constexpr size_t tagSliceCheckEvery = 16;
+// A query that reads more files than this is judged off the main thread; at
+// about half a microsecond a file, the ones below take a few milliseconds.
+constexpr size_t querySyncLimit = 5000;
 
 }  // namespace
 
@@ -46,6 +49,7 @@ DB::~DB() {
     folders_.reset();
     // Finish the ingest's queued work before the objects it uses go.
     spotlightQueue_.reset();
+    queryQueue_.reset();
     fsMonitor_.reset();
 }
 
@@ -57,6 +61,8 @@ void DB::startIngest() {
     spotlightThread_ = std::make_shared<SpotlightThread>(format, services_.tagQuery, services_.gpsQuery,
                                                          services_.defaults, services_.folderAccessProbe);
     spotlightQueue_ = std::make_shared<SerialQueue>("SpotlightQueue");
+    queryQueue_ = std::make_shared<SerialQueue>("QueryQueue");
+    attachQueries(*tree_);
 
     SpotlightThread::Callbacks callbacks;
     callbacks.permissionState = [weak](bool blocked) {
@@ -104,6 +110,7 @@ void DB::treeReady(std::shared_ptr<Tree> tree) {
     // Changes still pending were meant for the tree being replaced; applied
     // at once they would have gone with it.
     pendingTags_.clear();
+    attachQueries(*tree);
     // Queries opened or saved before the library arrived go on in the new
     // tree (the saved ones were read from the settings already, unless they
     // were saved meanwhile).
@@ -195,6 +202,29 @@ void DB::setMapPaths(const Node::Paths& paths, const std::optional<QuickStringSe
 }
 
 // ---- Queries ----
+
+void DB::attachQueries(Tree& tree) {
+    std::weak_ptr<DB> weak = weak_from_this();
+    std::weak_ptr<SerialQueue> queue = queryQueue_;
+    tree.setQueryEvaluator(
+        [weak, queue](TreeQueries::Evaluation job) {
+            std::shared_ptr<SerialQueue> q = queue.lock();
+            if (!q) return;  // the database is going
+            q->async([weak, job = std::move(job)]() mutable {
+                Node::Paths found = TreeQueries::judge(job);
+                // The snapshot goes back with the files: only the main thread
+                // counts its holders (the tree copies its map while one lives).
+                mainQueue().post([weak, job = std::move(job), found = std::move(found)]() mutable {
+                    if (auto db = weak.lock()) db->queryEvaluated(job.id, std::move(found));
+                });
+            });
+        },
+        querySyncLimit);
+}
+
+void DB::queryEvaluated(uint64_t id, Node::Paths found) {
+    noteChange(tree_->deliverQuery(id, std::move(found)));
+}
 
 NodePtr DB::openQuery(std::string_view text) {
     WhatChanged changed = WhatChanged::none;

@@ -159,6 +159,9 @@ private:
     void applyTagSlice();
     void feedGrid(const std::optional<QuickStringSet>& touchedPaths);
     void saveQueries();
+    // Big queries of `tree` are judged on "QueryQueue" and land here.
+    void attachQueries(Tree& tree);
+    void queryEvaluated(uint64_t id, Node::Paths found);
 
     LibraryServices services_;
     std::shared_ptr<AsyncMultiGrid> asyncGrid_;
@@ -175,6 +178,7 @@ private:
     // Destroyed first: a directory read in flight ends, and queued ingest
     // work finishes, while everything they refer to still exists.
     std::shared_ptr<SerialQueue> spotlightQueue_;
+    std::shared_ptr<SerialQueue> queryQueue_;
     std::shared_ptr<FolderScanner> folders_;
 };
 

@@ -65,8 +65,14 @@ void Tree::addColorNodes(const TagFormat& format) {
 
 const QuickStringSet& Tree::tagsFor(const QuickString& path) const {
     static const QuickStringSet none;
-    auto it = tags_.find(path);
-    return it == tags_.end() ? none : *it->second;
+    auto it = tags_->find(path);
+    return it == tags_->end() ? none : *it->second;
+}
+
+Tree::Tags& Tree::writableTags() {
+    // A reader on another thread holds the map: it keeps that one, unchanged.
+    if (tags_.use_count() > 1) tags_ = std::make_shared<Tags>(*tags_);
+    return *tags_;
 }
 
 bool Tree::isPinned(const QuickString& fullName) const {
@@ -79,24 +85,26 @@ bool Tree::isPinned(const QuickString& fullName) const {
 }
 
 WhatChanged Tree::addTag(const QuickString& tagNodeName, const QuickString& path) {
-    auto it = tags_.find(path);
-    if (it != tags_.end() && it->second->contains(tagNodeName)) return WhatChanged::none;
+    if (tagsFor(path).contains(tagNodeName)) return WhatChanged::none;
+    Tags& tags = writableTags();
+    auto it = tags.find(path);
     WhatChanged changed = rootNode_->addPath(tagNodeName.components(), path, PathMetadata{});
     // The set may be shared with other files: change a copy.
-    QuickStringSet names = it == tags_.end() ? QuickStringSet{} : *it->second;
+    QuickStringSet names = it == tags.end() ? QuickStringSet{} : *it->second;
     names.insert(tagNodeName);
-    tags_.insert_or_assign(path, std::make_shared<const QuickStringSet>(std::move(names)));
+    tags.insert_or_assign(path, std::make_shared<const QuickStringSet>(std::move(names)));
     logTagChange("Added", tagNodeName, "to", path);
     return changed | queryChange(path);
 }
 
 WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& path,
                             const QuickStringSet& keep) {
-    auto it = tags_.find(path);
-    if (it == tags_.end() || !it->second->contains(tagNodeName)) return WhatChanged::none;
+    if (!tagsFor(path).contains(tagNodeName)) return WhatChanged::none;
+    Tags& tags = writableTags();
+    auto it = tags.find(path);
     WhatChanged changed = rootNode_->removePath(tagNodeName.components(), path, keep);
     if (it->second->size() == 1) {
-        tags_.erase(it);
+        tags.erase(it);
     } else {
         QuickStringSet names = *it->second;
         names.erase(tagNodeName);
@@ -108,9 +116,9 @@ WhatChanged Tree::removeTag(const QuickString& tagNodeName, const QuickString& p
 
 WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString& path) {
     static const QuickStringSet none;
-    auto it = tags_.find(path);
+    auto it = tags_->find(path);
     // Held: removeTag and addTag replace the stored set.
-    const TagSet held = it == tags_.end() ? nullptr : it->second;
+    const TagSet held = it == tags_->end() ? nullptr : it->second;
     const QuickStringSet& old = held ? *held : none;
     if (old == tagNodeNames) return WhatChanged::none;
     WhatChanged changed = WhatChanged::none;
@@ -126,8 +134,8 @@ WhatChanged Tree::setTags(const QuickStringSet& tagNodeNames, const QuickString&
 
 WhatChanged Tree::queryChange(const QuickString& path) {
     if (deferQueries_) return WhatChanged::none;
-    auto it = tags_.find(path);
-    return queries_.fileChanged(path, it == tags_.end() ? nullptr : it->second.get());
+    auto it = tags_->find(path);
+    return queries_.fileChanged(path, it == tags_->end() ? nullptr : it->second.get());
 }
 
 std::vector<std::pair<QuickString, Tree::TagSet>> Tree::addTagGroups(std::span<const TagGroup> groups) {
@@ -135,10 +143,11 @@ std::vector<std::pair<QuickString, Tree::TagSet>> Tree::addTagGroups(std::span<c
     size_t files = 0;
     for (const TagGroup& group : groups)
         files += group.paths.size();
-    tags_.reserve(tags_.size() + files);
+    Tags& tags = writableTags();
+    tags.reserve(tags.size() + files);
     for (const TagGroup& group : groups) {
-        forEachPrefetched(group.paths, tags_, [&](const QuickString& path) {
-            auto [entry, inserted] = tags_.try_emplace(path.unsharedCopy(), group.names);
+        forEachPrefetched(group.paths, tags, [&](const QuickString& path) {
+            auto [entry, inserted] = tags.try_emplace(path.unsharedCopy(), group.names);
             if (inserted || entry->second == group.names) return;
             // Two items with one path: the path carries both items' tags.
             QuickStringSet both = *entry->second;
@@ -148,7 +157,7 @@ std::vector<std::pair<QuickString, Tree::TagSet>> Tree::addTagGroups(std::span<c
         });
     }
     for (auto& [path, set] : merged)
-        set = tags_.at(path);
+        set = tags.at(path);
 
     // Each tag node is found once, and its table made its final size before
     // it is filled.

@@ -9,6 +9,7 @@
 
 #include "core/QuickString.h"
 #include "core/TagFormat.h"
+#include "library/FileTags.h"
 #include "library/Node.h"
 #include "library/NodePath.h"
 #include "library/TreeQueries.h"
@@ -21,13 +22,10 @@ namespace qm {
 // one thread at a time; every change returns what it touched.
 class Tree {
 public:
-    // The full names of the tag nodes that list one file. Never null nor
-    // empty in `tags`, and never changed in place: files with the same tags
-    // share one set, which keeps a million-file library to a few thousand
-    // sets and lets the ingest's own bookkeeping share them too.
-    using TagSet = std::shared_ptr<const QuickStringSet>;
-    // For every tagged file, its tag set.
-    using Tags = absl::flat_hash_map<QuickString, TagSet>;
+    // A file's tag node names (see FileTags.h); the ingest's own
+    // bookkeeping shares the sets too.
+    using TagSet = FileTagSet;
+    using Tags = FileTags;
     // New tag sets by path, as a change reports them (empty: no tags now).
     using TagChanges = absl::flat_hash_map<QuickString, QuickStringSet>;
 
@@ -46,7 +44,12 @@ public:
     const NodePtr& mapNode() const { return mapNode_; }                  // "Map", kind none
     // For every tagged file, the tag node names that list it; in step with
     // the nodes' paths.
-    const Tags& tags() const { return tags_; }
+    const Tags& tags() const { return *tags_; }
+    // The tags as they are now, for a reader on another thread: the tree
+    // copies its map before the next change while a snapshot is held, so
+    // the snapshot never changes. Take and drop snapshots on the tree's
+    // thread only (the copy is decided by their count).
+    std::shared_ptr<const Tags> tagsSnapshot() const { return tags_; }
 
     // One child of Colors of kind tag per colour label, carrying its colour.
     void addColorNodes(const TagFormat& format);
@@ -93,6 +96,11 @@ public:
     }
     bool saveQuery(std::string_view text, std::string_view name) { return queries_.save(*this, text, name); }
     bool unsaveQuery(std::string_view text) { return queries_.unsave(*this, text); }
+    // Evaluations handed away (see TreeQueries::setEvaluator) and their files.
+    void setQueryEvaluator(TreeQueries::Evaluator evaluator, size_t syncLimit) {
+        queries_.setEvaluator(std::move(evaluator), syncLimit);
+    }
+    WhatChanged deliverQuery(uint64_t id, Node::Paths found) { return queries_.deliver(*this, id, std::move(found)); }
 
     // Pins a full name under Tags ("Tags/a/b" gives the pin "a/b"), or a
     // query ("Queries/a or b" gives a pin of kind queryPin named "a or b",
@@ -110,7 +118,9 @@ private:
     NodePtr tagsNode_;
     NodePtr starsNode_;
     NodePtr mapNode_;
-    Tags tags_;
+    // Shared with snapshots; writableTags() copies it while one is held.
+    std::shared_ptr<Tags> tags_ = std::make_shared<Tags>();
+    Tags& writableTags();
     TreeQueries queries_;
     // setTags moves a file through the queries once, after all its changes.
     bool deferQueries_ = false;

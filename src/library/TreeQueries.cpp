@@ -34,6 +34,34 @@ void collectSubtree(const Node& node, std::vector<const Node*>& out) {
     for (const auto& [_, child] : node.children()) collectSubtree(*child, out);
 }
 
+// Whether a file without any of the expression's names matches ("not done"):
+// then every tagged file is a candidate.
+bool matchesUntagged(const TagExpression& expression) {
+    return expression.evaluate(std::vector<bool>(expression.names().size(), false));
+}
+
+// The nodes listing the files that carry one of the expression's names (and,
+// for a name ending in "/", everything below them).
+std::vector<const Node*> candidateNodes(const Tree& tree, const TagExpression& expression) {
+    std::vector<const Node*> nodes;
+    for (const TagExpression::Name& name : expression.names()) {
+        const QuickString tag = QuickString::bytes(name.tag);
+        if (NodePtr c = tree.colorsNode()->child(tag)) nodes.push_back(c.get());
+        if (tag == tree.starsNode()->name) nodes.push_back(tree.starsNode().get());
+        NodePtr under = tree.tagsNode()->lookup(tag.components());
+        if (!under || under == tree.tagsNode()) continue;
+        if (name.subtree)
+            collectSubtree(*under, nodes);
+        else
+            nodes.push_back(under.get());
+    }
+    return nodes;
+}
+
+// Evaluations carry ids unique in the process, so one meant for a replaced
+// tree never lands in another.
+std::atomic<uint64_t> lastEvaluationId{0};
+
 }  // namespace
 
 std::string_view TreeQueries::tagOf(const QuickString& nodeName) {
@@ -122,8 +150,8 @@ NodePtr TreeQueries::open(Tree& tree, std::string_view rawText, WhatChanged* cha
     NodePtr node = s->addChild(NodeKind::query, QuickString::bytes(text));
     // Unsaved queries take no row; saving one shows it.
     node->hide();
-    evaluate(tree, *node, *expression);
-    entries_.push_back(Entry{node, std::move(*expression), false, ++clock_});
+    entries_.push_back(Entry{.node = node, .expression = std::move(*expression), .lastOpened = ++clock_});
+    fill(tree, entries_.back());
     return node;
 }
 
@@ -133,6 +161,7 @@ void TreeQueries::evictUnsaved(Tree& tree, WhatChanged* changed) {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
             if (!it->saved && (oldest == entries_.end() || it->lastOpened < oldest->lastOpened)) oldest = it;
+        // Its evaluation, if any, is cancelled with it.
         section(tree)->removeChild(oldest->node->name);
         entries_.erase(oldest);
         --unsaved;
@@ -184,17 +213,26 @@ std::vector<std::string> TreeQueries::unsavedTexts() const {
 WhatChanged TreeQueries::fileChanged(const QuickString& path, const QuickStringSet* names) {
     WhatChanged changed = WhatChanged::none;
     for (Entry& e : entries_) {
-        // Only tagged files are candidates, as on the command line.
-        const bool wanted = names && fileMatches(e.expression, *names);
-        const bool listed = e.node->paths().contains(path);
-        if (wanted == listed) continue;
-        if (wanted)
-            e.node->insertPath(path, PathMetadata{});
-        else
-            e.node->erasePath(path);
-        changed |= WhatChanged::paths;
+        // Judged again once the evaluation's files arrive.
+        if (e.pendingId) {
+            e.changedWhilePending.insert(path);
+            continue;
+        }
+        if (judgeFile(e, path, names)) changed |= WhatChanged::paths;
     }
     return changed;
+}
+
+bool TreeQueries::judgeFile(Entry& e, const QuickString& path, const QuickStringSet* names) {
+    // Only tagged files are candidates, as on the command line.
+    const bool wanted = names && fileMatches(e.expression, *names);
+    const bool listed = e.node->paths().contains(path);
+    if (wanted == listed) return false;
+    if (wanted)
+        e.node->insertPath(path, PathMetadata{});
+    else
+        e.node->erasePath(path);
+    return true;
 }
 
 void TreeQueries::evaluate(const Tree& tree, Node& node, const TagExpression& expression) {
@@ -206,28 +244,11 @@ void TreeQueries::evaluate(const Tree& tree, Node& node, const TagExpression& ex
         return it->second;
     };
     Node::Paths found;
-    const std::vector<bool> noHits(expression.names().size(), false);
-    if (expression.evaluate(noHits)) {
-        // A file without any of the names matches ("not done"): every tagged
-        // file is a candidate.
+    if (matchesUntagged(expression)) {
         for (const auto& [path, set] : tree.tags())
             if (matches(set)) found.try_emplace(path);
     } else {
-        // Only files carrying one of the names can match: read those names'
-        // nodes (and, for a name ending in "/", everything below them).
-        std::vector<const Node*> nodes;
-        for (const TagExpression::Name& name : expression.names()) {
-            const QuickString tag = QuickString::bytes(name.tag);
-            if (NodePtr c = tree.colorsNode()->child(tag)) nodes.push_back(c.get());
-            if (tag == tree.starsNode()->name) nodes.push_back(tree.starsNode().get());
-            NodePtr under = tree.tagsNode()->lookup(tag.components());
-            if (!under || under == tree.tagsNode()) continue;
-            if (name.subtree)
-                collectSubtree(*under, nodes);
-            else
-                nodes.push_back(under.get());
-        }
-        for (const Node* n : nodes)
+        for (const Node* n : candidateNodes(tree, expression))
             for (const auto& [path, _] : n->paths()) {
                 if (found.contains(path)) continue;
                 auto it = tree.tags().find(path);
@@ -235,6 +256,66 @@ void TreeQueries::evaluate(const Tree& tree, Node& node, const TagExpression& ex
             }
     }
     node.replacePaths(std::move(found));
+}
+
+size_t TreeQueries::filesToRead(const Tree& tree, const TagExpression& expression) {
+    if (matchesUntagged(expression)) return tree.tags().size();
+    size_t files = 0;
+    for (const Node* n : candidateNodes(tree, expression)) files += n->paths().size();
+    return files;
+}
+
+// ---- Evaluation elsewhere ----
+
+void TreeQueries::setEvaluator(Evaluator evaluator, size_t syncLimit) {
+    evaluator_ = std::move(evaluator);
+    syncLimit_ = syncLimit;
+}
+
+void TreeQueries::fill(Tree& tree, Entry& e) {
+    if (!evaluator_ || filesToRead(tree, e.expression) <= syncLimit_) return evaluate(tree, *e.node, e.expression);
+    e.pendingId = ++lastEvaluationId;
+    e.cancelled.flag = std::make_shared<std::atomic<bool>>(false);
+    evaluator_(Evaluation{e.pendingId, e.expression, tree.tagsSnapshot(), e.cancelled.flag});
+}
+
+Node::Paths TreeQueries::judge(const Evaluation& evaluation) {
+    absl::flat_hash_map<const QuickStringSet*, bool> verdicts;
+    Node::Paths found;
+    size_t seen = 0;
+    for (const auto& [path, set] : *evaluation.tags) {
+        // A query typed over is dropped soon: stop reading for it.
+        if (++seen % 4096 == 0 && evaluation.cancelled && evaluation.cancelled->load(std::memory_order_relaxed))
+            return {};
+        auto [it, inserted] = verdicts.try_emplace(set.get(), false);
+        if (inserted) it->second = fileMatches(evaluation.expression, *set);
+        if (it->second) found.try_emplace(path);
+    }
+    return found;
+}
+
+WhatChanged TreeQueries::deliver(const Tree& tree, uint64_t id, Node::Paths found) {
+    if (id == 0) return WhatChanged::none;
+    for (Entry& e : entries_) {
+        if (e.pendingId != id) continue;
+        e.node->replacePaths(std::move(found));
+        const QuickStringSet changed = std::move(e.changedWhilePending);
+        e.cancelled.flag.reset();
+        e.pendingId = 0;
+        e.changedWhilePending.clear();
+        for (const QuickString& path : changed) {
+            auto it = tree.tags().find(path);
+            judgeFile(e, path, it == tree.tags().end() ? nullptr : it->second.get());
+        }
+        return WhatChanged::paths;
+    }
+    return WhatChanged::none;
+}
+
+bool TreeQueries::isPending(const Node& node) const {
+    for (const Entry& e : entries_)
+        if (e.node.get() == &node) return e.pendingId != 0;
+    return false;
 }
 
 }  // namespace qm

@@ -12,7 +12,9 @@ std::optional<size_t> TypeNavigation::type(std::string_view characters, const st
                 start = i;
                 break;
             }
-    auto hit = typeAhead_.type(characters, rows.size(), [&](size_t i) { return rows[i]->name.utf8(); }, start);
+    // Rows are found by what they show: a saved query by its name, not its expression.
+    auto hit =
+        typeAhead_.type(characters, rows.size(), [&](size_t i) { return rows[i]->displayName().utf8(); }, start);
     if (hit) node = std::const_pointer_cast<Node>(rows[*hit]->shared_from_this());
     return hit;
 }

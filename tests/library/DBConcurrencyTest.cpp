@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/MainQueue.h"
+#include "core/TagFormat.h"
 #include "library/DB.h"
+#include "library/TagExpression.h"
 #include "support/MemoryMetadataIndex.h"
 #include "library/MemoryUserDefaults.h"
 
@@ -44,6 +47,63 @@ TEST(DBConcurrencyTest, IngestBuildsWhileTheMainQueueReads) {
     ASSERT_TRUE(db->tree().tagsNode()->child(QuickString::literal("U")));
     EXPECT_EQ(db->tree().tagsNode()->child(QuickString::literal("U"))->paths().size(), 100u);
     EXPECT_GT(reads, 0u);
+    db.reset();
+    mainQueue().runPending();
+}
+
+// Big queries are judged on "QueryQueue" over a snapshot of the tags while
+// the ingest goes on changing them on the main thread: every query ends up
+// listing what a file-by-file test of the final tags finds.
+TEST(DBConcurrencyTest, QueriesJudgedAwayWhileTagsChange) {
+    MemoryMetadataIndex index;
+    std::vector<MetadataItem> items;
+    for (int i = 0; i < 8000; ++i) {
+        std::vector<std::string> tags{"T" + std::to_string(i % 7)};
+        if (i % 3 == 0) tags.push_back("done");
+        items.push_back(index.add({"/h/f" + std::to_string(i), tags, std::nullopt, std::nullopt}));
+    }
+    auto defaults = std::make_shared<MemoryUserDefaults>();
+    defaults->setValue("hasBeenLaunched", true);
+    auto db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
+    ASSERT_TRUE(
+        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(20)));
+    index.gpsQuery()->finish();
+    index.tagQuery()->finish();
+    ASSERT_TRUE(mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; },
+                                     std::chrono::seconds(60)));
+
+    const std::vector<std::string> texts = {"not done", "T1 or not T2", "not (T3 and done)"};
+    std::vector<NodePtr> nodes;
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& t : texts) nodes.push_back(db->openQuery(t + (round ? " or x" + std::to_string(round) : "")));
+        // The tags change while the queries are judged.
+        for (int i = round * 400; i < round * 400 + 400; ++i) {
+            index.setTags(items[size_t(i)], std::vector<std::string>{i % 2 ? "done" : "T2"});
+            index.tagQuery()->update({{}, {items[size_t(i)]}, {}});
+        }
+    }
+    auto settled = [&] {
+        for (const NodePtr& n : nodes)
+            if (db->tree().queries().isPending(*n)) return false;
+        return db->tree().tagsFor(QuickString::literal("/h/f799")) ==
+               QuickStringSet{db->format->nodeNameForTag("done")};
+    };
+    ASSERT_TRUE(mainQueue().runUntil(settled, std::chrono::seconds(60)));
+    mainQueue().runPending();
+    for (const NodePtr& n : nodes) {
+        auto parsed = TagExpression::parse(n->name.utf8());
+        const TagExpression& e = std::get<TagExpression>(parsed);
+        size_t expected = 0;
+        for (const auto& [path, set] : db->tree().tags()) {
+            std::vector<std::string> tags;
+            for (const QuickString& name : *set) tags.push_back(*TagFormat::tagForNodeName(name));
+            if (!e.matches(tags)) continue;
+            ++expected;
+            EXPECT_TRUE(n->paths().contains(path)) << n->name.utf8() << ": " << path.utf8();
+        }
+        EXPECT_EQ(n->paths().size(), expected) << n->name.utf8();
+        EXPECT_GT(expected, 1000u);
+    }
     db.reset();
     mainQueue().runPending();
 }

@@ -127,5 +127,77 @@ TEST(TreeQueries, SavingShowsTheSectionAndKeepsTheNodePath) {
     EXPECT_EQ(tree.rootNode()->visibleRowCount({tree.rootNode()->fullName}), 6u);
 }
 
+// Queries handed away: the node waits empty, the snapshot it was judged on
+// keeps the tags of the moment it was asked for while the tree goes on
+// changing, and the delivered files plus the files changed meanwhile make
+// exactly what a file-by-file test finds. A query that goes away, or whose
+// tree goes, cancels its evaluation, and its files land nowhere.
+TEST(TreeQueries, EvaluationsHandedAwayLandAsABruteForceSearchFinds) {
+    TagFormat format;
+    Tree tree;
+    tree.addColorNodes(format);
+    const std::vector<std::string> tags = {"Work", "Work/2024", "done", "Red", "x"};
+    std::mt19937 rng(11);
+    auto pickTag = [&] { return tags[rng() % tags.size()]; };
+    auto pathOf = [&](size_t i) { return B("/home/u/f" + std::to_string(i)); };
+    for (size_t i = 0; i < 200; ++i)
+        for (int k = int(rng() % 3) + 1; k > 0; --k) tree.addTag(format.nodeNameForTag(pickTag()), pathOf(i));
+
+    std::vector<TreeQueries::Evaluation> handed;
+    // A small query stays on this thread; the rest are handed away.
+    tree.setQueryEvaluator([&](TreeQueries::Evaluation e) { handed.push_back(std::move(e)); }, 3);
+    NodePtr small = tree.openQuery("nothing or \"nothing else\"");
+    ASSERT_TRUE(small);
+    EXPECT_FALSE(tree.queries().isPending(*small));
+    EXPECT_TRUE(handed.empty());
+
+    const std::string text = "Work/ and not done";
+    NodePtr q = tree.openQuery(text);
+    ASSERT_TRUE(q);
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_TRUE(tree.queries().isPending(*q));
+    EXPECT_TRUE(q->paths().empty());
+    const std::set<std::string> whenAsked = bruteForce(tree, text);
+    const size_t taggedWhenAsked = tree.tags().size();
+
+    // The tree changes while the evaluation is away, files new to it too.
+    for (int step = 0; step < 300; ++step) {
+        const QuickString path = pathOf(rng() % 240);
+        const QuickString name = format.nodeNameForTag(pickTag());
+        if (rng() % 2)
+            tree.addTag(name, path);
+        else
+            tree.removeTag(name, path, {});
+    }
+    EXPECT_EQ(handed[0].tags->size(), taggedWhenAsked);
+    Node::Paths found = TreeQueries::judge(handed[0]);
+    std::set<std::string> judged;
+    for (const auto& [path, _] : found) judged.emplace(path.utf8());
+    EXPECT_EQ(judged, whenAsked);  // the snapshot did not move
+
+    EXPECT_EQ(tree.deliverQuery(handed[0].id, std::move(found)), WhatChanged::paths);
+    EXPECT_FALSE(tree.queries().isPending(*q));
+    EXPECT_EQ(listed(*q), bruteForce(tree, text));
+    EXPECT_EQ(tree.deliverQuery(handed[0].id, {}), WhatChanged::none);  // once only
+    tree.addTag(format.nodeNameForTag("Work"), pathOf(500));
+    EXPECT_EQ(listed(*q), bruteForce(tree, text));  // live again
+
+    // Typed over: the ninth unsaved query pushes this one out and cancels it.
+    NodePtr gone = tree.openQuery("not Red");
+    ASSERT_EQ(handed.size(), 2u);
+    for (int i = 0; i < 8; ++i) tree.openQuery("not x" + std::to_string(i));
+    EXPECT_FALSE(tree.queries().find("not Red"));
+    EXPECT_TRUE(handed[1].cancelled->load());
+    EXPECT_TRUE(TreeQueries::judge(handed[1]).empty() || handed[1].tags->size() < 4096);
+    EXPECT_EQ(tree.deliverQuery(handed[1].id, TreeQueries::judge(handed[1])), WhatChanged::none);
+    EXPECT_TRUE(gone->paths().empty());
+
+    // A replaced tree cancels what it still waits for.
+    auto last = handed.back().cancelled;
+    EXPECT_FALSE(last->load());
+    tree = Tree();
+    EXPECT_TRUE(last->load());
+}
+
 }  // namespace
 }  // namespace qm

@@ -150,6 +150,17 @@ TEST(SidebarTreeController, ClicksTypeAheadRenameAndMenuRules) {
     EXPECT_EQ(f.current(), "Tags/Home");
     f.controller->key(Key::commit, false, false);
     EXPECT_EQ(f.current(), "Tags/Work/2024/Q1");
+    // A saved query is found by the name its row shows, not by its expression
+    // (whose first letter, "x", is on no row).
+    ASSERT_TRUE(f.db->saveQuery("xq or Home", "Zebra files"));
+    f.window->setIsExpanded({Q("Tags"), Q("Colors"), Q("Queries")});
+    f.controller->invalidateRows();
+    f.controller->setTypeNavigationClock({});  // a new pattern
+    f.controller->typeCharacters("zeb");
+    ASSERT_TRUE(f.controller->typeNavigation().node);
+    EXPECT_EQ(f.controller->typeNavigation().node->displayName().utf8(), "Zebra files");
+    f.controller->setTypeNavigationClock({});
+    EXPECT_FALSE(f.controller->typeCharacters("x").reveal);
 
     // F2: tags under a tag-holding parent and folders below the section.
     auto renameAt = [&](const NodePath& p) {
