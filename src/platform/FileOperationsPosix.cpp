@@ -471,15 +471,19 @@ std::string openEnds(const std::string& from, const std::string& to, Ends& ends)
     return {};
 }
 
+// Opens both folders and places the copy there; empty, or the error.
+std::string copyBetween(const std::string& from, const std::string& to, Ends& ends, Copied& copied) {
+    if (std::string e = openEnds(from, to, ends); !e.empty()) return e;
+    return placeCopy(ends.srcDir.get(), ends.fromName, ends.st, ends.dstDir.get(), ends.toName, parentOf(to),
+                     copied);
+}
+
 }  // namespace
 
 FileResult copyNoReplace(const std::string& from, const std::string& to) {
     Ends ends;
-    if (std::string e = openEnds(from, to, ends); !e.empty()) return FileResult::failure(e);
     Copied copied;
-    std::string e = placeCopy(ends.srcDir.get(), ends.fromName, ends.st, ends.dstDir.get(), ends.toName,
-                              parentOf(to), copied);
-    if (!e.empty()) return FileResult::failure(e);
+    if (std::string e = copyBetween(from, to, ends, copied); !e.empty()) return FileResult::failure(e);
     return FileResult::success(to);
 }
 
@@ -487,22 +491,16 @@ FileResult copyThenRemove(const std::string& from, const std::string& to, bool* 
                           const std::function<void()>& beforeRemoval) {
     if (leftRemnant) *leftRemnant = false;
     Ends ends;
-    if (std::string e = openEnds(from, to, ends); !e.empty()) return FileResult::failure(e);
     Copied copied;
-    std::string e = placeCopy(ends.srcDir.get(), ends.fromName, ends.st, ends.dstDir.get(), ends.toName,
-                              parentOf(to), copied);
-    if (!e.empty()) return FileResult::failure(e);
-    UniqueFd& srcDir = ends.srcDir;
-    UniqueFd& dstDir = ends.dstDir;
-    const std::string& toName = ends.toName;
+    if (std::string e = copyBetween(from, to, ends, copied); !e.empty()) return FileResult::failure(e);
     if (beforeRemoval) beforeRemoval();
 
     std::vector<std::string> left;
-    removeCopied(srcDir.get(), copied, from, left);
+    removeCopied(ends.srcDir.get(), copied, from, left);
     if (left.empty()) return FileResult::success(to);
     if (!S_ISDIR(copied.st.st_mode)) {
         // A lone item that changed stays whole at its place; its copy is stale.
-        ::unlinkat(dstDir.get(), toName.c_str(), 0);
+        ::unlinkat(ends.dstDir.get(), ends.toName.c_str(), 0);
         return FileResult::failure("changed during the move, left in place");
     }
     for (const std::string& line : left)
