@@ -313,10 +313,15 @@ bool TileGridController::acceptsDrop(const std::vector<QuickString>& paths) cons
     return std::any_of(paths.begin(), paths.end(), [&](const QuickString& p) { return !listed.contains(p); });
 }
 
-std::optional<DropOperation> TileGridController::DropPlan::operation(const DropInfo& drop) const {
-    if (!accepted) return std::nullopt;
+std::optional<DropOperation> TileGridController::dropOperation(bool isFolder, bool sameFileSystem,
+                                                               const DropInfo& drop) {
     if (!isFolder) return DropOperation::copy;
     return drop.operationFor(sameFileSystem);
+}
+
+std::optional<DropOperation> TileGridController::DropPlan::operation(const DropInfo& drop) const {
+    if (!accepted) return std::nullopt;
+    return dropOperation(isFolder, sameFileSystem, drop);
 }
 
 TileGridController::DropPlan TileGridController::planDrop(const DropInfo& drop) const {
@@ -332,9 +337,7 @@ TileGridController::DropPlan TileGridController::planDrop(const DropInfo& drop) 
         for (const QuickString& p : paths)
             plan.sameFileSystem = plan.sameFileSystem && files.isOnSameFileSystem(std::string(p.utf8()), *folder);
     }
-    // operation() refuses an unaccepted plan, so ask it as an accepted one.
-    plan.accepted = true;
-    plan.accepted = plan.operation(drop).has_value();
+    plan.accepted = dropOperation(plan.isFolder, plan.sameFileSystem, drop).has_value();
     return plan;
 }
 

@@ -146,6 +146,10 @@ public:
     void currentNodeChanged();
 
 private:
+    // What a drop onto a folder (or else a tag) node does with its files,
+    // from where they lie and the drop's actions; none when the source
+    // allows no operation there.
+    static std::optional<DropOperation> dropOperation(bool isFolder, bool sameFileSystem, const DropInfo& drop);
     void setSelection(const QuickStringSet& selection);
     TileEffects revealIn(const TileGridLayout& layout, const QuickStringSet& paths);
 

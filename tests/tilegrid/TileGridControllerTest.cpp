@@ -83,6 +83,54 @@ TEST(TileGridController, DropsThatWouldDoNothingAreRefused) {
     EXPECT_FALSE(g.c->acceptsDrop({Q("/elsewhere/x.jpg")}));
 }
 
+// What the drag's feedback shows is what the drop would do: planned once,
+// then read with the drop's modifiers and the source's allowed actions.
+TEST(TileGridController, ADropPlanAnswersTheOperationTheDropWouldPerform) {
+    Controller g;
+    fs::path own = g.file("dest/own.jpg", "Box"), loose = g.file("src/loose.jpg");
+    g.load({{own, {"Box"}}});
+    g.make();
+    auto drop = [](const fs::path& p, std::optional<DropOperation> requested = std::nullopt, bool move = true,
+                   bool copy = true) {
+        DropInfo d = DropInfo::forPaths({p.string()});
+        d.requested = requested;
+        d.sourceAllowsMove = move;
+        d.sourceAllowsCopy = copy;
+        return d;
+    };
+    using O = std::optional<DropOperation>;
+
+    // A tag node tags the files where they are, whatever is asked for.
+    g.window->setCurrentNode(P({"Tags", "Box"}));
+    TileGridController::DropPlan plan = g.c->planDrop(drop(loose));
+    EXPECT_TRUE(plan.accepted);
+    EXPECT_EQ(plan.operation(drop(loose, DropOperation::move)), O(DropOperation::copy));
+    EXPECT_EQ(plan.operation(drop(loose, std::nullopt, false, false)), O(DropOperation::copy));
+    EXPECT_FALSE(g.c->planDrop(drop(own)).accepted);  // tagged already
+
+    // A folder node on the same file system: a move unless Ctrl asks for a
+    // copy or the source offers only a copy.
+    auto folder = nodeNameForFolder((g.root / "dest").string());
+    ASSERT_TRUE(folder);
+    g.window->setCurrentNode(nodePathForFullName(*folder));
+    ASSERT_TRUE(mainQueue().runUntil([&] { return g.layout().count() == 1; }, std::chrono::seconds(10)));
+    plan = g.c->planDrop(drop(loose));
+    EXPECT_TRUE(plan.accepted);
+    EXPECT_TRUE(plan.isFolder);
+    EXPECT_TRUE(plan.sameFileSystem);
+    EXPECT_EQ(plan.operation(drop(loose)), O(DropOperation::move));
+    EXPECT_EQ(plan.operation(drop(loose, DropOperation::copy)), O(DropOperation::copy));
+    EXPECT_EQ(plan.operation(drop(loose, std::nullopt, false, true)), O(DropOperation::copy));
+    EXPECT_EQ(plan.operation(drop(loose, DropOperation::copy, true, false)), O(DropOperation::move));
+    // A source that allows neither is refused from the start, and so is a
+    // file that is in the folder already.
+    plan = g.c->planDrop(drop(loose, std::nullopt, false, false));
+    EXPECT_FALSE(plan.accepted);
+    EXPECT_EQ(plan.operation(drop(loose)), O());
+    EXPECT_FALSE(g.c->planDrop(drop(own)).accepted);
+    EXPECT_EQ(g.c->planDrop(drop(own)).operation(drop(own)), O());
+}
+
 TEST(TileGridController, RevealIntoAFolderNotReadYetScrollsOnceItsListingArrives) {
     Controller g;
     g.load();
