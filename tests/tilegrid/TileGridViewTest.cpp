@@ -155,6 +155,14 @@ struct Grid : CommandHarness {
         window->setMapResults(std::move(files));
         window->setCurrentNode({mapSectionName()});
     }
+    // The folder's node, read as its sidebar row reads it, made current.
+    void showFolder(const fs::path& dir) {
+        std::optional<QuickString> folder = nodeNameForFolder(dir.string());
+        ASSERT_TRUE(folder);
+        db->openDirectories({*folder});
+        mainQueue().runUntil([&] { return !db->isUpdatingDirectories(); }, CommandHarness::timeout);
+        window->setCurrentNode(nodePathForFullName(*folder));
+    }
     void scroll(int y) { view->verticalScrollBar()->setValue(y); }
     QPoint center(size_t i) {
         TileGridLayout l = view->computeLayout();
@@ -386,11 +394,8 @@ TEST(TileGridView, DeleteInAFolderMovesToTheTrashAndUndoRestores) {
     Grid g;
     fs::path a = g.file("pics/a.jpg"), b = g.file("pics/b.jpg");
     g.load();
-    QuickString folder = *nodeNameForFolder((g.root / "pics").string());
-    g.db->openDirectories({folder});
-    mainQueue().runUntil([&] { return !g.db->isUpdatingDirectories(); }, CommandHarness::timeout);
     g.makeView(600, 400);
-    g.window->setCurrentNode(nodePathForFullName(folder));
+    g.showFolder(g.root / "pics");
     ASSERT_EQ(g.view->computeLayout().count(), 2u);
     g.click(g.center(1));
     g.key(Qt::Key_Delete);
@@ -837,11 +842,8 @@ TEST(TileGridView, DropsFromOtherProgramsOntoAFolderMoveOrCopyAsAskedAndSayWhich
     fs::path a = g.file("elsewhere/a.jpg", "", "a"), b = g.file("elsewhere/b.jpg", "", "b"),
              c = g.file("elsewhere/c.jpg", "", "c");
     g.load();
-    QuickString folder = *nodeNameForFolder((g.root / "pics").string());
-    g.db->openDirectories({folder});
-    mainQueue().runUntil([&] { return !g.db->isUpdatingDirectories(); }, CommandHarness::timeout);
     g.makeView(600, 400);
-    g.window->setCurrentNode(nodePathForFullName(folder));
+    g.showFolder(g.root / "pics");
     ASSERT_EQ(g.view->computeLayout().count(), 1u);
 
     // The drag as another program offers it, with the modifiers held at the drop.
