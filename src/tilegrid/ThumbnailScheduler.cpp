@@ -1,8 +1,14 @@
 #include "tilegrid/ThumbnailScheduler.h"
 
+#include <QFile>
+#include <QMimeDatabase>
 #include <QThreadPool>
 
+#include <algorithm>
+
 #include "core/MainQueue.h"
+#include "desktop/MimeIcon.h"
+#include "desktop/ThumbnailService.h"
 
 namespace qm {
 
@@ -22,6 +28,14 @@ QThreadPool& metadataPool() {
 
 }  // namespace
 
+ThumbnailScheduler::Requester ThumbnailScheduler::requesterFor(std::shared_ptr<ThumbnailService> service) {
+    if (!service) return {};
+    return [service = std::move(service)](const std::string& path, ThumbnailCallback done) {
+        return service->request(path, QSize(ThumbnailService::kMaxSize, ThumbnailService::kMaxSize),
+                                std::move(done));
+    };
+}
+
 ThumbnailScheduler::ThumbnailScheduler(TileContentsCache& cache, Backend backend)
     : cache_(cache), backend_(std::move(backend)), alive_(std::make_shared<ThumbnailScheduler*>(this)) {
     if (!backend_.readMetadata)
@@ -29,6 +43,13 @@ ThumbnailScheduler::ThumbnailScheduler(TileContentsCache& cache, Backend backend
     if (!backend_.runInBackground)
         backend_.runInBackground = [](std::function<void()> job) {
             metadataPool().start(QRunnable::create(std::move(job)));
+        };
+    if (!backend_.icon)
+        backend_.icon = [](const std::string& path) {
+            // By name only: the file is what did not answer.
+            QMimeType type = QMimeDatabase().mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(path)),
+                                                             QMimeDatabase::MatchExtension);
+            return MimeIcon::forType(type.name());
         };
     if (!backend_.now) backend_.now = [] { return Clock::now(); };
     pool_.recycled = [this](TileId id, Tile&) { recycle(id); };
@@ -42,6 +63,27 @@ ThumbnailScheduler::~ThumbnailScheduler() {
 void ThumbnailScheduler::beginPass() {
     pool_.forEachBound([](TileId, Tile& t) { t.isPlaced = false; });
     placed_.clear();
+}
+
+void ThumbnailScheduler::placeRows(const TileGridLayout& layout, double top, double height) {
+    const size_t capacity = layout.tileCapacity(height);
+    beginPass();
+    for (long row : TileGridLayout::rowOrder(layout.rowsFor(top, height))) {
+        size_t begin = size_t(row) * size_t(layout.columns);
+        size_t end = std::min(begin + size_t(layout.columns), layout.count());
+        for (size_t i = begin; i < end; ++i) place(layout.paths[i], i, capacity);
+    }
+    endPass();
+}
+
+const Tile* ThumbnailScheduler::tile(const QuickString& path) const {
+    auto id = find(path);
+    return id ? &pool_.tile(*id) : nullptr;
+}
+
+QImage ThumbnailScheduler::image(const QuickString& path) const {
+    auto id = find(path);
+    return id ? image(*id) : QImage();
 }
 
 void ThumbnailScheduler::place(const QuickString& path, size_t index, size_t capacity) {

@@ -16,9 +16,12 @@
 #include "desktop/ThumbnailRequest.h"
 #include "media/FileMetadata.h"
 #include "tilegrid/TileContentsCache.h"
+#include "tilegrid/TileGridLayout.h"
 #include "tilegrid/TilePool.h"
 
 namespace qm {
+
+class ThumbnailService;
 
 // Gives the grid's tiles their thumbnails: binds tiles to the files the update
 // pass places, serves what the contents cache holds, and requests the rest,
@@ -33,16 +36,21 @@ public:
     static constexpr std::chrono::milliseconds kTimeout{10000};
     using Clock = std::chrono::steady_clock;
 
+    using Requester = std::function<ThumbnailRequest(const std::string& path, ThumbnailCallback)>;
+    // Requests from the service at its largest size; none without a service.
+    static Requester requesterFor(std::shared_ptr<ThumbnailService> service);
+
     struct Backend {
         // Starts a request; its callback runs at most once, on any thread,
         // unless cancelled first.
-        std::function<ThumbnailRequest(const std::string& path, ThumbnailCallback)> request;
+        Requester request;
         // The duration and panorama record; on a worker, outside every
         // request's lock. Defaults to readFileMetadata.
         std::function<FileMetadata(const std::string& path)> readMetadata;
         // Runs a job on a worker thread. Defaults to a small pool of its own.
         std::function<void(std::function<void()>)> runInBackground;
-        // The icon of the file's type, for a request that timed out; main thread.
+        // The icon of the file's type, for a request that timed out; main
+        // thread. Defaults to the icon of the type its name suggests.
         std::function<QImage(const std::string& path)> icon;
         std::function<Clock::time_point()> now;
     };
@@ -61,6 +69,10 @@ public:
     void beginPass();
     void place(const QuickString& path, size_t index, size_t capacity);
     void endPass();
+    // A whole pass over a layout: the rows from a screen above to a screen
+    // below the visible band [top, top + height), in the layout's binding
+    // order, keeping five screens' worth of tiles.
+    void placeRows(const TileGridLayout& layout, double top, double height);
     // The tiles placed by the last pass.
     const std::vector<TileId>& placed() const { return placed_; }
 
@@ -76,6 +88,9 @@ public:
     const QImage& image(TileId id) const { return images_[id].image; }
     uint32_t version(TileId id) const { return images_[id].version; }
     std::optional<TileId> find(const QuickString& path) const { return pool_.find(path); }
+    // The bound tile of a file, and its image; null and a null image when none.
+    const Tile* tile(const QuickString& path) const;
+    QImage image(const QuickString& path) const;
 
 private:
     struct Pixels {

@@ -1,10 +1,13 @@
 #include "tilegrid/TileGridAccessible.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QScrollBar>
 
 #include "commands/BrowserState.h"
 #include "desktop/AccessibleEvents.h"
+#include "tilegrid/MovieTime.h"
+#include "tilegrid/TileContentsCache.h"
 #include "tilegrid/TileGridView.h"
 
 namespace qm {
@@ -29,6 +32,14 @@ TileGridAccessible::TileGridAccessible(TileGridView* view) : QAccessibleWidget(v
 
 TileGridAccessible::~TileGridAccessible() {
     for (auto& [index, id] : kept_) QAccessible::deleteAccessibleInterface(id);
+}
+
+void TileGridAccessible::install() {
+    static const bool installed = [] {
+        QAccessible::installFactory(&TileGridAccessible::factory);
+        return true;
+    }();
+    (void)installed;
 }
 
 QAccessibleInterface* TileGridAccessible::factory(const QString& className, QObject* object) {
@@ -110,8 +121,21 @@ QString TileAccessible::text(QAccessible::Text t) const {
         std::string_view name = slash == std::string_view::npos ? p : p.substr(slash + 1);
         return QString::fromUtf8(name.data(), qsizetype(name.size()));
     }
-    if (t == QAccessible::Description) return view_ ? view_->accessibleDescription(path_) : QString();
+    if (t == QAccessible::Description) return description();
     return {};
+}
+
+QString TileAccessible::description() const {
+    if (!view_) return {};
+    auto tr = [](const char* text) { return QCoreApplication::translate("qm::TileGridView", text); };
+    QStringList parts;
+    if (view_->controller().isStarred(path_)) parts << tr("starred");
+    if (const TileContents* contents = TileContentsCache::shared().peek(path_)) {
+        if (contents->metadata.duration)
+            parts << QString::fromStdString(formatMovieTime(*contents->metadata.duration));
+        if (contents->metadata.gpano) parts << tr("panorama");
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 QRect TileAccessible::rect() const {

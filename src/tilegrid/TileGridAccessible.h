@@ -22,6 +22,8 @@ public:
 
     // The factory Qt asks for the grid's interface.
     static QAccessibleInterface* factory(const QString& className, QObject* object);
+    // Gives Qt the factory, once however many grids there are.
+    static void install();
 
     int childCount() const override;
     QAccessibleInterface* child(int index) const override;
@@ -73,6 +75,9 @@ public:
     const QuickString& path() const { return path_; }
 
 private:
+    // "starred", the duration and "panorama", as far as they are known.
+    QString description() const;
+
     QPointer<TileGridView> view_;
     int index_;
     QuickString path_;

@@ -73,4 +73,23 @@ std::optional<size_t> TileGridLayout::indexOf(const QuickString& path) const {
     return size_t(it - paths.begin());
 }
 
+std::optional<double> TileGridLayout::topShowing(size_t index, double top, double height) const {
+    TileCell c = cell(index);
+    if (c.y < top) return c.y;
+    if (c.bottom() > top + height) return c.bottom() - height;
+    return std::nullopt;
+}
+
+std::optional<double> TileGridLayout::topCentering(const std::vector<size_t>& indices, double height) const {
+    if (indices.empty()) return std::nullopt;
+    double low = cell(indices.front()).y, high = low;
+    for (size_t i : indices) {
+        TileCell c = cell(i);
+        low = std::min(low, c.y);
+        high = std::max(high, c.y + c.side);
+    }
+    double used = std::min(high - low, height);
+    return std::trunc(low - (height - used) / 2);
+}
+
 }  // namespace qm

@@ -79,6 +79,13 @@ struct TileGridLayout {
     std::optional<TileScrollAnchor> scrollAnchor(double top) const;
     // The first index of a path, when shown.
     std::optional<size_t> indexOf(const QuickString& path) const;
+    // Where to scroll so that the cell of `index` lies wholly in the visible
+    // band [top, top + height) (its top when it is taller); none when it does.
+    std::optional<double> topShowing(size_t index, double top, double height) const;
+    // Where to scroll so that the pictures of `indices` sit in the middle of
+    // a band `height` high (the first at the top when they do not fit), in
+    // whole pixels; none without indices.
+    std::optional<double> topCentering(const std::vector<size_t>& indices, double height) const;
 };
 
 }  // namespace qm

@@ -19,9 +19,12 @@
 #include "tilegrid/ThumbnailScheduler.h"
 #include "tilegrid/TileContentsCache.h"
 #include "tilegrid/TileGridController.h"
+#include "tilegrid/TileGridDragDrop.h"
 #include "tilegrid/TileGridLayout.h"
+#include "tilegrid/TileGridPrompts.h"
 #include "tilegrid/TilePainter.h"
 #include "tilegrid/TilePreview.h"
+#include "tilegrid/TileToolTipPresenter.h"
 
 class QMenu;
 class QMimeData;
@@ -42,7 +45,7 @@ class TileGridView : public QAbstractScrollArea {
 public:
     // Starts a thumbnail request; the service's by default, a slower or
     // counted one in tests.
-    using ThumbnailRequester = std::function<ThumbnailRequest(const std::string& path, ThumbnailCallback)>;
+    using ThumbnailRequester = ThumbnailScheduler::Requester;
 
     static constexpr int kMaxConcurrentRequests = ThumbnailScheduler::kMaxInFlight;
 
@@ -103,21 +106,25 @@ public:
     size_t placedCount() const { return scheduler_->placed().size(); }
     int requestsInFlight() const { return scheduler_->inFlight(); }
     bool isUsingCheckBoxes() const { return controller_.isUsingCheckBoxes(); }
-    bool tileShowsContents(const QuickString& path) const;
+    bool tileShowsContents(const QuickString& path) const {
+        const Tile* t = scheduler_->tile(path);
+        return t && t->hasContents;
+    }
     bool isSelected(const QuickString& path) const { return controller_.isSelected(path); }
-    std::optional<double> tileDuration(const QuickString& path) const;
-    QImage tileImage(const QuickString& path) const;
+    std::optional<double> tileDuration(const QuickString& path) const {
+        const Tile* t = scheduler_->tile(path);
+        return t ? t->duration : std::nullopt;
+    }
+    QImage tileImage(const QuickString& path) const { return scheduler_->image(path); }
     TilePreview* preview() const { return preview_; }
     // The open confirmation while it is shown.
-    QMessageBox* openConfirmation() const { return openConfirmation_; }
+    QMessageBox* openConfirmation() const { return prompts_.openConfirmation(); }
     // The view draws its focused selection colour only when it has focus;
     // tests without a window system can force it.
     void setDrawsAsFocused(std::optional<bool> focused);
 
     // ---- For assistive technology ----
     std::optional<size_t> cursorIndex() const;
-    // "starred", the duration and "panorama", as far as they are known.
-    QString accessibleDescription(const QuickString& path) const;
     // Selects just this file and opens it, as a double click does.
     void activate(const QuickString& path);
     // Shift+F10 and the Menu key: the menu of the focused tile, beside it.
@@ -143,46 +150,36 @@ protected:
     void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
 private:
-    struct ToolTipRequest;
-
     void perform(const TileEffects& effects);
-    void confirmOpen(const std::vector<QuickString>& paths);
     void scrollTo(double y);
     void scrollCellIntoView(size_t index);
     void centerIndices(const std::vector<size_t>& indices);
-    void startDrag();
-    void setDropTarget(bool on);
     void showPreview(bool bringToFront);
-    void addTag(const std::vector<QuickString>& selection, const QString& text);
-    void refuse(const QString& message);
-    // The window and the grid get the keyboard back when a prompt closes.
-    void takeBackKeyboard();
-    QColor accentColor(float alpha) const;
-    TilePainter::Style paintStyle() const;
     QPointF documentPoint(QPointF viewportPoint) const;
+    std::optional<size_t> indexAt(const TileGridLayout& layout, QPointF viewportPoint) const;
+    QRect viewportRect(const TileCell& cell) const;
     TileCell placedCell(size_t index) const;
     void repaintTile(TileId id);
     void onCurrentNodeChanged();
     void onSelectionChanged();
     void applyCaptionHeight();
     void showToolTip(const QPoint& viewportPos, const QPoint& globalPos);
-    void showToolTip(const std::shared_ptr<ToolTipRequest>& request);
+    void forgetPointer();
 
     // Shared, so that it outlives the view however the window's widgets are
     // torn down.
     const std::shared_ptr<BrowserState> window_;
     std::shared_ptr<ThumbnailService> thumbnails_;
     TileGridController controller_;
+    TileGridDragDrop dragDrop_;
+    TileToolTipPresenter toolTip_;
+    TileGridPrompts prompts_;
     std::unique_ptr<ThumbnailScheduler> scheduler_;
     TilePainter painter_;
     QTimer staleTimer_;  // expires hung requests while any are in flight
@@ -191,8 +188,6 @@ private:
     double tileSize_ = 50;
     double captionHeight_ = 0;
     bool showsFileNames_ = false;
-    // The tooltip shown or being prepared; workers hold it weakly.
-    std::shared_ptr<ToolTipRequest> toolTip_;
     double documentHeight_ = 0;
     size_t shownCount_ = 0;
     bool inUpdate_ = false;
@@ -202,13 +197,9 @@ private:
     QPointF dragStart_;                    // document coordinates
     bool isDragging_ = false;
     bool isPressing_ = false;
-    bool isDropTarget_ = false;
-    TileGridController::DropPlan dropPlan_;  // made once when a drag enters
     std::optional<bool> drawsAsFocused_;
     QPointer<TilePreview> preview_;
     QPointer<QMenu> keyboardMenu_;
-    QPointer<AddTagPrompt> addTagPrompt_;
-    QPointer<QMessageBox> openConfirmation_;
     std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };
 

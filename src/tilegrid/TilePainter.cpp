@@ -189,4 +189,41 @@ void TilePainter::paintAffordances(QPainter& painter, const QRectF& rect, const 
     if (look.emptyStar) drawStar(painter, rect, false);
 }
 
+TileLook TilePainter::lookOf(const Tile& tile, bool selected, bool starred, bool checkBoxes, bool hovered,
+                             bool withCaption) {
+    TileLook look;
+    look.selected = selected;
+    look.checkMark = checkBoxes;
+    look.starred = starred;
+    look.duration = tile.duration;
+    look.hasGPano = tile.hasGPano;
+    if (withCaption) look.caption = TileCaption::displayName(tile.path.utf8());
+    if (hovered) {
+        look.emptyCheck = !(checkBoxes && selected);
+        look.emptyStar = !checkBoxes && !starred;
+    }
+    return look;
+}
+
+QColor TilePainter::accentColor(const QPalette& palette, float alpha) {
+    QColor accent = palette.color(QPalette::Active, QPalette::Highlight).toHsv();
+    if (accent.hsvSaturationF() < 0.1f) return QColor::fromRgbF(0.5f, 0.5f, 0.5f, alpha);
+    return QColor::fromHsvF(accent.hsvHueF(), 1, 1, alpha);
+}
+
+TilePainter::Style TilePainter::style(const QPalette& palette, const QFont& font, bool focused, double scale,
+                                      double captionHeight) {
+    Style style;
+    style.selection = focused ? accentColor(palette, 0.7f) : QColor::fromRgbF(0.45f, 0.45f, 0.45f, 0.8f);
+    style.placeholder = palette.color(QPalette::AlternateBase);
+    style.font = font;
+    style.scale = scale;
+    style.captionHeight = captionHeight;
+    if (captionHeight > 0) {
+        style.caption = TileCaption::colors(palette, std::nullopt);
+        style.selectedCaption = TileCaption::colors(palette, style.selection);
+    }
+    return style;
+}
+
 }  // namespace qm

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tilegrid/TileCaption.h"
+#include "tilegrid/TilePool.h"
 
 class QPainter;
 class QRectF;
@@ -58,6 +59,19 @@ public:
         TileCaption::Colors caption;          // of a file not selected
         TileCaption::Colors selectedCaption;  // of a selected one
     };
+
+    // The grid's accent: the selected-text colour at full saturation and
+    // brightness; a grey accent stays a middle grey.
+    static QColor accentColor(const QPalette& palette, float alpha);
+    // How a grid with this palette and font draws its tiles; the selection
+    // is grey while the grid has no focus.
+    static Style style(const QPalette& palette, const QFont& font, bool focused, double scale, double captionHeight);
+
+    // What a bound tile shows (all but its image): its badges and name, the
+    // selection and check-box mode, and under the pointer the empty check
+    // box or star it offers.
+    static TileLook lookOf(const Tile& tile, bool selected, bool starred, bool checkBoxes, bool hovered,
+                           bool withCaption);
 
     // The tile of a slot (its id) whose image has this version; the slot's
     // scaled copy is remade when either or the size changes. `rect` is the

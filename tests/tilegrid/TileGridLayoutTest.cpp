@@ -171,6 +171,41 @@ TEST(TileGridLayout, NamesLengthenTheRowsAndNothingElseAndWithoutThemTheRowsAreS
     }
 }
 
+// Checked against the band itself: after scrolling to the answer the cell
+// (or the files) is where it should be, and nothing moves that needs not.
+TEST(TileGridLayout, ScrollTargetsBringACellIntoViewOrCenterFiles) {
+    auto paths = names(50);
+    for (double caption : {0.0, 22.0}) {
+        TileGridLayout l = TileGridLayout::make(600, nullptr, paths, caption);
+        const double h = 400;
+        for (size_t i = 0; i < paths.size(); i += 3) {
+            TileCell c = l.cell(i);
+            for (double top = 0; top < l.height(); top += 37) {
+                std::optional<double> to = l.topShowing(i, top, h);
+                if (c.y >= top && c.bottom() <= top + h) {
+                    EXPECT_EQ(to, std::nullopt) << i << " " << top;
+                    continue;
+                }
+                ASSERT_TRUE(to) << i << " " << top;
+                EXPECT_GE(c.y, *to);
+                EXPECT_LE(c.bottom(), *to + h);
+                // The least scrolling that shows it: one edge meets the band's.
+                EXPECT_TRUE(c.y == *to || c.bottom() == *to + h);
+            }
+        }
+        EXPECT_EQ(l.topCentering({}, h), std::nullopt);
+        // Two rows of pictures fit: as much space above them as below.
+        std::optional<double> mid = l.topCentering({21, 26}, h);
+        ASSERT_TRUE(mid);
+        const double low = l.cell(21).y, high = l.cell(26).y + l.tileSize;
+        EXPECT_EQ(*mid, std::trunc(*mid));
+        EXPECT_NEAR(low - *mid, *mid + h - high, 1.0);
+        EXPECT_EQ(l.topCentering({26, 21}, h), mid);  // in any order
+        // Files spread wider than the band: the first row at the top.
+        EXPECT_EQ(l.topCentering({5, 45}, h), std::trunc(l.cell(5).y));
+    }
+}
+
 TEST(TilePool, BindsReusesAndRecyclesLeastRecentlyUsedFirst) {
     TilePool pool;
     std::vector<std::string> recycled;
