@@ -11,6 +11,7 @@
 
 #include "desktop/ThumbnailTestSupport.h"
 #include "support/TempDir.h"
+#include "tilegrid/PreviewContent.h"
 #include "tilegrid/TilePreview.h"
 
 namespace qm::test {
@@ -20,6 +21,30 @@ namespace fs = std::filesystem;
 
 bool becomes(TilePreview& p, const QString& mode) {
     return waitUntil([&] { return p.mode() == mode; }, std::chrono::seconds(30));
+}
+
+// What the reader hands the panel, without a player: a playlist, by its
+// name or by its contents under a sound's name, is information only, while a
+// real sound is handed over as its open file.
+TEST(TilePreview, PlaylistsAreNeverHandedToThePlayer) {
+    TempDir dir("qm-preview");
+    writeFile(dir / "radio.m3u", "#EXTM3U\nhttp://127.0.0.1:9/stream.mp3\n");
+    writeFile(dir / "radio.pls", "[playlist]\nFile1=http://127.0.0.1:9/stream.mp3\nNumberOfEntries=1\n");
+    writeFile(dir / "song.mp3", "#EXTM3U\nhttp://127.0.0.1:9/stream.mp3\n");
+    for (const char* name : {"radio.m3u", "radio.pls", "song.mp3"}) {
+        PreviewContent c = PreviewContent::load((dir / name).string(), QSize(800, 600));
+        EXPECT_EQ(c.kind, PreviewContent::Kind::info) << name;
+        EXPECT_FALSE(c.file) << name;
+        EXPECT_FALSE(c.cannotDisplay) << name;
+    }
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "needs ffmpeg for a real sound";
+    const fs::path tone = dir / "tone.wav";
+    ASSERT_TRUE(sh("ffmpeg -loglevel error -f lavfi -i sine=frequency=440:duration=1 " + shellQuote(tone)));
+    PreviewContent sound = PreviewContent::load(tone.string(), QSize(800, 600));
+    EXPECT_EQ(sound.kind, PreviewContent::Kind::media);
+    EXPECT_TRUE(sound.isSound);
+    ASSERT_TRUE(sound.file);
+    EXPECT_TRUE(sound.file->valid());
 }
 
 TEST(TilePreview, ReadsFilesOffTheMainThreadByTheirBytesAndNeverPlaysPlaylists) {
