@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -169,4 +170,36 @@ TEST(ExternalThumbnailer, ARealThumbnailerOfTheDesktopDrawsAFont) {
         }
     EXPECT_GT(ink, 100);
     EXPECT_GT(ground, 100);
+}
+
+// A failure of the moment is not the file's: when the program's private
+// folder cannot be made (here the temporary folder is one where nothing can
+// be created, not even by root), the file shows its icon but nothing is
+// recorded, and the next try, with the folder back, draws it.
+TEST(ExternalThumbnailer, AFailureOfTheMomentIsNotRecordedAgainstTheFile) {
+    if (!hasTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    TempDir dir;
+    const fs::path data = dir / "data/thumbnailers";
+    const fs::path program = writeScript(dir / "bin/draw", "exec convert -size 64x64 xc:'#00ff00' \"$2\"\n");
+    writeEntry(data, "table", program, "text/csv;");
+    ThumbnailCache cache(dir / "cache");
+    ThumbnailService service(1, cache, ExternalThumbnailer(DesktopThumbnailers({data}), {}));
+    const fs::path table = dir / "t.csv";
+    writeFile(table, "a,b\n1,2\n");
+    const auto source = ThumbnailCache::source(table.string());
+    ASSERT_TRUE(source);
+
+    const char* saved = getenv("TMPDIR");
+    const std::string before = saved ? saved : "";
+    ASSERT_EQ(::setenv("TMPDIR", "/proc", 1), 0);
+    std::optional<ThumbnailResult> made = service.thumbnail(table.string(), {256, 256});
+    if (saved)
+        ::setenv("TMPDIR", before.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    EXPECT_FALSE(made);
+    EXPECT_FALSE(fs::exists(cache.failurePath(*source)));
+    made = service.thumbnail(table.string(), {256, 256});
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->origin, ThumbnailResult::Origin::decoded);
 }
