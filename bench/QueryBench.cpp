@@ -4,9 +4,11 @@
 // topics each ("Area 7/Topic 123"), plus done, Taxes/2025 and the colour
 // labels Red and Blue on some files.
 // Targets:
-// - BM_QueryOpen: a three-term query evaluated into its node, < 30 ms
-//   (on the main thread); BM_QueryOpenNot the same for a query that any
-//   file without its names satisfies, which reads every tagged file.
+// - BM_QueryOpen: a three-term query evaluated into its node, < 30 ms on
+//   the main thread (a big one is judged off it and handed back: the time
+//   is the main thread's share, handed_back_ms the wait for the files);
+//   BM_QueryOpenNot the same for a query that any file without its names
+//   satisfies, which reads every tagged file.
 // - BM_LiveBatch: a batch of 1,000 tag changes, as the ingest applies them,
 //   with a query node open: the whole batch < 10 ms of query upkeep
 //   (counter query_ms: the batch's time minus the same batch without the
@@ -27,6 +29,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands/BrowserState.h"
@@ -132,6 +135,7 @@ void BM_LiveBatch(benchmark::State& state) {
     for (int r = 0; r < 10; ++r) without += runBatch(lib, r % 2 == 0, 0) + runBatch(lib, r % 2 != 0, 0);
     without /= 20;
     NodePtr node = lib.db->openQuery("(\"Area 7/\" or Red) and not done");
+    mainQueue().runUntil([&] { return !lib.db->tree().queries().isPending(*node); }, std::chrono::seconds(60));
     lib.window->setCurrentNode(node->nodePath());
     bool add = true;
     double total = 0;
@@ -147,20 +151,38 @@ void BM_LiveBatch(benchmark::State& state) {
 }
 BENCHMARK(BM_LiveBatch)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// Each text is opened through the database as the sidebar does: a query that
+// reads many files is judged on "QueryQueue", so the main thread pays for
+// the open and for the turn that takes the files in. The iteration time is
+// that main-thread time; handed_back_ms is the wait until the files are in.
 void openEach(benchmark::State& state, const std::vector<std::string>& texts) {
     Library& lib = library();
-    Tree& tree = lib.db->mutableTree();
+    QuietStdout quiet;
     size_t i = 0, listed = 0;
+    double handedBack = 0;
+    using Clock = std::chrono::steady_clock;
+    auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
     for (auto _ : state) {
         // A fresh text each time (a trailing blank is trimmed, so vary the names).
         const std::string text = texts[i % texts.size()] + " or \"x" + std::to_string(i) + "\"";
         ++i;
-        NodePtr node = tree.openQuery(text);
+        const auto start = Clock::now();
+        NodePtr node = lib.db->openQuery(text);
+        double mainThread = ms(Clock::now() - start);
+        while (lib.db->tree().queries().isPending(*node)) {
+            while (mainQueue().pendingCount() == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+            const auto turn = Clock::now();
+            mainQueue().runPending();
+            mainThread += ms(Clock::now() - turn);
+        }
+        handedBack += ms(Clock::now() - start);
         listed = node->pathCount();
+        state.SetIterationTime(mainThread / 1000);
         benchmark::DoNotOptimize(node.get());
     }
     state.counters["listed"] = double(listed);
     state.counters["tagged_files"] = double(lib.paths.size());
+    state.counters["handed_back_ms"] = handedBack / double(state.iterations());
 }
 
 void BM_QueryOpen(benchmark::State& state) {
@@ -169,13 +191,13 @@ void BM_QueryOpen(benchmark::State& state) {
                      "\"Area 12/\" and (Red or Blue)"});
     state.SetLabel("target < 30 ms");
 }
-BENCHMARK(BM_QueryOpen)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryOpen)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_QueryOpenNot(benchmark::State& state) {
     openEach(state, {"not done and not Red or Blue"});
     state.SetLabel("every tagged file read; target < 30 ms");
 }
-BENCHMARK(BM_QueryOpenNot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryOpenNot)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_ContainerQueryKeystroke(benchmark::State& state) {
     Library& lib = library();
@@ -188,6 +210,8 @@ void BM_ContainerQueryKeystroke(benchmark::State& state) {
     for (auto _ : state) {
         const size_t n = 1 + key++ % typed.size();
         sidebar.searchField()->setText(QString::fromStdString(typed.substr(0, n)));  // runs the query update
+        // Files judged away since the last key come in on this turn.
+        mainQueue().runPending();
         QPainter painter(&frame);
         sidebar.resultsView()->viewport()->render(&painter);
         if (sidebar.resultsView()->queryRow().node) ++queryRows;
