@@ -14,6 +14,18 @@
 namespace qm {
 namespace {
 
+// A database over the index whose first gathering has been read and ended.
+std::shared_ptr<DB> startDB(MemoryMetadataIndex& index) {
+    auto defaults = std::make_shared<MemoryUserDefaults>();
+    defaults->setValue("hasBeenLaunched", true);
+    auto db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
+    if (!mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(20)))
+        return nullptr;
+    index.gpsQuery()->finish();
+    index.tagQuery()->finish();
+    return db;
+}
+
 // The ingest builds its tree and processes updates on "SpotlightQueue" while
 // the main thread keeps reading the published tree.
 TEST(DBConcurrencyTest, IngestBuildsWhileTheMainQueueReads) {
@@ -23,13 +35,8 @@ TEST(DBConcurrencyTest, IngestBuildsWhileTheMainQueueReads) {
         items.push_back(
             index.add({"/h/f" + std::to_string(i), std::vector<std::string>{"T" + std::to_string(i % 40)},
                        double(i % 80) - 40.0, double(i % 300) - 150.0}));
-    auto defaults = std::make_shared<MemoryUserDefaults>();
-    defaults->setValue("hasBeenLaunched", true);
-    auto db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-    ASSERT_TRUE(
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(20)));
-    index.gpsQuery()->finish();
-    index.tagQuery()->finish();
+    auto db = startDB(index);
+    ASSERT_TRUE(db);
     size_t reads = 0;
     for (int i = 0; i < 100; ++i) {
         index.setTags(items[i], std::vector<std::string>{"U"});
@@ -62,13 +69,8 @@ TEST(DBConcurrencyTest, QueriesJudgedAwayWhileTagsChange) {
         if (i % 3 == 0) tags.push_back("done");
         items.push_back(index.add({"/h/f" + std::to_string(i), tags, std::nullopt, std::nullopt}));
     }
-    auto defaults = std::make_shared<MemoryUserDefaults>();
-    defaults->setValue("hasBeenLaunched", true);
-    auto db = DB::create({index.tagQuery(), index.gpsQuery(), defaults, nullptr, nullptr});
-    ASSERT_TRUE(
-        mainQueue().runUntil([&] { return index.tagQuery()->isExecuted(); }, std::chrono::seconds(20)));
-    index.gpsQuery()->finish();
-    index.tagQuery()->finish();
+    auto db = startDB(index);
+    ASSERT_TRUE(db);
     ASSERT_TRUE(mainQueue().runUntil([&] { return db->loadingState() == LoadingState::loaded; },
                                      std::chrono::seconds(60)));
 
