@@ -70,9 +70,19 @@ bool allAscii(const std::vector<std::string>& tokens) {
 
 std::optional<SearchResult> matchNode(const NodePtr& node, const std::vector<std::string>& tokens, bool asciiTokens) {
     std::string_view text = node->fullName.utf8();
-    size_t slash = text.find('/');
-    size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-    if (asciiTokens && isAscii(text)) {
+    // One pass finds both whether the name is ASCII and where it starts
+    // after the section prefix: the name is cold, read once.
+    size_t start = 0;
+    bool slashSeen = false, asciiText = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        asciiText &= c < 0x80;
+        if (c == '/' && !slashSeen) {
+            slashSeen = true;
+            start = i + 1;
+        }
+    }
+    if (asciiTokens && asciiText) {
         return matchWith(
             node, tokens, start, text.size(),
             [&](const std::string& token, size_t from) { return std::pair(findAscii(text, token, from), token.size()); },
@@ -100,31 +110,75 @@ std::optional<SearchResult> matchNode(const NodePtr& node, const std::vector<std
         [&](size_t a, size_t b) { return decoded.substr(utf8Offset(a), utf8Offset(b) - utf8Offset(a)); });
 }
 
-void walk(const Node& node, const std::vector<std::string>& tokens, bool asciiTokens,
-          std::vector<SearchResult>& out) {
-    for (const NodePtr& child : node.sortedChildren()) {
-        if (child->isHidden()) continue;
-        if (has(child->kind, NodeKind::tag)) {
-            if (auto result = matchNode(child, tokens, asciiTokens)) {
-                out.push_back(std::move(*result));
-                continue;
-            }
-            walk(*child, tokens, asciiTokens, out);
-        } else if (!has(child->kind, NodeKind::directory)) {
-            walk(*child, tokens, asciiTokens, out);
-        }
-    }
+// The walk waits on memory far more than it matches: the nodes of the
+// siblings a few steps ahead, and their names a little nearer, are fetched
+// while the current one is matched.
+constexpr size_t nodeAhead = 8;
+constexpr size_t nameAhead = 4;
+
+// A node's kind, flags and full name, and its children's tables.
+void prefetchNode(const Node& node) {
+    __builtin_prefetch(&node);
+    __builtin_prefetch(&node.children());
+}
+
+void prefetchAhead(const std::vector<NodePtr>& siblings, size_t i) {
+    if (i + nodeAhead < siblings.size()) prefetchNode(*siblings[i + nodeAhead]);
+    if (i + nameAhead < siblings.size()) siblings[i + nameAhead]->fullName.prefetch();
+}
+
+void prefetchFirst(const std::vector<NodePtr>& siblings) {
+    for (size_t i = 0; i < nodeAhead && i < siblings.size(); ++i) prefetchNode(*siblings[i]);
 }
 
 // How many nodes the walk could report.
 size_t searchableCount(const Node& node) {
     size_t n = 0;
-    for (const NodePtr& child : node.sortedChildren()) {
-        if (child->isHidden() || has(child->kind, NodeKind::directory)) continue;
-        n += (has(child->kind, NodeKind::tag) ? 1 : 0) + searchableCount(*child);
+    const std::vector<NodePtr>& children = node.sortedChildren();
+    prefetchFirst(children);
+    for (size_t i = 0; i < children.size(); ++i) {
+        prefetchAhead(children, i);
+        const Node& child = *children[i];
+        if (child.isHidden() || has(child.kind, NodeKind::directory)) continue;
+        n += (has(child.kind, NodeKind::tag) ? 1 : 0) + searchableCount(child);
     }
     return n;
 }
+
+struct Walk {
+    const Node& root;
+    const std::vector<std::string>& tokens;
+    bool asciiTokens;
+    std::vector<SearchResult>& out;
+
+    void add(SearchResult&& result) {
+        // Most keys find a few hundred tags; past the first room, room for
+        // every tag at once: growing by doubling moved and faulted in the
+        // results again and again, most of a key's time when nearly every
+        // tag matches. Untouched room costs no memory.
+        if (out.size() == out.capacity()) out.reserve(std::max(2 * out.capacity(), searchableCount(root)));
+        out.push_back(std::move(result));
+    }
+
+    void visit(const Node& node) {
+        const std::vector<NodePtr>& children = node.sortedChildren();
+        prefetchFirst(children);
+        for (size_t i = 0; i < children.size(); ++i) {
+            prefetchAhead(children, i);
+            const NodePtr& child = children[i];
+            if (child->isHidden()) continue;
+            if (has(child->kind, NodeKind::tag)) {
+                if (auto result = matchNode(child, tokens, asciiTokens)) {
+                    add(std::move(*result));
+                    continue;
+                }
+                visit(*child);
+            } else if (!has(child->kind, NodeKind::directory)) {
+                visit(*child);
+            }
+        }
+    }
+};
 
 }  // namespace
 
@@ -172,11 +226,8 @@ void TagSearch::sortNamesWithinScores(std::vector<SearchResult>& results) {
 std::vector<SearchResult> TagSearch::search(const Node& root, const std::vector<std::string>& tokens) {
     std::vector<SearchResult> out;
     if (tokens.empty()) return out;
-    // Room for every tag up front: growing by doubling moved and faulted in
-    // the results again and again, most of a key's time when nearly every
-    // tag matches. Untouched room costs no memory.
-    out.reserve(searchableCount(root));
-    walk(root, tokens, allAscii(tokens), out);
+    out.reserve(1024);
+    Walk{root, tokens, allAscii(tokens), out}.visit(root);
     sort(out);
     return out;
 }
@@ -197,6 +248,8 @@ bool TagSearchRun::step(std::chrono::steady_clock::time_point deadline) {
             stack_.pop_back();
             continue;
         }
+        if (top.next == 0) prefetchFirst(children);
+        prefetchAhead(children, top.next);
         const NodePtr& child = children[top.next++];
         if (child->isHidden()) continue;
         if (has(child->kind, NodeKind::tag)) {
