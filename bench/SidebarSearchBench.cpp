@@ -5,10 +5,15 @@
 // results handed to the list and one viewport of results painted) under
 // 16 ms per key, goal 8 ms.
 //
-// Measured on the 2-core machine, idle (load average 0.6): 5.8 ms per typed
-// key (744 results on average), 7.0 ms per key in the container with one
-// painted viewport; the worst single key ("a", 99,002 results) 8.4 ms, where
-// letting the result list grow by doubling took 17.5 ms.
+// Measured on the 2-core machine shared with other builds and benchmarks
+// (load average 1 to 2.5), medians of 5: 10.2 ms per typed key (about 740
+// results on average), 11.3 to 12.9 ms per key in the container with one
+// painted viewport, 26 to 29.5 ms for the worst single key ("a", 99,002
+// results; 30 ms in the container), and a library change during a search
+// holds the main thread 5.5 ms in its longest turn (median; worst 10 to
+// 12 ms). Walking the tree twice per key (once to count room for the
+// results) cost 11.8 to 13.2 ms per key; letting the result list grow by
+// doubling, on an idle machine, took the worst key from 8.4 to 17.5 ms.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
