@@ -477,10 +477,11 @@ void Node::markStale() {
 
 void Node::markSubtreeStale() {
     // Every node that has children also gets the descendant mark, or the
-    // pass would never walk down to them. An explicit stack: folders can
-    // nest deep.
+    // pass would never walk down to them, and so do the ancestors: the
+    // operation keeps every stale folder reachable by itself. An explicit
+    // stack: folders can nest deep.
     if (children_.empty()) return;
-    flags_ |= NodeFlags::descendantStale;
+    markStaleUpwards();
     std::vector<Node*> pending{this};
     while (!pending.empty()) {
         Node* n = pending.back();

@@ -255,10 +255,11 @@ TEST(NodeTest, RowsOfAFreshTree) {
 
 // ---- Folder bookkeeping ----
 
+// In natural order, so a run's random choices are the same in every process
+// (hash tables iterate in an order seeded per process).
 void allFolders(const NodePtr& n, std::vector<NodePtr>& out) {
     out.push_back(n);
-    for (const auto& [_, c] : n->children())
-        allFolders(c, out);
+    for (const NodePtr& c : n->sortedChildren()) allFolders(c, out);
 }
 
 TEST(NodeTest, FolderBookkeepingKeepsEveryStaleFolderReachable) {
@@ -283,6 +284,15 @@ TEST(NodeTest, FolderBookkeepingKeepsEveryStaleFolderReachable) {
     NodePtr b = a->addFoundSubfolder(L("b"));
     EXPECT_EQ(b->flags(), NodeFlags::stale);
     EXPECT_TRUE(a->hasFlag(NodeFlags::descendantStale));
+
+    // A subtree marked stale on its own is reachable from the top.
+    NodePtr c = b->addFoundSubfolder(L("c"));
+    b->markRead();
+    c->markRead();
+    for (const NodePtr& n : {home, a, b}) n->markDescendantsRead();
+    b->markSubtreeStale();
+    EXPECT_TRUE(c->hasFlag(NodeFlags::stale));
+    for (const NodePtr& n : {home, a, b}) EXPECT_TRUE(n->hasFlag(NodeFlags::descendantStale)) << n->fullName.utf8();
 
     // Random changes: a stale folder's ancestors always lead the pass to it,
     // and a whole subtree marked stale is stale throughout.
