@@ -343,15 +343,30 @@ void IndexState::setPosition(const PositionRead& read, std::optional<double> lat
     account(r, +1);
 }
 
-IndexState::Changes IndexState::flush() {
+std::vector<IndexRecord> IndexState::rowsOf(std::vector<MetadataItem> items) const {
+    auto less = [](const MetadataItem& a, const MetadataItem& b) {
+        return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+    };
+    std::sort(items.begin(), items.end(), less);
+    items.erase(std::unique(items.begin(), items.end()), items.end());
+    std::vector<IndexRecord> rows;
+    rows.reserve(items.size());
+    for (const MetadataItem& item : items)
+        if (auto it = items_.find(item); it != items_.end()) rows.push_back(it->second.record);
+    return rows;
+}
+
+IndexState::Changes IndexState::flush(bool copyRows) {
     Changes c;
     for (auto& [item, before] : touched_) {
         auto it = items_.find(item);
         const IndexRecord* now = it != items_.end() ? &it->second.record : nullptr;
         if (!now)
             c.deletions.push_back(item);
-        else if (before.dirty)
+        else if (before.dirty && copyRows)
             c.upserts.push_back(*now);
+        else if (before.dirty)
+            c.upsertItems.push_back(item);
 
         const bool tagsBefore = before.existed && hasTags(before.tags);
         const bool tagsNow = now && hasTags(now->tags);

@@ -28,6 +28,9 @@ public:
     struct Changes {
         IndexQuery::Delta tags, gps;
         std::vector<IndexRecord> upserts;
+        // Instead of `upserts` when flushed without copying rows: the items
+        // whose rows are to be stored (rowsOf copies them when they go).
+        std::vector<MetadataItem> upsertItems;
         std::vector<MetadataItem> deletions;
     };
     // A file whose position is to be read, as it was when the read was asked for.
@@ -70,7 +73,10 @@ public:
     bool knows(const std::string& path) const { return byPath_.contains(path); }
     bool hasPendingChanges() const { return !touched_.empty(); }
     size_t pendingChangeCount() const { return touched_.size(); }
-    Changes flush();
+    Changes flush(bool copyRows = true);
+    // The rows of those of `items` still known, as they are now, in key
+    // order and each once.
+    std::vector<IndexRecord> rowsOf(std::vector<MetadataItem> items) const;
     // Position reads asked for since the last call.
     std::vector<PositionRead> takePositionReads() { return std::exchange(reads_, {}); }
 
