@@ -73,8 +73,7 @@ void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const
         // The crawl: its stat was taken just before, through the open folder.
         // Opening every file as well would cost the first crawl a third more;
         // the racy rule below still keeps a later write from looking current.
-        (void)dirFd;
-        readTags(r, XattrTagStore::readAttribute(path));
+        readTags(r, dirFd >= 0 ? XattrTagStore::readAttribute(dirFd, name, path) : XattrTagStore::readAttribute(path));
         r.size = isDir ? 0 : int64_t(st.st_size);
         r.mtimeNs = nanoseconds(st.st_mtim);
         r.ctimeNs = isRacy(nanoseconds(st.st_ctim)) ? racyCtime : nanoseconds(st.st_ctim);

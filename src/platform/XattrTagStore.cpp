@@ -1,9 +1,14 @@
 #include "platform/XattrTagStore.h"
 
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace qm {
@@ -86,6 +91,41 @@ std::optional<std::string> XattrTagStore::readAttribute(const std::string& path)
 
 std::optional<std::string> XattrTagStore::readAttribute(int fd) {
     return readAttributeWith([&](void* buffer, size_t size) { return ::fgetxattr(fd, attributeName, buffer, size); });
+}
+
+namespace {
+
+// getxattrat(2), Linux 6.13; the C library has no wrapper for it yet.
+constexpr long getxattratCall = 464;
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+std::atomic<bool> getxattratMissing{false};
+
+}  // namespace
+
+std::optional<std::string> XattrTagStore::readAttribute(int dirFd, const char* name, const std::string& path) {
+    // A crawl reads every file's attribute: resolving the whole path again
+    // for each cost as much kernel time as the folder's listing and stats.
+    if (!getxattratMissing.load(std::memory_order_relaxed)) {
+        bool unusable = false;
+        std::optional<std::string> value = readAttributeWith([&](void* buffer, size_t size) -> ssize_t {
+            if (unusable) return -1;
+            XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
+            const long n = ::syscall(getxattratCall, dirFd, name, AT_SYMLINK_NOFOLLOW, attributeName, &args,
+                                     sizeof args);
+            // An older kernel, or a sandbox that refuses calls it does not know.
+            if (n < 0 && (errno == ENOSYS || errno == EPERM)) {
+                if (errno == ENOSYS) getxattratMissing.store(true, std::memory_order_relaxed);
+                unusable = true;
+            }
+            return n;
+        });
+        if (!unusable) return value;
+    }
+    return readAttribute(path);
 }
 
 TagStore::ReadResult XattrTagStore::readTags(const std::string& path) {

@@ -24,6 +24,10 @@ public:
     static std::optional<std::string> readAttribute(const std::string& path);
     // The same of an open file.
     static std::optional<std::string> readAttribute(int fd);
+    // The same of the entry `name` of the open folder `dirFd`, which is
+    // `path`: resolved from the folder where the kernel can (getxattrat),
+    // else through the whole path.
+    static std::optional<std::string> readAttribute(int dirFd, const char* name, const std::string& path);
     [[nodiscard]] WriteResult writeTags(const std::string& path, const std::vector<std::string>& tags) override;
 
     // Splits a stored value at "," and drops empty pieces, as KDE's reader does.

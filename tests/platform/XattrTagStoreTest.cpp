@@ -1,5 +1,6 @@
 #include "platform/XattrTagStore.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -223,6 +224,25 @@ TEST(XattrTagStore, RawAttributeReadTellsNoTagsFromFailure) {
     EXPECT_EQ(XattrTagStore::readAttribute(big.string())->size(), longValue.size());
 
     EXPECT_FALSE(XattrTagStore::readAttribute((dir / "missing").string())) << "a failure, not \"no tags\"";
+
+    // The crawl's read from the open folder agrees with getfattr too, for a
+    // hostile name, and never follows a symlink to a tagged file.
+    const fs::path odd = dir / "-odd\nname \xff";
+    test::writeFile(odd, "");
+    setfattr(odd, "x,y");
+    fs::create_symlink(small, dir / "link");
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    auto at = [&](const fs::path& p) {
+        return XattrTagStore::readAttribute(folder, p.filename().c_str(), p.string());
+    };
+    EXPECT_EQ(at(plain), std::optional<std::string>(""));
+    EXPECT_EQ(at(small), std::optional<std::string>(getfattr(small)));
+    EXPECT_EQ(at(big), std::optional<std::string>(getfattr(big)));
+    EXPECT_EQ(at(odd), std::optional<std::string>("x,y"));
+    EXPECT_EQ(at(dir / "link"), std::optional<std::string>("")) << "the link's own, not its target's";
+    EXPECT_FALSE(at(dir / "missing"));
+    ::close(folder);
     XattrTagStore store;
     EXPECT_FALSE(store.readTags((dir / "missing").string()).ok);
     EXPECT_EQ(store.readTags(big.string()).tags.size(), XattrTagStore::parse(longValue).size());
