@@ -58,6 +58,21 @@ std::vector<const Node*> candidateNodes(const Tree& tree, const TagExpression& e
     return nodes;
 }
 
+// Files share tag sets, so each distinct set is judged once.
+class SetVerdicts {
+public:
+    explicit SetVerdicts(const TagExpression& expression) : expression_(expression) {}
+    bool operator()(const FileTagSet& set) {
+        auto [it, inserted] = verdicts_.try_emplace(set.get(), false);
+        if (inserted) it->second = fileMatches(expression_, *set);
+        return it->second;
+    }
+
+private:
+    const TagExpression& expression_;
+    absl::flat_hash_map<const QuickStringSet*, bool> verdicts_;
+};
+
 // Evaluations carry ids unique in the process, so one meant for a replaced
 // tree never lands in another.
 std::atomic<uint64_t> lastEvaluationId{0};
@@ -236,19 +251,20 @@ bool TreeQueries::judgeFile(Entry& e, const QuickString& path, const QuickString
 }
 
 void TreeQueries::evaluate(const Tree& tree, Node& node, const TagExpression& expression) {
-    // Files share tag sets, so each distinct set is judged once.
-    absl::flat_hash_map<const QuickStringSet*, bool> verdicts;
-    auto matches = [&](const Tree::TagSet& set) {
-        auto [it, inserted] = verdicts.try_emplace(set.get(), false);
-        if (inserted) it->second = fileMatches(expression, *set);
-        return it->second;
-    };
+    const bool everyFile = matchesUntagged(expression);
+    fillFrom(tree, node, expression, everyFile ? std::vector<const Node*>{} : candidateNodes(tree, expression),
+             everyFile);
+}
+
+void TreeQueries::fillFrom(const Tree& tree, Node& node, const TagExpression& expression,
+                           const std::vector<const Node*>& candidates, bool everyFile) {
+    SetVerdicts matches(expression);
     Node::Paths found;
-    if (matchesUntagged(expression)) {
+    if (everyFile) {
         for (const auto& [path, set] : tree.tags())
             if (matches(set)) found.try_emplace(path);
     } else {
-        for (const Node* n : candidateNodes(tree, expression))
+        for (const Node* n : candidates)
             for (const auto& [path, _] : n->paths()) {
                 if (found.contains(path)) continue;
                 auto it = tree.tags().find(path);
@@ -256,13 +272,6 @@ void TreeQueries::evaluate(const Tree& tree, Node& node, const TagExpression& ex
             }
     }
     node.replacePaths(std::move(found));
-}
-
-size_t TreeQueries::filesToRead(const Tree& tree, const TagExpression& expression) {
-    if (matchesUntagged(expression)) return tree.tags().size();
-    size_t files = 0;
-    for (const Node* n : candidateNodes(tree, expression)) files += n->paths().size();
-    return files;
 }
 
 // ---- Evaluation elsewhere ----
@@ -273,23 +282,27 @@ void TreeQueries::setEvaluator(Evaluator evaluator, size_t syncLimit) {
 }
 
 void TreeQueries::fill(Tree& tree, Entry& e) {
-    if (!evaluator_ || filesToRead(tree, e.expression) <= syncLimit_) return evaluate(tree, *e.node, e.expression);
+    // The files a query reads: every tagged one, or those its names' nodes list.
+    const bool everyFile = matchesUntagged(e.expression);
+    const std::vector<const Node*> candidates =
+        everyFile ? std::vector<const Node*>{} : candidateNodes(tree, e.expression);
+    size_t files = everyFile ? tree.tags().size() : 0;
+    for (const Node* n : candidates) files += n->paths().size();
+    if (!evaluator_ || files <= syncLimit_) return fillFrom(tree, *e.node, e.expression, candidates, everyFile);
     e.pendingId = ++lastEvaluationId;
     e.cancelled.flag = std::make_shared<std::atomic<bool>>(false);
     evaluator_(Evaluation{e.pendingId, e.expression, tree.tagsSnapshot(), e.cancelled.flag});
 }
 
 Node::Paths TreeQueries::judge(const Evaluation& evaluation) {
-    absl::flat_hash_map<const QuickStringSet*, bool> verdicts;
+    SetVerdicts matches(evaluation.expression);
     Node::Paths found;
     size_t seen = 0;
     for (const auto& [path, set] : *evaluation.tags) {
         // A query typed over is dropped soon: stop reading for it.
         if (++seen % 4096 == 0 && evaluation.cancelled && evaluation.cancelled->load(std::memory_order_relaxed))
             return {};
-        auto [it, inserted] = verdicts.try_emplace(set.get(), false);
-        if (inserted) it->second = fileMatches(evaluation.expression, *set);
-        if (it->second) found.try_emplace(path);
+        if (matches(set)) found.try_emplace(path);
     }
     return found;
 }

@@ -149,7 +149,9 @@ private:
     void evictUnsaved(Tree& tree, WhatChanged* changed);
     // Whether the entry's node should list the file with these tag names.
     static bool judgeFile(Entry& e, const QuickString& path, const QuickStringSet* names);
-    static size_t filesToRead(const Tree& tree, const TagExpression& expression);
+    // Fills the node from every tagged file, or from the candidates' files.
+    static void fillFrom(const Tree& tree, Node& node, const TagExpression& expression,
+                         const std::vector<const Node*>& candidates, bool everyFile);
     void fill(Tree& tree, Entry& e);
 
     std::vector<Entry> entries_;
