@@ -20,6 +20,7 @@
 #include "sidebar/SidebarScrollState.h"
 #include "sidebar/SidebarSearchField.h"
 #include "sidebar/SidebarView.h"
+#include "sidebar/TagSearchIndex.h"
 #include "sidebar/TagSearchQuery.h"
 
 namespace qm {
@@ -69,12 +70,23 @@ SidebarContainer::SidebarContainer(std::shared_ptr<BrowserState> window, QWidget
     results_->installEventFilter(this);
 
     subscriptions_.push_back(window_->currentNodeChanged.subscribe([this] { scrollCurrentRowToVisible(); }));
-    // The library changed under a running search: search again, in slices
-    // between other events, keeping whatever node the person chose.
+    // The library changed: the tags to search are collected again. Under a
+    // running search that happens in slices between other events, and the
+    // search runs again, keeping whatever node the person chose.
     refreshTimer_.setInterval(0);
     connect(&refreshTimer_, &QTimer::timeout, this, &SidebarContainer::refreshStep);
     auto refresh = [this] {
-        if (results_->results()) startRefresh();
+        // Opening the field's query makes or drops only unsaved queries,
+        // which take no row and are never searched.
+        if (openingQuery_) return;
+        index_.reset();
+        building_.reset();
+        searchPending_ = false;
+        refreshTimer_.stop();
+        if (results_->results())
+            startRefresh(true);
+        else if (field_->hasFocus())
+            startRefresh(false);
     };
     subscriptions_.push_back(window_->context().db->childrenChanged.subscribe(refresh));
     subscriptions_.push_back(window_->context().db->treeChanged.subscribe(refresh));
@@ -106,17 +118,28 @@ std::vector<std::string> SidebarContainer::queryTokens() const {
     return TagSearchQuery::tokens(std::string_view(text.constData(), size_t(text.size())));
 }
 
+const TagSearchIndex& SidebarContainer::searchIndex() {
+    if (!index_) {
+        // A collection under way goes on to its end now.
+        if (!building_) building_.emplace(*window_->context().db->tree().rootNode());
+        building_->step(std::chrono::steady_clock::time_point::max());
+        index_ = building_->take();
+        building_.reset();
+    }
+    return *index_;
+}
+
 void SidebarContainer::queryUpdate() {
-    // The person typed: a refresh under way is for the old text.
-    refresh_.reset();
-    refreshTimer_.stop();
+    // The person typed: a search pending after a refresh is for the old text.
+    searchPending_ = false;
     std::vector<std::string> tokens = queryTokens();
     std::optional<std::vector<SearchResult>> results;
     SidebarResultsView::QueryRow query;
     if (!tokens.empty()) {
         query = queryRow();
-        results = TagSearch::search(*window_->context().db->tree().rootNode(), tokens);
+        results = searchIndex().search(tokens);
     }
+    if (!building_) refreshTimer_.stop();
     results_->setResults(std::move(results), std::move(query));
     // A current node that is not among the results is cleared, as typing asks.
     if (!window_->currentNode().empty() && !results_->rectForPath(window_->currentNode()))
@@ -124,7 +147,7 @@ void SidebarContainer::queryUpdate() {
     showTree(field_->text().isEmpty());
 }
 
-SidebarResultsView::QueryRow SidebarContainer::queryRow() const {
+SidebarResultsView::QueryRow SidebarContainer::queryRow() {
     const QByteArray bytes = field_->text().toUtf8();
     const std::string_view text(bytes.constData(), size_t(bytes.size()));
     SidebarResultsView::QueryRow row;
@@ -133,7 +156,9 @@ SidebarResultsView::QueryRow SidebarContainer::queryRow() const {
         if (TagExpression::looksLikeExpression(text)) row.error = error->message();
     } else if (std::get<TagExpression>(parsed).isCompound()) {
         // The node lists its files from now on, so the row's count is live.
+        openingQuery_ = true;
         row.node = window_->context().db->openQuery(text);
+        openingQuery_ = false;
     }
     return row;
 }
@@ -147,26 +172,32 @@ void SidebarContainer::saveQuery(const NodePtr& node) {
     window_->setExpanded(queriesSectionName(), true);
 }
 
-void SidebarContainer::startRefresh() {
-    std::vector<std::string> tokens = queryTokens();
-    if (tokens.empty()) return;
-    refresh_.emplace(window_->context().db->tree().rootNode(), std::move(tokens));
+void SidebarContainer::startRefresh(bool searchAfter) {
+    if (!index_ && !building_) building_.emplace(*window_->context().db->tree().rootNode());
+    searchPending_ = searchAfter;
     refreshTimer_.start();
 }
 
 void SidebarContainer::refreshStep() {
-    if (!refresh_) return refreshTimer_.stop();
-    if (!refresh_->step(std::chrono::steady_clock::now() + refreshSlice)) return;
+    if (building_) {
+        if (!building_->step(std::chrono::steady_clock::now() + refreshSlice)) return;
+        index_ = building_->take();
+        building_.reset();
+        // The search runs in a turn of its own.
+        if (searchPending_) return;
+    }
     refreshTimer_.stop();
-    std::vector<SearchResult> found = refresh_->takeResults();
-    refresh_.reset();
+    if (!searchPending_ || !index_) return;
+    searchPending_ = false;
+    std::vector<std::string> tokens = queryTokens();
+    if (tokens.empty()) return;
     // Only the list changes: the current node stays, even when the change
     // took it out of the results (the grid goes on showing it).
-    results_->setResults(std::move(found), results_->queryRow());
+    results_->setResults(index_->search(tokens), results_->queryRow());
 }
 
 bool SidebarContainer::isRefreshing() const {
-    return refresh_.has_value();
+    return building_.has_value() || searchPending_;
 }
 
 std::optional<QRectF> SidebarContainer::activeRectForPath(const NodePath& path) const {
@@ -210,8 +241,8 @@ void SidebarContainer::openPathInTree(const NodePath& path) {
         QSignalBlocker quiet(field_);
         field_->clear();
     }
-    refresh_.reset();
-    refreshTimer_.stop();
+    searchPending_ = false;
+    if (!building_) refreshTimer_.stop();
     results_->setResults(std::nullopt);
     showTree(true);
     tree_->setFocus(Qt::OtherFocusReason);
@@ -239,6 +270,9 @@ bool SidebarContainer::routeToActive(QKeyEvent* event) {
 }
 
 bool SidebarContainer::eventFilter(QObject* watched, QEvent* event) {
+    // Someone about to search: the tags are collected in slices meanwhile,
+    // so that the first key finds them ready.
+    if (watched == field_ && event->type() == QEvent::FocusIn && !index_) startRefresh(searchPending_);
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;

@@ -13,6 +13,7 @@
 #include "library/NodePath.h"
 #include "sidebar/SidebarResultsView.h"
 #include "sidebar/TagSearch.h"
+#include "sidebar/TagSearchIndex.h"
 
 class QStackedWidget;
 
@@ -72,16 +73,25 @@ private:
     void setActiveScrollOffset(int y);
     bool routeToActive(QKeyEvent* event);
     std::vector<std::string> queryTokens() const;
-    SidebarResultsView::QueryRow queryRow() const;
-    void startRefresh();
+    SidebarResultsView::QueryRow queryRow();  // opens the field's query
+    // Collects the tags to search in slices (when they are not collected
+    // yet), then searches again when `searchAfter`.
+    void startRefresh(bool searchAfter);
     void refreshStep();
+    // The tags to search, collected now when need be.
+    const TagSearchIndex& searchIndex();
 
     const std::shared_ptr<BrowserState> window_;  // shared: it outlives the view
     QStackedWidget* stack_;
     SidebarView* tree_;
     SidebarResultsView* results_;
     SidebarSearchField* field_;
-    std::optional<TagSearchRun> refresh_;
+    // The tags to search, for the library as it is; none after a change
+    // until they are collected again.
+    std::unique_ptr<TagSearchIndex> index_;
+    std::optional<TagSearchIndex::Builder> building_;
+    bool searchPending_ = false;  // search again once the tags are collected
+    bool openingQuery_ = false;
     QTimer refreshTimer_;
     std::vector<Subscription> subscriptions_;  // last: ended before anything they reach
 };

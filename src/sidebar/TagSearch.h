@@ -1,7 +1,8 @@
 #pragma once
 
-#include <chrono>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,41 +43,32 @@ struct SearchResult {
 // section prefix ("Tags/", "Colors/", "Pinned/"), case-insensitively; a token
 // at a word start (after "/", " " or the previous token) scores 1, and 2 when
 // it also ends a word. Folders and the hidden stars are never searched; a
-// matching tag hides its own subtags.
+// matching tag hides its own subtags. A window keeps a TagSearchIndex and
+// searches that; `search` makes one for a single search.
 struct TagSearch {
+    // Where each token matched: its (begin, end) byte offsets, in order.
+    using Marks = std::vector<uint32_t>;
+
     // The result for one node, or none when it does not match.
     static std::optional<SearchResult> match(const NodePtr& node, const std::vector<std::string>& tokens);
     // Every match below the root, sorted.
     static std::vector<SearchResult> search(const Node& root, const std::vector<std::string>& tokens);
-    static void sort(std::vector<SearchResult>& results);
 
-private:
-    friend class TagSearchRun;
-    static void countingSortByScore(std::vector<SearchResult>& results);
-    static void sortNamesWithinScores(std::vector<SearchResult>& results);
-};
-
-// A search run in slices, so that searching again after a library change
-// never holds the main thread for long. The tree must not change between
-// slices: its owner starts a new run when it does.
-class TagSearchRun {
-public:
-    TagSearchRun(NodePtr root, std::vector<std::string> tokens);
-    // Walks until the deadline; true when the walk is complete.
-    bool step(std::chrono::steady_clock::time_point deadline);
-    bool isComplete() const { return stack_.empty(); }
-    // The sorted results of a complete walk.
-    std::vector<SearchResult> takeResults();
-
-private:
-    struct Frame {
-        NodePtr node;
-        size_t next = 0;
+    // The matching of an ASCII name by lower-case ASCII tokens, from `start`
+    // (past the section prefix): the score, with each token's place appended
+    // to `marks`; -1 when a token is missing (`marks` as it was).
+    static int matchAscii(std::string_view name, size_t start, const std::vector<std::string>& tokens, Marks& marks);
+    // The runs of such a match over `name`, from the marks of its tokens.
+    static void addSpans(std::string_view name, size_t start, std::span<const uint32_t> marks,
+                         SearchResult& result);
+    static bool allAscii(const std::vector<std::string>& tokens);
+    // Where a full name starts past its section prefix, and whether it is
+    // all ASCII, found in one pass: names are cold, read once.
+    struct NameShape {
+        size_t start = 0;
+        bool ascii = true;
     };
-    std::vector<std::string> tokens_;
-    bool asciiTokens_;
-    std::vector<Frame> stack_;
-    std::vector<SearchResult> out_;
+    static NameShape shapeOf(std::string_view fullName);
 };
 
 }  // namespace qm

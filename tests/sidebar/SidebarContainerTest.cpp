@@ -248,6 +248,44 @@ TEST(SidebarContainer, ALibraryChangeDuringASearchRefreshesItAndKeepsTheChosenNo
     EXPECT_EQ(f.current(), "");
 }
 
+TEST(SidebarContainer, TheNextSearchFindsTheLibraryAsItIsNow) {
+    // The tags searched are collected once and kept between keys; every
+    // change of the library must reach the next search, focused or not.
+    ContainerFixture f;
+    f.open({{"Travel/Japan"}, {"Home"}});
+    f.typeInField("ja");
+    ASSERT_EQ(f.results(), std::vector<std::string>{"Tags/Travel/Japan"});
+    f.fieldKey(Qt::Key_Escape);
+    ASSERT_TRUE(f.sidebar->isShowingTree());
+
+    // The field keeps the keyboard: the tags are collected again in slices.
+    fs::path food = f.file("ramen.jpg", "Japanese food");
+    f.mutableTree().setTags({Q("Tags/Japanese food")}, Q(food.string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.sidebar->isRefreshing(); }));
+    f.typeInField("ja");
+    EXPECT_EQ(f.results(), (std::vector<std::string>{"Tags/Japanese food", "Tags/Travel/Japan"}));
+    f.fieldKey(Qt::Key_Escape);
+
+    // Elsewhere: collected at the first key, however many changes came between.
+    f.sidebar->treeView()->setFocus();
+    f.mutableTree().setTags({}, Q(food.string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    f.mutableTree().setTags({Q("Tags/Jam")}, Q(food.string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    EXPECT_FALSE(f.sidebar->isRefreshing());
+    f.field()->setText(QStringLiteral("ja"));
+    EXPECT_EQ(f.results(), (std::vector<std::string>{"Tags/Jam", "Tags/Travel/Japan"}));
+
+    // Typing queries makes and drops unsaved query nodes, which no search
+    // reports; a change typed between them still reaches the search.
+    for (int i = 0; i < 12; ++i) f.field()->setText(QString::fromStdString("Home and not x" + std::to_string(i)));
+    f.mutableTree().setTags({Q("Tags/Jade")}, Q(food.string()));
+    f.db->apply(WhatChanged::children | WhatChanged::paths);
+    f.field()->setText(QStringLiteral("ja"));
+    EXPECT_EQ(f.results(), (std::vector<std::string>{"Tags/Jade", "Tags/Travel/Japan"}));
+}
+
 TEST(SidebarContainer, TheSearchFieldsButtonsHaveNames) {
     ContainerFixture f;
     f.open(library);
