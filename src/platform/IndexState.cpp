@@ -60,6 +60,11 @@ bool IndexState::wantsPosition(std::string_view path) {
     return ImageLocationReader::handles(path) || MovieLocationReader::handles(path);
 }
 
+bool IndexState::stillNamed(const std::string& path, const MetadataItem& item) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && uint64_t(st.st_dev) == item.device && uint64_t(st.st_ino) == item.inode;
+}
+
 bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && uint64_t(st.st_dev) == item.device &&
@@ -167,7 +172,9 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         IndexRecord& r = e.record;
         const bool moved = r.path != path;
         // The same file under a second name (a hard link): one path per item.
-        if (moved && pass != 0 && e.pass == pass) return;
+        // Unless the first name is gone: then it moved, or its number was
+        // reused, where a folder not yet watched sent no event to say so.
+        if (moved && pass != 0 && e.pass == pass && stillNamed(r.path, item)) return;
         if (moved && !r.isDirectory && stillThere(r.path, item)) {
             if (pass) e.pass = pass;
             return;

@@ -190,29 +190,32 @@ struct InotifyTree::State {
     // after those watches existed is handled: the owner places each watch
     // under the mutex, so one read before this lock is already listed.
     void takePlaced() {
-        bool nowReady = false;
-        {
-            MutexLock lock(tree.placedMutex_);
-            for (Placed& p : tree.placed_) {
-                switch (p.kind) {
-                    case Placed::Kind::watched:
-                        record(p.wd, p.dir);
-                        break;
-                    case Placed::Kind::limit:
-                        noteLimit(p.dir);
-                        break;
-                    case Placed::Kind::missingRoot:
-                        missingRoots.insert(p.dir);
-                        scheduleRetry();
-                        break;
-                }
+        MutexLock lock(tree.placedMutex_);
+        takePlacedLocked();
+    }
+
+    void takePlacedLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(tree.placedMutex_) {
+        for (Placed& p : tree.placed_) {
+            switch (p.kind) {
+                case Placed::Kind::watched:
+                    record(p.wd, p.dir);
+                    break;
+                case Placed::Kind::limit:
+                    noteLimit(p.dir);
+                    break;
+                case Placed::Kind::missingRoot:
+                    missingRoots.insert(p.dir);
+                    scheduleRetry();
+                    break;
             }
-            tree.placed_.clear();
-            // Under the lock, so that the owner counts every watch once.
-            publishCounts();
-            if (tree.ownerPassDone_ && !ownerPassTaken) nowReady = ownerPassTaken = true;
         }
-        if (nowReady) tree.announceReady();
+        tree.placed_.clear();
+        // Under the lock, so that the owner counts every watch once.
+        publishCounts();
+        if (tree.ownerPassDone_ && !ownerPassTaken) {
+            ownerPassTaken = true;
+            tree.announceReady();
+        }
     }
 
     // Watches `top` and every directory below it; with `report`, every entry
@@ -249,6 +252,19 @@ struct InotifyTree::State {
 
     // Forgets the watches of `top` and everything below it.
     void unwatchTree(const std::string& top) {
+        if (options.ownerPlacesFirstWatches && !ownerPassTaken) {
+            // The owner may meet the folder under its new name and place its
+            // watch (the same wd) right now: take what it placed first, and
+            // keep it from placing more until the old watches are gone.
+            MutexLock lock(tree.placedMutex_);
+            takePlacedLocked();
+            unwatchTreeTaken(top);
+            return;
+        }
+        unwatchTreeTaken(top);
+    }
+
+    void unwatchTreeTaken(const std::string& top) {
         auto drop = [&](std::map<std::string, int>::iterator it) {
             inotify_rm_watch(tree.inotifyFd_.get(), it->second);
             pathOfWd.erase(it->second);

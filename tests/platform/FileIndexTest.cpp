@@ -641,6 +641,39 @@ std::string flushedTags(IndexState& state, const std::string& path) {
     return "<none>";
 }
 
+// A crawl that meets one file twice in a pass keeps its first name while
+// that still names it (a hard link); once the first name is gone the file
+// moved, or its number went to a new file, in a folder whose watch came
+// later: the new name is the file.
+TEST(FileIndex, ACrawlMeetingAFileAgainFollowsItUnlessItIsAHardLink) {
+    test::TempDir dir;
+    const fs::path a = dir / "a/f", b = dir / "b/f", link = dir / "b/link";
+    makeFile(a, "Moved");
+    IndexState state;
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(a.c_str(), &st));
+    state.visit(a.string(), st, 1);
+    fs::create_directories(b.parent_path());
+    fs::create_hard_link(a, link);
+    ASSERT_EQ(0, ::lstat(link.c_str(), &st));
+    state.visit(link.string(), st, 1);
+    EXPECT_TRUE(state.knows(a.string()));
+    EXPECT_FALSE(state.knows(link.string()));
+    EXPECT_EQ(flushedTags(state, a.string()), "Moved");
+
+    fs::rename(a, b);
+    fs::remove(link);
+    ASSERT_EQ(0, ::lstat(b.c_str(), &st));
+    state.visit(b.string(), st, 1);
+    EXPECT_FALSE(state.knows(a.string()));
+    EXPECT_TRUE(state.knows(b.string()));
+    EXPECT_EQ(flushedTags(state, b.string()), "Moved");
+    // The old name's delete event, handled later, takes nothing with it.
+    state.refresh(a.string());
+    EXPECT_TRUE(state.knows(b.string()));
+    EXPECT_EQ(state.itemCount(), 1u);
+}
+
 TEST(FileIndex, TagWriteAfterTheReadWithinOneCtimeGranuleIsNotMissed) {
     test::TempDir dir;
     const fs::path f = dir / "f.jpg";
