@@ -299,16 +299,29 @@ void FileIndex::load() {
                 outside.push_back(r.item);
         }
     };
-    take(withMetadata, true);
-    withMetadata.clear();
-    withMetadata.shrink_to_fit();
-    if (!hasSavedState) return;
+    if (!hasSavedState) {
+        take(withMetadata, true);
+        return;
+    }
 
-    // What was known last time answers the queries at once; the crawl then
-    // reports what changed since.
-    flush();
+    // What was known last time answers the queries at once, before it is
+    // taken in; the crawl then reports what changed since.
+    std::erase_if(withMetadata, [&](const IndexRecord& r) {
+        if (scope_.contains(r.path)) return false;
+        outside.push_back(r.item);
+        return true;
+    });
+    {
+        IndexState::Changes c = IndexState::gatheringOf(withMetadata);
+        if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
+        if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
+    }
     tagQuery_->markGathered();
     gpsQuery_->markGathered();
+    take(withMetadata, false);
+    withMetadata.clear();
+    withMetadata.shrink_to_fit();
+    flush();  // the position reads the saved state still lacks
     std::vector<IndexRecord> rest;
     bool restOk = true;
     storeQueue_->sync([&] {

@@ -5,6 +5,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <absl/container/flat_hash_set.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -322,6 +324,26 @@ void IndexState::load(IndexRecord record, bool notify) {
     byPath_.emplace(std::string_view(e.record.path), item);
     account(e.record, +1);
     if (!e.record.gpsChecked && !e.record.isDirectory && wantsPosition(e.record.path)) askPosition(e);
+}
+
+IndexState::Changes IndexState::gatheringOf(const std::vector<IndexRecord>& rows) {
+    Changes c;
+    absl::flat_hash_set<MetadataItem> items;
+    absl::flat_hash_set<std::string_view> paths;
+    items.reserve(rows.size());
+    paths.reserve(rows.size());
+    for (const IndexRecord& r : rows) {
+        if (!items.insert(r.item).second || !paths.insert(r.path).second) continue;
+        if (hasTags(r.tags)) {
+            c.tags.upserts.push_back({r.item, IndexQuery::Entry{r.path, XattrTagStore::parse(r.tags), {}, {}}});
+            c.tags.update.added.push_back(r.item);
+        }
+        if (hasPosition(r.latitude, r.longitude)) {
+            c.gps.upserts.push_back({r.item, IndexQuery::Entry{r.path, {}, r.latitude, r.longitude}});
+            c.gps.update.added.push_back(r.item);
+        }
+    }
+    return c;
 }
 
 void IndexState::markAllDirty() {

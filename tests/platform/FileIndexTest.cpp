@@ -674,6 +674,46 @@ TEST(FileIndex, ACrawlMeetingAFileAgainFollowsItUnlessItIsAHardLink) {
     EXPECT_EQ(state.itemCount(), 1u);
 }
 
+// The saved state answers before it is taken in: what gatheringOf says of
+// the stored rows is what loading them and flushing would have said,
+// duplicates of a damaged store included (the first row wins).
+TEST(FileIndex, GatheringFromStoredRowsMatchesLoadingThem) {
+    std::vector<IndexRecord> rows;
+    auto row = [&](uint64_t inode, std::string path, std::string tags, std::optional<double> lat = {},
+                   std::optional<double> lon = {}) {
+        IndexRecord r;
+        r.item = {7, inode};
+        r.path = std::move(path);
+        r.tags = std::move(tags);
+        r.latitude = lat;
+        r.longitude = lon;
+        r.gpsChecked = true;
+        rows.push_back(r);
+    };
+    row(1, "/h/a", "Work,Home");
+    row(2, "/h/b", ",,");  // commas only: no tag
+    row(3, "/h/c.jpg", "", 48.5, 2.25);
+    row(4, "/h/d.jpg", "Trip", 10, std::nullopt);  // half a position: none
+    row(1, "/h/again", "Other");                 // the same item again
+    row(5, "/h/a", "Shadow");                    // the same path again
+    row(6, "/h/e.jpg", "★", -1, 1);
+    auto summary = [](const IndexState::Changes& c) {
+        std::map<std::string, std::string> out;
+        for (const auto& [item, e] : c.tags.upserts)
+            out["tags " + std::to_string(item.inode) + " " + e.path] = XattrTagStore::format(e.tags);
+        for (const auto& [item, e] : c.gps.upserts)
+            out["gps " + std::to_string(item.inode) + " " + e.path] =
+                std::to_string(*e.latitude) + "," + std::to_string(*e.longitude);
+        out["added"] = std::to_string(c.tags.update.added.size()) + "/" + std::to_string(c.gps.update.added.size());
+        return out;
+    };
+    IndexState loaded;
+    for (const IndexRecord& r : rows) loaded.load(r, true);
+    const auto expected = summary(loaded.flush());
+    EXPECT_EQ(summary(IndexState::gatheringOf(rows)), expected);
+    EXPECT_EQ(expected.size(), 6u);  // a, d, e tagged; c, e located; the counts
+}
+
 TEST(FileIndex, TagWriteAfterTheReadWithinOneCtimeGranuleIsNotMissed) {
     test::TempDir dir;
     const fs::path f = dir / "f.jpg";
