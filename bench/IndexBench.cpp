@@ -11,6 +11,11 @@
 //   resident memory of the index reported.
 // - Live: a tag set by another process reaches an update batch in under
 //   1.5 s; 10,000 tag changes in one burst arrive in a handful of batches.
+//
+// Measured on the 2-core machine, idle (load average 0.0 to 0.8), on the
+// home of bench/make-home DIR --files 1000000 --dirs 100000 (1,100,001
+// files and folders): bare walk 4.59 s, first crawl 6.52 s (1.42x; the
+// issue's target is 1.3x), positions 21,660 files per second.
 
 #include <benchmark/benchmark.h>
 #include <dirent.h>

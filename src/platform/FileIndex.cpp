@@ -135,6 +135,8 @@ void FileIndex::start() {
         o.maxWatches = options_.maxWatches;
         o.unwatchedRescanInterval = options_.unwatchedRescanInterval;
         o.simulatedStartError = options_.simulatedWatchStartError;
+        // The first crawl places the watches as it reads each folder: one walk, not two.
+        o.ownerPlacesFirstWatches = true;
         // A start failure is told in one line of ours below. Lines said while
         // starting (the watcher's thread may already be adding watches, and
         // say it reached the limit) wait until it is known which they are.
@@ -154,7 +156,8 @@ void FileIndex::start() {
             }
             log(line);
         };
-        // Watching starts before the crawl, so nothing changed during it is missed.
+        // Watching starts before the crawl, and each folder's watch is in
+        // place before the crawl lists it, so nothing changed during it is missed.
         tree_ = std::make_unique<InotifyTree>(std::move(o), [this](std::vector<InotifyEvent> batch) {
             notifyObservers(batch);
             bool schedule = false;
@@ -204,7 +207,6 @@ void FileIndex::start() {
     queue_->async([this] {
         load();
         if (shared_->stopping) return;
-        if (tree_) tree_->waitUntilReady(std::chrono::minutes(2));
         crawlRoots();
     });
 }
@@ -297,16 +299,29 @@ void FileIndex::load() {
                 outside.push_back(r.item);
         }
     };
-    take(withMetadata, true);
-    withMetadata.clear();
-    withMetadata.shrink_to_fit();
-    if (!hasSavedState) return;
+    if (!hasSavedState) {
+        take(withMetadata, true);
+        return;
+    }
 
-    // What was known last time answers the queries at once; the crawl then
-    // reports what changed since.
-    flush();
+    // What was known last time answers the queries at once, before it is
+    // taken in; the crawl then reports what changed since.
+    std::erase_if(withMetadata, [&](const IndexRecord& r) {
+        if (scope_.contains(r.path)) return false;
+        outside.push_back(r.item);
+        return true;
+    });
+    {
+        IndexState::Changes c = IndexState::gatheringOf(withMetadata);
+        if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
+        if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
+    }
     tagQuery_->markGathered();
     gpsQuery_->markGathered();
+    take(withMetadata, false);
+    withMetadata.clear();
+    withMetadata.shrink_to_fit();
+    flush();  // the position reads the saved state still lacks
     std::vector<IndexRecord> rest;
     bool restOk = true;
     storeQueue_->sync([&] {
@@ -330,7 +345,13 @@ void FileIndex::crawlRoots() {
     const uint32_t pass = ++pass_;
     for (const std::string& root : scope_.roots()) {
         if (shared_->stopping) return;
-        crawl(root, pass, true);
+        crawl(root, pass, true, /*placeWatches=*/tree_ != nullptr);
+    }
+    if (tree_) {
+        // The watcher takes the crawl's watches over (and counts those the
+        // limit refused) before the live lock looks at them.
+        tree_->firstWatchesPlaced();
+        tree_->waitUntilReady(std::chrono::minutes(2));
     }
     flush();
     crawled_ = true;
@@ -352,14 +373,18 @@ void FileIndex::holdLiveLockOnceStored() {
         });
 }
 
-void FileIndex::crawl(const std::string& root, uint32_t pass, bool sweepAfter) {
+void FileIndex::crawl(const std::string& root, uint32_t pass, bool sweepAfter, bool placeWatches) {
     crawling_ = true;
-    walk(root, pass, sweepAfter);
+    walk(root, pass, sweepAfter, placeWatches);
     crawling_ = false;
 }
 
-void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
+void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter, bool placeWatches) {
     QM_ASSERT_ON_QUEUE(queue_.get());
+    // Watched before it is looked at: a root that is not there is then
+    // retried by the watcher.
+    const bool rootWatched =
+        placeWatches && tree_->watchDirectory(root) == InotifyTree::WatchResult::watched;
     struct stat st;
     if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (sweepAfter) state_->removeSubtree(root);
@@ -370,13 +395,20 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
     struct Pending {
         std::string path;
         dev_t device;
+        bool watch;  // its watch is to be placed before it is listed
     };
-    std::vector<Pending> stack{{root, st.st_dev}};
+    std::vector<Pending> stack{{root, st.st_dev, false}};
+    bool topWatched = rootWatched;
     std::string path;
     while (!stack.empty()) {
         if (shared_->stopping) return;
         Pending dir = std::move(stack.back());
         stack.pop_back();
+        // What the watcher would do on its own first pass: a folder whose
+        // watch cannot be placed leaves its subtree to the watcher's rescans.
+        const bool watched =
+            std::exchange(topWatched, false) ||
+            (dir.watch && tree_->watchDirectory(dir.path) == InotifyTree::WatchResult::watched);
         DirectoryReader listing = DirectoryReader::open(dir.path, O_NOFOLLOW);
         if (!listing.isOpen()) {
             const int error = listing.error();
@@ -400,7 +432,7 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter) {
                 if (scope_.isExcluded(path)) continue;
                 if (st.st_dev != dir.device && InotifyTree::isPseudoFileSystem(path)) continue;
                 state_->visit(path, st, pass, false, fd, name);
-                stack.push_back({path, st.st_dev});
+                stack.push_back({path, st.st_dev, watched});
             } else if (S_ISREG(st.st_mode)) {
                 state_->visit(path, st, pass, false, fd, name);
             }

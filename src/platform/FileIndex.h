@@ -106,8 +106,10 @@ private:
     struct Shared;
     void load();
     void crawlRoots();
-    void crawl(const std::string& root, uint32_t pass, bool sweepAfter);
-    void walk(const std::string& root, uint32_t pass, bool sweepAfter);
+    // With `placeWatches` (the first crawl), each folder's watch is placed
+    // just before the folder is listed.
+    void crawl(const std::string& root, uint32_t pass, bool sweepAfter, bool placeWatches = false);
+    void walk(const std::string& root, uint32_t pass, bool sweepAfter, bool placeWatches);
     void handleEvents();
     void flush();
     // Writes a flush's rows; after damage, has all rows written again.

@@ -5,6 +5,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <absl/container/flat_hash_set.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -58,6 +60,11 @@ bool isRacy(int64_t ctimeNs) {
 
 bool IndexState::wantsPosition(std::string_view path) {
     return ImageLocationReader::handles(path) || MovieLocationReader::handles(path);
+}
+
+bool IndexState::stillNamed(const std::string& path, const MetadataItem& item) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && uint64_t(st.st_dev) == item.device && uint64_t(st.st_ino) == item.inode;
 }
 
 bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
@@ -167,7 +174,9 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         IndexRecord& r = e.record;
         const bool moved = r.path != path;
         // The same file under a second name (a hard link): one path per item.
-        if (moved && pass != 0 && e.pass == pass) return;
+        // Unless the first name is gone: then it moved, or its number was
+        // reused, where a folder not yet watched sent no event to say so.
+        if (moved && pass != 0 && e.pass == pass && stillNamed(r.path, item)) return;
         if (moved && !r.isDirectory && stillThere(r.path, item)) {
             if (pass) e.pass = pass;
             return;
@@ -315,6 +324,26 @@ void IndexState::load(IndexRecord record, bool notify) {
     byPath_.emplace(std::string_view(e.record.path), item);
     account(e.record, +1);
     if (!e.record.gpsChecked && !e.record.isDirectory && wantsPosition(e.record.path)) askPosition(e);
+}
+
+IndexState::Changes IndexState::gatheringOf(const std::vector<IndexRecord>& rows) {
+    Changes c;
+    absl::flat_hash_set<MetadataItem> items;
+    absl::flat_hash_set<std::string_view> paths;
+    items.reserve(rows.size());
+    paths.reserve(rows.size());
+    for (const IndexRecord& r : rows) {
+        if (!items.insert(r.item).second || !paths.insert(r.path).second) continue;
+        if (hasTags(r.tags)) {
+            c.tags.upserts.push_back({r.item, IndexQuery::Entry{r.path, XattrTagStore::parse(r.tags), {}, {}}});
+            c.tags.update.added.push_back(r.item);
+        }
+        if (hasPosition(r.latitude, r.longitude)) {
+            c.gps.upserts.push_back({r.item, IndexQuery::Entry{r.path, {}, r.latitude, r.longitude}});
+            c.gps.update.added.push_back(r.item);
+        }
+    }
+    return c;
 }
 
 void IndexState::markAllDirty() {

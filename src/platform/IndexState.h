@@ -63,6 +63,10 @@ public:
     void sweep(const std::string& root, uint32_t pass);
     // Adds a stored record as it is, without noting it for storing again.
     void load(IndexRecord record, bool notify);
+    // The queries' part of what flush() reports after `rows` are loaded with
+    // notify into an empty state (the first row of an item or a path wins),
+    // without taking them in: the saved state answers before it is indexed.
+    static Changes gatheringOf(const std::vector<IndexRecord>& rows);
     // A position read came back: kept when the file is still the one read.
     void setPosition(const PositionRead& read, std::optional<double> latitude,
                      std::optional<double> longitude);
@@ -120,6 +124,8 @@ private:
     std::vector<MetadataItem> itemsAtOrBelow(const std::string& path) const;
     // True when `path` still names the file `item` (a second hard link).
     static bool stillThere(const std::string& path, const MetadataItem& item);
+    // True when `path` names `item`, whatever its kind.
+    static bool stillNamed(const std::string& path, const MetadataItem& item);
 
     absl::node_hash_map<MetadataItem, Entry> items_;
     // Keys view the paths inside items_ (node storage keeps them in place).

@@ -76,7 +76,9 @@ IndexStore::OpenResult IndexStore::open(const std::string& path, const Report& r
     const bool existed = ::access(path.c_str(), F_OK) == 0;
     bool rebuilt = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        // One queue owns the store: SQLite's own mutexes would only cost.
+        int rc = sqlite3_open_v2(path.c_str(), &db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         const Schema schema = rc == SQLITE_OK ? prepareSchema() : Schema::failed;
         if (schema == Schema::ready) {
             if (rebuilt) return OpenResult::rebuilt;
@@ -195,7 +197,7 @@ void IndexStore::rebuildAfterDamage() {
     ++rebuilds_;
     for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
     std::string outcome = "rebuilding it";
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
         prepareSchema() != Schema::ready) {
         close();
         outcome = "the index runs from memory";
@@ -232,6 +234,13 @@ IndexStore::Schema IndexStore::prepareSchema() {
             return Schema::failed;
         if (!exec(db_, "PRAGMA user_version=1")) return Schema::failed;
     }
+    // The rows a start answers from, in a covering index of their own: a
+    // start then reads a tenth of the file instead of all of it. Built once
+    // in a store made before it (the layout is otherwise the same).
+    if (!exec(db_,
+              "CREATE INDEX IF NOT EXISTS items_with_metadata ON items(dev, ino, path, is_dir, size, mtime,"
+              " ctime, tags, lat, lon, gps_checked) WHERE tags IS NOT NULL OR lat IS NOT NULL"))
+        return Schema::failed;
     return Schema::ready;
 }
 

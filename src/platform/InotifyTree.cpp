@@ -114,6 +114,7 @@ struct InotifyTree::State {
     Clock::time_point batchDeadline;
     Clock::time_point nextRetry = Clock::time_point::max();
     bool loggedLimit = false;
+    bool ownerPassTaken = false;
 
     void publishCounts() {
         tree.watchCount_ = pathOfWd.size();
@@ -170,6 +171,11 @@ struct InotifyTree::State {
             if (errno == ENOSPC) noteLimit(dir);
             return false;  // gone, unreadable or not a directory: nothing to watch
         }
+        record(wd, dir);
+        return true;
+    }
+
+    void record(int wd, const std::string& dir) {
         auto old = pathOfWd.find(wd);
         if (old != pathOfWd.end() && old->second != dir) {
             // The same directory under another name (a move we did not see).
@@ -178,7 +184,38 @@ struct InotifyTree::State {
         }
         pathOfWd[wd] = dir;
         wdOfPath[dir] = wd;
-        return true;
+    }
+
+    // Takes over what the owner's pass placed so far. Before any event read
+    // after those watches existed is handled: the owner places each watch
+    // under the mutex, so one read before this lock is already listed.
+    void takePlaced() {
+        MutexLock lock(tree.placedMutex_);
+        takePlacedLocked();
+    }
+
+    void takePlacedLocked() ABSL_EXCLUSIVE_LOCKS_REQUIRED(tree.placedMutex_) {
+        for (Placed& p : tree.placed_) {
+            switch (p.kind) {
+                case Placed::Kind::watched:
+                    record(p.wd, p.dir);
+                    break;
+                case Placed::Kind::limit:
+                    noteLimit(p.dir);
+                    break;
+                case Placed::Kind::missingRoot:
+                    missingRoots.insert(p.dir);
+                    scheduleRetry();
+                    break;
+            }
+        }
+        tree.placed_.clear();
+        // Under the lock, so that the owner counts every watch once.
+        publishCounts();
+        if (tree.ownerPassDone_ && !ownerPassTaken) {
+            ownerPassTaken = true;
+            tree.announceReady();
+        }
     }
 
     // Watches `top` and every directory below it; with `report`, every entry
@@ -215,6 +252,19 @@ struct InotifyTree::State {
 
     // Forgets the watches of `top` and everything below it.
     void unwatchTree(const std::string& top) {
+        if (options.ownerPlacesFirstWatches && !ownerPassTaken) {
+            // The owner may meet the folder under its new name and place its
+            // watch (the same wd) right now: take what it placed first, and
+            // keep it from placing more until the old watches are gone.
+            MutexLock lock(tree.placedMutex_);
+            takePlacedLocked();
+            unwatchTreeTaken(top);
+            return;
+        }
+        unwatchTreeTaken(top);
+    }
+
+    void unwatchTreeTaken(const std::string& top) {
         auto drop = [&](std::map<std::string, int>::iterator it) {
             inotify_rm_watch(tree.inotifyFd_.get(), it->second);
             pathOfWd.erase(it->second);
@@ -424,12 +474,16 @@ struct InotifyTree::State {
         scope = IndexScope(options.roots, options.excludedPaths);
         roots = scope.roots();
         std::sort(roots.begin(), roots.end());
-        for (const std::string& root : roots) {
-            if (!isDirectoryNoFollow(root)) {
-                missingRoots.insert(root);
-                continue;
+        // Otherwise the owner's walk places the first watches (and names the
+        // roots it finds missing).
+        if (!options.ownerPlacesFirstWatches) {
+            for (const std::string& root : roots) {
+                if (!isDirectoryNoFollow(root)) {
+                    missingRoots.insert(root);
+                    continue;
+                }
+                watchTree(root, false);
             }
-            watchTree(root, false);
         }
         scheduleRetry();
         publishCounts();
@@ -457,6 +511,7 @@ struct InotifyTree::State {
                 uint64_t value = 0;
                 (void)!read(tree.wakeFd_.get(), &value, sizeof value);
             }
+            if (options.ownerPlacesFirstWatches) takePlaced();
             if (tree.overflowRequested_.load()) {
                 // Cleared after its events are in the batch, so it counts as
                 // pending throughout.
@@ -470,6 +525,7 @@ struct InotifyTree::State {
                 for (;;) {
                     ssize_t len = read(tree.inotifyFd_.get(), buffer, sizeof buffer);
                     if (len <= 0) break;
+                    if (options.ownerPlacesFirstWatches) takePlaced();
                     for (ssize_t at = 0; at < len && !tree.stopping_;) {
                         const auto* ev = reinterpret_cast<const inotify_event*>(buffer + at);
                         handle(*ev);
@@ -523,6 +579,13 @@ bool InotifyTree::start() {
         inotifyFd_.reset();
         return false;
     }
+    {
+        MutexLock lock(placedMutex_);
+        placed_.clear();
+        ownerPassDone_ = false;
+    }
+    sortedRoots_ = IndexScope(options_.roots, options_.excludedPaths).roots();
+    std::sort(sortedRoots_.begin(), sortedRoots_.end());
     stopping_ = false;
     overflowRequested_ = false;
     reading_ = false;
@@ -544,7 +607,12 @@ void InotifyTree::stop() {
     // owner's stop() or the destructor joins it. It never outlives the tree.
     if (thread_.get_id() == std::this_thread::get_id()) return;
     thread_.join();
-    inotifyFd_.reset();
+    {
+        // An owner's walk may still be placing watches.
+        MutexLock lock(placedMutex_);
+        inotifyFd_.reset();
+        placed_.clear();
+    }
     wakeFd_.reset();
     state_.reset();
     watchCount_ = 0;
@@ -578,14 +646,65 @@ void InotifyTree::simulateOverflow() {
     (void)!write(wakeFd_.get(), &one, sizeof one);
 }
 
-void InotifyTree::run() {
-    state_ = std::make_unique<State>(*this);
-    state_->setUp();
+InotifyTree::WatchResult InotifyTree::watchDirectory(const std::string& dir) {
+    MutexLock lock(placedMutex_);
+    if (!inotifyFd_) return WatchResult::failed;
+    const bool isRoot = std::binary_search(sortedRoots_.begin(), sortedRoots_.end(), dir);
+    if (isRoot && !isDirectoryNoFollow(dir)) {
+        // Retried until it is there, whatever the watch limit.
+        placed_.push_back({Placed::Kind::missingRoot, -1, dir});
+        wake();
+        return WatchResult::failed;
+    }
+    if (options_.maxWatches != 0 && watchCount_.load() + placed_.size() >= options_.maxWatches) {
+        placed_.push_back({Placed::Kind::limit, -1, dir});
+        wake();
+        return WatchResult::unwatched;
+    }
+    const int wd = inotify_add_watch(inotifyFd_.get(), dir.c_str(), watchMask);
+    if (wd < 0) {
+        const int error = errno;
+        if (error == ENOSPC) {
+            placed_.push_back({Placed::Kind::limit, -1, dir});
+            wake();
+            return WatchResult::unwatched;
+        }
+        if ((error == ENOENT || error == ENOTDIR) && isRoot) {
+            placed_.push_back({Placed::Kind::missingRoot, -1, dir});
+            wake();
+        }
+        return WatchResult::failed;
+    }
+    placed_.push_back({Placed::Kind::watched, wd, dir});
+    return WatchResult::watched;
+}
+
+void InotifyTree::firstWatchesPlaced() {
+    MutexLock lock(placedMutex_);
+    ownerPassDone_ = true;
+    if (inotifyFd_) wake();  // not stopped: the descriptors are still there
+}
+
+void InotifyTree::wake() {
+    uint64_t one = 1;
+    (void)!write(wakeFd_.get(), &one, sizeof one);
+}
+
+void InotifyTree::announceReady() {
     {
         MutexLock lock(readyMutex_);
         ready_ = true;
     }
     readyChanged_.notify_all();
+}
+
+void InotifyTree::run() {
+    state_ = std::make_unique<State>(*this);
+    state_->setUp();
+    if (options_.ownerPlacesFirstWatches)
+        state_->takePlaced();  // ready once the owner's pass is taken over
+    else
+        announceReady();
     state_->loop();
 }
 

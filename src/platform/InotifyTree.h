@@ -98,6 +98,10 @@ public:
         // Receives log lines (without the newline); by default they go to
         // standard output.
         std::function<void(const std::string& line)> log;
+        // The owner walks the roots itself and places the first pass's
+        // watches as it goes (watchDirectory before it lists each folder,
+        // then firstWatchesPlaced), so the tree is not walked twice.
+        bool ownerPlacesFirstWatches = false;
     };
     using Callback = std::function<void(std::vector<InotifyEvent> batch)>;
 
@@ -113,6 +117,18 @@ public:
 
     // True once the first pass placed its watches (or gave up on them).
     bool waitUntilReady(std::chrono::milliseconds timeout);
+
+    // With ownerPlacesFirstWatches, from the owner's walk (one thread): the
+    // watch of `dir` is in place when this returns, so a listing read after
+    // it misses nothing. `watched` for the folders below it to be watched
+    // too; `unwatched` when the watch limit was reached (the subtree is
+    // rescanned periodically, as for the tree's own pass); `failed` when it
+    // cannot be watched (gone, unreadable; a root is then retried as missing).
+    enum class WatchResult : uint8_t { watched, unwatched, failed };
+    WatchResult watchDirectory(const std::string& dir);
+    // Ends the owner's first pass: waitUntilReady returns true once the tree
+    // has taken over the watches.
+    void firstWatchesPlaced();
 
     // Test seam: handled on the tree's thread exactly as a kernel queue
     // overflow would be.
@@ -132,7 +148,17 @@ public:
 
 private:
     struct State;
+    // A watch the owner placed, waiting for the tree's thread to take it
+    // over (in order: events for its wd are handled only after it).
+    struct Placed {
+        enum class Kind : uint8_t { watched, limit, missingRoot };
+        Kind kind = Kind::watched;
+        int wd = -1;
+        std::string dir;
+    };
     void run();
+    void wake();
+    void announceReady();
 
     Options options_;
     Callback callback_;
@@ -148,6 +174,13 @@ private:
     Mutex readyMutex_;
     std::condition_variable readyChanged_;
     bool ready_ ABSL_GUARDED_BY(readyMutex_) = false;
+    // The owner's first pass; the tree's thread takes the placed watches
+    // over under the mutex, and the owner places each one under it, so an
+    // event read after a watch exists finds it taken over.
+    Mutex placedMutex_;
+    std::vector<Placed> placed_ ABSL_GUARDED_BY(placedMutex_);
+    bool ownerPassDone_ ABSL_GUARDED_BY(placedMutex_) = false;
+    std::vector<std::string> sortedRoots_;  // set by start(), read by watchDirectory
     std::jthread thread_;  // last: runs on everything above
 };
 

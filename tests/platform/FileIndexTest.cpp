@@ -641,6 +641,79 @@ std::string flushedTags(IndexState& state, const std::string& path) {
     return "<none>";
 }
 
+// A crawl that meets one file twice in a pass keeps its first name while
+// that still names it (a hard link); once the first name is gone the file
+// moved, or its number went to a new file, in a folder whose watch came
+// later: the new name is the file.
+TEST(FileIndex, ACrawlMeetingAFileAgainFollowsItUnlessItIsAHardLink) {
+    test::TempDir dir;
+    const fs::path a = dir / "a/f", b = dir / "b/f", link = dir / "b/link";
+    makeFile(a, "Moved");
+    IndexState state;
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(a.c_str(), &st));
+    state.visit(a.string(), st, 1);
+    fs::create_directories(b.parent_path());
+    fs::create_hard_link(a, link);
+    ASSERT_EQ(0, ::lstat(link.c_str(), &st));
+    state.visit(link.string(), st, 1);
+    EXPECT_TRUE(state.knows(a.string()));
+    EXPECT_FALSE(state.knows(link.string()));
+    EXPECT_EQ(flushedTags(state, a.string()), "Moved");
+
+    fs::rename(a, b);
+    fs::remove(link);
+    ASSERT_EQ(0, ::lstat(b.c_str(), &st));
+    state.visit(b.string(), st, 1);
+    EXPECT_FALSE(state.knows(a.string()));
+    EXPECT_TRUE(state.knows(b.string()));
+    EXPECT_EQ(flushedTags(state, b.string()), "Moved");
+    // The old name's delete event, handled later, takes nothing with it.
+    state.refresh(a.string());
+    EXPECT_TRUE(state.knows(b.string()));
+    EXPECT_EQ(state.itemCount(), 1u);
+}
+
+// The saved state answers before it is taken in: what gatheringOf says of
+// the stored rows is what loading them and flushing would have said,
+// duplicates of a damaged store included (the first row wins).
+TEST(FileIndex, GatheringFromStoredRowsMatchesLoadingThem) {
+    std::vector<IndexRecord> rows;
+    auto row = [&](uint64_t inode, std::string path, std::string tags, std::optional<double> lat = {},
+                   std::optional<double> lon = {}) {
+        IndexRecord r;
+        r.item = {7, inode};
+        r.path = std::move(path);
+        r.tags = std::move(tags);
+        r.latitude = lat;
+        r.longitude = lon;
+        r.gpsChecked = true;
+        rows.push_back(r);
+    };
+    row(1, "/h/a", "Work,Home");
+    row(2, "/h/b", ",,");  // commas only: no tag
+    row(3, "/h/c.jpg", "", 48.5, 2.25);
+    row(4, "/h/d.jpg", "Trip", 10, std::nullopt);  // half a position: none
+    row(1, "/h/again", "Other");                 // the same item again
+    row(5, "/h/a", "Shadow");                    // the same path again
+    row(6, "/h/e.jpg", "★", -1, 1);
+    auto summary = [](const IndexState::Changes& c) {
+        std::map<std::string, std::string> out;
+        for (const auto& [item, e] : c.tags.upserts)
+            out["tags " + std::to_string(item.inode) + " " + e.path] = XattrTagStore::format(e.tags);
+        for (const auto& [item, e] : c.gps.upserts)
+            out["gps " + std::to_string(item.inode) + " " + e.path] =
+                std::to_string(*e.latitude) + "," + std::to_string(*e.longitude);
+        out["added"] = std::to_string(c.tags.update.added.size()) + "/" + std::to_string(c.gps.update.added.size());
+        return out;
+    };
+    IndexState loaded;
+    for (const IndexRecord& r : rows) loaded.load(r, true);
+    const auto expected = summary(loaded.flush());
+    EXPECT_EQ(summary(IndexState::gatheringOf(rows)), expected);
+    EXPECT_EQ(expected.size(), 6u);  // a, d, e tagged; c, e located; the counts
+}
+
 TEST(FileIndex, TagWriteAfterTheReadWithinOneCtimeGranuleIsNotMissed) {
     test::TempDir dir;
     const fs::path f = dir / "f.jpg";

@@ -345,6 +345,55 @@ TEST(InotifyTree, StopFromTheCallbackLeavesTheThreadToTheDestructor) {
     EXPECT_EQ(calls, 1);
 }
 
+// The owner's walk places the first watches: events in a folder arrive from
+// the moment its watch is placed, paths follow moves, and the limit and a
+// missing root fall back to rescans as on the tree's own pass.
+TEST(InotifyTree, WatchesPlacedByTheOwnersWalkAreTakenOver) {
+    test::TempDir dir;
+    const fs::path home = dir / "home", later = dir / "later";
+    fs::create_directories(home / "a/sub");
+    fs::create_directories(home / "b");
+    Collector got;
+    std::mutex logMutex;
+    std::vector<std::string> lines;
+    InotifyTree::Options options;
+    options.roots = {home.string(), later.string()};
+    options.coalesce = 30ms;
+    options.maxWatches = 3;
+    options.unwatchedRescanInterval = 100ms;
+    options.ownerPlacesFirstWatches = true;
+    options.log = [&](const std::string& line) {
+        std::lock_guard lock(logMutex);
+        lines.push_back(line);
+    };
+    InotifyTree tree(options, got.callback());
+    ASSERT_TRUE(tree.start());
+    EXPECT_FALSE(tree.waitUntilReady(50ms));
+    EXPECT_EQ(tree.watchCount(), 0u);  // the tree does not walk by itself
+    using Result = InotifyTree::WatchResult;
+    ASSERT_EQ(tree.watchDirectory(home.string()), Result::watched);
+    test::writeFile(home / "early", "x");
+    EXPECT_TRUE(got.waitFor(ev(Kind::created, home / "early")));
+    EXPECT_EQ(tree.watchDirectory((home / "a").string()), Result::watched);
+    EXPECT_EQ(tree.watchDirectory((home / "a/sub").string()), Result::watched);
+    EXPECT_EQ(tree.watchDirectory((home / "b").string()), Result::unwatched);
+    EXPECT_EQ(tree.watchDirectory(later.string()), Result::failed);
+    tree.firstWatchesPlaced();
+    ASSERT_TRUE(tree.waitUntilReady(5s));
+    EXPECT_EQ(tree.watchCount(), 3u);
+    EXPECT_EQ(tree.unwatchedCount(), 1u);
+
+    fs::rename(home / "a", home / "c");
+    test::writeFile(home / "c/sub/x", "x");
+    EXPECT_TRUE(got.waitFor(ev(Kind::created, home / "c/sub/x")));
+    EXPECT_TRUE(got.waitFor({Kind::rescan, (home / "b").string(), {}, false}));
+    fs::create_directories(later);
+    EXPECT_TRUE(got.waitFor({Kind::rescan, later.string(), {}, false}));
+    std::lock_guard lock(logMutex);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("watch limit at 3 watches"), std::string::npos) << lines[0];
+}
+
 TEST(InotifyTree, MissingRootIsPickedUpWhenItAppears) {
     test::TempDir dir;
     Collector got;
