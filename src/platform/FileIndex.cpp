@@ -291,14 +291,17 @@ void FileIndex::load() {
     storeUsable_ = store_ != nullptr;
     // Rows of roots indexed before but not now are dropped for good.
     std::vector<MetadataItem> outside;
-    auto take = [this, &outside](std::vector<IndexRecord>& rows, bool notify) {
-        for (IndexRecord& r : rows) {
-            if (scope_.contains(r.path))
-                state_->load(std::move(r), notify);
-            else
-                outside.push_back(r.item);
-        }
+    auto dropOutside = [this, &outside](std::vector<IndexRecord>& rows) {
+        std::erase_if(rows, [&](const IndexRecord& r) {
+            if (scope_.contains(r.path)) return false;
+            outside.push_back(r.item);
+            return true;
+        });
     };
+    auto take = [this](std::vector<IndexRecord>& rows, bool notify) {
+        for (IndexRecord& r : rows) state_->load(std::move(r), notify);
+    };
+    dropOutside(withMetadata);
     if (!hasSavedState) {
         take(withMetadata, true);
         return;
@@ -306,11 +309,6 @@ void FileIndex::load() {
 
     // What was known last time answers the queries at once, before it is
     // taken in; the crawl then reports what changed since.
-    std::erase_if(withMetadata, [&](const IndexRecord& r) {
-        if (scope_.contains(r.path)) return false;
-        outside.push_back(r.item);
-        return true;
-    });
     {
         IndexState::Changes c = IndexState::gatheringOf(withMetadata);
         if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
@@ -331,6 +329,7 @@ void FileIndex::load() {
     });
     // The store started again empty: what is known must be written anew.
     if (!restOk) state_->markAllDirty();
+    dropOutside(rest);
     take(rest, false);
     rest.clear();
     if (!outside.empty())

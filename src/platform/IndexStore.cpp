@@ -19,6 +19,9 @@ namespace qm {
 
 namespace {
 
+// The live index's store. One queue owns it: SQLite's own mutexes would only cost.
+constexpr int readWriteFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+
 bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
@@ -76,9 +79,7 @@ IndexStore::OpenResult IndexStore::open(const std::string& path, const Report& r
     const bool existed = ::access(path.c_str(), F_OK) == 0;
     bool rebuilt = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        // One queue owns the store: SQLite's own mutexes would only cost.
-        int rc = sqlite3_open_v2(path.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        int rc = sqlite3_open_v2(path.c_str(), &db_, readWriteFlags, nullptr);
         const Schema schema = rc == SQLITE_OK ? prepareSchema() : Schema::failed;
         if (schema == Schema::ready) {
             if (rebuilt) return OpenResult::rebuilt;
@@ -197,7 +198,7 @@ void IndexStore::rebuildAfterDamage() {
     ++rebuilds_;
     for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
     std::string outcome = "rebuilding it";
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK ||
+    if (sqlite3_open_v2(path_.c_str(), &db_, readWriteFlags, nullptr) != SQLITE_OK ||
         prepareSchema() != Schema::ready) {
         close();
         outcome = "the index runs from memory";

@@ -472,8 +472,7 @@ struct InotifyTree::State {
 
     void setUp() {
         scope = IndexScope(options.roots, options.excludedPaths);
-        roots = scope.roots();
-        std::sort(roots.begin(), roots.end());
+        roots = tree.sortedRoots_;
         // Otherwise the owner's walk places the first watches (and names the
         // roots it finds missing).
         if (!options.ownerPlacesFirstWatches) {
@@ -601,8 +600,7 @@ bool InotifyTree::start() {
 void InotifyTree::stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
-    uint64_t one = 1;
-    (void)!write(wakeFd_.get(), &one, sizeof one);
+    wake();
     // From the callback: the thread ends once the callback returns, and the
     // owner's stop() or the destructor joins it. It never outlives the tree.
     if (thread_.get_id() == std::this_thread::get_id()) return;
@@ -642,41 +640,33 @@ bool InotifyTree::waitUntilReady(std::chrono::milliseconds timeout) {
 void InotifyTree::simulateOverflow() {
     if (!thread_.joinable()) return;
     overflowRequested_ = true;
-    uint64_t one = 1;
-    (void)!write(wakeFd_.get(), &one, sizeof one);
+    wake();
 }
 
 InotifyTree::WatchResult InotifyTree::watchDirectory(const std::string& dir) {
     MutexLock lock(placedMutex_);
     if (!inotifyFd_) return WatchResult::failed;
     const bool isRoot = std::binary_search(sortedRoots_.begin(), sortedRoots_.end(), dir);
-    if (isRoot && !isDirectoryNoFollow(dir)) {
-        // Retried until it is there, whatever the watch limit.
-        placed_.push_back({Placed::Kind::missingRoot, -1, dir});
-        wake();
-        return WatchResult::failed;
-    }
-    if (options_.maxWatches != 0 && watchCount_.load() + placed_.size() >= options_.maxWatches) {
-        placed_.push_back({Placed::Kind::limit, -1, dir});
-        wake();
-        return WatchResult::unwatched;
-    }
+    // A missing root is retried until it is there, whatever the watch limit.
+    if (isRoot && !isDirectoryNoFollow(dir)) return handOver(Placed::Kind::missingRoot, dir, WatchResult::failed);
+    if (options_.maxWatches != 0 && watchCount_.load() + placed_.size() >= options_.maxWatches)
+        return handOver(Placed::Kind::limit, dir, WatchResult::unwatched);
     const int wd = inotify_add_watch(inotifyFd_.get(), dir.c_str(), watchMask);
     if (wd < 0) {
         const int error = errno;
-        if (error == ENOSPC) {
-            placed_.push_back({Placed::Kind::limit, -1, dir});
-            wake();
-            return WatchResult::unwatched;
-        }
-        if ((error == ENOENT || error == ENOTDIR) && isRoot) {
-            placed_.push_back({Placed::Kind::missingRoot, -1, dir});
-            wake();
-        }
+        if (error == ENOSPC) return handOver(Placed::Kind::limit, dir, WatchResult::unwatched);
+        if ((error == ENOENT || error == ENOTDIR) && isRoot)
+            return handOver(Placed::Kind::missingRoot, dir, WatchResult::failed);
         return WatchResult::failed;
     }
     placed_.push_back({Placed::Kind::watched, wd, dir});
     return WatchResult::watched;
+}
+
+InotifyTree::WatchResult InotifyTree::handOver(Placed::Kind kind, const std::string& dir, WatchResult result) {
+    placed_.push_back({kind, -1, dir});
+    wake();
+    return result;
 }
 
 void InotifyTree::firstWatchesPlaced() {

@@ -157,6 +157,10 @@ private:
         std::string dir;
     };
     void run();
+    // What the tree's thread must act on at once (rescans, a root's retries),
+    // from the owner's walk; `result` is handed back.
+    WatchResult handOver(Placed::Kind kind, const std::string& dir, WatchResult result)
+        ABSL_EXCLUSIVE_LOCKS_REQUIRED(placedMutex_);
     void wake();
     void announceReady();
 
@@ -180,7 +184,7 @@ private:
     Mutex placedMutex_;
     std::vector<Placed> placed_ ABSL_GUARDED_BY(placedMutex_);
     bool ownerPassDone_ ABSL_GUARDED_BY(placedMutex_) = false;
-    std::vector<std::string> sortedRoots_;  // set by start(), read by watchDirectory
+    std::vector<std::string> sortedRoots_;  // set by start() before the thread; read by it and watchDirectory
     std::jthread thread_;  // last: runs on everything above
 };
 

@@ -12,7 +12,6 @@
 #include "core/Subscription.h"
 #include "library/NodePath.h"
 #include "sidebar/SidebarResultsView.h"
-#include "sidebar/TagSearch.h"
 #include "sidebar/TagSearchIndex.h"
 
 class QStackedWidget;

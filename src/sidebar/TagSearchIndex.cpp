@@ -152,12 +152,12 @@ void TagSearchIndex::sortHits(std::vector<Hit>& hits) const {
     auto byName = [&](const Hit& a, const Hit& b) {
         return naturalLess(nameOf(entries_[a.entry]), nameOf(entries_[b.entry]));
     };
+    auto sameParent = [&](const Hit& a, const Hit& b) { return entries_[a.entry].parent == entries_[b.entry].parent; };
     for (auto first = hits.begin(); first != hits.end();) {
         auto last = first + 1;
         bool ordered = true;
         for (; last != hits.end() && last->score == first->score; ++last)
-            if (ordered && entries_[(last - 1)->entry].parent != entries_[last->entry].parent && byName(*last, *(last - 1)))
-                ordered = false;
+            if (ordered && !sameParent(*(last - 1), *last) && byName(*last, *(last - 1))) ordered = false;
         if (!ordered) std::sort(first, last, byName);
         first = last;
     }

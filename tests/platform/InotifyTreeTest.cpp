@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,22 @@ private:
 InotifyEvent ev(Kind kind, const fs::path& p, bool dir = false, const fs::path& old = {}) {
     return {kind, p.string(), old.string(), dir};
 }
+
+// The tree's log lines, said from its thread.
+struct LogLines {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::function<void(const std::string&)> sink() {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            lines.push_back(line);
+        };
+    }
+    std::vector<std::string> taken() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+};
 
 InotifyTree::Options quick(const fs::path& root) {
     InotifyTree::Options o;
@@ -213,15 +230,11 @@ TEST(InotifyTree, WatchLimitFallsBackToPeriodicRescansWithOneLogLine) {
     test::TempDir dir;
     for (const char* d : {"a", "b", "c", "d"}) fs::create_directories(dir / d / "sub");
     Collector got;
-    std::mutex logMutex;
-    std::vector<std::string> lines;
+    LogLines log;
     auto options = quick(dir.path());
     options.maxWatches = 3;
     options.unwatchedRescanInterval = 100ms;
-    options.log = [&](const std::string& line) {
-        std::lock_guard lock(logMutex);
-        lines.push_back(line);
-    };
+    options.log = log.sink();
     InotifyTree tree(options, got.callback());
     ASSERT_TRUE(tree.start());
     ASSERT_TRUE(tree.waitUntilReady(5s));
@@ -256,7 +269,7 @@ TEST(InotifyTree, WatchLimitFallsBackToPeriodicRescansWithOneLogLine) {
     // Watched directories still report normally.
     test::writeFile(dir / "probe", "x");
     EXPECT_TRUE(got.waitFor(ev(Kind::created, dir / "probe")));
-    std::lock_guard lock(logMutex);
+    const std::vector<std::string> lines = log.taken();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("[watch] ", 0), 0u);
 }
@@ -354,18 +367,14 @@ TEST(InotifyTree, WatchesPlacedByTheOwnersWalkAreTakenOver) {
     fs::create_directories(home / "a/sub");
     fs::create_directories(home / "b");
     Collector got;
-    std::mutex logMutex;
-    std::vector<std::string> lines;
+    LogLines log;
     InotifyTree::Options options;
     options.roots = {home.string(), later.string()};
     options.coalesce = 30ms;
     options.maxWatches = 3;
     options.unwatchedRescanInterval = 100ms;
     options.ownerPlacesFirstWatches = true;
-    options.log = [&](const std::string& line) {
-        std::lock_guard lock(logMutex);
-        lines.push_back(line);
-    };
+    options.log = log.sink();
     InotifyTree tree(options, got.callback());
     ASSERT_TRUE(tree.start());
     EXPECT_FALSE(tree.waitUntilReady(50ms));
@@ -389,7 +398,7 @@ TEST(InotifyTree, WatchesPlacedByTheOwnersWalkAreTakenOver) {
     EXPECT_TRUE(got.waitFor({Kind::rescan, (home / "b").string(), {}, false}));
     fs::create_directories(later);
     EXPECT_TRUE(got.waitFor({Kind::rescan, later.string(), {}, false}));
-    std::lock_guard lock(logMutex);
+    const std::vector<std::string> lines = log.taken();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("watch limit at 3 watches"), std::string::npos) << lines[0];
 }
