@@ -69,16 +69,19 @@ std::string header(int fd) {
 }  // namespace
 
 bool ImageLocationReader::handles(std::string_view path) {
-    static const char* const known[] = {
+    return handlesType(MediaTypeDatabase::shared().typeForFileName(path));
+}
+
+bool ImageLocationReader::handlesType(std::string_view type) {
+    static constexpr std::string_view known[] = {
         "image/jpeg",          "image/png",         "image/tiff",           "image/webp",
         "image/heif",          "image/avif",        "image/x-adobe-dng",    "image/x-canon-cr2",
         "image/x-canon-cr3",   "image/x-canon-crw", "image/x-nikon-nef",    "image/x-nikon-nrw",
         "image/x-sony-arw",    "image/x-sony-sr2",  "image/x-olympus-orf",  "image/x-panasonic-rw2",
         "image/x-fuji-raf",    "image/x-pentax-pef", "image/x-samsung-srw", "image/x-minolta-mrw",
         "image/x-hasselblad-3fr", "image/x-epson-erf", "image/x-kodak-kdc"};
-    const std::string_view type = MediaTypeDatabase::shared().typeForFileName(path);
     if (type.empty()) return false;
-    for (const char* k : known)
+    for (std::string_view k : known)
         if (type == k) return true;
     return false;
 }

@@ -15,6 +15,8 @@ class ImageLocationReader {
 public:
     // True for the file names whose extension names an image format with EXIF.
     static bool handles(std::string_view path);
+    // The same for a media type ("image/jpeg").
+    static bool handlesType(std::string_view type);
     static std::optional<GPS> read(const std::string& path);
     // From an Exif block's TIFF structure (as HEIF files carry it).
     static std::optional<GPS> fromTiffData(std::string_view tiff);

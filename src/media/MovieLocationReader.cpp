@@ -64,7 +64,10 @@ std::optional<GPS> MovieLocationReader::parseISO6709(std::string_view text) {
 }
 
 bool MovieLocationReader::handles(std::string_view path) {
-    const std::string_view type = MediaTypeDatabase::shared().typeForFileName(path);
+    return handlesType(MediaTypeDatabase::shared().typeForFileName(path));
+}
+
+bool MovieLocationReader::handlesType(std::string_view type) {
     return type == "video/mp4" || type == "video/quicktime" || type == "video/x-m4v" ||
            type == "video/3gpp" || type == "video/3gpp2";
 }

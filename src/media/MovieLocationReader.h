@@ -13,6 +13,8 @@ namespace qm {
 class MovieLocationReader {
 public:
     static bool handles(std::string_view path);
+    // The same for a media type ("video/mp4").
+    static bool handlesType(std::string_view type);
     static std::optional<GPS> read(const std::string& path);
     // "+48.8577+002.2950+035.000/" and the degree-minute(-second) forms.
     static std::optional<GPS> parseISO6709(std::string_view text);

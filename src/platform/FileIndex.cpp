@@ -389,6 +389,8 @@ void FileIndex::walk(const std::string& root, uint32_t pass, bool sweepAfter, bo
         if (sweepAfter) state_->removeSubtree(root);
         return;
     }
+    // Only what was known before can be left unseen: a first crawl has nothing to sweep.
+    sweepAfter = sweepAfter && state_->knowsAtOrBelow(root);
     state_->visit(root, st, pass);
 
     struct Pending {
@@ -493,18 +495,18 @@ void FileIndex::handleEvents() {
 void FileIndex::flush() {
     QM_ASSERT_ON_QUEUE(queue_.get());
     // Rows are copied only when they go to the store: a crawl's wait as items.
-    IndexState::Changes c = state_->flush(/*copyRows=*/false);
+    IndexState::Changes c = state_->flush(storeUsable_ ? IndexState::Rows::hold : IndexState::Rows::none);
     if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
     if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
     if (storeUsable_) {
-        pendingRows_.insert(pendingRows_.end(), c.upsertItems.begin(), c.upsertItems.end());
         // Rows wait only while a crawl goes on and nothing was deleted: a
         // deletion travels with every row noted before it, which the store
         // writes first, so the order of changes to one item is kept.
-        const bool hold = crawling_ && c.deletions.empty() && pendingRows_.size() < crawlStoreBatchSize;
-        if (!hold && (!pendingRows_.empty() || !c.deletions.empty())) {
-            storeQueue_->async([this, upserts = state_->rowsOf(std::exchange(pendingRows_, {})),
-                                deletions = std::move(c.deletions)] { storeChanges(upserts, deletions); });
+        const bool hold = crawling_ && c.deletions.empty() && state_->heldRowCount() < crawlStoreBatchSize;
+        if (!hold && (state_->heldRowCount() != 0 || !c.deletions.empty())) {
+            storeQueue_->async([this, upserts = state_->takeHeldRows(), deletions = std::move(c.deletions)] {
+                storeChanges(upserts, deletions);
+            });
         }
     }
     // Reading contents competes with the crawl for the disk and the cores;

@@ -139,8 +139,6 @@ private:
     std::chrono::steady_clock::time_point readsBegan_{};
     size_t readsDone_ = 0;
     bool storeUsable_ = false;
-    // Items whose rows a crawl noted but has not handed to the store yet.
-    std::vector<MetadataItem> pendingRows_;
     // Confined to IndexStoreQueue.
     std::unique_ptr<IndexStore> store_;
     // Held while the saved state follows the home folder's changes, so that

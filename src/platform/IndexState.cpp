@@ -8,10 +8,12 @@
 #include <absl/container/flat_hash_set.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 
 #include "core/UniqueFd.h"
 #include "media/ImageLocationReader.h"
+#include "media/MediaTypeDatabase.h"
 #include "media/MovieLocationReader.h"
 #include "platform/XattrTagStore.h"
 
@@ -59,7 +61,9 @@ bool isRacy(int64_t ctimeNs) {
 }  // namespace
 
 bool IndexState::wantsPosition(std::string_view path) {
-    return ImageLocationReader::handles(path) || MovieLocationReader::handles(path);
+    // One lookup of the name's type for both readers: the crawl asks for every file.
+    const std::string_view type = MediaTypeDatabase::shared().typeForFileName(path);
+    return !type.empty() && (ImageLocationReader::handlesType(type) || MovieLocationReader::handlesType(type));
 }
 
 bool IndexState::stillNamed(const std::string& path, const MetadataItem& item) {
@@ -106,17 +110,19 @@ void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const
     r.ctimeNs = racyCtime;
 }
 
-void IndexState::touch(const MetadataItem& item, const Entry* entry, bool dirty) {
+IndexState::Before& IndexState::touch(const MetadataItem& item, Entry* entry, bool dirty) {
     auto [it, inserted] = touched_.try_emplace(item);
+    Before& b = it->second;
+    if (entry) b.now = entry;
     if (inserted && entry) {
-        Before& b = it->second;
         b.existed = true;
         b.path = entry->record.path;
         b.tags = entry->record.tags;
         b.latitude = entry->record.latitude;
         b.longitude = entry->record.longitude;
     }
-    if (dirty) it->second.dirty = true;
+    if (dirty) b.dirty = true;
+    return b;
 }
 
 void IndexState::account(const IndexRecord& r, int sign) {
@@ -134,12 +140,21 @@ void IndexState::askPosition(Entry& entry) {
 void IndexState::removeItem(const MetadataItem& item) {
     auto it = items_.find(item);
     if (it == items_.end()) return;
-    touch(item, &it->second);
+    Before& b = touch(item, &it->second);
     account(it->second.record, -1);
     // The key views the record's path: drop it before the record goes.
     if (auto p = byPath_.find(it->second.record.path); p != byPath_.end() && p->second == item)
         byPath_.erase(p);
     items_.erase(it);
+    b.now = nullptr;
+    ++forgotten_;
+}
+
+bool IndexState::knowsAtOrBelow(const std::string& path) const {
+    if (byPath_.contains(path)) return true;
+    const std::string prefix = childPrefix(path);
+    auto it = byPath_.lower_bound(prefix);
+    return it != byPath_.end() && it->first.starts_with(prefix);
 }
 
 void IndexState::setPath(Entry& entry, const std::string& path) {
@@ -168,8 +183,9 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     const int64_t mtime = nanoseconds(st.st_mtim);
     const int64_t ctime = nanoseconds(st.st_ctim);
 
-    auto it = items_.find(item);
-    if (it != items_.end()) {
+    // One probe each for the item and its path: the first crawl inserts every one.
+    auto [it, inserted] = items_.try_emplace(item);
+    if (!inserted) {
         Entry& e = it->second;
         IndexRecord& r = e.record;
         const bool moved = r.path != path;
@@ -230,18 +246,20 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         return;
     }
 
-    if (auto p = byPath_.find(path); p != byPath_.end()) {
+    Entry& e = it->second;
+    auto at = byPath_.lower_bound(path);
+    if (at != byPath_.end() && at->first == path) {
         // Another file was known here: it is gone, and with a folder all it held.
-        const MetadataItem old = p->second;
+        const MetadataItem old = at->second;
         auto o = items_.find(old);
         const bool wasDir = o != items_.end() && o->second.record.isDirectory;
         removeItem(old);
         if (wasDir)
             for (const MetadataItem& below : itemsAtOrBelow(path))
                 removeItem(below);
+        at = byPath_.lower_bound(path);
     }
-    touch(item, nullptr);
-    Entry& e = items_[item];
+    touch(item, nullptr).now = &e;
     IndexRecord& r = e.record;
     r.item = item;
     r.path = path;
@@ -249,7 +267,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
     readTagsAndTimes(r, path, st, dirFd, name);
     r.gpsChecked = isDir || !wantsPosition(path);
     e.pass = pass;
-    byPath_.emplace(std::string_view(r.path), item);
+    byPath_.emplace_hint(at, std::string_view(r.path), item);
     account(r, +1);
     if (!r.gpsChecked) askPosition(e);
 }
@@ -318,8 +336,8 @@ void IndexState::load(IndexRecord record, bool notify) {
     const MetadataItem item = record.item;
     if (items_.contains(item)) return;
     if (auto p = byPath_.find(record.path); p != byPath_.end()) return;  // damaged store: first row wins
-    if (notify) touch(item, nullptr, /*dirty=*/false);
     Entry& e = items_[item];
+    if (notify) touch(item, nullptr, /*dirty=*/false).now = &e;
     e.record = std::move(record);
     byPath_.emplace(std::string_view(e.record.path), item);
     account(e.record, +1);
@@ -347,7 +365,7 @@ IndexState::Changes IndexState::gatheringOf(const std::vector<IndexRecord>& rows
 }
 
 void IndexState::markAllDirty() {
-    for (const auto& [item, entry] : items_) touch(item, &entry);
+    for (auto& [item, entry] : items_) touch(item, &entry);
 }
 
 void IndexState::setPosition(const PositionRead& read, std::optional<double> latitude,
@@ -371,30 +389,51 @@ void IndexState::setPosition(const PositionRead& read, std::optional<double> lat
     account(r, +1);
 }
 
-std::vector<IndexRecord> IndexState::rowsOf(std::vector<MetadataItem> items) const {
-    auto less = [](const MetadataItem& a, const MetadataItem& b) {
-        return a.device != b.device ? a.device < b.device : a.inode < b.inode;
-    };
-    std::sort(items.begin(), items.end(), less);
-    items.erase(std::unique(items.begin(), items.end()), items.end());
+std::vector<IndexRecord> IndexState::takeHeldRows() {
+    // A forgotten item's reference may name freed storage: look them all up.
+    const bool asHeld = forgotten_ == forgottenWhenHeld_;
     std::vector<IndexRecord> rows;
-    rows.reserve(items.size());
-    for (const MetadataItem& item : items)
-        if (auto it = items_.find(item); it != items_.end()) rows.push_back(it->second.record);
+    rows.reserve(held_.size());
+    for (const auto& [item, entry] : held_) {
+        Entry* e = entry;
+        if (!asHeld) {
+            auto it = items_.find(item);
+            e = it != items_.end() ? &it->second : nullptr;
+        }
+        if (!e || !e->held) continue;  // forgotten, or known again since
+        e->held = false;
+        rows.push_back(e->record);
+    }
+    held_.clear();
     return rows;
 }
 
-IndexState::Changes IndexState::flush(bool copyRows) {
+void IndexState::dropHeldRows() {
+    const bool asHeld = forgotten_ == forgottenWhenHeld_;
+    for (const auto& [item, entry] : held_) {
+        if (asHeld)
+            entry->held = false;
+        else if (auto it = items_.find(item); it != items_.end())
+            it->second.held = false;
+    }
+    held_.clear();
+}
+
+IndexState::Changes IndexState::flush(Rows rows) {
     Changes c;
+    if (rows == Rows::none) dropHeldRows();
+    if (rows == Rows::hold && held_.empty()) forgottenWhenHeld_ = forgotten_;
     for (auto& [item, before] : touched_) {
-        auto it = items_.find(item);
-        const IndexRecord* now = it != items_.end() ? &it->second.record : nullptr;
+        const IndexRecord* now = before.now ? &before.now->record : nullptr;
+        assert(now == (items_.contains(item) ? &items_.find(item)->second.record : nullptr));
         if (!now)
             c.deletions.push_back(item);
-        else if (before.dirty && copyRows)
+        else if (before.dirty && rows == Rows::copy)
             c.upserts.push_back(*now);
-        else if (before.dirty)
-            c.upsertItems.push_back(item);
+        else if (before.dirty && rows == Rows::hold && !before.now->held) {
+            before.now->held = true;
+            held_.emplace_back(item, before.now);
+        }
 
         const bool tagsBefore = before.existed && hasTags(before.tags);
         const bool tagsNow = now && hasTags(now->tags);

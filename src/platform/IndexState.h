@@ -28,9 +28,6 @@ public:
     struct Changes {
         IndexQuery::Delta tags, gps;
         std::vector<IndexRecord> upserts;
-        // Instead of `upserts` when flushed without copying rows: the items
-        // whose rows are to be stored (rowsOf copies them when they go).
-        std::vector<MetadataItem> upsertItems;
         std::vector<MetadataItem> deletions;
     };
     // A file whose position is to be read, as it was when the read was asked for.
@@ -75,12 +72,18 @@ public:
     void markAllDirty();
 
     bool knows(const std::string& path) const { return byPath_.contains(path); }
+    // True when anything at or below `path` is known.
+    bool knowsAtOrBelow(const std::string& path) const;
     bool hasPendingChanges() const { return !touched_.empty(); }
     size_t pendingChangeCount() const { return touched_.size(); }
-    Changes flush(bool copyRows = true);
-    // The rows of those of `items` still known, as they are now, in key
-    // order and each once.
-    std::vector<IndexRecord> rowsOf(std::vector<MetadataItem> items) const;
+    // What flush() does with the rows to store: copies them into `upserts`,
+    // holds them until takeHeldRows() (a crawl's rows wait as references,
+    // not copies), or drops them (and any held) when nothing stores them.
+    enum class Rows { copy, hold, none };
+    Changes flush(Rows rows = Rows::copy);
+    size_t heldRowCount() const { return held_.size(); }
+    // The held rows of the items still known, as they are now, each once.
+    std::vector<IndexRecord> takeHeldRows();
     // Position reads asked for since the last call.
     std::vector<PositionRead> takePositionReads() { return std::exchange(reads_, {}); }
 
@@ -100,6 +103,7 @@ private:
         IndexRecord record;
         uint32_t pass = 0;
         bool positionAsked = false;  // a read is on its way
+        bool held = false;           // its row is among the held ones
     };
     struct Before {
         bool existed = false;
@@ -107,10 +111,15 @@ private:
         std::string path;
         std::string tags;
         std::optional<double> latitude, longitude;
+        // The item's entry now (null once forgotten): flush needs no lookup.
+        Entry* now = nullptr;
     };
 
-    void touch(const MetadataItem& item, const Entry* entry, bool dirty = true);
+    // Notes `item` as changed; `entry` is its entry before the change (null
+    // for an item not known yet, whose caller sets `now` once it exists).
+    Before& touch(const MetadataItem& item, Entry* entry, bool dirty = true);
     void removeItem(const MetadataItem& item);
+    void dropHeldRows();
     void setPath(Entry& entry, const std::string& path);
     void account(const IndexRecord& r, int sign);
     void askPosition(Entry& entry);
@@ -131,6 +140,11 @@ private:
     // Keys view the paths inside items_ (node storage keeps them in place).
     absl::btree_map<std::string_view, MetadataItem> byPath_;
     absl::flat_hash_map<MetadataItem, Before> touched_;
+    // Rows held by flush(Rows::hold), each once. Entries keep their place
+    // (node storage) until an item is forgotten: while no item was forgotten
+    // since the first was held, the references are read as they are.
+    std::vector<std::pair<MetadataItem, Entry*>> held_;
+    uint64_t forgotten_ = 0, forgottenWhenHeld_ = 0;
     std::vector<PositionRead> reads_;
     size_t tagged_ = 0, positioned_ = 0;
 };

@@ -674,6 +674,96 @@ TEST(FileIndex, ACrawlMeetingAFileAgainFollowsItUnlessItIsAHardLink) {
     EXPECT_EQ(state.itemCount(), 1u);
 }
 
+// Rows held for the store while a crawl goes on are, when taken, those of
+// the items still known as the disk now has them, each once: after edits,
+// moves, a file replaced at its path and one forgotten and found again.
+TEST(FileIndex, HeldRowsAreWhatIsKnownNowEachOnce) {
+    test::TempDir dir;
+    IndexState state;
+    std::vector<fs::path> files;
+    for (int i = 0; i < 8; ++i) {
+        files.push_back(dir / ("f" + std::to_string(i)));
+        makeFile(files.back(), "T" + std::to_string(i));
+    }
+    // Past one ctime granule: a record read sooner is read again on the next look.
+    std::this_thread::sleep_for(50ms);
+    auto visit = [&](const fs::path& p) {
+        struct stat st;
+        ASSERT_EQ(0, ::lstat(p.c_str(), &st)) << p;
+        state.visit(p.string(), st, 1);
+    };
+    // The oracle: inode, path and attribute of every file in the folder.
+    auto onDisk = [&] {
+        std::map<uint64_t, std::pair<std::string, std::string>> out;
+        for (const auto& e : fs::directory_iterator(dir.path())) {
+            struct stat st;
+            EXPECT_EQ(0, ::lstat(e.path().c_str(), &st));
+            out[st.st_ino] = {e.path().string(), XattrTagStore::readAttribute(e.path().string()).value_or("?")};
+        }
+        return out;
+    };
+    auto taken = [&] {
+        std::map<uint64_t, std::pair<std::string, std::string>> out;
+        for (const IndexRecord& r : state.takeHeldRows())
+            EXPECT_TRUE(out.emplace(r.item.inode, std::pair{r.path, r.tags}).second) << "twice: " << r.path;
+        return out;
+    };
+
+    for (const fs::path& f : files) visit(f);
+    state.flush(IndexState::Rows::hold);
+    EXPECT_EQ(state.heldRowCount(), files.size());
+    EXPECT_EQ(taken(), onDisk());
+    EXPECT_TRUE(taken().empty());
+
+    // Changed after being held, in the same flush and in a later one.
+    for (const fs::path& f : files) visit(f);  // unchanged: nothing to store
+    EXPECT_TRUE(state.flush(IndexState::Rows::hold).deletions.empty());
+    EXPECT_EQ(state.heldRowCount(), 0u);
+    setTags(files[0], "Changed");
+    visit(files[0]);
+    state.flush(IndexState::Rows::hold);
+    setTags(files[0], "Again");
+    visit(files[0]);
+    fs::rename(files[1], dir / "moved");
+    visit(dir / "moved");
+    setTags(files[4], "Held");
+    visit(files[4]);
+    state.flush(IndexState::Rows::hold);
+    // Replaced at its path by a new file; one gone; one forgotten and found again.
+    makeFile(dir / "new", "New");
+    fs::rename(dir / "new", files[2]);  // made first: it cannot reuse the old one's number
+    visit(files[2]);
+    fs::remove(files[3]);
+    state.refresh(files[3].string());
+    state.removeSubtree(files[4].string());
+    visit(files[4]);
+    setTags(files[5], "Late");
+    visit(files[5]);
+    const IndexState::Changes c = state.flush(IndexState::Rows::hold);
+    EXPECT_EQ(c.deletions.size(), 2u);  // the replaced file and the one gone
+    auto expected = onDisk();
+    for (int i : {6, 7}) {
+        struct stat st;
+        ASSERT_EQ(0, ::lstat(files[i].c_str(), &st));
+        expected.erase(st.st_ino);  // not changed since their rows were taken
+    }
+    EXPECT_EQ(taken(), expected);
+
+    // Rows nothing will store are dropped, and a later change is held again.
+    setTags(files[6], "Dropped");
+    visit(files[6]);
+    state.flush(IndexState::Rows::hold);
+    EXPECT_EQ(state.heldRowCount(), 1u);
+    state.flush(IndexState::Rows::none);
+    EXPECT_EQ(state.heldRowCount(), 0u);
+    setTags(files[6], "Kept");
+    visit(files[6]);
+    state.flush(IndexState::Rows::hold);
+    const auto last = taken();
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_EQ(last.begin()->second.second, "Kept");
+}
+
 // The saved state answers before it is taken in: what gatheringOf says of
 // the stored rows is what loading them and flushing would have said,
 // duplicates of a damaged store included (the first row wins).
