@@ -389,17 +389,18 @@ void IndexState::setPosition(const PositionRead& read, std::optional<double> lat
     account(r, +1);
 }
 
+IndexState::Entry* IndexState::heldEntry(const MetadataItem& item, Entry* entry) {
+    // A forgotten item's reference may name freed storage: then all are looked up.
+    if (forgotten_ == forgottenWhenHeld_) return entry;
+    auto it = items_.find(item);
+    return it != items_.end() ? &it->second : nullptr;
+}
+
 std::vector<IndexRecord> IndexState::takeHeldRows() {
-    // A forgotten item's reference may name freed storage: look them all up.
-    const bool asHeld = forgotten_ == forgottenWhenHeld_;
     std::vector<IndexRecord> rows;
     rows.reserve(held_.size());
     for (const auto& [item, entry] : held_) {
-        Entry* e = entry;
-        if (!asHeld) {
-            auto it = items_.find(item);
-            e = it != items_.end() ? &it->second : nullptr;
-        }
+        Entry* e = heldEntry(item, entry);
         if (!e || !e->held) continue;  // forgotten, or known again since
         e->held = false;
         rows.push_back(e->record);
@@ -409,13 +410,8 @@ std::vector<IndexRecord> IndexState::takeHeldRows() {
 }
 
 void IndexState::dropHeldRows() {
-    const bool asHeld = forgotten_ == forgottenWhenHeld_;
-    for (const auto& [item, entry] : held_) {
-        if (asHeld)
-            entry->held = false;
-        else if (auto it = items_.find(item); it != items_.end())
-            it->second.held = false;
-    }
+    for (const auto& [item, entry] : held_)
+        if (Entry* e = heldEntry(item, entry)) e->held = false;
     held_.clear();
 }
 

@@ -119,6 +119,8 @@ private:
     // for an item not known yet, whose caller sets `now` once it exists).
     Before& touch(const MetadataItem& item, Entry* entry, bool dirty = true);
     void removeItem(const MetadataItem& item);
+    // The entry of a held row now, or null when its item is forgotten.
+    Entry* heldEntry(const MetadataItem& item, Entry* entry);
     void dropHeldRows();
     void setPath(Entry& entry, const std::string& path);
     void account(const IndexRecord& r, int sign);
