@@ -494,7 +494,7 @@ void FileIndex::handleEvents() {
 
 void FileIndex::flush() {
     QM_ASSERT_ON_QUEUE(queue_.get());
-    // Rows are copied only when they go to the store: a crawl's wait as items.
+    // Rows are copied only when they go to the store: a crawl's wait as references.
     IndexState::Changes c = state_->flush(storeUsable_ ? IndexState::Rows::hold : IndexState::Rows::none);
     if (!c.tags.empty()) tagQuery_->publish(std::move(c.tags));
     if (!c.gps.empty()) gpsQuery_->publish(std::move(c.gps));
