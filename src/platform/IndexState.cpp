@@ -34,6 +34,15 @@ bool hasPosition(const std::optional<double>& lat, const std::optional<double>& 
     return lat.has_value() && lon.has_value();
 }
 
+// What each query holds of a record: the early answer and a flush say the same.
+IndexQuery::Entry tagEntry(const IndexRecord& r) {
+    return {r.path, XattrTagStore::parse(r.tags), {}, {}};
+}
+
+IndexQuery::Entry positionEntry(const IndexRecord& r) {
+    return {r.path, {}, r.latitude, r.longitude};
+}
+
 std::string childPrefix(const std::string& path) {
     return path == "/" ? path : path + "/";
 }
@@ -66,15 +75,10 @@ bool IndexState::wantsPosition(std::string_view path) {
     return !type.empty() && (ImageLocationReader::handlesType(type) || MovieLocationReader::handlesType(type));
 }
 
-bool IndexState::stillNamed(const std::string& path, const MetadataItem& item) {
+bool IndexState::stillNamed(const std::string& path, const MetadataItem& item, bool fileOnly) {
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && uint64_t(st.st_dev) == item.device && uint64_t(st.st_ino) == item.inode;
-}
-
-bool IndexState::stillThere(const std::string& path, const MetadataItem& item) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && uint64_t(st.st_dev) == item.device &&
-           uint64_t(st.st_ino) == item.inode;
+    return ::lstat(path.c_str(), &st) == 0 && !(fileOnly && S_ISDIR(st.st_mode)) &&
+           uint64_t(st.st_dev) == item.device && uint64_t(st.st_ino) == item.inode;
 }
 
 void IndexState::readTagsAndTimes(IndexRecord& r, const std::string& path, const struct stat& st, int dirFd,
@@ -193,7 +197,7 @@ void IndexState::visit(const std::string& path, const struct stat& st, uint32_t 
         // Unless the first name is gone: then it moved, or its number was
         // reused, where a folder not yet watched sent no event to say so.
         if (moved && pass != 0 && e.pass == pass && stillNamed(r.path, item)) return;
-        if (moved && !r.isDirectory && stillThere(r.path, item)) {
+        if (moved && !r.isDirectory && stillNamed(r.path, item, /*fileOnly=*/true)) {
             if (pass) e.pass = pass;
             return;
         }
@@ -353,11 +357,11 @@ IndexState::Changes IndexState::gatheringOf(const std::vector<IndexRecord>& rows
     for (const IndexRecord& r : rows) {
         if (!items.insert(r.item).second || !paths.insert(r.path).second) continue;
         if (hasTags(r.tags)) {
-            c.tags.upserts.push_back({r.item, IndexQuery::Entry{r.path, XattrTagStore::parse(r.tags), {}, {}}});
+            c.tags.upserts.push_back({r.item, tagEntry(r)});
             c.tags.update.added.push_back(r.item);
         }
         if (hasPosition(r.latitude, r.longitude)) {
-            c.gps.upserts.push_back({r.item, IndexQuery::Entry{r.path, {}, r.latitude, r.longitude}});
+            c.gps.upserts.push_back({r.item, positionEntry(r)});
             c.gps.update.added.push_back(r.item);
         }
     }
@@ -435,8 +439,7 @@ IndexState::Changes IndexState::flush(Rows rows) {
         const bool tagsNow = now && hasTags(now->tags);
         if (tagsNow) {
             if (!tagsBefore || before.path != now->path || before.tags != now->tags) {
-                c.tags.upserts.push_back(
-                    {item, IndexQuery::Entry{now->path, XattrTagStore::parse(now->tags), {}, {}}});
+                c.tags.upserts.push_back({item, tagEntry(*now)});
                 (tagsBefore ? c.tags.update.changed : c.tags.update.added).push_back(item);
             }
         } else if (tagsBefore) {
@@ -449,8 +452,7 @@ IndexState::Changes IndexState::flush(Rows rows) {
         if (gpsNow) {
             if (!gpsBefore || before.path != now->path || before.latitude != now->latitude ||
                 before.longitude != now->longitude) {
-                c.gps.upserts.push_back(
-                    {item, IndexQuery::Entry{now->path, {}, now->latitude, now->longitude}});
+                c.gps.upserts.push_back({item, positionEntry(*now)});
                 (gpsBefore ? c.gps.update.changed : c.gps.update.added).push_back(item);
             }
         } else if (gpsBefore) {

@@ -133,10 +133,8 @@ private:
                           const char* name = nullptr);
     // Items at `path` and below it, in path order.
     std::vector<MetadataItem> itemsAtOrBelow(const std::string& path) const;
-    // True when `path` still names the file `item` (a second hard link).
-    static bool stillThere(const std::string& path, const MetadataItem& item);
-    // True when `path` names `item`, whatever its kind.
-    static bool stillNamed(const std::string& path, const MetadataItem& item);
+    // True when `path` names `item` (with `fileOnly`, only when it is no folder).
+    static bool stillNamed(const std::string& path, const MetadataItem& item, bool fileOnly = false);
 
     absl::node_hash_map<MetadataItem, Entry> items_;
     // Keys view the paths inside items_ (node storage keeps them in place).
