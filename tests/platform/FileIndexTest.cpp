@@ -674,6 +674,23 @@ TEST(FileIndex, ACrawlMeetingAFileAgainFollowsItUnlessItIsAHardLink) {
     EXPECT_EQ(state.itemCount(), 1u);
 }
 
+// Whether a look at `p` now gives a record that later looks can trust: one
+// read within a ctime granule of the file's change is read again next time.
+// Waits for that, up to a deadline.
+bool pastTheCtimeGranule(const fs::path& p) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    do {
+        IndexState probe;
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0) return false;
+        probe.visit(p.string(), st, 1);
+        const IndexState::Changes c = probe.flush();
+        if (c.upserts.size() == 1 && c.upserts[0].ctimeNs != IndexState::racyCtime) return true;
+        std::this_thread::sleep_for(1ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 // Rows held for the store while a crawl goes on are, when taken, those of
 // the items still known as the disk now has them, each once: after edits,
 // moves, a file replaced at its path and one forgotten and found again.
@@ -685,8 +702,8 @@ TEST(FileIndex, HeldRowsAreWhatIsKnownNowEachOnce) {
         files.push_back(dir / ("f" + std::to_string(i)));
         makeFile(files.back(), "T" + std::to_string(i));
     }
-    // Past one ctime granule: a record read sooner is read again on the next look.
-    std::this_thread::sleep_for(50ms);
+    // The last file made is the last changed: once it is past, all are.
+    ASSERT_TRUE(pastTheCtimeGranule(files.back()));
     auto visit = [&](const fs::path& p) {
         struct stat st;
         ASSERT_EQ(0, ::lstat(p.c_str(), &st)) << p;
