@@ -82,35 +82,6 @@ void addSpansWith(size_t start, size_t length, std::span<const uint32_t> marks, 
     if (position < length) result.spans.push_back(SearchSpan{slice(position, length), false});
 }
 
-// Other scripts: Qt's case folding, on the decoded text (undecodable bytes as U+FFFD).
-std::optional<SearchResult> matchDecoded(const NodePtr& node, const std::vector<std::string>& tokens) {
-    std::string_view decoded = node->fullName.string();
-    const QString q = QString::fromUtf8(decoded.data(), qsizetype(decoded.size()));
-    qsizetype qStart = q.indexOf(QLatin1Char('/'));
-    qStart = qStart < 0 ? 0 : qStart + 1;
-    std::vector<QString> qTokens;
-    for (const std::string& t : tokens) qTokens.push_back(QString::fromUtf8(t.data(), qsizetype(t.size())));
-    size_t tokenIndex = 0;
-    TagSearch::Marks marks;
-    const int score = scoreWith(
-        tokens, size_t(qStart), size_t(q.size()),
-        [&](const std::string&, size_t from) {
-            const QString& t = qTokens[tokenIndex++];
-            qsizetype i = q.indexOf(t, qsizetype(from), Qt::CaseInsensitive);
-            return std::pair(i < 0 ? std::string::npos : size_t(i), size_t(t.size()));
-        },
-        [&](size_t i) { return char(q.at(qsizetype(i)).unicode() < 0x80 ? q.at(qsizetype(i)).unicode() : 0x7f); },
-        marks);
-    if (score < 0) return std::nullopt;
-    // UTF-16 offsets back to byte offsets of the decoded text, for the spans.
-    auto utf8Offset = [&](size_t i) { return size_t(QStringView(q).left(qsizetype(i)).toUtf8().size()); };
-    SearchResult result{node, score, {}};
-    addSpansWith(
-        size_t(qStart), size_t(q.size()), marks,
-        [&](size_t a, size_t b) { return decoded.substr(utf8Offset(a), utf8Offset(b) - utf8Offset(a)); }, result);
-    return result;
-}
-
 }  // namespace
 
 TagSearch::NameShape TagSearch::shapeOf(std::string_view text) {
@@ -141,6 +112,35 @@ int TagSearch::matchAscii(std::string_view text, size_t start, const std::vector
 void TagSearch::addSpans(std::string_view text, size_t start, std::span<const uint32_t> marks,
                          SearchResult& result) {
     addSpansWith(start, text.size(), marks, [&](size_t a, size_t b) { return text.substr(a, b - a); }, result);
+}
+
+// Undecodable bytes read as U+FFFD.
+std::optional<SearchResult> TagSearch::matchDecoded(const NodePtr& node, const std::vector<std::string>& tokens) {
+    std::string_view decoded = node->fullName.string();
+    const QString q = QString::fromUtf8(decoded.data(), qsizetype(decoded.size()));
+    qsizetype qStart = q.indexOf(QLatin1Char('/'));
+    qStart = qStart < 0 ? 0 : qStart + 1;
+    std::vector<QString> qTokens;
+    for (const std::string& t : tokens) qTokens.push_back(QString::fromUtf8(t.data(), qsizetype(t.size())));
+    size_t tokenIndex = 0;
+    Marks marks;
+    const int score = scoreWith(
+        tokens, size_t(qStart), size_t(q.size()),
+        [&](const std::string&, size_t from) {
+            const QString& t = qTokens[tokenIndex++];
+            qsizetype i = q.indexOf(t, qsizetype(from), Qt::CaseInsensitive);
+            return std::pair(i < 0 ? std::string::npos : size_t(i), size_t(t.size()));
+        },
+        [&](size_t i) { return char(q.at(qsizetype(i)).unicode() < 0x80 ? q.at(qsizetype(i)).unicode() : 0x7f); },
+        marks);
+    if (score < 0) return std::nullopt;
+    // UTF-16 offsets back to byte offsets of the decoded text, for the spans.
+    auto utf8Offset = [&](size_t i) { return size_t(QStringView(q).left(qsizetype(i)).toUtf8().size()); };
+    SearchResult result{node, score, {}};
+    addSpansWith(
+        size_t(qStart), size_t(q.size()), marks,
+        [&](size_t a, size_t b) { return decoded.substr(utf8Offset(a), utf8Offset(b) - utf8Offset(a)); }, result);
+    return result;
 }
 
 std::optional<SearchResult> TagSearch::match(const NodePtr& node, const std::vector<std::string>& tokens) {

@@ -51,6 +51,9 @@ struct TagSearch {
 
     // The result for one node, or none when it does not match.
     static std::optional<SearchResult> match(const NodePtr& node, const std::vector<std::string>& tokens);
+    // The same for a name or tokens not all ASCII: Qt's case folding on the
+    // decoded text.
+    static std::optional<SearchResult> matchDecoded(const NodePtr& node, const std::vector<std::string>& tokens);
     // Every match below the root, sorted.
     static std::vector<SearchResult> search(const Node& root, const std::vector<std::string>& tokens);
 

@@ -102,7 +102,7 @@ std::vector<SearchResult> TagSearchIndex::search(const std::vector<std::string>&
                 i = e.end;  // a matching tag hides its subtags
                 continue;
             }
-        } else if (auto result = TagSearch::match(nodes_[i], tokens)) {
+        } else if (auto result = TagSearch::matchDecoded(nodes_[i], tokens)) {
             hits.push_back(Hit{uint32_t(i), uint32_t(result->score), uint32_t(decoded.size()), true});
             decoded.push_back(std::move(*result));
             i = e.end;
